@@ -1,0 +1,52 @@
+#pragma once
+
+#include <charconv>
+#include <concepts>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vesk {
+
+namespace detail {
+
+inline void append_argument(std::string& out, std::string_view text) { out += text; }
+inline void append_argument(std::string& out, const char* text) { out += text; }
+inline void append_argument(std::string& out, const std::string& text) { out += text; }
+
+template <std::integral T>
+void append_argument(std::string& out, T number) {
+    char digits[24];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
+    (void)ec;
+    out.append(digits, end);
+}
+
+inline void append_until_placeholder(std::string& out, std::string_view& pattern) {
+    std::size_t at = pattern.find("{}");
+    if (at == std::string_view::npos) at = pattern.size();
+    out.append(pattern.substr(0, at));
+    pattern.remove_prefix(at == pattern.size() ? at : at + 2);
+}
+
+}  // namespace detail
+
+// Fills each "{}" of a message template with the next argument: integers in
+// decimal, texts as they are. GCC 12 has no <format>, and our messages need
+// nothing more than this.
+template <class... Args>
+std::string format_message(std::string_view pattern, const Args&... args) {
+    std::string out;
+    out.reserve(pattern.size() + 16 * sizeof...(args));
+    ((detail::append_until_placeholder(out, pattern), detail::append_argument(out, args)), ...);
+    out.append(pattern);
+    return out;
+}
+
+// Two upper-case hexadecimal digits, for the "0x{:02X}" messages.
+inline std::string hex_byte(std::uint8_t byte) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    return std::string{digits[byte >> 4], digits[byte & 0x0F]};
+}
+
+}  // namespace vesk

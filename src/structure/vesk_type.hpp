@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace vesk {
+
+// The one-byte type tag of the container format.
+enum class VeskType : std::uint8_t {
+    Null = 0x00,
+    Bool = 0x01,
+    Int32 = 0x02,
+    Uint32 = 0x03,
+    Float32 = 0x04,
+    String = 0x05,
+    Array = 0x10,
+    Object = 0x11,
+};
+
+constexpr std::uint8_t type_byte(VeskType type) noexcept { return static_cast<std::uint8_t>(type); }
+
+constexpr bool is_vesk_type_byte(std::uint8_t byte) noexcept {
+    return byte <= 0x05 || byte == 0x10 || byte == 0x11;
+}
+
+constexpr bool is_primitive(VeskType type) noexcept { return type_byte(type) <= 0x05; }
+
+// The character that stands for a type inside a shape key: '0'..'5' for the
+// primitives, '6' for Array, '7' for Object, '?' for a byte that is no type.
+constexpr char type_ordinal(std::uint8_t byte) noexcept {
+    if (byte <= 0x05) return static_cast<char>('0' + byte);
+    if (byte == 0x10) return '6';
+    if (byte == 0x11) return '7';
+    return '?';
+}
+
+constexpr char type_ordinal(VeskType type) noexcept { return type_ordinal(type_byte(type)); }
+
+// The enumerator's name, as messages print it ("expected Int32").
+constexpr std::string_view type_name(VeskType type) noexcept {
+    switch (type) {
+        case VeskType::Null: return "Null";
+        case VeskType::Bool: return "Bool";
+        case VeskType::Int32: return "Int32";
+        case VeskType::Uint32: return "Uint32";
+        case VeskType::Float32: return "Float32";
+        case VeskType::String: return "String";
+        case VeskType::Array: return "Array";
+        case VeskType::Object: return "Object";
+    }
+    return "?";
+}
+
+}  // namespace vesk
