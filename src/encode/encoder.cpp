@@ -1,9 +1,184 @@
 #include "encode/encoder.hpp"
 
+#include "encode/byte_writer.hpp"
+#include "encode/encoder_limits.hpp"
+#include "error/format.hpp"
+
 namespace vesk {
 
-Result<ByteBuffer> encode_document(const VeskDocument&) { return VeskError::parse("encoder not built yet"); }
-Status encode_str_inline(std::string_view, ByteBuffer&) { return VeskError::parse("encoder not built yet"); }
-Status encode_value_into(const VeskData&, ByteBuffer&) { return VeskError::parse("encoder not built yet"); }
+namespace {
+
+constexpr std::size_t kHeaderSize = 13;
+constexpr std::size_t kMaxDefinitions = 65535;
+constexpr std::size_t kMaxFields = 65535;
+constexpr std::size_t kMaxArrayItems = 65535;
+constexpr std::size_t kMaxFieldNameLength = 255;
+constexpr std::size_t kMaxStringLength = 16777215;
+
+VeskError container_too_large() { return VeskError::parse("Container exceeds 4294967295 bytes"); }
+
+// Strings are the only values that can grow the output by megabytes in one
+// step, so the size ceiling is checked after each of them and after each
+// chunk; in between, growth is bounded by the chunk's item count.
+class ValueWriter {
+public:
+    ValueWriter(ByteBuffer& out, std::size_t max_size) : out_(out), max_size_(max_size) {}
+
+    Status write_string(std::string_view text) {
+        const std::size_t length = text.size();
+        if (length < 128) {
+            append_u8(out_, static_cast<std::uint8_t>(length));
+        } else if (length < 16384) {
+            append_u8(out_, static_cast<std::uint8_t>(0x80 | (length >> 8)));
+            append_u8(out_, static_cast<std::uint8_t>(length & 0xFF));
+        } else if (length <= kMaxStringLength) {
+            const std::uint8_t prefix[4] = {0xFE, static_cast<std::uint8_t>(length & 0xFF),
+                                            static_cast<std::uint8_t>((length >> 8) & 0xFF),
+                                            static_cast<std::uint8_t>(length >> 16)};
+            out_.insert(out_.end(), prefix, prefix + 4);
+        } else {
+            return VeskError::parse("String exceeds maximum inline length (16 777 215 bytes)");
+        }
+        append_bytes(out_, text);
+        if (out_.size() > max_size_) return container_too_large();
+        return {};
+    }
+
+    Status write_value(const VeskData& value) {
+        switch (value.kind) {
+            case VeskDataKind::Null:
+                return {};
+            case VeskDataKind::Bool:
+                append_u8(out_, value.as_bool() ? 1 : 0);
+                return {};
+            case VeskDataKind::Int32:
+            case VeskDataKind::Uint32:
+            case VeskDataKind::Float32:
+                append_u32(out_, value.bits);
+                return {};
+            case VeskDataKind::String:
+                return write_string(value.text);
+            case VeskDataKind::StrRef:
+                append_u8(out_, 0xFF);
+                append_u32(out_, value.str_ref_index());
+                return {};
+            case VeskDataKind::Array: {
+                const auto& items = value.items();
+                if (items.size() > kMaxArrayItems) {
+                    return VeskError::parse(
+                        format_message("Array has {} items (max {})", items.size(), kMaxArrayItems));
+                }
+                append_u16(out_, value.self_def_index);
+                append_u16(out_, value.elem_def_index);
+                append_u16(out_, static_cast<std::uint16_t>(items.size()));
+                return write_sequence(items);
+            }
+            case VeskDataKind::Object:
+                append_u16(out_, value.self_def_index);
+                return write_sequence(value.values());
+        }
+        return {};
+    }
+
+private:
+    Status write_sequence(const std::vector<VeskData>& values) {
+        for (const VeskData& value : values) {
+            if (Status status = write_value(value); !status) return status;
+        }
+        return {};
+    }
+
+    ByteBuffer& out_;
+    std::size_t max_size_;
+};
+
+Status write_definition(const VeskDefinition& definition, ByteBuffer& out) {
+    append_u8(out, type_byte(definition.kind));
+    append_u16(out, definition.index);
+    if (definition.kind == VeskType::Array) {
+        if (!definition.elem_type) {
+            return VeskError::parse(format_message("Array #{} has no elem_type", definition.index));
+        }
+        append_u8(out, type_byte(*definition.elem_type));
+    } else if (definition.kind == VeskType::Object) {
+        if (!definition.fields) {
+            return VeskError::parse(format_message("Object #{} has no fields", definition.index));
+        }
+        const auto& fields = *definition.fields;
+        if (fields.size() > kMaxFields) {
+            return VeskError::parse(
+                format_message("Object #{} has {} fields (max {})", definition.index, fields.size(), kMaxFields));
+        }
+        append_u16(out, static_cast<std::uint16_t>(fields.size()));
+        for (const VeskField& field : fields) {
+            if (field.name.size() > kMaxFieldNameLength) return VeskError::parse("Field name too long");
+            append_u8(out, static_cast<std::uint8_t>(field.name.size()));
+            append_bytes(out, field.name);
+            append_u8(out, type_byte(field.type));
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+Status encode_str_inline(std::string_view text, ByteBuffer& out) {
+    return ValueWriter(out, kMaxContainerSize).write_string(text);
+}
+
+Status encode_value_into(const VeskData& value, ByteBuffer& out) {
+    return ValueWriter(out, kMaxContainerSize).write_value(value);
+}
+
+Result<ByteBuffer> encode_document(const VeskDocument& document) {
+    return encode_document_within(document, kMaxContainerSize);
+}
+
+Result<ByteBuffer> encode_document_within(const VeskDocument& document, std::size_t max_container_size) {
+    ByteBuffer out;
+    out.reserve(256);
+    out.resize(kHeaderSize);  // header placeholder, filled in last
+
+    const auto& definitions = document.definitions;
+    if (definitions.size() > kMaxDefinitions) {
+        return VeskError::parse(
+            format_message("Too many definitions ({}), max {}", definitions.size(), kMaxDefinitions));
+    }
+    append_u16(out, static_cast<std::uint16_t>(definitions.size()));
+    for (const VeskDefinition& definition : definitions) {
+        if (Status status = write_definition(definition, out); !status) return std::move(status).error();
+    }
+    if (out.size() > max_container_size) return container_too_large();
+
+    ValueWriter writer(out, max_container_size);
+    const std::size_t dict_block_offset = out.size();
+    // Every string takes at least one byte, every entry at least six, so
+    // counts beyond 32 bits imply a container beyond the ceiling anyway.
+    if (document.dict.size() > max_container_size) return container_too_large();
+    append_u32(out, static_cast<std::uint32_t>(document.dict.size()));
+    for (const std::string& text : document.dict) {
+        if (Status status = writer.write_string(text); !status) return std::move(status).error();
+    }
+
+    const std::size_t data_block_offset = out.size();
+    const auto& chunks = document.chunks;
+    if (chunks.size() > max_container_size) return container_too_large();
+    out.reserve(out.size() + 4 + 16 * chunks.size());
+    append_u32(out, static_cast<std::uint32_t>(chunks.size()));
+    for (const VeskChunk& chunk : chunks) {
+        append_u16(out, chunk.def_index);
+        const std::size_t length_at = out.size();
+        append_u32(out, 0);  // payload length placeholder
+        if (Status status = writer.write_value(chunk.data); !status) return std::move(status).error();
+        if (out.size() > max_container_size) return container_too_large();
+        patch_u32(out, length_at, static_cast<std::uint32_t>(out.size() - length_at - 4));
+    }
+
+    out[0] = document.version;
+    patch_u32(out, 1, static_cast<std::uint32_t>(kHeaderSize));
+    patch_u32(out, 5, static_cast<std::uint32_t>(dict_block_offset));
+    patch_u32(out, 9, static_cast<std::uint32_t>(data_block_offset));
+    return out;
+}
 
 }  // namespace vesk
