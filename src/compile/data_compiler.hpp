@@ -1,11 +1,84 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
 #include "structure/document.hpp"
 
 namespace vesk {
 
-// Compiles a value tree made from a Python value (all index fields 0, strings
-// inline) into a one-chunk document: walk, then rewrite_indices.
-VeskDocument compile_data_document(const VeskData& root);
+// Hashes std::string and std::string_view alike, so that a map keyed by
+// std::string can be searched with a view and a known key costs no allocation.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+};
+
+template <class Value>
+using TextMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
+
+// Compiles a value tree made from a Python value (every index field 0, every
+// string inline, dict items stored as alternating key and value) into the
+// parts of a one-chunk document, in two passes:
+//   walk             numbers each distinct array and object shape and collects
+//                    every distinct string, in first-occurrence order;
+//   rewrite_indices  writes each container's definition index into the tree.
+// The hash maps serve lookups only; every number handed out follows the walk
+// order, so equal input always gives equal output.
+//
+// Recursion follows the nesting of the tree; the producer bounds that depth.
+class DataCompiler {
+public:
+    DataCompiler();
+
+    // First pass. Reads the tree without changing it.
+    void walk(const VeskData& value);
+
+    // Second pass, on the same tree that was walked (or a tree of the same
+    // form). The tree is consumed: strings and child vectors are moved into
+    // the result rather than copied, so the input is left valid but
+    // unspecified. Containers take their indices in the order walk recorded
+    // them, so rewrite_indices must see the tree exactly once.
+    VeskData rewrite_indices(VeskData&& value);
+
+    // The definition a chunk holding `value` names: the recorded index of a
+    // compound value (after rewrite_indices, its self_def_index), or the
+    // primitive definition of a scalar's type.
+    static std::uint16_t root_def_index(const VeskData& compiled_value) noexcept;
+
+    // Hands the definitions and the dictionary over to a document holding the
+    // single chunk; the compiler is spent afterwards.
+    VeskDocument into_document(VeskData compiled_root) &&;
+
+    std::vector<VeskDefinition> definitions;
+    TextMap<std::uint16_t> object_shapes;
+    TextMap<std::uint16_t> array_shapes;
+    std::vector<std::string> dict;
+    TextMap<std::uint32_t> dict_index;
+    // The definition index of every array and object, in pre-order (a
+    // container before its contents), which is also the order in which
+    // rewrite_indices meets them.
+    std::vector<std::uint16_t> container_def_indices;
+    std::uint16_t next_def_index = 6;
+
+private:
+    void walk_string(const std::string& text);
+    void walk_array(const VeskData& array);
+    void walk_object(const VeskData& object);
+    void assign_indices(VeskData& value);
+    std::uint16_t intern_shape(TextMap<std::uint16_t>& shapes, std::string_view key, VeskDefinition definition);
+
+    std::size_t rewrite_cursor_ = 0;
+    std::string key_scratch_;
+};
+
+// Runs both passes on a tree converted from a Python value and builds its
+// one-chunk document. Consumes the tree.
+VeskDocument compile_data_document(VeskData root);
 
 }  // namespace vesk
