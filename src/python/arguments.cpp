@@ -1,0 +1,95 @@
+#include "python/arguments.hpp"
+
+#include <cstddef>
+
+namespace vesk::python {
+
+namespace {
+
+const char* type_label(ParamType type) {
+    return type == ParamType::Str ? "str" : "bytes";
+}
+
+bool has_type(PyObject* value, ParamType type) {
+    switch (type) {
+        case ParamType::Str:
+            return PyUnicode_Check(value);
+        case ParamType::Bytes:
+            return PyBytes_Check(value);
+        case ParamType::Any:
+            return true;
+    }
+    return false;
+}
+
+// Index of the parameter called `keyword`, or -1.
+Py_ssize_t find_param(std::span<const Param> params, PyObject* keyword) {
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (PyUnicode_Check(keyword) && PyUnicode_CompareWithASCIIString(keyword, params[i].name) == 0) {
+            return static_cast<Py_ssize_t>(i);
+        }
+    }
+    return -1;
+}
+
+bool place_keywords(const char* function_name, std::span<const Param> params, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out) {
+    const Py_ssize_t keyword_count = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < keyword_count; ++k) {
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+        const Py_ssize_t slot = find_param(params, keyword);
+        if (slot < 0) {
+            PyErr_Format(PyExc_TypeError, "'%S' is an invalid keyword argument for %s()", keyword,
+                         function_name);
+            return false;
+        }
+        if (slot < nargs) {
+            PyErr_Format(PyExc_TypeError, "argument for %s() given by name ('%s') and position (%zd)",
+                         function_name, params[static_cast<std::size_t>(slot)].name, slot + 1);
+            return false;
+        }
+        // A repeated keyword cannot reach a vectorcall; the interpreter
+        // rejects it while building the call.
+        out[static_cast<std::size_t>(slot)] = args[nargs + k];
+    }
+    return true;
+}
+
+}  // namespace
+
+bool unpack_arguments(const char* function_name, std::span<const Param> params,
+                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      std::span<PyObject*> out) {
+    const auto expected = static_cast<Py_ssize_t>(params.size());
+    if (nargs > expected) {
+        PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd argument%s (%zd given)", function_name,
+                     expected, expected == 1 ? "" : "s", nargs);
+        return false;
+    }
+    for (PyObject*& slot : out) {
+        slot = nullptr;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        out[static_cast<std::size_t>(i)] = args[i];
+    }
+    if (!place_keywords(function_name, params, args, nargs, kwnames, out)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (out[i] == nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", function_name,
+                         params[i].name, i + 1);
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (!has_type(out[i], params[i].type)) {
+            PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.200s", function_name,
+                         params[i].name, type_label(params[i].type), Py_TYPE(out[i])->tp_name);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace vesk::python

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+
+namespace vesk::python {
+
+// What a parameter accepts. Str and Bytes admit subclasses.
+enum class ParamType { Str, Bytes, Any };
+
+struct Param {
+    const char* name;
+    ParamType type;
+};
+
+// The argument rules shared by every module function: each parameter is
+// positional-or-keyword and required, with no defaults and no extras.
+// Fills `out` (one borrowed reference per parameter, in table order) and
+// returns true, or raises TypeError in CPython's wording and returns false.
+// Type checks run after the argument set is complete, in table order, so the
+// first wrong parameter is the one reported.
+bool unpack_arguments(const char* function_name, std::span<const Param> params,
+                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      std::span<PyObject*> out);
+
+}  // namespace vesk::python

@@ -1,0 +1,26 @@
+#include <array>
+
+#include "python/arguments.hpp"
+#include "python/emit.hpp"
+#include "python/errors.hpp"
+#include "python/functions.hpp"
+
+namespace vesk::python {
+
+namespace {
+
+constexpr std::array<Param, 1> emit_params = {{{"obj", ParamType::Any}}};
+
+}  // namespace
+
+PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard_memory([&]() -> PyObject* {
+        std::array<PyObject*, 1> values{};
+        if (!unpack_arguments("emit", emit_params, args, nargs, kwnames, values)) {
+            return nullptr;
+        }
+        return emit_object(module, values[0]);
+    });
+}
+
+}  // namespace vesk::python

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <Python.h>
+
+namespace vesk::python {
+
+// The five module functions, in the fast-call-with-keywords convention.
+// Each returns a new reference, or nullptr with an exception set.
+PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* loads_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* load_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+}  // namespace vesk::python
