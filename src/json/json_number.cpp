@@ -1,0 +1,152 @@
+#include "json/json_number.hpp"
+
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <system_error>
+
+namespace vesk {
+
+namespace {
+
+constexpr std::int64_t largest_exponent = 2147483647;
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// The layout of a float literal, enough to tell which way it left the range.
+struct DecimalShape {
+    const char* integer_begin;
+    const char* integer_end;
+    const char* fraction_begin;  // equal to fraction_end when there is no fraction
+    const char* fraction_end;
+};
+
+// The power of ten of the leading non-zero digit, ignoring the exponent, or
+// nothing when every digit is zero.
+bool leading_digit_power(const DecimalShape& shape, std::int64_t& power) noexcept {
+    for (const char* p = shape.integer_begin; p != shape.integer_end; ++p) {
+        if (*p != '0') {
+            power = shape.integer_end - p - 1;
+            return true;
+        }
+    }
+    for (const char* p = shape.fraction_begin; p != shape.fraction_end; ++p) {
+        if (*p != '0') {
+            power = -(p - shape.fraction_begin) - 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool significand_is_zero(const DecimalShape& shape) noexcept {
+    std::int64_t unused = 0;
+    return !leading_digit_power(shape, unused);
+}
+
+double signed_zero(bool negative) noexcept { return negative ? -0.0 : 0.0; }
+
+// Exactly representable integers are classed here; everything else goes to
+// the float conversion.
+bool read_integer(const char* digits, const char* digits_end, bool negative, JsonValue& out) noexcept {
+    std::size_t count = static_cast<std::size_t>(digits_end - digits);
+    if (count > 20) return false;
+    std::uint64_t value = 0;
+    for (const char* p = digits; p != digits_end; ++p) {
+        std::uint64_t digit = static_cast<std::uint64_t>(*p - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    if (!negative) {
+        out = JsonValue::uint(value);
+        return true;
+    }
+    // -0 is a float; -2^63 is the last negative integer.
+    if (value == 0 || value > (std::uint64_t{1} << 63)) return false;
+    out = JsonValue::int64(static_cast<std::int64_t>(0 - value));
+    return true;
+}
+
+}  // namespace
+
+bool read_json_number(JsonScanner& scanner, JsonValue& out) {
+    namespace fail = json_failure;
+    const char* start = scanner.at;
+    const char* end = scanner.end;
+    const char* p = start;
+    bool negative = *p == '-';
+    if (negative) {
+        ++p;
+        if (p == end) return scanner.fail_at_end(fail::eof_value);
+        if (!is_digit(*p)) return scanner.fail_before(fail::invalid_number, p + 1);
+    }
+
+    DecimalShape shape{p, p, nullptr, nullptr};
+    if (*p == '0') {
+        ++p;
+        if (p != end && is_digit(*p)) return scanner.fail_before(fail::invalid_number, p + 1);
+    } else {
+        while (p != end && is_digit(*p)) ++p;
+    }
+    shape.integer_end = p;
+    shape.fraction_begin = shape.fraction_end = p;
+
+    bool is_float = false;
+    std::int64_t exponent = 0;
+    if (p != end && *p == '.') {
+        is_float = true;
+        ++p;
+        if (p == end) return scanner.fail_at_end(fail::eof_value);
+        if (!is_digit(*p)) return scanner.fail_before(fail::invalid_number, p + 1);
+        shape.fraction_begin = p;
+        while (p != end && is_digit(*p)) ++p;
+        shape.fraction_end = p;
+    }
+
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        is_float = true;
+        ++p;
+        bool negative_exponent = false;
+        if (p != end && (*p == '+' || *p == '-')) {
+            negative_exponent = *p == '-';
+            ++p;
+        }
+        if (p == end) return scanner.fail_at_end(fail::eof_value);
+        if (!is_digit(*p)) return scanner.fail_before(fail::invalid_number, p + 1);
+        for (; p != end && is_digit(*p); ++p) {
+            exponent = exponent * 10 + (*p - '0');
+            if (exponent <= largest_exponent) continue;
+            // An exponent this large either overflows or flushes to zero.
+            if (!negative_exponent && !significand_is_zero(shape)) {
+                return scanner.fail_before(fail::number_out_of_range, p + 1);
+            }
+            while (p != end && is_digit(*p)) ++p;
+            scanner.at = p;
+            out = JsonValue::number(signed_zero(negative));
+            return true;
+        }
+        if (negative_exponent) exponent = -exponent;
+    }
+    scanner.at = p;
+
+    if (!is_float && read_integer(shape.integer_begin, shape.integer_end, negative, out)) return true;
+
+    double value = 0.0;
+    auto [converted_end, error] = std::from_chars(start, p, value);
+    if (error == std::errc::result_out_of_range) {
+        // The conversion leaves the value untouched on both overflow and
+        // underflow; the leading digit's power tells them apart, since the
+        // double range ends near 10^308 on one side and 10^-324 on the other.
+        std::int64_t power = 0;
+        leading_digit_power(shape, power);
+        if (power + exponent >= 0) return scanner.fail_before(fail::number_out_of_range, p);
+        value = signed_zero(negative);
+    } else if (error != std::errc{} || converted_end != p) {
+        // The grammar was checked above, so this would be a conversion fault.
+        return scanner.fail_before(fail::invalid_number, p);
+    }
+    out = JsonValue::number(value);
+    return true;
+}
+
+}  // namespace vesk
