@@ -1,0 +1,102 @@
+#include <algorithm>
+
+#include "compile/array_item_types.hpp"
+#include "compile/compile_builder.hpp"
+#include "compile/number_narrowing.hpp"
+
+namespace vesk {
+
+namespace {
+
+// What an array records about its elements: the primitive definition of a
+// scalar, an object's own definition, and for a nested array the note that
+// array carries about its own elements.
+std::uint16_t element_number(const VeskData& item) noexcept {
+    switch (item.kind) {
+        case VeskDataKind::Array: return item.elem_def_index;
+        case VeskDataKind::Object: return item.self_def_index;
+        default: return type_byte(item.type());
+    }
+}
+
+bool name_before(const JsonMember& left, const JsonMember& right) noexcept {
+    // std::string compares through char_traits<char>, i.e. as unsigned bytes,
+    // with a proper prefix first.
+    return left.key < right.key;
+}
+
+}  // namespace
+
+Result<VeskData> CompileBuilder::compile_inline(JsonValue& node) {
+    VeskData out;
+    Status status = compile_into(node, out);
+    if (!status) return std::move(status).error();
+    return out;
+}
+
+// `out` is a default (Null) value that this fills in.
+Status CompileBuilder::compile_into(JsonValue& node, VeskData& out) {
+    switch (node.kind) {
+        case JsonKind::Null: return {};
+        case JsonKind::Bool:
+            out.kind = VeskDataKind::Bool;
+            out.bits = node.as_bool() ? 1 : 0;
+            return {};
+        case JsonKind::UInt:
+        case JsonKind::Int:
+        case JsonKind::Float: {
+            VeskData number = narrow_json_number(node);
+            out.kind = number.kind;
+            out.bits = number.bits;
+            return {};
+        }
+        case JsonKind::String: out = emit_string(std::move(node.text)); return {};
+        case JsonKind::Array: return compile_array(node.items, out);
+        case JsonKind::Object: return compile_object(node.members, out);
+    }
+    return {};
+}
+
+Status CompileBuilder::compile_array(std::vector<JsonValue>& items, VeskData& out) {
+    std::vector<VeskData> converted(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        Status status = compile_into(items[i], converted[i]);
+        if (!status) return status;
+    }
+    auto first_typed = static_cast<std::size_t>(
+        std::find_if(converted.begin(), converted.end(),
+                     [](const VeskData& item) { return item.kind != VeskDataKind::Null; }) -
+        converted.begin());
+    VeskType elem_type = VeskType::Null;
+    std::uint16_t elem_def_index = 0;
+    if (first_typed < converted.size()) {
+        Status unified = unify_array_items(items, converted, first_typed);
+        if (!unified) return unified;
+        elem_type = converted[first_typed].type();
+        elem_def_index = element_number(converted[first_typed]);
+    }
+    Result<std::uint16_t> shape = intern_array_shape(elem_type);
+    if (!shape) return std::move(shape).error();
+    out.kind = VeskDataKind::Array;
+    out.self_def_index = *shape;
+    out.elem_def_index = elem_def_index;
+    out.children = std::move(converted);
+    return {};
+}
+
+Status CompileBuilder::compile_object(std::vector<JsonMember>& members, VeskData& out) {
+    if (!std::is_sorted(members.begin(), members.end(), name_before)) {
+        std::stable_sort(members.begin(), members.end(), name_before);
+    }
+    std::vector<VeskData> values(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        Status status = compile_into(members[i].value, values[i]);
+        if (!status) return status;
+    }
+    out.kind = VeskDataKind::Object;
+    out.self_def_index = intern_object_shape(members);
+    out.children = std::move(values);
+    return {};
+}
+
+}  // namespace vesk

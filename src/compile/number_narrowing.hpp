@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "json/json_value.hpp"
+#include "structure/document.hpp"
+
+namespace vesk {
+
+// The binary32 nearest to a binary64, ties to even; magnitudes from halfway
+// between the largest float and 2^128 upwards become infinity. Spelled out
+// because a double outside the float range is undefined behaviour for a
+// plain conversion, even though the hardware rounds exactly like this.
+inline float nearest_float(double value) noexcept {
+    constexpr double largest = std::numeric_limits<float>::max();
+    constexpr double overflow_threshold = 0x1.ffffffp127;  // largest + half an ulp
+    double magnitude = std::fabs(value);
+    if (magnitude > largest) {
+        float bound = magnitude >= overflow_threshold ? std::numeric_limits<float>::infinity()
+                                                      : std::numeric_limits<float>::max();
+        return std::signbit(value) ? -bound : bound;
+    }
+    return static_cast<float>(value);
+}
+
+// The value type a JSON value compiles to. Integers from 2^63 upwards are the
+// only Uint32 values; every other integer is Int32, whatever its magnitude.
+constexpr VeskType json_value_type(const JsonValue& value) noexcept {
+    switch (value.kind) {
+        case JsonKind::Null: return VeskType::Null;
+        case JsonKind::Bool: return VeskType::Bool;
+        case JsonKind::UInt: return value.bits >> 63 ? VeskType::Uint32 : VeskType::Int32;
+        case JsonKind::Int: return VeskType::Int32;
+        case JsonKind::Float: return VeskType::Float32;
+        case JsonKind::String: return VeskType::String;
+        case JsonKind::Array: return VeskType::Array;
+        case JsonKind::Object: return VeskType::Object;
+    }
+    return VeskType::Null;
+}
+
+// A JSON number narrowed to 32 bits: integers keep their low 32 bits,
+// floats become the nearest binary32. `value` must be a number.
+inline VeskData narrow_json_number(const JsonValue& value) noexcept {
+    auto low_bits = static_cast<std::uint32_t>(value.bits);
+    switch (value.kind) {
+        case JsonKind::UInt:
+            return value.bits >> 63 ? VeskData::uint32(low_bits)
+                                    : VeskData::int32(static_cast<std::int32_t>(low_bits));
+        case JsonKind::Int: return VeskData::int32(static_cast<std::int32_t>(low_bits));
+        default: return VeskData::float32(nearest_float(value.as_double()));
+    }
+}
+
+// A JSON number as the binary32 nearest to its full value: integers are
+// rounded from all 64 bits, not from their narrowed 32. Used where numbers of
+// mixed classes share one Float32 array.
+inline float json_number_as_float(const JsonValue& value) noexcept {
+    switch (value.kind) {
+        case JsonKind::UInt: return static_cast<float>(value.as_uint());
+        case JsonKind::Int: return static_cast<float>(value.as_int());
+        default: return nearest_float(value.as_double());
+    }
+}
+
+}  // namespace vesk
