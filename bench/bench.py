@@ -1,0 +1,107 @@
+"""vesk against the codecs a Python user would pick instead, on the shared corpus.
+
+Prints one table per operation (JSON text -> binary, binary -> objects,
+objects -> binary), the encoded sizes, and the peak memory of dumps and loads
+on the largest document.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import platform
+import sys
+import time
+from pathlib import Path
+
+from documents import DEFAULT_CORPUS, Document, corpus_paths, load_document
+from memory import memory_table
+from peers import NoInput, Operation, load_vesk, operations, peer_versions
+from report import Cell, describe_error, operation_table, shorten
+from sizes import size_table
+from timing import FULL, QUICK, Budget, measure
+
+SECTIONS = ("dumps", "loads", "emit", "sizes", "memory")
+
+
+def parse_args(argv: list[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true",
+                        help="few repetitions per cell: a smoke run, not a measurement")
+    parser.add_argument("--only", action="append", metavar="NAME",
+                        help="only this document (file name, with or without .json); repeatable")
+    parser.add_argument("--sections", default=",".join(SECTIONS),
+                        help=f"comma-separated subset of {','.join(SECTIONS)} (default: all)")
+    parser.add_argument("--corpus", type=Path, default=DEFAULT_CORPUS, help="directory of JSON documents")
+    args = parser.parse_args(argv)
+    args.sections = [s.strip() for s in args.sections.split(",") if s.strip()]
+    unknown = set(args.sections) - set(SECTIONS)
+    if unknown:
+        parser.error(f"unknown section: {', '.join(sorted(unknown))}")
+    return args
+
+
+def run_cell(contender, doc: Document, budget: Budget) -> Cell:
+    try:
+        arg = contender.prepare(doc)
+    except NoInput as missing:
+        return Cell(refusal=shorten(str(missing)))
+    except Exception as error:
+        return Cell(refusal=f"no input: {describe_error(error)}")
+    try:
+        return Cell(timing=measure(contender.run, arg, budget))
+    except Exception as error:
+        return Cell(refusal=describe_error(error))
+
+
+def run_operation(op: Operation, documents: list[Document], budget: Budget) -> str:
+    cells = {}
+    for doc in documents:
+        for contender in op.contenders:
+            cells[(doc.name, contender.label)] = run_cell(contender, doc, budget)
+    vesk_label = next(c.label for c in op.contenders if c.is_vesk)
+    return operation_table(
+        op.title, op.notes, [(d.name, op.size_of(d)) for d in documents],
+        [c.label for c in op.contenders], vesk_label, cells,
+    )
+
+
+def header(vesk_origin: str, budget: Budget) -> str:
+    load = ", ".join(f"{x:.2f}" for x in os.getloadavg())
+    versions = ", ".join(f"{k} {v}" for k, v in peer_versions().items())
+    return "\n".join([
+        f"# vesk benchmark, {time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime())}",
+        f"# Python {platform.python_version()} on {platform.machine()}, {os.cpu_count()} CPUs, "
+        f"load average {load} (1, 5, 15 min)",
+        f"# vesk from {vesk_origin}",
+        f"# peers: {versions}",
+        f"# per cell: {budget.warmup_calls} warm-up call(s), then batched samples for about "
+        f"{budget.seconds:.2f} s ({budget.min_samples} to {budget.max_samples} samples); "
+        "garbage collector off while timing",
+        "",
+    ])
+
+
+def main(argv: list[str]) -> int:
+    args = parse_args(argv)
+    budget = QUICK if args.quick else FULL
+    documents = [load_document(p) for p in corpus_paths(args.corpus, args.only)]
+    if not documents:
+        print(f"no JSON documents in {args.corpus}", file=sys.stderr)
+        return 1
+    vesk, origin = load_vesk()
+    ops = operations(vesk)
+    print(header(origin, budget), flush=True)
+    for section in args.sections:
+        if section in ops:
+            print(run_operation(ops[section], documents, budget), flush=True)
+        elif section == "sizes":
+            print(size_table(documents, vesk["dumps"]), flush=True)
+        elif section == "memory":
+            largest = max(documents, key=lambda d: d.size)
+            print(memory_table(largest, vesk["dumps"]), flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,104 @@
+"""Peak memory of one call, measured in a fresh process.
+
+Usage: memory_probe.py FUNCTION INPUT_FILE rss|tracemalloc
+Prints one JSON object: {"peak": bytes, "method": ...} or {"error": message}.
+
+rss: growth of the resident set above its level just before the call, from the
+kernel's high-water mark (reset through /proc/self/clear_refs where allowed,
+read back from /proc/self/status, else from getrusage). Counts everything: Python objects, native buffers,
+allocator slack.
+tracemalloc: peak of the allocations made through Python's allocators during
+the call. Counts Python objects and buffers, not the C++ heap of an extension.
+"""
+
+from __future__ import annotations
+
+import gc
+import json
+import resource
+import sys
+import tracemalloc
+from typing import Any, Callable
+
+
+def resolve(name: str) -> tuple[bool, Callable[[Any], Any]]:
+    """The function to probe, and whether it takes text (else bytes). Only
+    the modules that this function needs are imported."""
+    if name.startswith("vesk."):
+        import vesk
+
+        return name == "vesk.dumps", getattr(vesk, name.removeprefix("vesk."))
+    import msgpack
+    import orjson
+
+    if name == "orjson.loads":
+        return True, orjson.loads
+    if name == "msgpack.packb(orjson.loads)":
+        return True, lambda text: msgpack.packb(orjson.loads(text))
+    if name == "msgpack.unpackb":
+        return False, msgpack.unpackb
+    raise KeyError(name)
+
+
+def _reset_high_water_mark() -> bool:
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+        return True
+    except OSError:
+        return False
+
+
+def _max_rss_bytes() -> int:
+    # VmHWM rather than getrusage: ru_maxrss also keeps the high-water mark of
+    # the process image before exec, which for a child of a big benchmark
+    # process is that parent's resident set and hides everything measured here.
+    try:
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+
+
+def peak_rss(fn: Callable[[Any], Any], arg: Any) -> dict[str, Any]:
+    gc.collect()
+    exact = _reset_high_water_mark()
+    before = _max_rss_bytes()
+    result = fn(arg)
+    after = _max_rss_bytes()
+    del result
+    method = "RSS high-water mark" if exact else "ru_maxrss delta (lower bound)"
+    return {"peak": after - before, "method": method}
+
+
+def peak_traced(fn: Callable[[Any], Any], arg: Any) -> dict[str, Any]:
+    gc.collect()
+    tracemalloc.start()
+    tracemalloc.reset_peak()
+    result = fn(arg)
+    _, peak = tracemalloc.get_traced_memory()
+    tracemalloc.stop()
+    del result
+    return {"peak": peak, "method": "tracemalloc peak"}
+
+
+def main(argv: list[str]) -> int:
+    name, path, mode = argv
+    try:
+        takes_text, fn = resolve(name)
+        with open(path, "rb") as f:
+            raw = f.read()
+        arg = raw.decode("utf-8") if takes_text else raw
+        del raw
+        outcome = peak_rss(fn, arg) if mode == "rss" else peak_traced(fn, arg)
+    except Exception as error:
+        outcome = {"error": f"{type(error).__name__}: {error}"}
+    print(json.dumps(outcome))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

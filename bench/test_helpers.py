@@ -1,0 +1,166 @@
+"""Tests of the benchmark's own logic: input preparation, statistics, refusals, tables."""
+
+from __future__ import annotations
+
+import pytest
+
+from bench import run_cell
+from documents import corpus_paths, without_none
+from memory_probe import peak_traced
+from peers import Contender, NoInput
+from report import Cell, Refusals, operation_table, shorten
+from timing import QUICK, Budget, plan, summarise
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        ({"a": None, "b": 1}, {"b": 1}),
+        ([None, 1, None, 2], [1, 2]),
+        ({"a": [None, {"x": None, "y": [None]}]}, {"a": [{"y": []}]}),
+        # Falsy values that are not None stay.
+        ({"f": False, "z": 0, "e": "", "l": [], "d": {}}, {"f": False, "z": 0, "e": "", "l": [], "d": {}}),
+        ({"b": 2, "a": None, "c": 3}, {"b": 2, "c": 3}),
+    ],
+)
+def test_without_none_drops_every_none_and_keeps_the_rest(value, expected):
+    result = without_none(value)
+    assert result == expected
+    assert list(result) == list(expected)  # member order kept
+
+
+def test_without_none_leaves_its_input_alone():
+    value = {"a": None, "b": [None]}
+    without_none(value)
+    assert value == {"a": None, "b": [None]}
+
+
+@pytest.mark.parametrize(
+    "per_call, median, q1, q3",
+    [
+        ([1.0, 2.0, 3.0, 4.0, 5.0], 3.0, 2.0, 4.0),
+        ([5.0, 1.0, 4.0, 2.0, 3.0], 3.0, 2.0, 4.0),
+        ([2.0], 2.0, 2.0, 2.0),
+        ([1.0, 3.0], 2.0, 1.5, 2.5),
+    ],
+)
+def test_summarise_reports_median_and_quartiles(per_call, median, q1, q3):
+    timing = summarise(per_call, calls_per_sample=1)
+    assert (timing.median, timing.q1, timing.q3, timing.samples) == (median, q1, q3, len(per_call))
+
+
+def test_spread_and_throughput_follow_from_the_quartiles():
+    timing = summarise([0.9, 1.0, 1.1], calls_per_sample=1)
+    assert timing.spread_percent == pytest.approx(10.0)
+    assert timing.megabytes_per_second(2_000_000) == pytest.approx(2.0)
+
+
+@pytest.mark.parametrize(
+    "estimate, budget, batch, samples",
+    [
+        (1e-6, Budget(0.5, 5, 300, 1), 2000, 250),  # tiny call: batched, capped by the budget
+        (1e-7, Budget(0.5, 5, 100, 1), 20000, 100),  # capped by the sample limit
+        (0.05, Budget(0.5, 5, 300, 1), 1, 10),  # big call: one per sample
+        (1.0, Budget(0.5, 5, 300, 1), 1, 5),  # slower than the budget: still the minimum
+    ],
+)
+def test_plan_fills_the_budget_within_bounds(estimate, budget, batch, samples):
+    assert plan(estimate, budget) == (batch, samples)
+
+
+@pytest.mark.parametrize(
+    "message, limit, expected",
+    [
+        ("short", 20, "short"),
+        ("two\n  lines", 20, "two lines"),
+        ("x" * 30, 10, "xxxxxxx..."),
+    ],
+)
+def test_shorten(message, limit, expected):
+    assert shorten(message, limit) == expected
+
+
+def test_refusals_share_a_mark_per_contender_and_message():
+    refusals = Refusals()
+    assert refusals.mark("vesk.loads", "bad", "a.json") == "refused [a]"
+    assert refusals.mark("vesk.loads", "bad", "b.json") == "refused [a]"
+    assert refusals.mark("vesk.loads", "other", "c.json") == "refused [b]"
+    assert refusals.mark("msgpack", "bad", "a.json") == "refused [c]"
+    text = "\n".join(refusals.lines())
+    assert "[a] vesk.loads on a.json, b.json:" in text
+    assert "[b] vesk.loads on c.json:" in text
+
+
+def _doc(name="d.json"):
+    class Doc:
+        pass
+
+    doc = Doc()
+    doc.name, doc.text = name, "[1]"
+    return doc
+
+
+def _fail_with(error):
+    def run(_):
+        raise error
+
+    return run
+
+
+@pytest.mark.parametrize(
+    "contender, refusal",
+    [
+        (Contender("x", _fail_with(NoInput("no input, dumps failed")), len), "no input, dumps failed"),
+        (Contender("x", _fail_with(KeyError("k")), len), "no input: KeyError: 'k'"),
+        (Contender("x", lambda d: d.text, _fail_with(ValueError("Failed to parse VESK: eof"))),
+         "ValueError: Failed to parse VESK: eof"),
+        (Contender("x", lambda d: d.text, _fail_with(NotImplementedError())), "NotImplementedError"),
+    ],
+)
+def test_a_refusing_cell_carries_the_message(contender, refusal):
+    cell = run_cell(contender, _doc(), QUICK)
+    assert cell.timing is None
+    assert cell.refusal == refusal
+
+
+def test_a_working_cell_is_timed():
+    cell = run_cell(Contender("len", lambda d: d.text, len), _doc(), QUICK)
+    assert cell.refusal is None
+    assert cell.timing.samples >= QUICK.min_samples
+
+
+def test_operation_table_shows_ratios_and_refusals():
+    def cell(seconds):
+        return Cell(timing=summarise([seconds], 1))
+
+    cells = {
+        ("a.json", "vesk"): cell(2.0), ("a.json", "peer"): cell(1.0), ("a.json", "other"): cell(4.0),
+        ("b.json", "vesk"): Cell(refusal="ValueError: Failed to parse VESK: x"),
+        ("b.json", "peer"): cell(1.0), ("b.json", "other"): cell(1.0),
+    }
+    table = operation_table("T", (), [("a.json", 2_000_000), ("b.json", 1024)],
+                            ["vesk", "peer", "other"], "vesk", cells)
+    lines = table.splitlines()
+    rates_a, ratios_a = [line.split()[1:] for line in lines if line.startswith("a.json")]
+    assert rates_a == ["1,953", "1.00", "±0%", "2.00", "±0%", "0.50", "±0%"]  # MB/s of 2 MB
+    assert ratios_a == ["2.00", "0.50"]
+    assert any(line.startswith("b.json") and "refused [a]" in line for line in lines)
+    assert any(line.startswith("b.json") and line.split()[1:] == ["-", "-"] for line in lines)
+    assert "ValueError: Failed to parse VESK: x" in table
+    mean = next(line for line in lines if line.startswith("geometric mean"))
+    assert mean.split()[2:] == ["2.00", "0.50"]
+
+
+def test_peak_traced_sees_python_allocations():
+    outcome = peak_traced(lambda n: bytearray(n), 5_000_000)
+    assert 5_000_000 <= outcome["peak"] < 6_000_000
+
+
+def test_corpus_selection_by_name_or_stem(tmp_path):
+    for name in ("a.json", "b.json", "notes.txt"):
+        (tmp_path / name).write_text("{}")
+    assert [p.name for p in corpus_paths(tmp_path)] == ["a.json", "b.json"]
+    assert [p.name for p in corpus_paths(tmp_path, ["b"])] == ["b.json"]
+    assert [p.name for p in corpus_paths(tmp_path, ["a.json"])] == ["a.json"]
+    with pytest.raises(SystemExit, match="missing"):
+        corpus_paths(tmp_path, ["missing.json"])
