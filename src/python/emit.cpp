@@ -1,13 +1,51 @@
 #include "python/emit.hpp"
 
+#include <new>
+#include <optional>
+#include <utility>
+
+#include "compile/data_compiler.hpp"
+#include "encode/encoder.hpp"
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
+#include "python/py_to_vesk.hpp"
+
 namespace vesk::python {
 
-// Placeholder until the emit conversion lands.
-PyObject* emit_object(PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "emit is not available yet");
-    return nullptr;
+namespace {
+
+// Compiles and encodes a converted tree, releasing the tree and the document
+// before the bytes are handed back.
+Result<ByteBuffer> compile_and_encode(VeskData tree) {
+    const VeskDocument document = compile_data_document(std::move(tree));
+    return encode_document(document);
 }
 
-int add_emit_members(PyObject*) { return 0; }
+}  // namespace
+
+PyObject* emit_object(PyObject* module, PyObject* obj) {
+    try {
+        std::optional<VeskData> tree = py_to_vesk_data(module, obj);
+        if (!tree) return nullptr;
+        Result<ByteBuffer> bytes = compile_and_encode(std::move(*tree));
+        tree.reset();
+        if (!bytes) return to_py_err(bytes.error());
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes->data()),
+                                         static_cast<Py_ssize_t>(bytes->size()));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+int add_emit_members(PyObject* module) {
+    PyRef fault(PyErr_NewExceptionWithDoc(
+        "vesk.InternalFault",
+        "Raised by emit when a dict is changed while it is being converted, by code that the conversion "
+        "itself ran (an __index__ or __float__ method). Derives from BaseException: it reports a fault of "
+        "the calling program, not bad data.",
+        PyExc_BaseException, nullptr));
+    if (!fault) return -1;
+    return PyModule_AddObjectRef(module, kInternalFaultAttribute, fault.get());
+}
 
 }  // namespace vesk::python

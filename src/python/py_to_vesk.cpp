@@ -1,0 +1,271 @@
+#include "python/py_to_vesk.hpp"
+
+#include <cfloat>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "error/format.hpp"
+#include "error/vesk_error.hpp"
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
+
+namespace vesk::python {
+
+namespace {
+
+// The low 32 bits of v as a two's-complement number: 2**31 -> -2**31,
+// 4294967301 -> 5.
+std::int32_t wrap_to_int32(long value) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(value)));
+}
+
+// Round to nearest binary32, ties to even, with out-of-range finite values
+// going to infinity as IEEE arithmetic has it. A plain cast of an out-of-range
+// double is undefined in C++, so the overflow is settled here first.
+float to_binary32(double value) {
+    // Halfway between FLT_MAX and the next power of two: from here on the
+    // rounding goes to infinity (the tie included, FLT_MAX being odd).
+    constexpr double overflow_threshold = 0x1.ffffffp127;
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+    if (value >= overflow_threshold) return infinity;
+    if (value <= -overflow_threshold) return -infinity;
+    if (value > FLT_MAX) return FLT_MAX;
+    if (value < -FLT_MAX) return -FLT_MAX;
+    return static_cast<float>(value);  // NaN stays NaN
+}
+
+// Integer reading: an int (or subclass) directly, else through __index__.
+// Values outside the 64-bit range and failing __index__ calls do not match;
+// their exception is dropped so the float test gets its turn.
+bool read_integer(PyObject* obj, long& value) {
+    if (PyLong_Check(obj)) {
+        value = PyLong_AsLong(obj);
+    } else {
+        // An object without __index__ would only make PyNumber_Index raise a
+        // TypeError to be dropped; skipping the call spares building it for
+        // every float of a list.
+        if (!PyIndex_Check(obj)) return false;
+        PyRef index(PyNumber_Index(obj));
+        if (!index) {
+            PyErr_Clear();
+            return false;
+        }
+        value = PyLong_AsLong(index.get());
+    }
+    if (value == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    return true;
+}
+
+// Float reading: an exact float directly, anything else (float subclasses,
+// __float__, __index__, ints too wide for 64 bits) through PyFloat_AsDouble.
+bool read_double(PyObject* obj, double& value) {
+    if (PyFloat_CheckExact(obj)) {
+        value = PyFloat_AS_DOUBLE(obj);
+        return true;
+    }
+    value = PyFloat_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    return true;
+}
+
+// Raises TypeError from a printf-style template whose one %U is the __name__
+// of obj's type.
+void raise_type_error_naming(const char* format, PyObject* obj) {
+    PyRef name(PyType_GetName(Py_TYPE(obj)));
+    if (!name) return;
+    PyErr_Format(PyExc_TypeError, format, name.get());
+}
+
+bool is_number(VeskType type) { return type == VeskType::Int32 || type == VeskType::Float32; }
+
+// Watches the item types of one list as they arrive. All items must share the
+// first item's type, except that ints and floats may mix; such a list is then
+// made all Float32 once complete, each int from its full 64-bit value rather
+// than from the wrapped Int32 (so 2**40 stays 2**40, not 0).
+class ListTypeRule {
+public:
+    // Returns the refusal for item `position`, or nothing when it fits.
+    std::optional<VeskError> admit(std::size_t position, const VeskData& item, long integer_value) {
+        const VeskType type = item.type();
+        if (position == 0) {
+            first_ = type;
+        } else if (is_number(first_) ? !is_number(type) : type != first_) {
+            return VeskError::unsupported_type(
+                format_message("array item {} is {}, expected {}", position, type_name(type), type_name(first_)));
+        }
+        if (type == VeskType::Float32) saw_float_ = true;
+        if (type == VeskType::Int32) {
+            saw_int_ = true;
+            if (integer_value != static_cast<long>(item.as_int32())) wide_ints_.emplace_back(position, integer_value);
+        }
+        return std::nullopt;
+    }
+
+    void finish(std::vector<VeskData>& items) const {
+        if (!saw_int_ || !saw_float_) return;
+        auto wide = wide_ints_.begin();
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i].kind != VeskDataKind::Int32) continue;
+            long whole = items[i].as_int32();
+            if (wide != wide_ints_.end() && wide->first == i) whole = (wide++)->second;
+            // Every 64-bit integer lies inside the binary32 range; the
+            // conversion rounds to nearest.
+            items[i] = VeskData::float32(static_cast<float>(whole));
+        }
+    }
+
+private:
+    VeskType first_ = VeskType::Null;
+    bool saw_int_ = false;
+    bool saw_float_ = false;
+    // Ints whose value did not survive the wrap to 32 bits, by position; empty
+    // for the usual list of small numbers.
+    std::vector<std::pair<std::size_t, long>> wide_ints_;
+};
+
+class Converter {
+public:
+    explicit Converter(PyObject* module) : module_(module) {}
+
+    // `integer_value` receives the unwrapped value when the result is Int32.
+    bool convert(PyObject* obj, int depth, VeskData& out, long& integer_value) {
+        if (PyDict_Check(obj)) return convert_dict(obj, depth + 1, out);
+        if (PyList_Check(obj)) return convert_list(obj, depth + 1, out);
+        if (PyUnicode_Check(obj)) {
+            Py_ssize_t size = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
+            if (text != nullptr) {
+                out = VeskData::string(std::string(text, static_cast<std::size_t>(size)));
+                return true;
+            }
+            // A lone surrogate has no UTF-8 form; such a str ends as an
+            // unsupported value below, not with the codec's error.
+            PyErr_Clear();
+        }
+        if (PyBool_Check(obj)) {
+            out = VeskData::boolean(obj == Py_True);
+            return true;
+        }
+        if (read_integer(obj, integer_value)) {
+            out = VeskData::int32(wrap_to_int32(integer_value));
+            return true;
+        }
+        double number = 0.0;
+        if (read_double(obj, number)) {
+            out = VeskData::float32(to_binary32(number));
+            return true;
+        }
+        raise_type_error_naming("Unsupported Python type: %U", obj);
+        return false;
+    }
+
+private:
+    bool enter(int depth) {
+        if (depth <= kMaxEmitNesting) return true;
+        PyErr_Format(PyExc_RecursionError, "maximum nesting depth exceeded: more than %d lists and dicts",
+                     kMaxEmitNesting);
+        return false;
+    }
+
+    bool convert_dict(PyObject* dict, int depth, VeskData& out) {
+        if (!enter(depth)) return false;
+        const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
+        std::vector<VeskData> values;
+        values.reserve(2 * static_cast<std::size_t>(start_size));
+        Py_ssize_t position = 0;
+        Py_ssize_t visited = 0;
+        PyObject* borrowed_key = nullptr;
+        PyObject* borrowed_value = nullptr;
+        // PyDict_Next rather than iteration: it gives the stored order, also
+        // for subclasses that override their iteration methods.
+        while (PyDict_Next(dict, &position, &borrowed_key, &borrowed_value)) {
+            // Converting the value may run Python code that removes this very
+            // item; our own references keep key and value alive meanwhile.
+            const PyRef key = PyRef::borrow(borrowed_key);
+            const PyRef value = PyRef::borrow(borrowed_value);
+            if (!PyUnicode_Check(key.get())) {
+                raise_type_error_naming("'%U' object is not an instance of 'str'", key.get());
+                return false;
+            }
+            Py_ssize_t size = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(key.get(), &size);
+            if (text == nullptr) return false;
+            values.push_back(VeskData::string(std::string(text, static_cast<std::size_t>(size))));
+
+            VeskData converted;
+            long unused = 0;
+            if (!convert(value.get(), depth, converted, unused)) return false;
+            values.push_back(std::move(converted));
+
+            ++visited;
+            if (PyDict_GET_SIZE(dict) != start_size) {
+                raise_internal_fault(module_, "dictionary changed size during iteration");
+                return false;
+            }
+            if (visited > start_size) {
+                raise_internal_fault(module_, "dictionary keys changed during iteration");
+                return false;
+            }
+        }
+        out = VeskData::object(0, std::move(values));
+        return true;
+    }
+
+    bool convert_list(PyObject* list, int depth, VeskData& out) {
+        if (!enter(depth)) return false;
+        const Py_ssize_t start_length = PyList_GET_SIZE(list);
+        std::vector<VeskData> items;
+        items.reserve(static_cast<std::size_t>(start_length));
+        ListTypeRule rule;
+        // The length is read again for every item: code run by a conversion
+        // may shrink the list, and items are never read past its end. Items
+        // appended meanwhile are not read.
+        for (Py_ssize_t i = 0; i < start_length && i < PyList_GET_SIZE(list); ++i) {
+            const PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
+            VeskData converted;
+            long integer_value = 0;
+            if (!convert(item.get(), depth, converted, integer_value)) return false;
+            if (auto refusal = rule.admit(static_cast<std::size_t>(i), converted, integer_value)) {
+                to_py_err(*refusal);
+                return false;
+            }
+            items.push_back(std::move(converted));
+        }
+        rule.finish(items);
+        out = VeskData::array(0, 0, std::move(items));
+        return true;
+    }
+
+    PyObject* module_;
+};
+
+}  // namespace
+
+std::optional<VeskData> py_to_vesk_data(PyObject* module, PyObject* obj) {
+    Converter converter(module);
+    VeskData result;
+    long unused = 0;
+    if (!converter.convert(obj, 0, result, unused)) return std::nullopt;
+    return result;
+}
+
+void raise_internal_fault(PyObject* module, const char* message) {
+    PyRef fault(PyObject_GetAttrString(module, kInternalFaultAttribute));
+    if (!fault || !PyExceptionClass_Check(fault.get())) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_SystemError, message);
+        return;
+    }
+    PyErr_SetString(fault.get(), message);
+}
+
+}  // namespace vesk::python

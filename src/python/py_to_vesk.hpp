@@ -1,0 +1,42 @@
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+
+#include "structure/document.hpp"
+
+namespace vesk::python {
+
+// Lists and dicts nested deeper than this (the outermost counting as 1) raise
+// RecursionError. The limit is ours rather than the interpreter's recursion
+// limit, so a low sys.setrecursionlimit cannot let a self-containing list run
+// the native stack out, and a high one cannot either.
+inline constexpr int kMaxEmitNesting = 1024;
+
+// Module attribute holding the exception class raised when a dict changes
+// while it is being converted. It derives from BaseException directly: such a
+// change is a fault of the caller's program, not a data error to catch
+// alongside ValueError.
+inline constexpr const char* kInternalFaultAttribute = "InternalFault";
+
+// Converts a Python value into a value tree: dicts become objects holding
+// alternating key and value, lists arrays, str inline strings, bool Bool, int
+// (and anything with __index__ within 64 bits) Int32 wrapped to its low 32
+// bits, any other number Float32. Every index field of the tree is 0.
+//
+// A list mixing int and float becomes a Float32 array; any other mixture is
+// refused. Items are converted left to right, each completely (its own
+// contents included) before its type is compared with the first item's, so
+// the first failure in that order is the one reported: [True, None] raises the
+// TypeError for None, [True, 1, None] the mixture error for item 1.
+//
+// `module` is the vesk module, where the fault exception class is looked up.
+// On failure returns nothing, with a Python exception set.
+std::optional<VeskData> py_to_vesk_data(PyObject* module, PyObject* obj);
+
+// Sets the module's fault exception with `message`. Falls back to SystemError
+// if the class has been removed from the module.
+void raise_internal_fault(PyObject* module, const char* message);
+
+}  // namespace vesk::python
