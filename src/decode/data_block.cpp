@@ -1,0 +1,59 @@
+#include <algorithm>
+
+#include "decode/block_readers.hpp"
+#include "decode/byte_order.hpp"
+#include "decode/reader_limits.hpp"
+#include "decode/value_decoder.hpp"
+#include "error/format.hpp"
+
+namespace vesk {
+
+namespace {
+
+VeskError fail(std::string message) { return VeskError::parse(std::move(message)); }
+
+// Decodes one entry payload by the kind of its definition. The definition
+// only picks the routine: a compound value is read through its own
+// self_def_index.
+Result<std::size_t> decode_entry_value(std::span<const std::uint8_t> payload, const VeskDefinition& definition,
+                                       const std::vector<VeskDefinition>& definitions, VeskData& out) {
+    return decode_typed_value(payload, definition.kind, definitions, 1, out);
+}
+
+}  // namespace
+
+Result<std::vector<VeskChunk>> read_data_block(std::span<const std::uint8_t> block,
+                                               const std::vector<VeskDefinition>& definitions) {
+    const std::size_t size = block.size();
+    if (size < 4) return fail(format_message("Data block too short: {} bytes", size));
+    const std::size_t count = load_u32le(block.data());
+    if (count > kMaxReadEntries) return fail(format_message("Data entry count {} exceeds max {}", count, kMaxReadEntries));
+
+    std::vector<VeskChunk> chunks;
+    chunks.reserve(std::min(count, (size - 4) / kEntryHeaderSize));
+    std::size_t position = 4;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (position + kEntryHeaderSize > size) return fail(format_message("Truncated entry {} header", i));
+        const std::uint16_t def_index = load_u16le(block.data() + position);
+        // 64-bit arithmetic: a payload length near 2^32 must not wrap around.
+        const std::uint64_t payload_size = load_u32le(block.data() + position + 2);
+        const std::size_t payload_start = position + kEntryHeaderSize;
+        if (payload_start + payload_size > size) {
+            return fail(format_message("Entry {} payload ({} bytes) exceeds buffer", i, payload_size));
+        }
+        if (def_index >= definitions.size()) return fail(format_message("Unknown definition index: {}", def_index));
+
+        VeskChunk& chunk = chunks.emplace_back();
+        chunk.def_index = def_index;
+        Result<std::size_t> used = decode_entry_value(block.subspan(payload_start, payload_size),
+                                                      definitions[def_index], definitions, chunk.data);
+        if (!used) return std::move(used).error();
+        if (*used != payload_size) {
+            return fail(format_message("Mismatch entry {}: consumed {} of {}", i, *used, payload_size));
+        }
+        position = payload_start + payload_size;
+    }
+    return chunks;
+}
+
+}  // namespace vesk

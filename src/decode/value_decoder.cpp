@@ -1,0 +1,174 @@
+#include "decode/value_decoder.hpp"
+
+#include <algorithm>
+
+#include "decode/byte_order.hpp"
+#include "decode/reader_limits.hpp"
+#include "decode/utf8_text.hpp"
+#include "error/format.hpp"
+
+namespace vesk {
+
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+VeskError fail(std::string message) { return VeskError::parse(std::move(message)); }
+
+// The fewest bytes a value of each type can take; Null takes none.
+std::size_t smallest_encoding(VeskType type) noexcept {
+    switch (type) {
+        case VeskType::Null: return 0;
+        case VeskType::Bool:
+        case VeskType::String: return 1;
+        case VeskType::Int32:
+        case VeskType::Uint32:
+        case VeskType::Float32: return 4;
+        case VeskType::Array: return kArrayHeaderSize;
+        case VeskType::Object: return 2;
+    }
+    return 1;
+}
+
+// Reads the text of an inline string whose length prefix takes `header`
+// bytes and whose text takes `length`; the caller has checked both fit.
+Result<std::size_t> take_inline_text(Bytes range, std::size_t header, std::size_t length, VeskData& out) {
+    Status copied = copy_utf8_text(range.subspan(header, length), "string", out.text);
+    if (!copied) return std::move(copied).error();
+    out.kind = VeskDataKind::String;
+    return header + length;
+}
+
+Result<std::size_t> decode_string_value(Bytes range, VeskData& out) {
+    const std::size_t size = range.size();
+    if (size == 0) return fail("Expected string/StrRef byte");
+    const std::uint8_t first = range[0];
+    if (first < 0x80) {
+        const std::size_t length = first;
+        if (size < length + 1) {
+            return fail(format_message("Truncated short string: need {} bytes, got {}", length + 1, size));
+        }
+        return take_inline_text(range, 1, length, out);
+    }
+    if (first <= 0xFD) {
+        // 0xC0 to 0xFD are never written, but older containers may hold them
+        // inline; they read as medium strings with their low six bits.
+        if (size == 1) return fail("Truncated medium string length");
+        const std::size_t length = (static_cast<std::size_t>(first & 0x3F) << 8) | range[1];
+        if (size < length + 2) {
+            return fail(format_message("Truncated medium string: need {} bytes, got {}", length + 2, size));
+        }
+        return take_inline_text(range, 2, length, out);
+    }
+    if (first == 0xFE) {
+        if (size < 4) return fail("Truncated long string length");
+        const std::size_t length = load_u24le(range.data() + 1);
+        if (size < length + 4) {
+            return fail(format_message("Truncated long string: need {} bytes, got {}", length + 4, size));
+        }
+        return take_inline_text(range, 4, length, out);
+    }
+    if (size < 5) return fail("Truncated StrRef dict index");
+    out.kind = VeskDataKind::StrRef;
+    out.bits = load_u32le(range.data() + 1);
+    return std::size_t{5};
+}
+
+Result<std::size_t> decode_word(Bytes range, VeskDataKind kind, const char* message, VeskData& out) {
+    if (range.size() < 4) return fail(message);
+    out.kind = kind;
+    out.bits = load_u32le(range.data());
+    return std::size_t{4};
+}
+
+}  // namespace
+
+Result<std::size_t> decode_primitive_value(Bytes range, VeskType type, VeskData& out) {
+    switch (type) {
+        case VeskType::Null:
+            out.kind = VeskDataKind::Null;
+            return std::size_t{0};
+        case VeskType::Bool:
+            if (range.empty()) return fail("Expected bool byte");
+            out.kind = VeskDataKind::Bool;
+            out.bits = range[0] != 0 ? 1u : 0u;
+            return std::size_t{1};
+        case VeskType::Int32: return decode_word(range, VeskDataKind::Int32, "Expected int32 (4 bytes)", out);
+        case VeskType::Uint32: return decode_word(range, VeskDataKind::Uint32, "Expected uint32 (4 bytes)", out);
+        case VeskType::Float32:
+            return decode_word(range, VeskDataKind::Float32, "Expected float32 (4 bytes)", out);
+        case VeskType::String: return decode_string_value(range, out);
+        case VeskType::Array:
+        case VeskType::Object: break;
+    }
+    return fail("Unexpected compound type in primitive decode path");
+}
+
+Result<std::size_t> decode_typed_value(Bytes range, VeskType type, const std::vector<VeskDefinition>& definitions,
+                                       unsigned depth, VeskData& out) {
+    switch (type) {
+        case VeskType::Array: return decode_array_value(range, definitions, depth, out);
+        case VeskType::Object: return decode_object_value(range, definitions, depth, out);
+        default: return decode_primitive_value(range, type, out);
+    }
+}
+
+Result<std::size_t> decode_array_value(Bytes range, const std::vector<VeskDefinition>& definitions, unsigned depth,
+                                       VeskData& out) {
+    if (depth > kMaxReadDepth) return fail("Max recursion depth");
+    const std::size_t size = range.size();
+    if (size < 2) return fail("Truncated array self_def_index");
+    const std::uint16_t self_index = load_u16le(range.data());
+    if (self_index >= definitions.size()) return fail(format_message("Unknown definition index: {}", self_index));
+    const VeskDefinition& definition = definitions[self_index];
+    if (!definition.elem_type) return fail(format_message("Array #{} has no elem_type", self_index));
+    if (size < 4) return fail("Truncated array elem_def_index");
+    if (size < kArrayHeaderSize) return fail("Truncated array count");
+    const VeskType elem_type = *definition.elem_type;
+    const std::size_t count = load_u16le(range.data() + 4);
+
+    out.kind = VeskDataKind::Array;
+    out.self_def_index = self_index;
+    out.elem_def_index = load_u16le(range.data() + 2);
+    std::vector<VeskData>& items = out.children;
+    if (elem_type == VeskType::Null) {
+        // Null items take no bytes, so the count alone decides; at most 65535.
+        items.resize(count);
+        return kArrayHeaderSize;
+    }
+    // Items that cannot fit in the bytes left are never reserved for.
+    items.reserve(std::min(count, (size - kArrayHeaderSize) / smallest_encoding(elem_type)));
+    std::size_t position = kArrayHeaderSize;
+    for (std::size_t i = 0; i < count; ++i) {
+        VeskData& item = items.emplace_back();
+        Result<std::size_t> used = decode_typed_value(range.subspan(position), elem_type, definitions, depth + 1, item);
+        if (!used) return std::move(used).error();
+        position += *used;
+    }
+    return position;
+}
+
+Result<std::size_t> decode_object_value(Bytes range, const std::vector<VeskDefinition>& definitions,
+                                        unsigned depth, VeskData& out) {
+    if (depth > kMaxReadDepth) return fail(format_message("Max recursion depth {} exceeded at Object", kMaxReadDepth));
+    if (range.size() < 2) return fail("Truncated object self_def_index");
+    const std::uint16_t self_index = load_u16le(range.data());
+    if (self_index >= definitions.size()) return fail(format_message("Unknown definition index: {}", self_index));
+    const VeskDefinition& definition = definitions[self_index];
+    if (!definition.fields) return fail(format_message("Object #{} has no fields", self_index));
+
+    out.kind = VeskDataKind::Object;
+    out.self_def_index = self_index;
+    std::vector<VeskData>& values = out.children;
+    values.reserve(definition.fields->size());
+    std::size_t position = 2;
+    for (const VeskField& field : *definition.fields) {
+        VeskData& value = values.emplace_back();
+        Result<std::size_t> used = decode_typed_value(range.subspan(position), field.type, definitions, depth + 1, value);
+        if (!used) return std::move(used).error();
+        position += *used;
+    }
+    return position;
+}
+
+}  // namespace vesk
