@@ -8,6 +8,7 @@ from bench import run_cell
 from documents import corpus_paths, without_none
 from memory_probe import peak_traced
 from peers import Contender, NoInput
+from profile_report import by_function, short_name
 from report import Cell, Refusals, operation_table, shorten
 from timing import QUICK, Budget, plan, summarise
 
@@ -164,3 +165,30 @@ def test_corpus_selection_by_name_or_stem(tmp_path):
     assert [p.name for p in corpus_paths(tmp_path, ["a.json"])] == ["a.json"]
     with pytest.raises(SystemExit, match="missing"):
         corpus_paths(tmp_path, ["missing.json"])
+
+
+@pytest.mark.parametrize(
+    "location, expected",
+    [
+        ("/work/src/a.cpp:vesk::parse_json(std::basic_string_view<char, std::char_traits<char> >) [/x/vesk.so]",
+         "vesk::parse_json"),
+        ("src/b.cpp:vesk::(anonymous namespace)::Converter::convert(vesk::JsonValue const&)'2 [/x/vesk.so]",
+         "vesk::Converter::convert"),
+        ("c.cpp:vesk::run(vesk::JsonConverter&, bool) [clone .constprop.0]", "vesk::run"),
+        ("h.h:std::_Hashtable<std::string_view, std::pair<int, int> >::_M_find(unsigned long) const",
+         "std::_Hashtable<>::_M_find"),
+        ("???:0x0000000000012345 [/lib/ld.so]", "0x0000000000012345"),
+        ("malloc.c:_int_malloc [/lib/libc.so.6]", "_int_malloc"),
+    ],
+)
+def test_profile_names_are_shortened(location, expected):
+    assert short_name(location) == expected
+
+
+def test_profile_rows_merge_per_function():
+    rows = [
+        (50, 50.0, "a.cpp:f(int)"), (30, 30.0, "a.h:f(int)"), (20, 20.0, "a.cpp:f(int)'2"),
+        (40, 40.0, "b.cpp:g()"),
+    ]
+    assert by_function(rows, inclusive=False) == [(100, 100.0, "f"), (40, 40.0, "g")]
+    assert by_function(rows, inclusive=True) == [(50, 50.0, "f"), (40, 40.0, "g")]

@@ -1,0 +1,33 @@
+"""The workload that bench/profile.sh runs under callgrind: one vesk function
+on one document. Inputs are made before the profiled calls, which callgrind
+collects only inside the module function itself (see profile.sh).
+
+Usage: profile_workload.py dumps|loads DOCUMENT [CALLS]
+"""
+
+from __future__ import annotations
+
+import sys
+from pathlib import Path
+
+import vesk
+
+
+def main(argv: list[str]) -> int:
+    function, document = argv[0], Path(argv[1])
+    calls = int(argv[2]) if len(argv) > 2 else 1
+    text = document.read_text(encoding="utf-8")
+    if function == "dumps":
+        fn, arg = vesk.dumps, text
+    elif function == "loads":
+        fn, arg = vesk.loads, vesk.dumps(text)
+    else:
+        raise SystemExit(f"unknown function {function!r}")
+    for _ in range(calls):
+        result = fn(arg)
+        del result
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
