@@ -98,8 +98,7 @@ def main(argv: list[str]) -> int:
         elif section == "sizes":
             print(size_table(documents, vesk["dumps"]), flush=True)
         elif section == "memory":
-            largest = max(documents, key=lambda d: d.size)
-            print(memory_table(largest, vesk["dumps"]), flush=True)
+            print(memory_table(documents, vesk["dumps"]), flush=True)
     return 0
 
 

@@ -1,4 +1,4 @@
-"""Peak memory of dumps and loads on one document, each call in its own process."""
+"""Peak memory of dumps and loads on a large document, each call in its own process."""
 
 from __future__ import annotations
 
@@ -6,6 +6,7 @@ import json
 import subprocess
 import sys
 import tempfile
+from dataclasses import dataclass
 from pathlib import Path
 from typing import Callable
 
@@ -16,13 +17,19 @@ from report import describe_error, grid, shorten
 
 PROBE = Path(__file__).resolve().parent / "memory_probe.py"
 
-# (function probed, which input file it reads)
-PROBES = (
-    ("vesk.dumps", "json"),
-    ("orjson.loads", "json"),
-    ("msgpack.packb(orjson.loads)", "json"),
-    ("vesk.loads", "vesk"),
-    ("msgpack.unpackb", "msgpack"),
+
+@dataclass(frozen=True)
+class Group:
+    """A vesk function and the peers it is set beside, all probed on one document:
+    the largest that the vesk function accepts."""
+
+    vesk_probe: str
+    peer_probes: tuple[str, ...]
+
+
+GROUPS = (
+    Group("vesk.dumps", ("orjson.loads", "msgpack.packb(orjson.loads)")),
+    Group("vesk.loads", ("msgpack.unpackb",)),
 )
 
 
@@ -37,44 +44,76 @@ def _probe(function: str, path: Path, mode: str) -> dict:
     return json.loads(lines[-1])
 
 
-def _show(outcome: dict, size: int) -> tuple[str, str]:
-    if "error" in outcome:
-        return "refused", ""
-    peak = outcome["peak"]
-    return f"{peak / 1e6:.1f}", f"{peak / size:.1f}x"
-
-
-def memory_table(doc: Document, vesk_dumps: Callable[[str], bytes]) -> str:
-    with tempfile.TemporaryDirectory(prefix="vesk-bench-") as tmp:
-        inputs = {"json": Path(tmp) / "doc.json", "vesk": Path(tmp) / "doc.vesk", "msgpack": Path(tmp) / "doc.msgpack"}
-        inputs["json"].write_text(doc.text, encoding="utf-8")
-        inputs["msgpack"].write_bytes(msgpack.packb(doc.value))
-        missing: dict[str, str] = {}
+def _input_file(function: str, doc: Document, directory: Path, vesk_dumps: Callable[[str], bytes]) -> Path:
+    """The file the probe reads: the JSON text, or the function's own encoding."""
+    if function == "vesk.loads":
+        path, data = directory / f"{doc.name}.vesk", None
         try:
-            inputs["vesk"].write_bytes(vesk_dumps(doc.text))
+            data = vesk_dumps(doc.text)
         except Exception as error:
-            missing["vesk"] = f"no input, dumps failed: {describe_error(error)}"
+            raise RuntimeError(f"no input, dumps failed: {describe_error(error)}") from error
+        path.write_bytes(data)
+    elif function == "msgpack.unpackb":
+        path = directory / f"{doc.name}.msgpack"
+        path.write_bytes(msgpack.packb(doc.value))
+    else:
+        path = directory / doc.name
+        path.write_text(doc.text, encoding="utf-8")
+    return path
 
-        rows, errors, methods = [], [], set()
-        for function, source in PROBES:
-            if source in missing:
-                outcomes = [{"error": missing[source]}] * 2
-            else:
-                outcomes = [_probe(function, inputs[source], mode) for mode in ("rss", "tracemalloc")]
-            for outcome in outcomes:
+
+def _measure(function: str, doc: Document, directory: Path, vesk_dumps) -> dict:
+    try:
+        path = _input_file(function, doc, directory, vesk_dumps)
+    except RuntimeError as error:
+        return {"error": str(error)}
+    outcome = _probe(function, path, "rss")
+    if "error" in outcome:
+        return outcome
+    traced = _probe(function, path, "tracemalloc")
+    if "error" in traced:
+        return traced
+    return {"rss": outcome["peak"], "traced": traced["peak"], "methods": {outcome["method"], traced["method"]}}
+
+
+def _row(function: str, doc: Document, outcome: dict) -> list[str]:
+    return [function, doc.name, f"{doc.size / 1e6:.1f}",
+            f"{outcome['rss'] / 1e6:.1f}", f"{outcome['rss'] / doc.size:.1f}x",
+            f"{outcome['traced'] / 1e6:.1f}", f"{outcome['traced'] / doc.size:.1f}x"]
+
+
+def memory_table(documents: list[Document], vesk_dumps: Callable[[str], bytes]) -> str:
+    by_size = sorted(documents, key=lambda d: d.size, reverse=True)
+    rows, refusals, methods = [], [], set()
+    with tempfile.TemporaryDirectory(prefix="vesk-bench-") as tmp:
+        directory = Path(tmp)
+        for group in GROUPS:
+            chosen = None
+            for doc in by_size:
+                outcome = _measure(group.vesk_probe, doc, directory, vesk_dumps)
                 if "error" in outcome:
-                    errors.append(f"  {function}: {outcome['error']}")
-                    break
-            methods.update(o["method"] for o in outcomes if "method" in o)
-            rss, traced = (_show(o, doc.size) for o in outcomes)
-            rows.append([function, *rss, *traced])
+                    refusals.append(f"  {group.vesk_probe} on {doc.name}: {outcome['error']}")
+                    continue
+                chosen = doc
+                rows.append(_row(group.vesk_probe, doc, outcome))
+                methods |= outcome["methods"]
+                break
+            for peer in group.peer_probes:
+                doc = chosen or by_size[0]
+                outcome = _measure(peer, doc, directory, vesk_dumps)
+                if "error" in outcome:
+                    refusals.append(f"  {peer} on {doc.name}: {outcome['error']}")
+                    continue
+                rows.append(_row(peer, doc, outcome))
+                methods |= outcome["methods"]
 
-    parts = [f"== Peak memory on the largest document: {doc.name}, {doc.size / 1e6:.1f} MB of JSON ==",
+    parts = ["== Peak memory of dumps and loads on the largest document each accepts ==",
              "   each call in a fresh process that already holds its input; x: multiple of the JSON text size",
-             "   RSS: growth of the resident set during the call (Python and native memory alike),",
-             "   traced: tracemalloc peak during the call (Python allocators only, not the C++ heap)",
+             "   RSS: growth of the resident set during the call (Python and native memory alike; pages",
+             "   touched), traced: tracemalloc peak during the call (bytes requested from Python's",
+             "   allocators, touched or not; not the C++ heap)",
              f"   methods used: {', '.join(sorted(methods)) or '-'}",
-             "", grid(["call", "RSS MB", "RSS x", "traced MB", "traced x"], rows)]
-    if errors:
-        parts += ["", "   refused:", *errors]
+             "", grid(["call", "document", "JSON MB", "RSS MB", "RSS x", "traced MB", "traced x"], rows)]
+    if refusals:
+        parts += ["", "   refused:", *refusals]
     return "\n".join(parts) + "\n"
