@@ -54,16 +54,16 @@ inline std::vector<std::string> render_shapes(const std::vector<VeskDefinition>&
         if (definition.index != position) text.append("@").append(std::to_string(position));
         text += ':';
         if (definition.kind == VeskType::Array && definition.elem_type) {
-            text += "[" + std::string(type_name(*definition.elem_type)) + "]";
+            text.append("[").append(type_name(*definition.elem_type)).append("]");
         } else if (definition.kind == VeskType::Object && definition.fields) {
             text += '{';
             for (std::size_t i = 0; i < definition.fields->size(); ++i) {
                 if (i > 0) text += ',';
-                text += (*definition.fields)[i].name + ":" + std::string(type_name((*definition.fields)[i].type));
+                text.append((*definition.fields)[i].name).append(":").append(type_name((*definition.fields)[i].type));
             }
             text += '}';
         } else {
-            text += "bad " + std::string(type_name(definition.kind));
+            text.append("bad ").append(type_name(definition.kind));
         }
         out.push_back(text);
     }
