@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "decode_document_equality.hpp"
+#include "decompile/decompiler.hpp"
+
+namespace vesk {
+namespace {
+
+using test::json_difference;
+
+// Primitives at 0..5, then 6 array of Int32, 7 object {b: Int32, a: String},
+// 8 object {a: Int32, a: Int32}, 9 object with no fields.
+VeskDocument base_document(std::vector<VeskData> chunk_values, std::vector<std::string> dict = {"zero", "one"}) {
+    VeskDocument document;
+    document.definitions = primitive_definitions();
+    document.definitions.push_back(VeskDefinition::array(6, VeskType::Int32));
+    document.definitions.push_back(VeskDefinition::object(7, {{"b", VeskType::Int32}, {"a", VeskType::String}}));
+    document.definitions.push_back(VeskDefinition::object(8, {{"a", VeskType::Int32}, {"a", VeskType::Int32}}));
+    document.definitions.push_back(VeskDefinition::object(9, {}));
+    document.dict = std::move(dict);
+    for (VeskData& value : chunk_values) document.chunks.push_back(VeskChunk{0, std::move(value)});
+    return document;
+}
+
+VeskData array_of(std::vector<VeskData> items) { return VeskData::array(6, 2, std::move(items)); }
+
+JsonValue object_of(std::vector<std::pair<std::string, JsonValue>> members) {
+    std::vector<JsonMember> out;
+    for (auto& [key, value] : members) out.push_back(JsonMember{key, std::move(value)});
+    return JsonValue::object(std::move(out));
+}
+
+struct ConvertCase {
+    const char* name;
+    VeskData value;
+    JsonValue expected;
+};
+
+TEST(DecompileTest, ScalarsTakeTheirNumberClass) {
+    const ConvertCase cases[] = {
+        {"null", VeskData::null(), JsonValue::null()},
+        {"true", VeskData::boolean(true), JsonValue::boolean(true)},
+        {"int32_minus_one", VeskData::int32(-1), JsonValue::int64(-1)},
+        {"int32_min", VeskData::int32(std::numeric_limits<std::int32_t>::min()), JsonValue::int64(-2147483648LL)},
+        {"int32_zero_is_unsigned", VeskData::int32(0), JsonValue::uint(0)},
+        {"int32_max", VeskData::int32(2147483647), JsonValue::uint(2147483647)},
+        {"uint32_zero", VeskData::uint32(0), JsonValue::uint(0)},
+        {"uint32_max", VeskData::uint32(4294967295u), JsonValue::uint(4294967295u)},
+        {"float_one_stays_float", VeskData::float32(1.0f), JsonValue::number(1.0)},
+        {"float_one_and_half", VeskData::float32(1.5f), JsonValue::number(1.5)},
+        {"float_negative_zero", VeskData::float32(-0.0f), JsonValue::number(-0.0)},
+        {"float_tenth_widened_exactly", VeskData::float32(0.1f), JsonValue::number(0.100000001490116119384765625)},
+        {"float_max", VeskData::float32(std::numeric_limits<float>::max()),
+         JsonValue::number(3.4028234663852886e38)},
+        {"string", VeskData::string("h\xC3\xA9"), JsonValue::string("h\xC3\xA9")},
+        {"str_ref", VeskData::str_ref(1), JsonValue::string("one")},
+    };
+    for (const ConvertCase& c : cases) {
+        Result<JsonValue> json = decompile_document(base_document({c.value}));
+        ASSERT_TRUE(json.has_value()) << c.name << ": " << json.error().message();
+        EXPECT_EQ(json_difference(*json, c.expected), "") << c.name;
+    }
+}
+
+TEST(DecompileTest, ChunkCountDecidesTheRoot) {
+    const ConvertCase cases[] = {
+        {"no_chunks", VeskData::null(), JsonValue::null()},
+        {"one_array_chunk_unwrapped", array_of({VeskData::int32(1), VeskData::int32(2)}),
+         JsonValue::array({JsonValue::uint(1), JsonValue::uint(2)})},
+    };
+    Result<JsonValue> empty = decompile_document(base_document({}));
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_EQ(json_difference(*empty, cases[0].expected), "");
+    Result<JsonValue> one = decompile_document(base_document({cases[1].value}));
+    ASSERT_TRUE(one.has_value());
+    EXPECT_EQ(json_difference(*one, cases[1].expected), "");
+    // Two chunks read the same as one chunk holding both values.
+    Result<JsonValue> two = decompile_document(base_document({VeskData::int32(1), VeskData::int32(2)}));
+    ASSERT_TRUE(two.has_value());
+    EXPECT_EQ(json_difference(*two, cases[1].expected), "");
+}
+
+TEST(DecompileTest, ObjectKeysComeOutInByteOrderLaterDuplicateWinning) {
+    VeskDocument document = base_document({});
+    document.definitions.push_back(VeskDefinition::object(
+        10, {{"b", VeskType::Int32}, {"\xC3\xA9", VeskType::Int32}, {"ab", VeskType::Int32}, {"Z", VeskType::Int32},
+             {"", VeskType::Int32}, {"a", VeskType::Int32}, {"b", VeskType::Int32}}));
+    std::vector<VeskData> values;
+    for (int i = 0; i < 7; ++i) values.push_back(VeskData::int32(i));
+    VeskData object = VeskData::object(10, values);
+    // Two objects of one definition: the second reuses the first's layout.
+    document.chunks.push_back(VeskChunk{10, object});
+    document.chunks.push_back(VeskChunk{10, array_of({object, VeskData::object(8, {VeskData::int32(5), VeskData::int32(6)})})});
+    Result<JsonValue> json = decompile_document(document);
+    ASSERT_TRUE(json.has_value()) << json.error().message();
+
+    const JsonValue expected_object = object_of({{"", JsonValue::uint(4)},
+                                                 {"Z", JsonValue::uint(3)},
+                                                 {"a", JsonValue::uint(5)},
+                                                 {"ab", JsonValue::uint(2)},
+                                                 {"b", JsonValue::uint(6)},
+                                                 {"\xC3\xA9", JsonValue::uint(1)}});
+    const JsonValue expected = JsonValue::array(
+        {expected_object, JsonValue::array({expected_object, object_of({{"a", JsonValue::uint(6)}})})});
+    EXPECT_EQ(json_difference(*json, expected), "");
+}
+
+TEST(DecompileTest, EmptyFieldListGivesEmptyObject) {
+    Result<JsonValue> json = decompile_document(base_document({VeskData::object(9, {})}));
+    ASSERT_TRUE(json.has_value()) << json.error().message();
+    EXPECT_EQ(json->kind, JsonKind::Object);
+    EXPECT_TRUE(json->members.empty());
+}
+
+struct FailureCase {
+    const char* name;
+    std::vector<VeskData> chunks;
+    std::string message;
+};
+
+VeskData nan_with_sign() { return VeskData::float32_bits(0xFFC00000u); }
+
+TEST(DecompileTest, FailuresCarryTheirMessages) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const FailureCase cases[] = {
+        {"nan", {VeskData::float32(std::numeric_limits<float>::quiet_NaN())}, "Cannot represent float NaN"},
+        {"negative_nan", {nan_with_sign()}, "Cannot represent float NaN"},
+        {"inf", {VeskData::float32(inf)}, "Cannot represent float inf"},
+        {"minus_inf", {VeskData::float32(-inf)}, "Cannot represent float -inf"},
+        {"nan_three_levels_deep",
+         {array_of({array_of({VeskData::int32(1), array_of({nan_with_sign()})})})},
+         "Cannot represent float NaN"},
+        {"chunk_str_ref_out_of_range", {VeskData::str_ref(2)}, "StrRef index 2 out of bounds (dict len 2)"},
+        {"second_chunk_str_ref", {VeskData::str_ref(1), VeskData::str_ref(4000000000u)},
+         "StrRef index 4000000000 out of bounds (dict len 2)"},
+        {"str_ref_in_array", {array_of({VeskData::str_ref(2)})}, "StrRef index 2 out of bounds"},
+        {"str_ref_in_object", {VeskData::object(7, {VeskData::int32(1), VeskData::str_ref(9)})},
+         "StrRef index 9 out of bounds"},
+        {"unknown_definition", {VeskData::object(40, {})}, "Unknown definition index: 40"},
+        {"array_definition", {VeskData::object(6, {})}, "Object #6: no field definitions"},
+        {"primitive_definition", {VeskData::object(3, {})}, "Object #3: no field definitions"},
+        {"too_few_values", {VeskData::object(7, {VeskData::int32(1)})}, "Object #7: expected 2 fields, got 1"},
+        {"too_many_values", {VeskData::object(9, {VeskData::null()})}, "Object #9: expected 0 fields, got 1"},
+        // Values convert in field order: b (first field) fails before a.
+        {"first_field_fails_first", {VeskData::object(7, {nan_with_sign(), VeskData::str_ref(9)})},
+         "Cannot represent float NaN"},
+        // A value later replaced under the same name still has to convert.
+        {"replaced_value_still_checked", {VeskData::object(8, {VeskData::float32(inf), VeskData::int32(1)})},
+         "Cannot represent float inf"},
+    };
+    for (const FailureCase& c : cases) {
+        const VeskDocument document = base_document(c.chunks);
+        Result<JsonValue> json = decompile_document(document);
+        ASSERT_FALSE(json.has_value()) << c.name;
+        EXPECT_EQ(json.error().kind(), VeskErrorKind::Parse) << c.name;
+        EXPECT_EQ(json.error().message(), c.message) << c.name;
+    }
+}
+
+TEST(DecompileTest, ChunkAndNestedConversionsDifferOnlyInTheStrRefMessage) {
+    const VeskDocument document = base_document({});
+    const VeskChunk chunk{5, VeskData::str_ref(3)};
+    Result<JsonValue> as_chunk = chunk_to_json(chunk, document.definitions, document.dict);
+    Result<JsonValue> as_nested = data_to_json(chunk.data, document.definitions, document.dict);
+    ASSERT_FALSE(as_chunk.has_value());
+    ASSERT_FALSE(as_nested.has_value());
+    EXPECT_EQ(as_chunk.error().message(), "StrRef index 3 out of bounds (dict len 2)");
+    EXPECT_EQ(as_nested.error().message(), "StrRef index 3 out of bounds");
+
+    Result<JsonValue> resolved = data_to_json(VeskData::str_ref(0), document.definitions, document.dict);
+    ASSERT_TRUE(resolved.has_value());
+    EXPECT_EQ(resolved->text, "zero");
+}
+
+TEST(DecompileTest, DefinitionsAreFoundByTheirNumber) {
+    // Stored out of order: position 0 is numbered 2, position 1 numbered 0,
+    // position 2 numbered 2 as well.
+    VeskDocument document;
+    document.definitions = {VeskDefinition::object(2, {{"first_two", VeskType::Null}}),
+                            VeskDefinition::object(0, {{"zero", VeskType::Null}}),
+                            VeskDefinition::object(2, {{"direct_two", VeskType::Null}})};
+    struct Case {
+        const char* name;
+        std::uint16_t number;
+        std::string key;  // empty: the number matches no definition
+    };
+    const Case cases[] = {
+        {"found_by_search", 0, "zero"},
+        {"direct_hit_wins_over_earlier_match", 2, "direct_two"},
+        {"position_without_matching_number", 1, ""},
+    };
+    for (const Case& c : cases) {
+        Result<JsonValue> json = data_to_json(VeskData::object(c.number, {VeskData::null()}), document.definitions, {});
+        if (c.key.empty()) {
+            ASSERT_FALSE(json.has_value()) << c.name;
+            EXPECT_EQ(json.error().message(), "Unknown definition index: 1") << c.name;
+            continue;
+        }
+        ASSERT_TRUE(json.has_value()) << c.name << ": " << json.error().message();
+        ASSERT_EQ(json->members.size(), 1u) << c.name;
+        EXPECT_EQ(json->members[0].key, c.key) << c.name;
+    }
+
+    // Without a direct hit the first definition with the number is taken.
+    document.definitions.pop_back();
+    Result<JsonValue> first = data_to_json(VeskData::object(2, {VeskData::null()}), document.definitions, {});
+    ASSERT_TRUE(first.has_value()) << first.error().message();
+    EXPECT_EQ(first->members[0].key, "first_two");
+}
+
+TEST(DecompileTest, DocumentIsLeftUnchanged) {
+    const VeskDocument document = base_document({VeskData::object(7, {VeskData::int32(-3), VeskData::str_ref(0)})});
+    const VeskDocument copy = document;
+    Result<JsonValue> json = decompile_document(document);
+    ASSERT_TRUE(json.has_value()) << json.error().message();
+    EXPECT_EQ(test::document_difference(document, copy), "");
+    EXPECT_EQ(json_difference(*json, object_of({{"a", JsonValue::string("zero")}, {"b", JsonValue::int64(-3)}})), "");
+}
+
+}  // namespace
+}  // namespace vesk
