@@ -19,7 +19,7 @@ from memory import memory_table
 from peers import NoInput, Operation, load_vesk, operations, peer_versions
 from report import Cell, describe_error, operation_table, shorten
 from sizes import size_table
-from timing import FULL, QUICK, Budget, measure
+from timing import FULL, QUICK, Budget, measure_all
 
 SECTIONS = ("dumps", "loads", "emit", "sizes", "memory")
 
@@ -41,24 +41,32 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
     return args
 
 
-def run_cell(contender, doc: Document, budget: Budget) -> Cell:
+def prepare_input(contender, doc: Document) -> tuple[object, str | None]:
+    """The contender's input, or why there is none."""
     try:
-        arg = contender.prepare(doc)
+        return contender.prepare(doc), None
     except NoInput as missing:
-        return Cell(refusal=shorten(str(missing)))
+        return None, shorten(str(missing))
     except Exception as error:
-        return Cell(refusal=f"no input: {describe_error(error)}")
-    try:
-        return Cell(timing=measure(contender.run, arg, budget))
-    except Exception as error:
-        return Cell(refusal=describe_error(error))
+        return None, f"no input: {describe_error(error)}"
+
+
+def run_cells(contenders, doc: Document, budget: Budget) -> list[Cell]:
+    """Time every contender on one document, their samples interleaved."""
+    inputs = [prepare_input(c, doc) for c in contenders]
+    ready = [i for i, (_, refusal) in enumerate(inputs) if refusal is None]
+    timings = measure_all([(contenders[i].run, inputs[i][0]) for i in ready], budget)
+    cells = [Cell(refusal=refusal) for _, refusal in inputs]
+    for i, timing in zip(ready, timings):
+        cells[i] = Cell(refusal=describe_error(timing)) if isinstance(timing, Exception) else Cell(timing=timing)
+    return cells
 
 
 def run_operation(op: Operation, documents: list[Document], budget: Budget) -> str:
     cells = {}
     for doc in documents:
-        for contender in op.contenders:
-            cells[(doc.name, contender.label)] = run_cell(contender, doc, budget)
+        for contender, cell in zip(op.contenders, run_cells(op.contenders, doc, budget)):
+            cells[(doc.name, contender.label)] = cell
     vesk_label = next(c.label for c in op.contenders if c.is_vesk)
     return operation_table(
         op.title, op.notes, [(d.name, op.size_of(d)) for d in documents],
@@ -76,8 +84,9 @@ def header(vesk_origin: str, budget: Budget) -> str:
         f"# vesk from {vesk_origin}",
         f"# peers: {versions}",
         f"# per cell: {budget.warmup_calls} warm-up call(s), then batched samples for about "
-        f"{budget.seconds:.2f} s ({budget.min_samples} to {budget.max_samples} samples); "
-        "garbage collector off while timing",
+        f"{budget.seconds:.2f} s ({budget.min_samples} to {budget.max_samples} samples);",
+        "# the samples of all codecs on one document take turns; garbage collector on, with the",
+        "# harness's own objects frozen out of it",
         "",
     ])
 

@@ -4,13 +4,13 @@ from __future__ import annotations
 
 import pytest
 
-from bench import run_cell
+from bench import run_cells
 from documents import corpus_paths, without_none
 from memory_probe import peak_traced
 from peers import Contender, NoInput
 from profile_report import by_function, short_name
 from report import Cell, Refusals, operation_table, shorten
-from timing import QUICK, Budget, plan, summarise
+from timing import QUICK, Budget, measure_all, plan, summarise
 
 
 @pytest.mark.parametrize(
@@ -118,16 +118,41 @@ def _fail_with(error):
         (Contender("x", lambda d: d.text, _fail_with(NotImplementedError())), "NotImplementedError"),
     ],
 )
-def test_a_refusing_cell_carries_the_message(contender, refusal):
-    cell = run_cell(contender, _doc(), QUICK)
+def test_a_refusing_cell_carries_the_message_and_spares_its_neighbours(contender, refusal):
+    working = Contender("len", lambda d: d.text, len)
+    before, cell, after = run_cells([working, contender, working], _doc(), QUICK)
     assert cell.timing is None
     assert cell.refusal == refusal
+    for neighbour in (before, after):
+        assert neighbour.refusal is None
+        assert neighbour.timing.samples >= QUICK.min_samples
 
 
-def test_a_working_cell_is_timed():
-    cell = run_cell(Contender("len", lambda d: d.text, len), _doc(), QUICK)
-    assert cell.refusal is None
-    assert cell.timing.samples >= QUICK.min_samples
+def test_a_call_failing_after_its_warm_up_is_refused():
+    calls = []
+
+    def flaky(_):
+        calls.append(1)
+        if len(calls) > QUICK.warmup_calls + 1:
+            raise RuntimeError("gave up")
+
+    timing, error = measure_all([(len, "x"), (flaky, None)], QUICK)
+    assert timing.samples >= QUICK.min_samples
+    assert isinstance(error, RuntimeError)
+
+
+def test_samples_of_the_calls_take_turns():
+    log = []
+    budget = Budget(seconds=0.02, min_samples=4, max_samples=4, warmup_calls=1)
+
+    def record(label):
+        log.append(label)
+
+    timings = measure_all([(record, "a"), (record, "b")], budget)
+    assert [t.samples for t in timings] == [4, 4]
+    sampled = log[2:]  # after one warm-up call each
+    last_a = len(sampled) - 1 - sampled[::-1].index("a")
+    assert sampled.index("b") < last_a
 
 
 def test_operation_table_shows_ratios_and_refusals():

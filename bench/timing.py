@@ -74,28 +74,54 @@ def plan(estimate: float, budget: Budget) -> tuple[int, int]:
     return batch, min(budget.max_samples, max(budget.min_samples, samples))
 
 
-def measure(fn: Callable[[Any], Any], arg: Any, budget: Budget) -> Timing:
-    """Time fn(arg). Exceptions from fn propagate: the caller reports them."""
-    clock = time.perf_counter
-    gc.collect()
-    gc_was_enabled = gc.isenabled()
-    # Like timeit: collector pauses would land on whichever codec happens to
-    # cross a threshold, which says more about allocation history than speed.
-    gc.disable()
-    try:
+class _Cell:
+    """Warm-up, plan and samples of one call."""
+
+    def __init__(self, fn: Callable[[Any], Any], arg: Any, budget: Budget) -> None:
+        self.fn, self.arg = fn, arg
+        clock = time.perf_counter
         estimate = float("inf")
         for _ in range(max(1, budget.warmup_calls)):
             start = clock()
             fn(arg)
             estimate = min(estimate, clock() - start)
-        batch, samples = plan(estimate, budget)
-        per_call = []
-        for _ in range(samples):
-            start = clock()
-            for _ in range(batch):
-                fn(arg)
-            per_call.append((clock() - start) / batch)
-        return summarise(per_call, batch)
+        self.batch, self.wanted = plan(estimate, budget)
+        self.per_call: list[float] = []
+
+    def sample(self) -> None:
+        fn, arg, clock = self.fn, self.arg, time.perf_counter
+        start = clock()
+        for _ in range(self.batch):
+            fn(arg)
+        self.per_call.append((clock() - start) / self.batch)
+
+
+def measure_all(calls: list[tuple[Callable[[Any], Any], Any]], budget: Budget) -> list[Timing | Exception]:
+    """Time each fn(arg). The samples of the calls take turns, so that a burst
+    of load elsewhere on the machine hits all of them alike and their ratios
+    stay meaningful. A call that raises gets its exception as its result."""
+    # The collector stays on, since decoders pay for it in real use too, but
+    # the harness's own objects (every document, parsed) are frozen out of it:
+    # otherwise a full collection would walk them and charge that to
+    # whichever call happened to trigger it.
+    gc.collect()
+    gc.freeze()
+    try:
+        results: list[_Cell | Exception] = []
+        for fn, arg in calls:
+            try:
+                results.append(_Cell(fn, arg, budget))
+            except Exception as error:
+                results.append(error)
+        running = [i for i, r in enumerate(results) if isinstance(r, _Cell)]
+        while running:
+            for i in running:
+                try:
+                    results[i].sample()
+                except Exception as error:
+                    results[i] = error
+            running = [i for i in running if isinstance(results[i], _Cell)
+                       and len(results[i].per_call) < results[i].wanted]
+        return [summarise(r.per_call, r.batch) if isinstance(r, _Cell) else r for r in results]
     finally:
-        if gc_was_enabled:
-            gc.enable()
+        gc.unfreeze()
