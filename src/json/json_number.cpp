@@ -1,5 +1,6 @@
 #include "json/json_number.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -46,6 +47,17 @@ bool significand_is_zero(const DecimalShape& shape) noexcept {
 
 double signed_zero(bool negative) noexcept { return negative ? -0.0 : 0.0; }
 
+// `out` is a fresh node; setting its two scalar fields spares the move of a
+// whole temporary node per number.
+void set_scalar(JsonValue& out, JsonKind kind, std::uint64_t bits) noexcept {
+    out.kind = kind;
+    out.bits = bits;
+}
+
+void set_double(JsonValue& out, double value) noexcept {
+    set_scalar(out, JsonKind::Float, std::bit_cast<std::uint64_t>(value));
+}
+
 // Exactly representable integers are classed here; everything else goes to
 // the float conversion.
 bool read_integer(const char* digits, const char* digits_end, bool negative, JsonValue& out) noexcept {
@@ -58,12 +70,12 @@ bool read_integer(const char* digits, const char* digits_end, bool negative, Jso
         value = value * 10 + digit;
     }
     if (!negative) {
-        out = JsonValue::uint(value);
+        set_scalar(out, JsonKind::UInt, value);
         return true;
     }
     // -0 is a float; -2^63 is the last negative integer.
     if (value == 0 || value > (std::uint64_t{1} << 63)) return false;
-    out = JsonValue::int64(static_cast<std::int64_t>(0 - value));
+    set_scalar(out, JsonKind::Int, 0 - value);  // two's complement of the magnitude
     return true;
 }
 
@@ -122,7 +134,7 @@ bool read_json_number(JsonScanner& scanner, JsonValue& out) {
             }
             while (p != end && is_digit(*p)) ++p;
             scanner.at = p;
-            out = JsonValue::number(signed_zero(negative));
+            set_double(out, signed_zero(negative));
             return true;
         }
         if (negative_exponent) exponent = -exponent;
@@ -145,7 +157,7 @@ bool read_json_number(JsonScanner& scanner, JsonValue& out) {
         // The grammar was checked above, so this would be a conversion fault.
         return scanner.fail_before(fail::invalid_number, p);
     }
-    out = JsonValue::number(value);
+    set_double(out, value);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "json/json_reader.hpp"
 
 #include <array>
+#include <cstdint>
 #include <iterator>
 #include <vector>
 
@@ -57,9 +58,9 @@ private:
                 return read_json_string(scanner_, out.text);
             case '[': return read_array(out);
             case '{': return read_object(out);
-            case 'n': return read_literal("null", JsonValue::null(), out);
-            case 't': return read_literal("true", JsonValue::boolean(true), out);
-            case 'f': return read_literal("false", JsonValue::boolean(false), out);
+            case 'n': return read_literal("null", JsonKind::Null, 0, out);
+            case 't': return read_literal("true", JsonKind::Bool, 1, out);
+            case 'f': return read_literal("false", JsonKind::Bool, 0, out);
             case '-':
             case '0': case '1': case '2': case '3': case '4':
             case '5': case '6': case '7': case '8': case '9':
@@ -69,14 +70,15 @@ private:
     }
 
     // The first letter has been matched by the caller.
-    bool read_literal(std::string_view word, JsonValue value, JsonValue& out) {
+    bool read_literal(std::string_view word, JsonKind kind, std::uint64_t bits, JsonValue& out) {
         const char* p = scanner_.at;
         for (std::size_t i = 1; i < word.size(); ++i) {
             if (p + i == scanner_.end) return scanner_.fail_at_end(fail::eof_value);
             if (p[i] != word[i]) return scanner_.fail_before(fail::expected_ident, p + i + 1);
         }
         scanner_.at = p + word.size();
-        out = std::move(value);
+        out.kind = kind;
+        out.bits = bits;
         return true;
     }
 
