@@ -20,10 +20,11 @@ documents=("$@")
 python="$here/.venv/bin/python"
 [ -x "$python" ] || python="$(command -v python3)"
 
-if perf stat -e instructions true 2>&1 | grep -q "not supported"; then
-  echo "# perf cannot count instructions on this machine: using callgrind"
+if command -v perf >/dev/null &&
+   ! perf stat -e instructions true 2>&1 | grep -qiE "not supported|not counted|permission|error"; then
+  echo "# perf could count instructions here too; callgrind is used for exact, repeatable counts"
 else
-  echo "# perf works here too; callgrind is used all the same, for exact, repeatable counts"
+  echo "# perf cannot count instructions on this machine: using callgrind"
 fi
 command -v valgrind >/dev/null || { echo "valgrind is not installed (apt-get install valgrind)" >&2; exit 1; }
 
