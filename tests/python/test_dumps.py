@@ -1,0 +1,174 @@
+import os
+import stat
+
+import pytest
+
+import vesk
+from container_bytes import (ARRAY, BOOL, FLOAT32, INT32, NULL, OBJECT, STRING, UINT32, array_definition,
+                             array_value, f32, i32, object_definition, object_value, single, str_ref, text, u32)
+
+# JSON text and the container dumps must produce for it, built by hand.
+EXPECTED_CONTAINERS = [
+    ('{"a": 1, "b": "x"}', single([object_definition(6, [("a", INT32), ("b", STRING)])], [], 6,
+                                  object_value(6, [i32(1), text("x")]))),
+    ('{"b": ["x", "x"], "a": 1}',
+     single([array_definition(6, STRING), object_definition(7, [("a", INT32), ("b", ARRAY)])], ["x"], 7,
+            object_value(7, [i32(1), array_value(6, 5, [text("x"), str_ref(0)])]))),
+    ('{"b": ["x", "x"], "a": {"k": 1}}',
+     single([object_definition(6, [("k", INT32)]), array_definition(7, STRING),
+             object_definition(8, [("a", OBJECT), ("b", ARRAY)])], ["x"], 8,
+            object_value(8, [object_value(6, [i32(1)]), array_value(7, 5, [text("x"), str_ref(0)])]))),
+    ("null", single([], [], NULL, b"")),
+    ("true", single([], [], BOOL, b"\x01")),
+    ("5", single([], [], INT32, i32(5))),
+    ("1.5", single([], [], FLOAT32, f32(1.5))),
+    ('"s"', single([], [], STRING, text("s"))),
+    ("2147483648", single([], [], INT32, i32(-2147483648))),
+    ("9223372036854775808", single([], [], UINT32, u32(0))),
+    ("18446744073709551615", single([], [], UINT32, u32(4294967295))),
+    ("-0", single([], [], FLOAT32, f32(-0.0))),
+    ("[]", single([array_definition(6, NULL)], [], 6, array_value(6, 0, []))),
+    ("[[1, 2], [3]]",
+     single([array_definition(6, INT32), array_definition(7, ARRAY)], [], 7,
+            array_value(7, 2, [array_value(6, 2, [i32(1), i32(2)]), array_value(6, 2, [i32(3)])]))),
+    ('{"é": "' + "y" * 200 + '"}',
+     single([object_definition(6, [("é", STRING)])], [], 6, object_value(6, [text("y" * 200)]))),
+]
+
+
+class StrSubclass(str):
+    pass
+
+
+class TestDumps:
+    @pytest.mark.parametrize("json_text,expected", EXPECTED_CONTAINERS)
+    def test_bytes_match_hand_built_container(self, json_text, expected):
+        result = vesk.dumps(json_text)
+        assert type(result) is bytes
+        assert result == expected
+
+    def test_worked_example_is_66_bytes(self):
+        assert len(vesk.dumps('{"a": 1, "b": "x"}')) == 66
+
+    def test_str_subclass_and_keyword_accepted(self):
+        assert vesk.dumps(StrSubclass("[1]")) == vesk.dumps("[1]")
+        assert vesk.dumps(json_text="[1]") == vesk.dumps("[1]")
+
+    def test_equal_input_gives_identical_output(self):
+        json_text = '{"z": [{"q": "r"}, {"q": "r"}], "a": ["s", "t", "s"], "m": {"n": null}}'
+        assert len({vesk.dumps(json_text) for _ in range(5)}) == 1
+
+    def test_lone_surrogate_raises_interpreters_error(self):
+        with pytest.raises(UnicodeEncodeError) as raised:
+            vesk.dumps('"\ud800"')
+        assert raised.value.__cause__ is None
+
+    @pytest.mark.parametrize("json_text,message", [
+        ("", "Failed to parse VESK: EOF while parsing a value at line 1 column 0"),
+        ("x", "Failed to parse VESK: expected value at line 1 column 1"),
+        ("[1] x", "Failed to parse VESK: trailing characters at line 1 column 5"),
+        ("1e400", "Failed to parse VESK: number out of range at line 1 column 5"),
+        ('[1, "a"]', "Unsupported data type: array item 1 is String, expected Int32"),
+    ])
+    def test_compile_errors_are_value_errors(self, json_text, message):
+        with pytest.raises(ValueError) as raised:
+            vesk.dumps(json_text)
+        assert type(raised.value) is ValueError
+        assert raised.value.args == (message,)
+        assert raised.value.__cause__ is None
+
+
+VALID = '{"name": "catalog", "items": [1, 2, 3]}'
+
+
+class TestDump:
+    def test_writes_what_dumps_returns(self, tmp_path):
+        target = tmp_path / "out.vesk"
+        assert vesk.dump(VALID, str(target)) is None
+        assert target.read_bytes() == vesk.dumps(VALID)
+
+    def test_overwrites_longer_file_completely(self, tmp_path):
+        target = tmp_path / "out.vesk"
+        target.write_bytes(b"\xaa" * 10000)
+        vesk.dump(VALID, str(target))
+        assert target.stat().st_size == len(vesk.dumps(VALID))
+        assert target.read_bytes() == vesk.dumps(VALID)
+
+    def test_new_file_mode_follows_umask(self, tmp_path):
+        target = tmp_path / "out.vesk"
+        previous = os.umask(0o027)
+        try:
+            vesk.dump(VALID, str(target))
+        finally:
+            os.umask(previous)
+        assert stat.S_IMODE(target.stat().st_mode) == 0o640
+
+    @pytest.mark.parametrize("bad_text", ["{", "[1, 2", '[1, "a"]'])
+    def test_bad_json_leaves_existing_file_untouched(self, tmp_path, bad_text):
+        target = tmp_path / "out.vesk"
+        target.write_bytes(b"old content")
+        with pytest.raises(ValueError):
+            vesk.dump(bad_text, str(target))
+        assert target.read_bytes() == b"old content"
+
+    def test_bad_json_creates_no_file(self, tmp_path):
+        target = tmp_path / "out.vesk"
+        with pytest.raises(ValueError) as raised:
+            vesk.dump("{", str(target))
+        assert str(raised.value).startswith("Failed to parse VESK: ")
+        assert not target.exists()
+
+    def test_bad_json_reported_before_bad_path(self, tmp_path):
+        with pytest.raises(ValueError) as raised:
+            vesk.dump("{", str(tmp_path / "missing" / "out.vesk"))
+        assert str(raised.value).startswith("Failed to parse VESK: ")
+
+    def test_nul_in_path(self, tmp_path):
+        with pytest.raises(ValueError) as raised:
+            vesk.dump(VALID, str(tmp_path / "a\0b"))
+        assert raised.value.args == ("IO error: file name contained an unexpected NUL byte",)
+        assert list(tmp_path.iterdir()) == []
+
+    @pytest.mark.parametrize("relative,number", [("", 21), ("missing/out.vesk", 2)])
+    def test_os_errors(self, tmp_path, relative, number):
+        with pytest.raises(ValueError) as raised:
+            vesk.dump(VALID, str(tmp_path / relative) if relative else str(tmp_path))
+        assert raised.value.args == (f"IO error: {os.strerror(number)} (os error {number})",)
+        assert raised.value.__cause__ is None
+
+    def test_full_device(self):
+        try:
+            mode = os.stat("/dev/full").st_mode
+        except OSError:
+            pytest.skip("no /dev/full")
+        if not stat.S_ISCHR(mode):
+            pytest.skip("/dev/full is not a character device")
+        with pytest.raises(ValueError) as raised:
+            vesk.dump(VALID, "/dev/full")
+        assert str(raised.value) == "IO error: No space left on device (os error 28)"
+
+    def test_pipe_receives_whole_buffer(self, tmp_path):
+        # More than a pipe holds, so the write loop must continue after short
+        # writes. The writer runs in a child: dump keeps the interpreter lock.
+        fifo = str(tmp_path / "fifo")
+        os.mkfifo(fifo)
+        big = '["' + "x" * 300000 + '"]'
+        pid = os.fork()
+        if pid == 0:
+            code = 0
+            try:
+                vesk.dump(big, fifo)
+            except BaseException:
+                code = 1
+                os.close(os.open(fifo, os.O_WRONLY))  # release the waiting reader
+            os._exit(code)
+        received = bytearray()
+        reader = os.open(fifo, os.O_RDONLY)
+        try:
+            while chunk := os.read(reader, 65536):
+                received += chunk
+        finally:
+            os.close(reader)
+            _, status = os.waitpid(pid, 0)
+        assert os.waitstatus_to_exitcode(status) == 0
+        assert bytes(received) == vesk.dumps(big)
