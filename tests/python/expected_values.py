@@ -124,17 +124,57 @@ def _check_items(items):
     return numeric and len(set(types)) > 1
 
 
-def _compile(node):
+class _Shapes:
+    """Numbers shapes as the compiler does (post-order, from 6) to foresee the
+    reader's limits on the definitions that come out."""
+
+    def __init__(self):
+        self.numbers = {}
+        self.too_wide = None  # (number, field count) of the first object over 256 fields
+
+    def intern(self, key, field_count=None):
+        if key not in self.numbers:
+            self.numbers[key] = 6 + len(self.numbers)
+            if field_count is not None and field_count > 256 and self.too_wide is None:
+                self.too_wide = (self.numbers[key], field_count)
+
+
+def _compile(node, shapes):
     if isinstance(node, Number):
         return _narrow(node)
     if isinstance(node, list):
-        converted = [_compile(item) for item in node]
-        if _check_items(node):
-            return [_as_float32(item) for item in node]
-        return converted
+        converted = [_compile(item, shapes) for item in node]
+        to_floats = _check_items(node)
+        typed = [_type_of(item) for item in node if item is not None]
+        shapes.intern(("array", "Float32" if to_floats else (typed[0] if typed else "Null")))
+        return [_as_float32(item) for item in node] if to_floats else converted
     if isinstance(node, dict):
-        return {key: _compile(node[key]) for key in sorted(node, key=lambda k: k.encode("utf-8"))}
+        keys = sorted(node, key=lambda k: k.encode("utf-8"))
+        converted = {key: _compile(node[key], shapes) for key in keys}
+        shapes.intern(("object",) + tuple((key, _type_of(node[key])) for key in keys), len(keys))
+        return converted
     return node
+
+
+def _check_writable(value):
+    """The writer refuses arrays its 16-bit count cannot hold, first in output order."""
+    if isinstance(value, list):
+        if len(value) > 65535:
+            raise Refused(f"Failed to parse VESK: Array has {len(value)} items (max 65535)")
+        for item in value:
+            _check_writable(item)
+    elif isinstance(value, dict):
+        for item in value.values():
+            _check_writable(item)
+
+
+def _check_readable(shapes):
+    count = 6 + len(shapes.numbers)
+    if count > 2048:
+        raise Refused(f"Failed to parse VESK: Definition count {count} exceeds max 2048")
+    if shapes.too_wide is not None:
+        number, fields = shapes.too_wide
+        raise Refused(f"Failed to parse VESK: Object #{number} has {fields} fields (max 256)")
 
 
 def _check_finite(value):
@@ -163,7 +203,10 @@ def expected_round_trip(text):
     tree = json.loads(text, parse_int=_int_literal, parse_float=_float_literal)
     if _depth(tree) > 127:
         raise Refused("Failed to parse VESK: recursion limit exceeded")
-    value = _compile(tree)
+    shapes = _Shapes()
+    value = _compile(tree, shapes)
+    _check_writable(value)
+    _check_readable(shapes)
     _check_finite(value)
     return value
 

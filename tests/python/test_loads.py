@@ -1,0 +1,158 @@
+import math
+import os
+import subprocess
+
+import pytest
+
+import vesk
+from container_bytes import (ARRAY, BOOL, FLOAT32, INT32, NULL, OBJECT, STRING, UINT32, array_definition,
+                             array_value, container, f32, i32, object_definition, object_value,
+                             primitive_definitions, single, str_ref, text, u32)
+from expected_values import same
+
+NAN_F32 = b"\x00\x00\xc0\x7f"
+
+# Hand-built containers and the Python object loads must make of each.
+DECODED = [
+    ("empty container is None", container([], [], []), None),
+    ("null", single([], [], NULL, b""), None),
+    ("true", single([], [], BOOL, b"\x01"), True),
+    ("any non-zero bool byte", single([], [], BOOL, b"\x07"), True),
+    ("false", single([], [], BOOL, b"\x00"), False),
+    ("int32 min", single([], [], INT32, i32(-2147483648)), -2147483648),
+    ("int32 max", single([], [], INT32, i32(2147483647)), 2147483647),
+    ("uint32 max", single([], [], UINT32, u32(4294967295)), 4294967295),
+    ("uint32 zero", single([], [], UINT32, u32(0)), 0),
+    ("float stays float", single([], [], FLOAT32, f32(2.0)), 2.0),
+    ("float widened exactly", single([], [], FLOAT32, f32(0.1)), 0.10000000149011612),
+    ("negative zero", single([], [], FLOAT32, f32(-0.0)), -0.0),
+    ("inline string", single([], [], STRING, text("héllo")), "héllo"),
+    ("medium string", single([], [], STRING, text("z" * 5000)), "z" * 5000),
+    ("dictionary reference", single([], ["shared"], STRING, str_ref(0)), "shared"),
+    ("empty array", single([array_definition(6, NULL)], [], 6, array_value(6, 0, [])), []),
+    ("empty object", single([object_definition(6, [])], [], 6, object_value(6, [])), {}),
+    ("keys in byte order", single([object_definition(6, [("b", INT32), ("a", INT32)])], [], 6,
+                                  object_value(6, [i32(1), i32(2)])), {"a": 2, "b": 1}),
+    ("upper, lower, non-ascii", single([object_definition(6, [("á", INT32), ("a", INT32), ("B", INT32)])], [], 6,
+                                       object_value(6, [i32(1), i32(2), i32(3)])), {"B": 3, "a": 2, "á": 1}),
+    ("prefix before extension", single([object_definition(6, [("ab", INT32), ("a", INT32)])], [], 6,
+                                       object_value(6, [i32(1), i32(2)])), {"a": 2, "ab": 1}),
+    ("repeated field keeps later value", single([object_definition(6, [("k", INT32), ("k", STRING)])], [], 6,
+                                                object_value(6, [i32(1), text("v")])), {"k": "v"}),
+    ("two chunks become a list", container(primitive_definitions(), ["s"], [(INT32, i32(1)), (STRING, str_ref(0))]),
+     [1, "s"]),
+    ("objects sharing keys", single([object_definition(6, [("id", INT32), ("tag", STRING)]),
+                                     array_definition(7, OBJECT)], ["t"], 7,
+                                    array_value(7, 6, [object_value(6, [i32(n), str_ref(0)]) for n in range(50)])),
+     [{"id": n, "tag": "t"} for n in range(50)]),
+]
+
+
+def nested_arrays(depth):
+    value = array_value(6, 0, [])
+    for _ in range(depth - 1):
+        value = array_value(6, 0, [value])
+    return single([array_definition(6, ARRAY)], [], 6, value)
+
+
+class BytesSubclass(bytes):
+    pass
+
+
+class TestLoads:
+    @pytest.mark.parametrize("data,expected", [(d, e) for _, d, e in DECODED], ids=[n for n, _, _ in DECODED])
+    def test_decoded_objects(self, data, expected):
+        assert same(vesk.loads(data), expected)
+
+    def test_bytes_subclass_accepted(self):
+        data = BytesSubclass(single([], [], INT32, i32(7)))
+        assert vesk.loads(data) == 7
+
+    def test_deepest_readable_nesting(self):
+        value = vesk.loads(nested_arrays(128))
+        depth = 0
+        while value:
+            value = value[0]
+            depth += 1
+        assert depth == 127
+
+    def test_dicts_with_shared_keys_are_independent(self):
+        data = vesk.dumps('[{"k": 1}, {"k": 2}, {"k": 3}]')
+        first, second, third = vesk.loads(data)
+        first["k"] = 99
+        del second["k"]
+        assert third == {"k": 3}
+        assert vesk.loads(data) == [{"k": 1}, {"k": 2}, {"k": 3}]
+
+    @pytest.mark.parametrize("data,message", [
+        (b"", "Header requires 13 bytes, got 0"),
+        (b"\x01" * 12, "Header requires 13 bytes, got 12"),
+        (b"\x02" + b"\x00" * 12, "Unsupported VESK version: 2"),
+        (single([], [], FLOAT32, NAN_F32), "Cannot represent float NaN"),
+        (single([], [], FLOAT32, f32(math.inf)), "Cannot represent float inf"),
+        (single([array_definition(6, FLOAT32)], [], 6, array_value(6, 4, [f32(1.0), f32(-math.inf)])),
+         "Cannot represent float -inf"),
+        (single([], ["a", "b"], STRING, str_ref(2)), "StrRef index 2 out of bounds (dict len 2)"),
+        (nested_arrays(129), "Max recursion depth"),
+    ])
+    def test_refused_containers(self, data, message):
+        with pytest.raises(ValueError) as raised:
+            vesk.loads(data)
+        assert type(raised.value) is ValueError
+        assert raised.value.args == ("Failed to parse VESK: " + message,)
+        assert raised.value.__cause__ is None
+
+    @pytest.mark.parametrize("json_text,keys", [
+        ('{"b": 1, "a": 2}', ["a", "b"]),
+        ('{"á": 1, "b": 2, "a": 3, "A": 4, "ab": 5}', ["A", "a", "ab", "b", "á"]),
+    ])
+    def test_round_trip_orders_keys(self, json_text, keys):
+        assert list(vesk.loads(vesk.dumps(json_text))) == keys
+
+
+class TestLoad:
+    def test_load_after_dump(self, tmp_path):
+        json_text = '{"z": [1.5, 2.5], "a": {"k": ["v", "v"]}, "n": null}'
+        target = str(tmp_path / "doc.vesk")
+        vesk.dump(json_text, target)
+        assert same(vesk.load(target), vesk.loads(vesk.dumps(json_text)))
+
+    def test_reads_large_file(self, tmp_path):
+        json_text = "[" + ",".join(f'{{"id": {n}, "name": "item {n}"}}' for n in range(20000)) + "]"
+        target = tmp_path / "big.vesk"
+        target.write_bytes(vesk.dumps(json_text))
+        result = vesk.load(str(target))
+        assert len(result) == 20000 and result[-1] == {"id": 19999, "name": "item 19999"}
+
+    def test_reads_past_reported_size(self, tmp_path):
+        # A FIFO reports size 0, so the whole container arrives through growth.
+        source = tmp_path / "doc.vesk"
+        source.write_bytes(vesk.dumps('{"w": "' + "w" * 100000 + '", "n": 1}'))
+        fifo = tmp_path / "fifo"
+        os.mkfifo(fifo)
+        writer = subprocess.Popen(["sh", "-c", 'cat "$0" > "$1"', str(source), str(fifo)])
+        try:
+            result = vesk.load(str(fifo))
+        finally:
+            writer.wait(timeout=30)
+        assert result == {"n": 1, "w": "w" * 100000}
+
+    def test_empty_file(self, tmp_path):
+        target = tmp_path / "empty.vesk"
+        target.write_bytes(b"")
+        with pytest.raises(ValueError) as raised:
+            vesk.load(str(target))
+        assert str(raised.value) == "Failed to parse VESK: Header requires 13 bytes, got 0"
+
+    def test_nul_in_path(self, tmp_path):
+        with pytest.raises(ValueError) as raised:
+            vesk.load(str(tmp_path) + "/a\0b")
+        assert raised.value.args == ("IO error: file name contained an unexpected NUL byte",)
+
+    @pytest.mark.parametrize("relative,number", [("missing.vesk", 2), ("", 21), ("missing/x.vesk", 2)])
+    def test_os_errors(self, tmp_path, relative, number):
+        path = str(tmp_path / relative) if relative else str(tmp_path)
+        with pytest.raises(ValueError) as raised:
+            vesk.load(path)
+        assert type(raised.value) is ValueError
+        assert raised.value.args == (f"IO error: {os.strerror(number)} (os error {number})",)
