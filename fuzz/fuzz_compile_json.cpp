@@ -1,0 +1,109 @@
+// Compiles arbitrary text as JSON and checks what must hold for every input:
+// text the reader refuses fails compilation with the reader's own error; text
+// it accepts compiles, unless an array mixes item types; compiling twice gives
+// the same bytes; every compiled value agrees with its definition; and the
+// document encodes unless it exceeds a limit of the container.
+//
+// fuzz-seeds: ../shared/data/json-test-suite/test_parsing
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "compile/compile_json.hpp"
+#include "encode/encoder.hpp"
+#include "json/json_reader.hpp"
+
+namespace {
+
+using namespace vesk;
+
+[[noreturn]] void fail(const char* what, const std::string& detail) {
+    std::fprintf(stderr, "invariant broken: %s: %s\n", what, detail.c_str());
+    std::abort();
+}
+
+void check(bool holds, const char* what, const std::string& detail = {}) {
+    if (!holds) fail(what, detail);
+}
+
+bool is_writer_limit(const std::string& message) {
+    std::string_view text = message;
+    return text.starts_with("Too many definitions (") || text == "Field name too long" ||
+           text == "String exceeds maximum inline length (16 777 215 bytes)" || text.starts_with("Array has ") ||
+           (text.starts_with("Object #") && text.find(" fields (max ") != std::string_view::npos) ||
+           text.starts_with("Container exceeds ");
+}
+
+// Each value's variant is the type its definition declares, every array item
+// has the array's element type and every object one value per field.
+void check_value(const VeskDocument& document, const VeskData& value, VeskType declared) {
+    check(value.type() == declared, "value of another type than declared", std::string(type_name(declared)));
+    if (value.kind == VeskDataKind::StrRef) {
+        check(value.str_ref_index() < document.dict.size(), "dictionary reference out of range");
+    }
+    if (value.kind != VeskDataKind::Array && value.kind != VeskDataKind::Object) return;
+    check(value.self_def_index < document.definitions.size(), "definition out of range");
+    const VeskDefinition& definition = document.definitions[value.self_def_index];
+    check(definition.kind == value.type(), "definition of another kind");
+    if (value.kind == VeskDataKind::Array) {
+        check(definition.elem_type.has_value(), "array definition without element type");
+        for (const VeskData& item : value.items()) check_value(document, item, *definition.elem_type);
+        return;
+    }
+    check(definition.fields.has_value() && definition.fields->size() == value.values().size(),
+          "object values do not match the fields");
+    for (std::size_t i = 0; i < value.values().size(); ++i) {
+        check_value(document, value.values()[i], (*definition.fields)[i].type);
+    }
+}
+
+std::string outcome_of(const Result<ByteBuffer>& bytes) {
+    if (!bytes) return "error: " + bytes.error().message();
+    return std::string(bytes->begin(), bytes->end());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    Result<JsonValue> tree = parse_json(text);
+    Result<VeskDocument> document = compile_json_str(text);
+    if (!tree) {
+        check(!document, "refused text compiled");
+        check(document.error().kind() == VeskErrorKind::Parse, "refused text gives another error kind");
+        check(document.error().message() == tree.error().message(), "reader error changed",
+              document.error().message());
+        return 0;
+    }
+    if (!document) {
+        check(document.error().kind() == VeskErrorKind::UnsupportedType &&
+                  document.error().message().starts_with("array item "),
+              "accepted text failed to compile", document.error().formatted());
+        Result<VeskDocument> again = compile_json_str(text);
+        check(!again && again.error().message() == document.error().message(), "second compilation differs");
+        return 0;
+    }
+
+    check(document->chunks.size() == 1, "not exactly one chunk");
+    const VeskChunk& chunk = document->chunks[0];
+    for (std::size_t i = 0; i < document->definitions.size() && i <= 0xFFFF; ++i) {
+        check(document->definitions[i].index == i, "definition index differs from its position");
+    }
+    if (chunk.data.kind == VeskDataKind::Array || chunk.data.kind == VeskDataKind::Object) {
+        check(chunk.def_index == chunk.data.self_def_index, "chunk names another definition");
+    } else {
+        check(chunk.def_index == type_byte(chunk.data.type()), "chunk names another definition");
+    }
+    if (document->definitions.size() <= 0xFFFF) check_value(*document, chunk.data, document->definitions[chunk.def_index].kind);
+
+    Result<ByteBuffer> bytes = encode_document(*document);
+    if (!bytes) check(is_writer_limit(bytes.error().message()), "document not written", bytes.error().message());
+
+    Result<VeskDocument> again = compile_json_str(text);
+    check(again.has_value(), "second compilation failed");
+    check(outcome_of(encode_document(*again)) == outcome_of(bytes), "second compilation encodes differently");
+    return 0;
+}

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds every fuzz/fuzz_*.cpp into build/fuzz/<name> with libFuzzer, ASan and
+# UBSan, then runs each for FUZZ_SECONDS (default 30). A target names its seed
+# directory, relative to the repository root, in a "// fuzz-seeds: <dir>"
+# line; without one, or when the directory is missing, it runs unseeded.
+# Exits non-zero if a target fails to build or a run finds anything.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+out="$root/build/fuzz"
+seconds="${FUZZ_SECONDS:-30}"
+cxx="${CXX_FUZZ:-clang++}"
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fno-sanitize-recover=undefined -I"$root/src")
+
+mkdir -p "$out/obj" "$out/artifacts"
+
+# The core is compiled once into objects that every target links; an object
+# is rebuilt only when its source or a header it includes is newer.
+is_stale() {
+    local object="$1" depfile="$1.d" dep
+    [[ -f "$object" && -f "$depfile" ]] || return 0
+    for dep in $(sed -e 's/^[^:]*://' -e 's/\\$//' "$depfile"); do
+        [[ "$dep" -nt "$object" ]] && return 0
+    done
+    return 1
+}
+
+objects=()
+while IFS= read -r source; do
+    relative="${source#"$root"/src/}"
+    object="$out/obj/${relative//\//_}.o"
+    objects+=("$object")
+    if is_stale "$object"; then
+        echo "compile $relative"
+        "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -MMD -MF "$object.d" \
+            -c "$source" -o "$object"
+    fi
+done < <(find "$root/src" -name '*.cpp' -not -path "$root/src/python/*" | sort)
+
+status=0
+for target in "$root"/fuzz/fuzz_*.cpp; do
+    name="$(basename "$target" .cpp)"
+    binary="$out/$name"
+    echo "build $name"
+    if ! "$cxx" "${flags[@]}" -fsanitize=fuzzer,address,undefined "$target" "${objects[@]}" -o "$binary"; then
+        echo "FAILED to build $name" >&2
+        status=1
+        continue
+    fi
+    corpus="$out/corpus/$name"
+    mkdir -p "$corpus"
+    seeds=()
+    seed_line="$(sed -n 's|^// fuzz-seeds: *||p' "$target" | head -n 1)"
+    if [[ -n "$seed_line" && -d "$root/$seed_line" ]]; then
+        seeds=("$root/$seed_line")
+    fi
+    echo "run $name for ${seconds}s${seeds:+ seeded from $seed_line}"
+    if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$out/artifacts/$name-" "$corpus" "${seeds[@]}" > "$out/$name.log" 2>&1; then
+        echo "FINDING in $name, see $out/$name.log and $out/artifacts/" >&2
+        tail -n 30 "$out/$name.log" >&2
+        status=1
+    else
+        grep -E '^stat::number_of_executed_units|^Done' "$out/$name.log" || true
+    fi
+done
+exit "$status"
