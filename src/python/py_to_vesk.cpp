@@ -87,30 +87,82 @@ void raise_type_error_naming(const char* format, PyObject* obj) {
 
 bool is_number(VeskType type) { return type == VeskType::Int32 || type == VeskType::Float32; }
 
+[[gnu::noinline]] void raise_mixture(std::size_t position, VeskType type, VeskType expected) {
+    to_py_err(VeskError::unsupported_type(
+        format_message("array item {} is {}, expected {}", position, type_name(type), type_name(expected))));
+}
+
+// Everything but lists and dicts, in the order of the type tests. Kept out of
+// line so that the frames of the recursion through nested containers stay
+// small: 1024 levels must fit on any thread's stack.
+[[gnu::noinline]] bool convert_scalar(PyObject* obj, VeskData& out, long& integer_value) {
+    if (PyUnicode_Check(obj)) {
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
+        if (text != nullptr) {
+            out = VeskData::string(std::string(text, static_cast<std::size_t>(size)));
+            return true;
+        }
+        // A lone surrogate has no UTF-8 form; such a str ends as an
+        // unsupported value below, not with the codec's error.
+        PyErr_Clear();
+    }
+    if (PyBool_Check(obj)) {
+        out = VeskData::boolean(obj == Py_True);
+        return true;
+    }
+    if (read_integer(obj, integer_value)) {
+        out = VeskData::int32(wrap_to_int32(integer_value));
+        return true;
+    }
+    double number = 0.0;
+    if (read_double(obj, number)) {
+        out = VeskData::float32(to_binary32(number));
+        return true;
+    }
+    raise_type_error_naming("Unsupported Python type: %U", obj);
+    return false;
+}
+
+// Appends a dict key as a String value; false with an exception set when the
+// key is no str or has no UTF-8 form.
+[[gnu::noinline]] bool append_key(PyObject* key, std::vector<VeskData>& values) {
+    if (!PyUnicode_Check(key)) {
+        raise_type_error_naming("'%U' object is not an instance of 'str'", key);
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (text == nullptr) return false;
+    values.push_back(VeskData::string(std::string(text, static_cast<std::size_t>(size))));
+    return true;
+}
+
 // Watches the item types of one list as they arrive. All items must share the
 // first item's type, except that ints and floats may mix; such a list is then
 // made all Float32 once complete, each int from its full 64-bit value rather
 // than from the wrapped Int32 (so 2**40 stays 2**40, not 0).
 class ListTypeRule {
 public:
-    // Returns the refusal for item `position`, or nothing when it fits.
-    std::optional<VeskError> admit(std::size_t position, const VeskData& item, long integer_value) {
+    // Records item `position`; false, with ValueError set, when it breaks
+    // the rule.
+    bool admit(std::size_t position, const VeskData& item, long integer_value) {
         const VeskType type = item.type();
         if (position == 0) {
             first_ = type;
         } else if (is_number(first_) ? !is_number(type) : type != first_) {
-            return VeskError::unsupported_type(
-                format_message("array item {} is {}, expected {}", position, type_name(type), type_name(first_)));
+            raise_mixture(position, type, first_);
+            return false;
         }
         if (type == VeskType::Float32) saw_float_ = true;
         if (type == VeskType::Int32) {
             saw_int_ = true;
             if (integer_value != static_cast<long>(item.as_int32())) wide_ints_.emplace_back(position, integer_value);
         }
-        return std::nullopt;
+        return true;
     }
 
-    void finish(std::vector<VeskData>& items) const {
+    [[gnu::noinline]] void finish(std::vector<VeskData>& items) const {
         if (!saw_int_ || !saw_float_) return;
         auto wide = wide_ints_.begin();
         for (std::size_t i = 0; i < items.size(); ++i) {
@@ -140,43 +192,21 @@ public:
     bool convert(PyObject* obj, int depth, VeskData& out, long& integer_value) {
         if (PyDict_Check(obj)) return convert_dict(obj, depth + 1, out);
         if (PyList_Check(obj)) return convert_list(obj, depth + 1, out);
-        if (PyUnicode_Check(obj)) {
-            Py_ssize_t size = 0;
-            const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
-            if (text != nullptr) {
-                out = VeskData::string(std::string(text, static_cast<std::size_t>(size)));
-                return true;
-            }
-            // A lone surrogate has no UTF-8 form; such a str ends as an
-            // unsupported value below, not with the codec's error.
-            PyErr_Clear();
-        }
-        if (PyBool_Check(obj)) {
-            out = VeskData::boolean(obj == Py_True);
-            return true;
-        }
-        if (read_integer(obj, integer_value)) {
-            out = VeskData::int32(wrap_to_int32(integer_value));
-            return true;
-        }
-        double number = 0.0;
-        if (read_double(obj, number)) {
-            out = VeskData::float32(to_binary32(number));
-            return true;
-        }
-        raise_type_error_naming("Unsupported Python type: %U", obj);
-        return false;
+        return convert_scalar(obj, out, integer_value);
     }
 
 private:
-    bool enter(int depth) {
-        if (depth <= kMaxEmitNesting) return true;
+    [[gnu::noinline]] static bool too_deep() {
         PyErr_Format(PyExc_RecursionError, "maximum nesting depth exceeded: more than %d lists and dicts",
                      kMaxEmitNesting);
         return false;
     }
 
-    bool convert_dict(PyObject* dict, int depth, VeskData& out) {
+    static bool enter(int depth) {
+        return depth <= kMaxEmitNesting || too_deep();
+    }
+
+    [[gnu::noinline]] bool convert_dict(PyObject* dict, int depth, VeskData& out) {
         if (!enter(depth)) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
         std::vector<VeskData> values;
@@ -192,19 +222,12 @@ private:
             // item; our own references keep key and value alive meanwhile.
             const PyRef key = PyRef::borrow(borrowed_key);
             const PyRef value = PyRef::borrow(borrowed_value);
-            if (!PyUnicode_Check(key.get())) {
-                raise_type_error_naming("'%U' object is not an instance of 'str'", key.get());
-                return false;
-            }
-            Py_ssize_t size = 0;
-            const char* text = PyUnicode_AsUTF8AndSize(key.get(), &size);
-            if (text == nullptr) return false;
-            values.push_back(VeskData::string(std::string(text, static_cast<std::size_t>(size))));
+            if (!append_key(key.get(), values)) return false;
 
-            VeskData converted;
+            // Converted in place: no item-sized temporary on the frame of
+            // every nesting level.
             long unused = 0;
-            if (!convert(value.get(), depth, converted, unused)) return false;
-            values.push_back(std::move(converted));
+            if (!convert(value.get(), depth, values.emplace_back(), unused)) return false;
 
             ++visited;
             if (PyDict_GET_SIZE(dict) != start_size) {
@@ -216,11 +239,12 @@ private:
                 return false;
             }
         }
-        out = VeskData::object(0, std::move(values));
+        out.kind = VeskDataKind::Object;
+        out.children = std::move(values);
         return true;
     }
 
-    bool convert_list(PyObject* list, int depth, VeskData& out) {
+    [[gnu::noinline]] bool convert_list(PyObject* list, int depth, VeskData& out) {
         if (!enter(depth)) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
         std::vector<VeskData> items;
@@ -231,17 +255,14 @@ private:
         // appended meanwhile are not read.
         for (Py_ssize_t i = 0; i < start_length && i < PyList_GET_SIZE(list); ++i) {
             const PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
-            VeskData converted;
             long integer_value = 0;
+            VeskData& converted = items.emplace_back();
             if (!convert(item.get(), depth, converted, integer_value)) return false;
-            if (auto refusal = rule.admit(static_cast<std::size_t>(i), converted, integer_value)) {
-                to_py_err(*refusal);
-                return false;
-            }
-            items.push_back(std::move(converted));
+            if (!rule.admit(static_cast<std::size_t>(i), converted, integer_value)) return false;
         }
         rule.finish(items);
-        out = VeskData::array(0, 0, std::move(items));
+        out.kind = VeskDataKind::Array;
+        out.children = std::move(items);
         return true;
     }
 
