@@ -58,10 +58,17 @@ class TestDumps:
         json_text = '{"z": [{"q": "r"}, {"q": "r"}], "a": ["s", "t", "s"], "m": {"n": null}}'
         assert len({vesk.dumps(json_text) for _ in range(5)}) == 1
 
-    def test_lone_surrogate_raises_interpreters_error(self):
+    @pytest.mark.parametrize("call", [
+        lambda tmp: vesk.dumps('"\ud800"'),
+        lambda tmp: vesk.dump('"\udfff"', str(tmp / "out.vesk")),
+        lambda tmp: vesk.dump("[1]", str(tmp / "out\ud800.vesk")),
+        lambda tmp: vesk.load(str(tmp / "in\ud800.vesk")),
+    ], ids=["dumps text", "dump text", "dump path", "load path"])
+    def test_lone_surrogate_raises_interpreters_error(self, tmp_path, call):
         with pytest.raises(UnicodeEncodeError) as raised:
-            vesk.dumps('"\ud800"')
+            call(tmp_path)
         assert raised.value.__cause__ is None
+        assert list(tmp_path.iterdir()) == []
 
     @pytest.mark.parametrize("json_text,message", [
         ("", "Failed to parse VESK: EOF while parsing a value at line 1 column 0"),
