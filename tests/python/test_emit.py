@@ -392,6 +392,14 @@ def test_internal_fault_class_is_a_private_module_member():
     assert "InternalFault" not in vesk.__all__
 
 
+def test_removed_fault_class_still_gives_an_exception(monkeypatch):
+    monkeypatch.delattr(vesk, "InternalFault")
+    target = {}
+    target["first"] = Hook(grow(target))
+    with pytest.raises(SystemError, match="^dictionary changed size during iteration$"):
+        vesk.emit(target)
+
+
 def test_changing_a_nested_dict_only_reports_that_dict():
     inner = {"a": 1}
     outer = {"inner": inner, "hook": None}
