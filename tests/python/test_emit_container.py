@@ -349,3 +349,70 @@ def test_string_over_the_inline_limit_is_refused():
     with pytest.raises(ValueError) as caught:
         vesk.emit(["x" * 16777216])
     assert str(caught.value) == "Failed to parse VESK: String exceeds maximum inline length (16 777 215 bytes)"
+
+
+# --- Random values against a model of the rules, within what loads accepts.
+
+
+def as_float32(number):
+    return struct.unpack("<f", struct.pack("<f", number))[0]
+
+
+def wrap32(number):
+    return (number + 2**31) % 2**32 - 2**31
+
+
+def number_kind(item):
+    # Ints beyond 64 bits are Float32 items already, so they count as floats.
+    if type(item) is int:
+        return "int" if -(2**63) <= item < 2**63 else "float"
+    return type(item).__name__
+
+
+def model(value):
+    if isinstance(value, bool) or isinstance(value, str):
+        return value
+    if isinstance(value, int):
+        return wrap32(value) if -(2**63) <= value < 2**63 else as_float32(float(value))
+    if isinstance(value, float):
+        return as_float32(value)
+    if isinstance(value, dict):
+        result = {}
+        for position, (key, item) in enumerate(value.items()):
+            result[f"f{2 * position}"] = key
+            result[f"f{2 * position + 1}"] = model(item)
+        return result
+    if {number_kind(item) for item in value} == {"int", "float"}:
+        return [as_float32(float(item)) if isinstance(item, int) else as_float32(item) for item in value]
+    return [model(item) for item in value]
+
+
+def random_value(rng, depth):
+    choice = rng.randrange(8 if depth < 4 else 5)
+    if choice == 0:
+        return rng.random() < 0.5
+    if choice == 1:
+        return rng.choice([0, -1, 7, 2**31, -(2**31) - 1, 2**40 + 5, 2**63 - 1, 2**63, -(2**70)])
+    if choice == 2:
+        return rng.choice([0.0, -0.0, 0.1, 1e30, -3.5e-40, 16777217.0, 3.4e38])
+    if choice in (3, 4):
+        return rng.choice(["", "a", "é", "x" * 130, "日本"])
+    if choice == 5:
+        return {rng.choice("abcxyz") + str(i): random_value(rng, depth + 1) for i in range(rng.randrange(4))}
+    template = random_value(rng, depth + 1)
+    items = []
+    for _ in range(rng.randrange(5)):
+        item = random_value(rng, depth + 1)
+        same = type(item) is type(template) or {type(item), type(template)} == {int, float}
+        items.append(item if same else template)
+    return items
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_random_values_load_back_as_the_rules_say(seed):
+    import random
+
+    rng = random.Random(seed)
+    for _ in range(60):
+        value = random_value(rng, 0)
+        assert vesk.loads(vesk.emit(value)) == model(value), value
