@@ -41,8 +41,8 @@ public:
 
     // Second pass, on the same tree that was walked (or a tree of the same
     // form). The tree is consumed: strings and child vectors are moved into
-    // the result rather than copied, so the input is left valid but
-    // unspecified. Containers take their indices in the order walk recorded
+    // the result rather than copied, halving the peak memory; the input is
+    // left in a moved-from state. Containers take their indices in the order walk recorded
     // them, so rewrite_indices must see the tree exactly once.
     VeskData rewrite_indices(VeskData&& value);
 
