@@ -212,14 +212,5 @@ TEST(DecompileTest, DefinitionsAreFoundByTheirNumber) {
     EXPECT_EQ(first->members[0].key, "first_two");
 }
 
-TEST(DecompileTest, DocumentIsLeftUnchanged) {
-    const VeskDocument document = base_document({VeskData::object(7, {VeskData::int32(-3), VeskData::str_ref(0)})});
-    const VeskDocument copy = document;
-    Result<JsonValue> json = decompile_document(document);
-    ASSERT_TRUE(json.has_value()) << json.error().message();
-    EXPECT_EQ(test::document_difference(document, copy), "");
-    EXPECT_EQ(json_difference(*json, object_of({{"a", JsonValue::string("zero")}, {"b", JsonValue::int64(-3)}})), "");
-}
-
 }  // namespace
 }  // namespace vesk
