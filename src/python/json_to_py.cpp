@@ -68,20 +68,19 @@ private:
         return PyRef(PyFloat_FromDouble(static_cast<double>(value)));
     }
 
-    // The list is created at its final length and filled in place; slots not
-    // yet filled are NULL, which list deallocation tolerates.
+    // The list grows by appending: converting the elements allocates, which
+    // can run the cyclic collector and its Python callbacks, and those must
+    // never reach a list whose length counts slots not yet filled.
     PyRef array(const JsonValue& node) {
-        PyRef list(PyList_New(static_cast<Py_ssize_t>(node.items.size())));
+        PyRef list(PyList_New(0));
         if (!list) {
             return list;
         }
-        Py_ssize_t position = 0;
         for (const JsonValue& item : node.items) {
             PyRef element = convert(item);
-            if (!element) {
+            if (!element || PyList_Append(list.get(), element.get()) < 0) {
                 return PyRef();
             }
-            PyList_SET_ITEM(list.get(), position++, element.release());
         }
         return list;
     }

@@ -1,3 +1,4 @@
+import gc
 import math
 import os
 import subprocess
@@ -83,6 +84,31 @@ class TestLoads:
         del second["k"]
         assert third == {"k": 3}
         assert vesk.loads(data) == [{"k": 1}, {"k": 2}, {"k": 3}]
+
+    def test_collector_never_sees_a_list_with_empty_slots(self):
+        # Building many dicts runs the cyclic collector, whose callbacks are
+        # Python code that can reach every young list. A list whose length
+        # counts slots not yet filled would crash such code; the collector's
+        # own view of the items (which skips empty slots) exposes it safely.
+        data = vesk.dumps("[" + ", ".join(['{"k": [1]}'] * 3000) + "]")
+        gaps = []
+
+        def inspect(phase, info):
+            if phase == "start":
+                gaps.extend(len(o) - len(gc.get_referents(o)) for o in gc.get_objects(0) if type(o) is list)
+
+        was_enabled = gc.isenabled()
+        gc.enable()
+        gc.callbacks.append(inspect)
+        try:
+            result = vesk.loads(data)
+        finally:
+            gc.callbacks.remove(inspect)
+            if not was_enabled:
+                gc.disable()
+        assert len(result) == 3000
+        assert gaps, "the collector did not run while the result was built"
+        assert max(gaps) == 0
 
     @pytest.mark.parametrize("data,message", [
         (b"", "Header requires 13 bytes, got 0"),
