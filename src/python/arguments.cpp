@@ -84,7 +84,7 @@ bool unpack_arguments(const char* function_name, std::span<const Param> params,
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
         if (!has_type(out[i], params[i].type)) {
-            PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.200s", function_name,
+            PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.50s", function_name,
                          params[i].name, type_label(params[i].type),
                          out[i] == Py_None ? "None" : Py_TYPE(out[i])->tp_name);
             return false;

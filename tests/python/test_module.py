@@ -84,6 +84,9 @@ ARGUMENT_ERRORS = [
     (vesk.emit, (1,), {"obj": 1}, "argument for emit() given by name ('obj') and position (1)"),
 ]
 
+# A type whose name is longer than the interpreter prints in such messages.
+LONG_NAMED = type("Long" * 15, (), {})
+
 # Wrong types: the message names the parameter; the first wrong one wins.
 TYPE_ERRORS = [
     (vesk.dumps, (b"{}",), "dumps() argument 'json_text' must be str, not bytes"),
@@ -98,6 +101,8 @@ TYPE_ERRORS = [
     (vesk.loads, (memoryview(b"x"),), "loads() argument 'bytes' must be bytes, not memoryview"),
     (vesk.load, (pathlib.Path("p"),), "load() argument 'path' must be str, not PosixPath"),
     (vesk.load, (b"p",), "load() argument 'path' must be str, not bytes"),
+    (vesk.dumps, (LONG_NAMED(),), "dumps() argument 'json_text' must be str, not " + ("Long" * 15)[:50]),
+    (vesk.loads, (LONG_NAMED(),), "loads() argument 'bytes' must be bytes, not " + ("Long" * 15)[:50]),
 ]
 
 
