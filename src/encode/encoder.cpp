@@ -19,12 +19,15 @@ VeskError container_too_large() { return VeskError::parse("Container exceeds 429
 
 // Strings are the only values that can grow the output by megabytes in one
 // step, so the size ceiling is checked after each of them and after each
-// chunk; in between, growth is bounded by the chunk's item count.
+// chunk; in between, growth is bounded by the chunk's item count. Output
+// already past the ceiling is also checked before each fault a string or an
+// array can raise, so the first fault in output order is the one reported.
 class ValueWriter {
 public:
     ValueWriter(ByteBuffer& out, std::size_t max_size) : out_(out), max_size_(max_size) {}
 
     Status write_string(std::string_view text) {
+        if (out_.size() > max_size_) return container_too_large();
         const std::size_t length = text.size();
         if (length < 128) {
             append_u8(out_, static_cast<std::uint8_t>(length));
@@ -64,6 +67,7 @@ public:
                 return {};
             case VeskDataKind::Array: {
                 const auto& items = value.items();
+                if (out_.size() > max_size_) return container_too_large();
                 if (items.size() > kMaxArrayItems) {
                     return VeskError::parse(
                         format_message("Array has {} items (max {})", items.size(), kMaxArrayItems));
@@ -92,7 +96,9 @@ private:
     std::size_t max_size_;
 };
 
-Status write_definition(const VeskDefinition& definition, ByteBuffer& out) {
+// Checks the ceiling before each fault of its own, like the value writer.
+Status write_definition(const VeskDefinition& definition, ByteBuffer& out, std::size_t max_size) {
+    if (out.size() > max_size) return container_too_large();
     append_u8(out, type_byte(definition.kind));
     append_u16(out, definition.index);
     if (definition.kind == VeskType::Array) {
@@ -111,6 +117,7 @@ Status write_definition(const VeskDefinition& definition, ByteBuffer& out) {
         }
         append_u16(out, static_cast<std::uint16_t>(fields.size()));
         for (const VeskField& field : fields) {
+            if (out.size() > max_size) return container_too_large();
             if (field.name.size() > kMaxFieldNameLength) return VeskError::parse("Field name too long");
             append_u8(out, static_cast<std::uint8_t>(field.name.size()));
             append_bytes(out, field.name);
@@ -146,7 +153,8 @@ Result<ByteBuffer> encode_document_within(const VeskDocument& document, std::siz
     }
     append_u16(out, static_cast<std::uint16_t>(definitions.size()));
     for (const VeskDefinition& definition : definitions) {
-        if (Status status = write_definition(definition, out); !status) return std::move(status).error();
+        Status status = write_definition(definition, out, max_container_size);
+        if (!status) return std::move(status).error();
     }
     if (out.size() > max_container_size) return container_too_large();
 
@@ -174,6 +182,9 @@ Result<ByteBuffer> encode_document_within(const VeskDocument& document, std::siz
         patch_u32(out, length_at, static_cast<std::uint32_t>(out.size() - length_at - 4));
     }
 
+    // The two block counts are not followed by a check of their own when no
+    // string or chunk comes after them.
+    if (out.size() > max_container_size) return container_too_large();
     out[0] = document.version;
     patch_u32(out, 1, static_cast<std::uint32_t>(kHeaderSize));
     patch_u32(out, 5, static_cast<std::uint32_t>(dict_block_offset));

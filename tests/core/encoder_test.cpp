@@ -260,6 +260,59 @@ TEST(EncoderTest, ContainerSizeCeiling) {
         ASSERT_FALSE(result.has_value()) << ceiling;
         EXPECT_EQ(result.error().formatted(), "Failed to parse VESK: Container exceeds 4294967295 bytes");
     }
+
+    // Without strings or chunks, the two counts alone can carry the output
+    // past the ceiling.
+    const VeskDocument counts_only = primitives_only();
+    const std::size_t counts_size = 13 + 2 + 18 + 4 + 4;
+    EXPECT_TRUE(encode_document_within(counts_only, counts_size).has_value());
+    for (std::size_t ceiling : {counts_size - 1, counts_size - 4, counts_size - 8}) {
+        auto result = encode_document_within(counts_only, ceiling);
+        ASSERT_FALSE(result.has_value()) << ceiling;
+        EXPECT_EQ(result.error().formatted(), "Failed to parse VESK: Container exceeds 4294967295 bytes");
+    }
+}
+
+// Output that has already passed the ceiling is the first fault in output
+// order, ahead of any fault that a later definition, string or array holds.
+TEST(EncoderTest, ContainerSizeCeilingComesBeforeLaterFaults) {
+    const std::string long_name(30, 'a');
+    const std::string too_long_string(16777216, 's');
+    struct Case {
+        const char* name;
+        VeskDocument document;
+    };
+    std::vector<Case> cases;
+    {
+        VeskDocument document = primitives_only();
+        document.definitions.push_back(VeskDefinition::object(6, {{long_name, VeskType::Int32}}));
+        document.definitions.push_back(VeskDefinition{7, VeskType::Array, std::nullopt, std::nullopt});
+        cases.push_back({"definition after the ceiling", std::move(document)});
+    }
+    {
+        VeskDocument document = primitives_only();
+        document.definitions.push_back(VeskDefinition::object(
+            6, {{long_name, VeskType::Int32}, {std::string(256, 'n'), VeskType::Bool}}));
+        cases.push_back({"field after the ceiling", std::move(document)});
+    }
+    const std::vector<VeskData> ints(30, VeskData::int32(5));
+    {
+        VeskDocument document = primitives_only();
+        document.chunks.push_back(
+            {6, VeskData::object(6, {VeskData::array(7, 2, ints), VeskData::string(too_long_string)})});
+        cases.push_back({"string after the ceiling", std::move(document)});
+    }
+    {
+        VeskDocument document = primitives_only();
+        document.chunks.push_back({6, VeskData::object(6, {VeskData::array(7, 2, ints),
+                                                           VeskData::array(8, 0, std::vector<VeskData>(65536))})});
+        cases.push_back({"array after the ceiling", std::move(document)});
+    }
+    for (const Case& c : cases) {
+        auto result = encode_document_within(c.document, 60);
+        ASSERT_FALSE(result.has_value()) << c.name;
+        EXPECT_EQ(result.error().formatted(), "Failed to parse VESK: Container exceeds 4294967295 bytes") << c.name;
+    }
 }
 
 }  // namespace
