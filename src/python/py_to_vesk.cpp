@@ -184,9 +184,59 @@ private:
     std::vector<std::pair<std::size_t, long>> wide_ints_;
 };
 
+// Marks a conversion as running on this thread, in the thread's own state
+// dict. Python code that a conversion runs (an __index__ or __float__) may
+// call emit again; each such call may nest its own 1024 levels on the same
+// native stack, so only the outermost one is exempt from the interpreter's
+// recursion limit.
+class ThreadConversionMark {
+public:
+    ThreadConversionMark() {
+        PyObject* state = PyThreadState_GetDict();
+        if (state == nullptr) return;
+        PyRef key(PyUnicode_FromString("vesk.emit.converting"));
+        if (!key) {
+            PyErr_Clear();
+            return;
+        }
+        const int present = PyDict_Contains(state, key.get());
+        if (present != 0) {
+            // Without a readable mark, count the call as nested: the safe side.
+            if (present < 0) PyErr_Clear();
+            nested_ = true;
+            return;
+        }
+        if (PyDict_SetItem(state, key.get(), Py_True) < 0) {
+            PyErr_Clear();
+            return;
+        }
+        state_ = PyRef::borrow(state);
+        key_ = std::move(key);
+    }
+
+    ~ThreadConversionMark() {
+        if (!key_) return;
+        // The conversion's own exception, if any, must survive the cleanup.
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
+        if (PyDict_DelItem(state_.get(), key_.get()) < 0) PyErr_Clear();
+        PyErr_Restore(type, value, traceback);
+    }
+
+    ThreadConversionMark(const ThreadConversionMark&) = delete;
+    ThreadConversionMark& operator=(const ThreadConversionMark&) = delete;
+
+    bool nested() const { return nested_; }
+
+private:
+    PyRef state_;
+    PyRef key_;
+    bool nested_ = false;
+};
+
 class Converter {
 public:
-    explicit Converter(PyObject* module) : module_(module) {}
+    Converter(PyObject* module, bool nested) : module_(module), nested_(nested) {}
 
     // `integer_value` receives the unwrapped value when the result is Int32.
     bool convert(PyObject* obj, int depth, VeskData& out, long& integer_value) {
@@ -202,12 +252,32 @@ private:
         return false;
     }
 
-    static bool enter(int depth) {
-        return depth <= kMaxEmitNesting || too_deep();
-    }
+    // One level of a container, held from its start to its end.
+    class Level {
+    public:
+        Level(int depth, bool nested) {
+            if (depth > kMaxEmitNesting) {
+                too_deep();
+            } else if (!nested || Py_EnterRecursiveCall(" while converting a value for emit") == 0) {
+                counted_ = nested;
+                entered_ = true;
+            }
+        }
+        ~Level() {
+            if (counted_) Py_LeaveRecursiveCall();
+        }
+        Level(const Level&) = delete;
+        Level& operator=(const Level&) = delete;
+        explicit operator bool() const { return entered_; }
+
+    private:
+        bool entered_ = false;
+        bool counted_ = false;
+    };
 
     [[gnu::noinline]] bool convert_dict(PyObject* dict, int depth, VeskData& out) {
-        if (!enter(depth)) return false;
+        const Level level(depth, nested_);
+        if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
         std::vector<VeskData> values;
         values.reserve(2 * static_cast<std::size_t>(start_size));
@@ -245,7 +315,8 @@ private:
     }
 
     [[gnu::noinline]] bool convert_list(PyObject* list, int depth, VeskData& out) {
-        if (!enter(depth)) return false;
+        const Level level(depth, nested_);
+        if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
         std::vector<VeskData> items;
         items.reserve(static_cast<std::size_t>(start_length));
@@ -267,12 +338,14 @@ private:
     }
 
     PyObject* module_;
+    bool nested_;
 };
 
 }  // namespace
 
 std::optional<VeskData> py_to_vesk_data(PyObject* module, PyObject* obj) {
-    Converter converter(module);
+    const ThreadConversionMark mark;
+    Converter converter(module, mark.nested());
     VeskData result;
     long unused = 0;
     if (!converter.convert(obj, 0, result, unused)) return std::nullopt;

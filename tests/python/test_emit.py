@@ -485,6 +485,47 @@ def test_cycles_end_in_recursion_error(build, recursion_limit):
         vesk.emit(build())
 
 
+# A number whose __index__ or __float__ calls emit again, on deep data, from
+# the bottom of deep data: every call may nest 1024 levels, so the calls
+# started from inside a conversion must also answer to the interpreter's
+# recursion limit or together they run the native stack out. Run in a child
+# interpreter, where a crash is a failure rather than the end of the run.
+REENTRY_SCRIPT = """
+import sys, vesk
+def nested(depth, leaf, kind):
+    for _ in range(depth):
+        leaf = [leaf] if kind == "list" else {"k": leaf}
+    return leaf
+kind, via = sys.argv[1], sys.argv[2]
+class Reenter:
+    def convert(self):
+        vesk.emit(nested(1020, Reenter(), kind))
+        return 1
+    if via == "index":
+        __index__ = convert
+    else:
+        __float__ = convert
+try:
+    vesk.emit(nested(1020, Reenter(), kind))
+except TypeError as error:
+    print(error)
+"""
+
+
+@pytest.mark.parametrize("via", ["index", "float"])
+@pytest.mark.parametrize("kind", ["list", "dict"])
+def test_emit_called_from_a_conversion_cannot_exhaust_the_stack(kind, via):
+    import os
+    import subprocess
+
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(vesk.__file__))
+    child = subprocess.run(
+        [sys.executable, "-c", REENTRY_SCRIPT, kind, via], env=env, capture_output=True, text=True
+    )
+    assert child.returncode == 0, child.stderr[-2000:]
+    assert child.stdout == "Unsupported Python type: Reenter\n"
+
+
 # --- References: nothing taken during a call is kept after it.
 
 
