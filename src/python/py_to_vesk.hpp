@@ -11,7 +11,10 @@ namespace vesk::python {
 // Lists and dicts nested deeper than this (the outermost counting as 1) raise
 // RecursionError. The limit is ours rather than the interpreter's recursion
 // limit, so a low sys.setrecursionlimit cannot let a self-containing list run
-// the native stack out, and a high one cannot either.
+// the native stack out, and a high one cannot either. A conversion started
+// by Python code that another conversion ran (an __index__ calling emit) is
+// held to the interpreter's recursion limit as well, since it stacks its
+// levels on those of the outer one.
 inline constexpr int kMaxEmitNesting = 1024;
 
 // Module attribute holding the exception class raised when a dict changes
