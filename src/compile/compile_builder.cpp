@@ -1,15 +1,33 @@
 #include "compile/compile_builder.hpp"
 
+#include <chrono>
+
 #include "compile/number_narrowing.hpp"
 #include "compile/text_hash.hpp"
 #include "error/format.hpp"
 
 namespace vesk {
 
-CompileBuilder::CompileBuilder() : definitions(primitive_definitions()), shape_twins_(definitions.size(), 0) {}
+namespace {
+
+// A hash seed the author of the input cannot know in advance: the clock's
+// finest ticks and the builder's address, which differs between processes.
+// A system call for random bytes would cost more than compiling a small
+// text; nothing here needs more than unpredictability, since only lookups
+// depend on the seed, never the output.
+std::uint64_t fresh_hash_seed(const void* builder) noexcept {
+    auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(builder));
+    return fold_multiply(ticks ^ 0x2545F4914F6CDD1Dull, address ^ 0x9E3779B97F4A7C15ull);
+}
+
+}  // namespace
+
+CompileBuilder::CompileBuilder()
+    : definitions(primitive_definitions()), hash_seed_(fresh_hash_seed(this)), shape_twins_(definitions.size(), 0) {}
 
 std::optional<std::uint32_t> CompileBuilder::share_repeated_text(std::string_view text) {
-    std::uint64_t hash = hash_text(text);
+    std::uint64_t hash = hash_text(text, hash_seed_);
     if (const auto* shared = dict_index.find(text, hash)) return shared->value;
     if (const auto* seen = seen_once.find(text, hash)) {
         // Second occurrence: the dictionary entry is born. The arena copy
@@ -56,15 +74,21 @@ std::uint32_t CompileBuilder::append_object_definition(std::span<const JsonMembe
 
 std::uint16_t CompileBuilder::intern_object_shape(std::span<const JsonMember> members) {
     key_buffer.clear();
+    // The name lengths go into the hash as well. A member name may hold ':'
+    // or ',', so many shapes can render to one key text; with the lengths
+    // they still hash apart, and only a collision of the whole hash leaves
+    // a chain of twins to walk, never every shape of one rendering.
+    std::uint64_t name_lengths = hash_seed_;
     for (const JsonMember& member : members) {
         if (!key_buffer.empty()) key_buffer += ',';
         key_buffer += member.key;
         key_buffer += ':';
         key_buffer += type_ordinal(json_value_type(member.value));
+        name_lengths = fold_multiply(name_lengths ^ member.key.size(), 0x9E3779B97F4A7C15ull);
     }
-    // A member name may hold ':' or ',', so equal key texts do not prove
-    // equal shapes: every definition with this key text is checked in turn.
-    std::uint64_t hash = hash_text(key_buffer);
+    // Equal hashes and key texts still do not prove equal shapes: every
+    // definition with this key text is checked in turn.
+    std::uint64_t hash = hash_text(key_buffer, name_lengths);
     const auto* known = object_shapes.find(key_buffer, hash);
     if (known == nullptr) {
         std::uint32_t position = append_object_definition(members);

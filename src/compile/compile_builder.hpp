@@ -69,6 +69,8 @@ private:
     bool shape_matches(std::uint32_t position, std::span<const JsonMember> members) const;
     std::uint32_t append_object_definition(std::span<const JsonMember> members);
 
+    // Seed of every lookup hash of this builder, chosen afresh per builder.
+    std::uint64_t hash_seed_;
     // Owns the texts that the lookup tables point at.
     TextArena texts_;
     // For each definition position, the next definition whose shape key

@@ -6,31 +6,40 @@
 
 namespace vesk {
 
+// The high and low halves of the full 128-bit product, folded together.
+// Unlike a plain 64-bit multiply, a change in one factor reaches the result
+// in a way that depends on the other, so with a secret factor no difference
+// between two inputs can be chosen to cancel out.
+inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
+    unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
 // A fast 64-bit hash for the compiler's lookup tables, reading eight bytes at
 // a time. Only lookups depend on it, never the output, so it needs no
-// stability across versions. It is never 0: the tables use 0 to mark a free
-// slot.
-inline std::uint64_t hash_text(std::string_view text) noexcept {
+// stability across versions or runs. The texts come from the input, so the
+// caller passes a seed chosen afresh for every compilation: without it,
+// texts could be crafted to share one hash and turn every lookup into a
+// walk over all of them. It is never 0: the tables use 0 to mark a free slot.
+inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
+    const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
     const char* at = text.data();
     std::size_t left = text.size();
-    std::uint64_t state = 0x2545F4914F6CDD1Dull ^ (static_cast<std::uint64_t>(left) * multiplier);
+    std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
     while (left >= 8) {
         std::uint64_t word;
         std::memcpy(&word, at, 8);
-        state = (state ^ word) * multiplier;
-        state ^= state >> 29;
+        state = fold_multiply(state ^ word, secret);
         at += 8;
         left -= 8;
     }
     if (left > 0) {
         std::uint64_t word = 0;
         std::memcpy(&word, at, left);
-        state = (state ^ word) * multiplier;
-        state ^= state >> 29;
+        state = fold_multiply(state ^ word, secret);
     }
-    state *= 0xBF58476D1CE4E5B9ull;
-    state ^= state >> 32;
+    state = fold_multiply(state ^ multiplier, secret);
     return state == 0 ? 1 : state;
 }
 

@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "compile/compile_builder.hpp"
 #include "compile/number_narrowing.hpp"
+#include "compile/text_hash.hpp"
 #include "compile_test_render.hpp"
 
 namespace vesk {
@@ -88,6 +90,25 @@ TEST(CompileStringsTest, ManyDistinctTextsKeepTheirOwnIndices) {
     for (std::uint32_t i = 0; i < count; i += 997) EXPECT_EQ(builder.emit_string(std::to_string(i)).str_ref_index(), count - 1 - i);
     EXPECT_EQ(builder.dict.size(), count);
     EXPECT_EQ(builder.seen_once.size(), count);
+}
+
+TEST(CompileStringsTest, CraftedTextsDoNotShareAHashUnderAnySeed) {
+    // Flipping the top bit of a word before a 64-bit multiply flips a fixed
+    // set of bits after a multiply-and-shift step, and the next word can
+    // flip them back: such pairs collide for every seed of that kind of hash,
+    // so an input full of them would make every lookup walk all of them.
+    std::string first = "abcdefghijklmnop";
+    std::string second = first;
+    second[7] = static_cast<char>(second[7] ^ 0x80);
+    second[15] = static_cast<char>(second[15] ^ 0x80);
+    second[12] = static_cast<char>(second[12] ^ 0x04);
+    std::set<std::uint64_t> one_text;
+    for (std::uint64_t seed : {0ull, 1ull, 0xBF58476D1CE4E5B9ull, 0x9E3779B97F4A7C15ull, 0x0123456789ABCDEFull}) {
+        EXPECT_NE(hash_text(first, seed), hash_text(second, seed)) << seed;
+        one_text.insert(hash_text(first, seed));
+    }
+    // The seed reaches the hash: one text spreads over the seeds.
+    EXPECT_EQ(one_text.size(), 5u);
 }
 
 TEST(CompileStringsTest, MemberNamesAreNoOccurrences) {
@@ -177,6 +198,9 @@ TEST(CompileShapesTest, EveryShapeRenderingAlikeGetsItsOwnDefinition) {
     }
     EXPECT_EQ(builder.definitions.size(), 10u);
     EXPECT_EQ(builder.next_def_index, 10);
+    // Each is found through an entry of its own, not by walking past the
+    // others: a text could otherwise render alike for thousands of shapes.
+    EXPECT_EQ(builder.object_shapes.size(), 4u);
 }
 
 TEST(CompileShapesTest, RendersTheShapeKeyIntoTheReusedBuffer) {
