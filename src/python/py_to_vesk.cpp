@@ -1,5 +1,6 @@
 #include "python/py_to_vesk.hpp"
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdint>
 #include <limits>
@@ -15,6 +16,11 @@
 namespace vesk::python {
 
 namespace {
+
+// The writer refuses arrays of more than 65535 items and objects of more than
+// 65535 values, so reserving beyond that would only risk a huge allocation on
+// the way to that refusal.
+constexpr std::size_t kMaxReservedValues = 65536;
 
 // The low 32 bits of v as a two's-complement number: 2**31 -> -2**31,
 // 4294967301 -> 5.
@@ -280,7 +286,7 @@ private:
         if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
         std::vector<VeskData> values;
-        values.reserve(2 * static_cast<std::size_t>(start_size));
+        values.reserve(std::min(2 * static_cast<std::size_t>(start_size), kMaxReservedValues));
         Py_ssize_t position = 0;
         Py_ssize_t visited = 0;
         PyObject* borrowed_key = nullptr;
@@ -319,7 +325,7 @@ private:
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
         std::vector<VeskData> items;
-        items.reserve(static_cast<std::size_t>(start_length));
+        items.reserve(std::min(static_cast<std::size_t>(start_length), kMaxReservedValues));
         ListTypeRule rule;
         // The length is read again for every item: code run by a conversion
         // may shrink the list, and items are never read past its end. Items
