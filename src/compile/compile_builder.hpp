@@ -45,8 +45,9 @@ public:
     std::vector<VeskDefinition> definitions;
     std::string key_buffer;
     std::vector<std::string> dict;
-    // Shape key -> position of the first definition rendered to that key;
-    // further shapes with the same key text are chained in shape_twins.
+    // Shape key, hashed together with its name lengths -> position of a
+    // definition; further shapes with the same key text and hash are
+    // chained in shape_twins.
     TextTable<std::uint32_t> object_shapes;
     // Element type -> definition position, as a table indexed by the type's
     // ordinal: eight possible keys need no hashing. 0 marks a type without a
