@@ -1,7 +1,6 @@
 #include "python/py_to_vesk.hpp"
 
 #include <algorithm>
-#include <cfloat>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -12,6 +11,7 @@
 #include "error/vesk_error.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
+#include "structure/float_narrowing.hpp"
 
 namespace vesk::python {
 
@@ -26,21 +26,6 @@ constexpr std::size_t kMaxReservedValues = 65536;
 // 4294967301 -> 5.
 std::int32_t wrap_to_int32(long value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(value)));
-}
-
-// Round to nearest binary32, ties to even, with out-of-range finite values
-// going to infinity as IEEE arithmetic has it. A plain cast of an out-of-range
-// double is undefined in C++, so the overflow is settled here first.
-float to_binary32(double value) {
-    // Halfway between FLT_MAX and the next power of two: from here on the
-    // rounding goes to infinity (the tie included, FLT_MAX being odd).
-    constexpr double overflow_threshold = 0x1.ffffffp127;
-    constexpr float infinity = std::numeric_limits<float>::infinity();
-    if (value >= overflow_threshold) return infinity;
-    if (value <= -overflow_threshold) return -infinity;
-    if (value > FLT_MAX) return FLT_MAX;
-    if (value < -FLT_MAX) return -FLT_MAX;
-    return static_cast<float>(value);  // NaN stays NaN
 }
 
 // Integer reading: an int (or subclass) directly, else through __index__.
@@ -123,7 +108,7 @@ bool is_number(VeskType type) { return type == VeskType::Int32 || type == VeskTy
     }
     double number = 0.0;
     if (read_double(obj, number)) {
-        out = VeskData::float32(to_binary32(number));
+        out = VeskData::float32(nearest_float(number));
         return true;
     }
     raise_type_error_naming("Unsupported Python type: %U", obj);
