@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "error/format.hpp"
+#include "structure/utf8.hpp"
 
 namespace vesk {
 
@@ -35,33 +36,9 @@ std::optional<Utf8Fault> find_utf8_fault(std::span<const std::uint8_t> text) noe
             at = skip_ascii(data, size, at);
             continue;
         }
-        // Width of the sequence and the range its second byte must lie in;
-        // the narrowed ranges exclude overlong forms, surrogates and code
-        // points above U+10FFFF.
-        std::size_t width = 0;
-        std::uint8_t second_low = 0x80;
-        std::uint8_t second_high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            width = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            width = 3;
-            if (lead == 0xE0) second_low = 0xA0;
-            if (lead == 0xED) second_high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            width = 4;
-            if (lead == 0xF0) second_low = 0x90;
-            if (lead == 0xF4) second_high = 0x8F;
-        } else {
-            return Utf8Fault{at, 1};
-        }
-        for (std::size_t k = 1; k < width; ++k) {
-            if (at + k >= size) return Utf8Fault{at, 0};
-            const std::uint8_t byte = data[at + k];
-            const std::uint8_t low = k == 1 ? second_low : std::uint8_t{0x80};
-            const std::uint8_t high = k == 1 ? second_high : std::uint8_t{0xBF};
-            if (byte < low || byte > high) return Utf8Fault{at, k};
-        }
-        at += width;
+        const Utf8Sequence sequence = read_utf8_sequence(data + at, data + size);
+        if (sequence.width == 0) return Utf8Fault{at, sequence.truncated ? 0 : sequence.prefix};
+        at += sequence.width;
     }
     return std::nullopt;
 }

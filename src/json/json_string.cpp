@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "json/utf8.hpp"
+#include "structure/utf8.hpp"
 
 namespace vesk {
 
@@ -127,8 +127,8 @@ bool read_json_string(JsonScanner& scanner, std::string& out) {
         unsigned char byte = static_cast<unsigned char>(*p);
         if (byte == '"') break;
         if (byte >= 0x80) {
-            std::size_t length = utf8_sequence_length(reinterpret_cast<const unsigned char*>(p),
-                                                      reinterpret_cast<const unsigned char*>(end));
+            std::size_t length = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
+                                                    reinterpret_cast<const std::uint8_t*>(end)).width;
             // A bad byte is stepped over alone, so a quote or backslash that
             // follows it is still seen.
             well_formed = well_formed && length != 0;
