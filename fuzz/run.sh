@@ -54,6 +54,17 @@ for target in "$root"/fuzz/fuzz_*.cpp; do
     if [[ -n "$seed_line" && -d "$root/$seed_line" ]]; then
         seeds=("$root/$seed_line")
     fi
+    # "// fuzz-container-seeds: <json dir>": seeds are the containers compiled
+    # from the JSON texts there, made by make_container_seeds.
+    container_line="$(sed -n 's|^// fuzz-container-seeds: *||p' "$target" | head -n 1)"
+    if [[ -n "$container_line" && -d "$root/$container_line" ]]; then
+        maker="$out/make_container_seeds"
+        "$cxx" "${flags[@]}" -fsanitize=address,undefined "$root/fuzz/make_container_seeds.cpp" \
+            "${objects[@]}" -o "$maker"
+        "$maker" "$root/$container_line" "$out/seeds/$name" > /dev/null
+        seeds=("$out/seeds/$name")
+        seed_line="$container_line (compiled)"
+    fi
     echo "run $name for ${seconds}s${seeds:+ seeded from $seed_line}"
     if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$out/artifacts/$name-" "$corpus" "${seeds[@]}" > "$out/$name.log" 2>&1; then
