@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build/asan -G Ninja -DVESK_BUILD_TESTS=ON -DVESK_BUILD_MODULE=OFF -DVESK_SANITIZE=ON \
   -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/asan -j"$(nproc)"
-ctest --test-dir build/asan --output-on-failure
+ctest --test-dir build/asan --output-on-failure --verbose

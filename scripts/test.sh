@@ -11,7 +11,7 @@ jobs=$(nproc)
 echo "== C++ core tests"
 cmake -S . -B build/test -G Ninja -DVESK_BUILD_TESTS=ON -DVESK_BUILD_MODULE=OFF >/dev/null
 cmake --build build/test -j"$jobs"
-ctest --test-dir build/test --output-on-failure
+ctest --test-dir build/test --output-on-failure --verbose
 
 echo "== C++ core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 bash scripts/sanitize.sh
