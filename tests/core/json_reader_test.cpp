@@ -33,17 +33,27 @@ std::vector<std::string> keys_of(const JsonValue& object) {
     return keys;
 }
 
-struct NumberCase {
+// A text with the kind and raw payload it must read as, so -0.0 and 0.0 differ.
+struct ScalarCase {
     std::string_view text;
     JsonKind kind;
-    std::uint64_t bits;  // the raw payload, so -0.0 and 0.0 differ
+    std::uint64_t bits;
 };
+
+template <std::size_t N>
+void expect_scalars(const ScalarCase (&cases)[N]) {
+    for (const ScalarCase& c : cases) {
+        JsonValue value = accepted(c.text);
+        EXPECT_EQ(value.kind, c.kind) << c.text;
+        EXPECT_EQ(value.bits, c.bits) << c.text;
+    }
+}
 
 std::uint64_t double_bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 std::uint64_t int_bits(std::int64_t value) { return static_cast<std::uint64_t>(value); }
 
 TEST(JsonReaderValues, NumberClassesAndBoundaries) {
-    const NumberCase cases[] = {
+    const ScalarCase cases[] = {
         {"0", JsonKind::UInt, 0},
         {"7", JsonKind::UInt, 7},
         {"9007199254740993", JsonKind::UInt, 9007199254740993u},
@@ -83,27 +93,15 @@ TEST(JsonReaderValues, NumberClassesAndBoundaries) {
         {"-0.000e+99999999999", JsonKind::Float, double_bits(-0.0)},
         {"1e0000000000000000000000002", JsonKind::Float, double_bits(100.0)},
     };
-    for (const NumberCase& c : cases) {
-        JsonValue value = accepted(c.text);
-        EXPECT_EQ(value.kind, c.kind) << c.text;
-        EXPECT_EQ(value.bits, c.bits) << c.text;
-    }
+    expect_scalars(cases);
 }
 
 TEST(JsonReaderValues, ScalarsAndWhitespace) {
-    const struct {
-        std::string_view text;
-        JsonKind kind;
-        std::uint64_t bits;
-    } cases[] = {
+    const ScalarCase cases[] = {
         {"null", JsonKind::Null, 0},   {" true", JsonKind::Bool, 1},   {"false\n", JsonKind::Bool, 0},
         {"\t\r\n 42 \r\n\t", JsonKind::UInt, 42}, {"[1] \n", JsonKind::Array, 0},
     };
-    for (const auto& c : cases) {
-        JsonValue value = accepted(c.text);
-        EXPECT_EQ(value.kind, c.kind) << c.text;
-        EXPECT_EQ(value.bits, c.bits) << c.text;
-    }
+    expect_scalars(cases);
 }
 
 TEST(JsonReaderValues, StringsResolveEscapesIntoUtf8) {
