@@ -24,11 +24,10 @@ Result<std::size_t> read_fields(Bytes block, std::size_t at, VeskDefinition& def
     const std::size_t size = block.size();
     if (at + 2 > size) return fail("Truncated object field count");
     const std::size_t count = load_u16le(block.data() + at);
-    if (count > kMaxReadFields) {
-        return fail(format_message("Object #{} has {} fields (max {})", definition.index, count, kMaxReadFields));
-    }
     std::vector<VeskField>& fields = definition.fields.emplace();
-    fields.reserve(count);
+    // A field takes at least two bytes (length and type), so the count cannot
+    // make us reserve more than the block could hold.
+    fields.reserve(std::min(count, (size - at - 2) / kMinFieldSize));
     std::size_t position = at + 2;
     for (std::size_t j = 0; j < count; ++j) {
         if (position >= size) return fail(format_message("Truncated field {} name length", j));
@@ -72,9 +71,6 @@ Result<std::vector<VeskDefinition>> read_definition_block(Bytes block) {
     const std::size_t size = block.size();
     if (size < 2) return fail(format_message("Definition block too short: {} bytes", size));
     const std::size_t count = load_u16le(block.data());
-    if (count > kMaxReadDefinitions) {
-        return fail(format_message("Definition count {} exceeds max {}", count, kMaxReadDefinitions));
-    }
     if (size < 3 * count + 2) {
         return fail(format_message("Definition block has {} bytes but {} defs require {}", size, count, 3 * count + 2));
     }

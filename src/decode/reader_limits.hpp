@@ -5,12 +5,11 @@
 
 namespace vesk {
 
-// What the reader accepts. The writer can produce larger documents; these
-// bounds keep a hostile container from costing unbounded time or memory.
+// What the reader accepts. Definition and field counts are bounded only by
+// their 16-bit fields, as on the writer's side, so whatever is written reads
+// back; the entry count and the depth bound what a hostile container costs.
 inline constexpr std::size_t kContainerHeaderSize = 13;
 inline constexpr std::uint8_t kSupportedVersion = 1;
-inline constexpr std::size_t kMaxReadDefinitions = 2048;
-inline constexpr std::size_t kMaxReadFields = 256;
 inline constexpr std::size_t kMaxReadEntries = 1048576;
 // The chunk's own value sits at depth 1.
 inline constexpr unsigned kMaxReadDepth = 128;
@@ -19,5 +18,6 @@ inline constexpr unsigned kMaxReadDepth = 128;
 // once the remaining bytes are known.
 inline constexpr std::size_t kEntryHeaderSize = 6;
 inline constexpr std::size_t kArrayHeaderSize = 6;
+inline constexpr std::size_t kMinFieldSize = 2;
 
 }  // namespace vesk

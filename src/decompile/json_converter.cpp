@@ -1,7 +1,6 @@
 #include "decompile/json_converter.hpp"
 
 #include <bit>
-#include <cmath>
 
 #include "error/format.hpp"
 
@@ -31,7 +30,13 @@ bool JsonConverter::convert(const VeskData& data, JsonValue& out, bool nested) {
             out.kind = JsonKind::UInt;
             out.bits = data.as_uint32();
             return true;
-        case VeskDataKind::Float32: return convert_float(data.bits, out);
+        case VeskDataKind::Float32:
+            // Infinities and NaNs pass through: the writers produce them (a
+            // literal beyond binary32's range narrows to infinity), and what
+            // was written must read back.
+            out.kind = JsonKind::Float;
+            out.bits = std::bit_cast<std::uint64_t>(static_cast<double>(std::bit_cast<float>(data.bits)));
+            return true;
         case VeskDataKind::String:
             out.kind = JsonKind::String;
             out.text = data.text;
@@ -41,15 +46,6 @@ bool JsonConverter::convert(const VeskData& data, JsonValue& out, bool nested) {
         case VeskDataKind::Object: return convert_object(data, out);
     }
     return fail("Unknown value variant");
-}
-
-bool JsonConverter::convert_float(std::uint32_t bits, JsonValue& out) {
-    const float value = std::bit_cast<float>(bits);
-    if (std::isnan(value)) return fail("Cannot represent float NaN");
-    if (std::isinf(value)) return fail(value > 0 ? "Cannot represent float inf" : "Cannot represent float -inf");
-    out.kind = JsonKind::Float;
-    out.bits = std::bit_cast<std::uint64_t>(static_cast<double>(value));
-    return true;
 }
 
 bool JsonConverter::convert_str_ref(std::uint32_t index, JsonValue& out, bool nested) {

@@ -29,7 +29,6 @@ public:
 
 private:
     bool fail(std::string message);
-    bool convert_float(std::uint32_t bits, JsonValue& out);
     bool convert_str_ref(std::uint32_t index, JsonValue& out, bool nested);
     bool convert_array(const VeskData& data, JsonValue& out);
     bool convert_object(const VeskData& data, JsonValue& out);

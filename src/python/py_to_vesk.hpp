@@ -15,7 +15,7 @@ namespace vesk::python {
 // by Python code that another conversion ran (an __index__ calling emit) is
 // held to the interpreter's recursion limit as well, since it stacks its
 // levels on those of the outer one.
-inline constexpr int kMaxEmitNesting = 1024;
+inline constexpr int kMaxEmitNesting = 128;
 
 // Module attribute holding the exception class raised when a dict changes
 // while it is being converted. It derives from BaseException directly: such a

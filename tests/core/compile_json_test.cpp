@@ -216,13 +216,12 @@ std::string fingerprint(const VeskDocument& document) {
 
 struct CorpusCase {
     const char* file;
-    const char* write_error;  // empty: the document is written
-    const char* read_error;   // empty: the container reads back
+    const char* write_error;  // empty: the document is written, and then reads back
 };
 
 class CompileJsonCorpusTest : public testing::TestWithParam<CorpusCase> {};
 
-TEST_P(CompileJsonCorpusTest, CompilesAlikeTwiceAndReadsBackWithinTheContainerLimits) {
+TEST_P(CompileJsonCorpusTest, CompilesAlikeTwiceAndReadsBack) {
     const CorpusCase& c = GetParam();
     std::string text = read_file(shared_data("corpus") / c.file);
     ASSERT_FALSE(text.empty());
@@ -245,11 +244,6 @@ TEST_P(CompileJsonCorpusTest, CompilesAlikeTwiceAndReadsBackWithinTheContainerLi
     // Every compiled array holds items of its element type only, so the
     // container reads back and writes again to the same bytes.
     Result<VeskDocument> decoded = decode_document(*bytes);
-    if (*c.read_error != 0) {
-        ASSERT_FALSE(decoded.has_value());
-        EXPECT_EQ(decoded.error().message(), c.read_error);
-        return;
-    }
     ASSERT_TRUE(decoded.has_value()) << decoded.error().formatted();
     Result<ByteBuffer> rewritten = encode_document(*decoded);
     ASSERT_TRUE(rewritten.has_value());
@@ -257,16 +251,16 @@ TEST_P(CompileJsonCorpusTest, CompilesAlikeTwiceAndReadsBackWithinTheContainerLi
 }
 
 INSTANTIATE_TEST_SUITE_P(Compile, CompileJsonCorpusTest,
-                         testing::Values(CorpusCase{"apache_builds.json", "", ""},
-                                         CorpusCase{"canada.json", "", ""},
-                                         CorpusCase{"citm_catalog.json", "", ""},
-                                         CorpusCase{"github_events.json", "", ""},
-                                         CorpusCase{"gsoc-2018.json", "", "Object #9 has 1264 fields (max 256)"},
-                                         CorpusCase{"instruments.json", "", ""},
-                                         CorpusCase{"marine_ik.json", "Array has 74087 items (max 65535)", ""},
-                                         CorpusCase{"mesh.json", "", ""},
-                                         CorpusCase{"twitter.json", "", ""},
-                                         CorpusCase{"update-center.json", "", "Object #23 has 654 fields (max 256)"}),
+                         testing::Values(CorpusCase{"apache_builds.json", ""},
+                                         CorpusCase{"canada.json", ""},
+                                         CorpusCase{"citm_catalog.json", ""},
+                                         CorpusCase{"github_events.json", ""},
+                                         CorpusCase{"gsoc-2018.json", ""},
+                                         CorpusCase{"instruments.json", ""},
+                                         CorpusCase{"marine_ik.json", "Array has 74087 items (max 65535)"},
+                                         CorpusCase{"mesh.json", ""},
+                                         CorpusCase{"twitter.json", ""},
+                                         CorpusCase{"update-center.json", ""}),
                          [](const testing::TestParamInfo<CorpusCase>& info) {
                              std::string name = info.param.file;
                              name = name.substr(0, name.find('.'));

@@ -56,6 +56,14 @@ TEST(DecompileTest, ScalarsTakeTheirNumberClass) {
         {"float_tenth_widened_exactly", VeskData::float32(0.1f), JsonValue::number(0.100000001490116119384765625)},
         {"float_max", VeskData::float32(std::numeric_limits<float>::max()),
          JsonValue::number(3.4028234663852886e38)},
+        // What the writers produce reads back: non-finite floats too, bit for bit.
+        {"float_inf", VeskData::float32(std::numeric_limits<float>::infinity()),
+         JsonValue::number(std::numeric_limits<double>::infinity())},
+        {"float_minus_inf", VeskData::float32(-std::numeric_limits<float>::infinity()),
+         JsonValue::number(-std::numeric_limits<double>::infinity())},
+        {"float_nan", VeskData::float32_bits(0x7FC00000u), JsonValue::number(std::bit_cast<double>(std::uint64_t{0x7FF8000000000000u}))},
+        {"float_negative_nan", VeskData::float32_bits(0xFFC00000u),
+         JsonValue::number(std::bit_cast<double>(std::uint64_t{0xFFF8000000000000u}))},
         {"string", VeskData::string("h\xC3\xA9"), JsonValue::string("h\xC3\xA9")},
         {"str_ref", VeskData::str_ref(1), JsonValue::string("one")},
     };
@@ -122,18 +130,8 @@ struct FailureCase {
     std::string message;
 };
 
-VeskData nan_with_sign() { return VeskData::float32_bits(0xFFC00000u); }
-
 TEST(DecompileTest, FailuresCarryTheirMessages) {
-    const float inf = std::numeric_limits<float>::infinity();
     const FailureCase cases[] = {
-        {"nan", {VeskData::float32(std::numeric_limits<float>::quiet_NaN())}, "Cannot represent float NaN"},
-        {"negative_nan", {nan_with_sign()}, "Cannot represent float NaN"},
-        {"inf", {VeskData::float32(inf)}, "Cannot represent float inf"},
-        {"minus_inf", {VeskData::float32(-inf)}, "Cannot represent float -inf"},
-        {"nan_three_levels_deep",
-         {array_of({array_of({VeskData::int32(1), array_of({nan_with_sign()})})})},
-         "Cannot represent float NaN"},
         {"chunk_str_ref_out_of_range", {VeskData::str_ref(2)}, "StrRef index 2 out of bounds (dict len 2)"},
         {"second_chunk_str_ref", {VeskData::str_ref(1), VeskData::str_ref(4000000000u)},
          "StrRef index 4000000000 out of bounds (dict len 2)"},
@@ -146,11 +144,11 @@ TEST(DecompileTest, FailuresCarryTheirMessages) {
         {"too_few_values", {VeskData::object(7, {VeskData::int32(1)})}, "Object #7: expected 2 fields, got 1"},
         {"too_many_values", {VeskData::object(9, {VeskData::null()})}, "Object #9: expected 0 fields, got 1"},
         // Values convert in field order: b (first field) fails before a.
-        {"first_field_fails_first", {VeskData::object(7, {nan_with_sign(), VeskData::str_ref(9)})},
-         "Cannot represent float NaN"},
+        {"first_field_fails_first",
+         {VeskData::object(7, {VeskData::object(40, {}), VeskData::str_ref(9)})}, "Unknown definition index: 40"},
         // A value later replaced under the same name still has to convert.
-        {"replaced_value_still_checked", {VeskData::object(8, {VeskData::float32(inf), VeskData::int32(1)})},
-         "Cannot represent float inf"},
+        {"replaced_value_still_checked",
+         {VeskData::object(8, {array_of({VeskData::str_ref(5)}), VeskData::int32(1)})}, "StrRef index 5 out of bounds"},
     };
     for (const FailureCase& c : cases) {
         const VeskDocument document = base_document(c.chunks);
