@@ -1,4 +1,4 @@
-"""vesk against the codecs a Python user would pick instead, on the shared corpus.
+"""vesk against the codecs a Python user would pick instead, on the test corpus.
 
 Prints one table per operation (JSON text -> binary, binary -> objects,
 objects -> binary), the encoded sizes, and the peak memory of dumps and loads
@@ -32,7 +32,7 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
                         help="only this document (file name, with or without .json); repeatable")
     parser.add_argument("--sections", default=",".join(SECTIONS),
                         help=f"comma-separated subset of {','.join(SECTIONS)} (default: all)")
-    parser.add_argument("--corpus", type=Path, default=DEFAULT_CORPUS, help="directory of JSON documents")
+    parser.add_argument("--corpus", type=Path, default=DEFAULT_CORPUS, help="directory of JSON documents (.json or .json.xz)")
     args = parser.parse_args(argv)
     args.sections = [s.strip() for s in args.sections.split(",") if s.strip()]
     unknown = set(args.sections) - set(SECTIONS)

@@ -1,13 +1,15 @@
-"""The benchmark documents: the shared corpus, read once, in a few forms."""
+"""The benchmark documents: the test corpus, read once, in a few forms."""
 
 from __future__ import annotations
 
 import json
+import lzma
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
-DEFAULT_CORPUS = Path(__file__).resolve().parent.parent.parent / "shared" / "data" / "corpus"
+# Kept xz-compressed (name.json.xz); a directory of plain .json files works too.
+DEFAULT_CORPUS = Path(__file__).resolve().parent.parent / "tests" / "data" / "corpus"
 
 
 @dataclass
@@ -34,13 +36,24 @@ def minified(value: Any) -> bytes:
     return json.dumps(value, separators=(",", ":"), ensure_ascii=False).encode("utf-8")
 
 
-def load_document(path: Path) -> Document:
+def document_name(path: Path) -> str:
+    """twitter.json for twitter.json and twitter.json.xz alike."""
+    return path.name.removesuffix(".xz")
+
+
+def read_document(path: Path) -> bytes:
+    """The JSON text as stored, decompressed if the file is .json.xz."""
     raw = path.read_bytes()
+    return lzma.decompress(raw) if path.suffix == ".xz" else raw
+
+
+def load_document(path: Path) -> Document:
+    raw = read_document(path)
     text = raw.decode("utf-8")
     value = json.loads(text)
     stripped = without_none(value)
     return Document(
-        name=path.name,
+        name=document_name(path),
         text=text,
         size=len(raw),
         value=value,
@@ -50,11 +63,13 @@ def load_document(path: Path) -> Document:
 
 
 def corpus_paths(directory: Path, only: list[str] | None = None) -> list[Path]:
-    paths = sorted(p for p in directory.iterdir() if p.suffix == ".json")
+    paths = sorted(p for p in directory.iterdir() if document_name(p).endswith(".json"))
     if only:
         wanted = set(only)
-        unknown = wanted - {p.name for p in paths} - {p.stem for p in paths}
+        names = {document_name(p) for p in paths}
+        unknown = wanted - names - {name.removesuffix(".json") for name in names}
         if unknown:
             raise SystemExit(f"no such document in {directory}: {', '.join(sorted(unknown))}")
-        paths = [p for p in paths if p.name in wanted or p.stem in wanted]
+        paths = [p for p in paths
+                 if document_name(p) in wanted or document_name(p).removesuffix(".json") in wanted]
     return paths

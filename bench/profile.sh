@@ -10,7 +10,6 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(dirname "$here")"
-corpus="$(dirname "$root")/shared/data/corpus"
 build="$root/build/profile"
 out="$build/callgrind"
 top="${TOP:-12}"
@@ -40,7 +39,7 @@ for document in "${documents[@]}"; do
     # and the preparation of the input stay out of the counts.
     PYTHONPATH="$build" valgrind --tool=callgrind --callgrind-out-file="$profile" \
       --toggle-collect="vesk::python::${function}_function*" \
-      "$python" "$here/profile_workload.py" "$function" "$corpus/$document" 2>"$profile.log"
+      "$python" "$here/profile_workload.py" "$function" "$document" 2>"$profile.log"
     echo
     echo "== vesk.$function on $document, one call =="
     "$python" "$here/profile_report.py" "$profile" "$top"

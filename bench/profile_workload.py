@@ -3,20 +3,23 @@ on one document. Inputs are made before the profiled calls, which callgrind
 collects only inside the module function itself (see profile.sh).
 
 Usage: profile_workload.py dumps|loads DOCUMENT [CALLS]
+
+DOCUMENT names a corpus document (twitter.json or twitter).
 """
 
 from __future__ import annotations
 
 import sys
-from pathlib import Path
 
 import vesk
+from documents import DEFAULT_CORPUS, corpus_paths, read_document
 
 
 def main(argv: list[str]) -> int:
-    function, document = argv[0], Path(argv[1])
+    function, document = argv[0], argv[1]
     calls = int(argv[2]) if len(argv) > 2 else 1
-    text = document.read_text(encoding="utf-8")
+    [path] = corpus_paths(DEFAULT_CORPUS, [document])
+    text = read_document(path).decode("utf-8")
     if function == "dumps":
         fn, arg = vesk.dumps, text
     elif function == "loads":

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks vesk against msgpack, ormsgpack, msgspec, cbor2, pickle, marshal
-# and orjson on the shared corpus, in a virtual environment of its own
-# (bench/.venv) with vesk built from this source tree.
+# and orjson on the test corpus (tests/data/corpus), in a virtual environment
+# of its own (bench/.venv) with vesk built from this source tree.
 #
 #   bash bench/run.sh                              full run, a few minutes
 #   bash bench/run.sh --quick --only twitter.json  smoke run, also runs the helper tests

@@ -2,10 +2,12 @@
 
 from __future__ import annotations
 
+import lzma
+
 import pytest
 
 from bench import run_cells
-from documents import corpus_paths, without_none
+from documents import corpus_paths, load_document, without_none
 from memory_probe import peak_traced
 from peers import Contender, NoInput
 from profile_report import by_function, short_name
@@ -183,13 +185,16 @@ def test_peak_traced_sees_python_allocations():
 
 
 def test_corpus_selection_by_name_or_stem(tmp_path):
-    for name in ("a.json", "b.json", "notes.txt"):
+    for name in ("a.json", "notes.txt", "notes.txt.xz"):
         (tmp_path / name).write_text("{}")
-    assert [p.name for p in corpus_paths(tmp_path)] == ["a.json", "b.json"]
-    assert [p.name for p in corpus_paths(tmp_path, ["b"])] == ["b.json"]
-    assert [p.name for p in corpus_paths(tmp_path, ["a.json"])] == ["a.json"]
+    (tmp_path / "b.json.xz").write_bytes(lzma.compress(b'{"b": 1}'))
+    assert [p.name for p in corpus_paths(tmp_path)] == ["a.json", "b.json.xz"]
+    assert [p.name for p in corpus_paths(tmp_path, ["b"])] == ["b.json.xz"]
+    assert [p.name for p in corpus_paths(tmp_path, ["a.json", "b.json"])] == ["a.json", "b.json.xz"]
     with pytest.raises(SystemExit, match="missing"):
         corpus_paths(tmp_path, ["missing.json"])
+    document = load_document(tmp_path / "b.json.xz")
+    assert (document.name, document.value, document.size) == ("b.json", {"b": 1}, 8)
 
 
 @pytest.mark.parametrize(

@@ -4,7 +4,7 @@
 // the same bytes; every compiled value agrees with its definition; and the
 // document encodes unless it exceeds a limit of the container.
 //
-// fuzz-seeds: ../shared/data/json-test-suite/test_parsing
+// fuzz-seeds: tests/data/json-test-suite/test_parsing
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-// fuzz-container-seeds: ../shared/data/json-test-suite/test_parsing
+// fuzz-container-seeds: tests/data/json-test-suite/test_parsing
 // Reads arbitrary bytes as a container. Whatever reads back must decompile
 // deterministically, encode again, and read back from that encoding as an
 // equal document that decompiles to the same tree or fails the same way.

@@ -2,8 +2,8 @@
 # Builds every fuzz/fuzz_*.cpp into build/fuzz/<name> with libFuzzer, ASan and
 # UBSan, then runs each for FUZZ_SECONDS (default 30). A target names its seed
 # directory, relative to the repository root, in a "// fuzz-seeds: <dir>"
-# line; without one, or when the directory is missing, it runs unseeded.
-# Exits non-zero if a target fails to build or a run finds anything.
+# line; without one it runs unseeded. Exits non-zero if a named seed directory
+# is missing, a target fails to build or a run finds anything.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -51,13 +51,20 @@ for target in "$root"/fuzz/fuzz_*.cpp; do
     mkdir -p "$corpus"
     seeds=()
     seed_line="$(sed -n 's|^// fuzz-seeds: *||p' "$target" | head -n 1)"
-    if [[ -n "$seed_line" && -d "$root/$seed_line" ]]; then
-        seeds=("$root/$seed_line")
-    fi
     # "// fuzz-container-seeds: <json dir>": seeds are the containers compiled
     # from the JSON texts there, made by make_container_seeds.
     container_line="$(sed -n 's|^// fuzz-container-seeds: *||p' "$target" | head -n 1)"
-    if [[ -n "$container_line" && -d "$root/$container_line" ]]; then
+    for named in "$seed_line" "$container_line"; do
+        if [[ -n "$named" && ! -d "$root/$named" ]]; then
+            echo "MISSING seed directory $named named by $name" >&2
+            status=1
+            continue 2
+        fi
+    done
+    if [[ -n "$seed_line" ]]; then
+        seeds=("$root/$seed_line")
+    fi
+    if [[ -n "$container_line" ]]; then
         maker="$out/make_container_seeds"
         "$cxx" "${flags[@]}" -fsanitize=address,undefined "$root/fuzz/make_container_seeds.cpp" \
             "${objects[@]}" -o "$maker"

@@ -172,15 +172,13 @@ TEST(CompileJsonDocumentTest, TooManyShapesCompileButAreNotWritten) {
 
 // ---- the conformance suite and the corpus ----
 
-std::filesystem::path shared_data(const char* sub) { return std::filesystem::path(VESK_SHARED_DATA_DIR) / sub; }
-
 TEST(CompileJsonSuiteTest, AcceptedFilesCompileUnlessTheyMixArrayItems) {
     // The only accepted files whose arrays mix item types: [null, 1, "1", {}]
     // and [1, null, null, null, 2].
     const std::set<std::string> mixed_arrays = {"y_array_heterogeneous.json", "y_array_with_several_null.json"};
     std::set<std::string> refused;
     std::size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(shared_data("json-test-suite/test_parsing"))) {
+    for (const auto& entry : std::filesystem::directory_iterator(VESK_TEST_SUITE_DIR)) {
         std::string name = entry.path().filename().string();
         std::string text = read_file(entry.path());
         Result<VeskDocument> document = compile_json_str(text);
@@ -223,7 +221,7 @@ class CompileJsonCorpusTest : public testing::TestWithParam<CorpusCase> {};
 
 TEST_P(CompileJsonCorpusTest, CompilesAlikeTwiceAndReadsBack) {
     const CorpusCase& c = GetParam();
-    std::string text = read_file(shared_data("corpus") / c.file);
+    std::string text = read_file(std::filesystem::path(VESK_CORPUS_DIR) / c.file);
     ASSERT_FALSE(text.empty());
     Result<VeskDocument> first = compile_json_str(text);
     Result<VeskDocument> second = compile_json_str(text);

@@ -23,8 +23,7 @@ struct SuiteFile {
 
 std::vector<SuiteFile> suite_files(char verdict) {
     std::vector<SuiteFile> files;
-    fs::path directory = fs::path(VESK_SHARED_DATA_DIR) / "json-test-suite" / "test_parsing";
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(VESK_TEST_SUITE_DIR)) {
         std::string name = entry.path().filename().string();
         if (name.size() < 2 || name[0] != verdict || name[1] != '_') continue;
         std::ifstream in(entry.path(), std::ios::binary);

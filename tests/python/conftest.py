@@ -1,12 +1,22 @@
+import functools
+import lzma
 import pathlib
 
-import pytest
+TEST_DATA = pathlib.Path(__file__).resolve().parents[1] / "data"
+SUITE_DIR = TEST_DATA / "json-test-suite" / "test_parsing"
+CORPUS_DIR = TEST_DATA / "corpus"
 
-SHARED_DATA = pathlib.Path(__file__).resolve().parents[3] / "shared" / "data"
+
+def suite_files(prefix=""):
+    """The conformance suite's files whose names start with prefix ("y_", "n_", "i_")."""
+    return sorted(p for p in SUITE_DIR.iterdir() if p.suffix == ".json" and p.name.startswith(prefix))
 
 
-@pytest.fixture
-def shared_data():
-    if not SHARED_DATA.is_dir():
-        pytest.skip("shared data directory not available")
-    return SHARED_DATA
+def corpus_names():
+    """The corpus documents by their plain names ("twitter.json"); the repository keeps them xz-compressed."""
+    return sorted(p.name.removesuffix(".xz") for p in CORPUS_DIR.glob("*.json.xz"))
+
+
+@functools.cache
+def corpus_text(name):
+    return lzma.decompress((CORPUS_DIR / f"{name}.xz").read_bytes()).decode("utf-8")

@@ -5,15 +5,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vesk
-from conftest import SHARED_DATA
+from conftest import corpus_names, corpus_text, suite_files
 from expected_values import Refused, expected_round_trip, same
-
-
-def data_files(directory, prefix=""):
-    folder = SHARED_DATA / directory
-    if not folder.is_dir():
-        return []
-    return sorted(p for p in folder.iterdir() if p.suffix == ".json" and p.name.startswith(prefix))
 
 
 def check_round_trip(json_text):
@@ -27,14 +20,14 @@ def check_round_trip(json_text):
     assert same(vesk.loads(vesk.dumps(json_text)), expected)
 
 
-@pytest.mark.parametrize("path", data_files("json-test-suite/test_parsing", "y_"), ids=lambda p: p.name)
+@pytest.mark.parametrize("path", suite_files("y_"), ids=lambda p: p.name)
 def test_accepted_suite_files(path):
     check_round_trip(path.read_bytes().decode("utf-8"))
 
 
-@pytest.mark.parametrize("path", data_files("corpus"), ids=lambda p: p.name)
-def test_corpus_files(path):
-    check_round_trip(path.read_text(encoding="utf-8"))
+@pytest.mark.parametrize("name", corpus_names())
+def test_corpus_files(name):
+    check_round_trip(corpus_text(name))
 
 
 def outcome(call):
@@ -44,9 +37,9 @@ def outcome(call):
         return ("error", str(error))
 
 
-@pytest.mark.parametrize("path", data_files("corpus"), ids=lambda p: p.name)
-def test_corpus_files_through_a_file(path, tmp_path):
-    json_text = path.read_text(encoding="utf-8")
+@pytest.mark.parametrize("name", corpus_names())
+def test_corpus_files_through_a_file(name, tmp_path):
+    json_text = corpus_text(name)
     target = str(tmp_path / "doc.vesk")
 
     def through_file():
@@ -63,11 +56,8 @@ def test_corpus_files_through_a_file(path, tmp_path):
 def test_mixed_number_files_are_compared_not_refused(name):
     # These files mix integers and floats inside arrays; the comparison above
     # is only meaningful if they come back as values.
-    path = SHARED_DATA / "corpus" / name
-    if not path.exists():
-        pytest.skip("corpus file not available")
-    expected = expected_round_trip(path.read_text(encoding="utf-8"))
-    assert same(vesk.loads(vesk.dumps(path.read_text(encoding="utf-8"))), expected)
+    json_text = corpus_text(name)
+    assert same(vesk.loads(vesk.dumps(json_text)), expected_round_trip(json_text))
 
 
 texts = st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=12)
