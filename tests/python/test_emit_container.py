@@ -6,6 +6,7 @@ import struct
 import pytest
 
 import vesk
+from expected_values import float32, float32_of_int
 
 NULL, BOOL, INT32, UINT32, FLOAT32, STRING, ARRAY, OBJECT = 0, 1, 2, 3, 4, 5, 0x10, 0x11
 PRIMITIVES = [(i, "prim", i) for i in range(6)]
@@ -354,10 +355,6 @@ def test_string_over_the_inline_limit_is_refused():
 # --- Random values against a model of the rules, within what loads accepts.
 
 
-def as_float32(number):
-    return struct.unpack("<f", struct.pack("<f", number))[0]
-
-
 def wrap32(number):
     return (number + 2**31) % 2**32 - 2**31
 
@@ -373,9 +370,9 @@ def model(value):
     if isinstance(value, bool) or isinstance(value, str):
         return value
     if isinstance(value, int):
-        return wrap32(value) if -(2**63) <= value < 2**63 else as_float32(float(value))
+        return wrap32(value) if -(2**63) <= value < 2**63 else float32(float(value))
     if isinstance(value, float):
-        return as_float32(value)
+        return float32(value)
     if isinstance(value, dict):
         result = {}
         for position, (key, item) in enumerate(value.items()):
@@ -383,7 +380,8 @@ def model(value):
             result[f"f{2 * position + 1}"] = model(item)
         return result
     if {number_kind(item) for item in value} == {"int", "float"}:
-        return [as_float32(float(item)) if isinstance(item, int) else as_float32(item) for item in value]
+        # Ints within 64 bits are rounded once, from their full value.
+        return [float32_of_int(item) if number_kind(item) == "int" else float32(float(item)) for item in value]
     return [model(item) for item in value]
 
 
