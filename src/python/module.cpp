@@ -105,6 +105,16 @@ const std::array<PyMethodDef, 5> function_table = {{
      "{'f0': 'a', 'f1': [1, 2]}"},
 }};
 
+// Not part of the public surface: set as module attributes, kept out of __all__.
+const PyMethodDef describe_definition = {
+    "_describe", as_cfunction<&describe_function>(), fast_call_flags,
+    "_describe(bytes)\n--\n\n"
+    "The structure of a VESK container, for the command line's inspect.\n"
+    "\n"
+    "Returns a dict: version, size, block offsets, definitions (index, kind,\n"
+    "elem_type, fields, uses), dictionary ((string, references) pairs), entries,\n"
+    "values (count by kind) and inline_string_bytes. Raises ParseError as loads()."};
+
 // The module's __all__ list, created empty when the module has none yet.
 PyRef all_list(PyObject* module) {
     PyObject* namespace_dict = PyModule_GetDict(module);
@@ -147,6 +157,10 @@ int exec_module(PyObject* module) {
         if (add_function(module, module_name.get(), definition) < 0) {
             return -1;
         }
+    }
+    PyRef describe(PyCFunction_NewEx(const_cast<PyMethodDef*>(&describe_definition), module, module_name.get()));
+    if (!describe || PyModule_AddObjectRef(module, describe_definition.ml_name, describe.get()) < 0) {
+        return -1;
     }
     if (add_error_classes(module) < 0) {
         return -1;
