@@ -9,7 +9,15 @@ versions=("$@")
 [ ${#versions[@]} -gt 0 ] || versions=(3.11 3.12 3.13)
 status=0
 for version in "${versions[@]}"; do
-  python="$(command -v "python$version" || true)"
+  # The one on PATH if it runs (a pyenv shim may not), else a pyenv build.
+  python=""
+  for candidate in "$(command -v "python$version" || true)" \
+                   "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$version"*/bin/"python$version"; do
+    if [ -n "$candidate" ] && [ -x "$candidate" ] && "$candidate" -c "" 2>/dev/null; then
+      python="$candidate"
+      break
+    fi
+  done
   if [ -z "$python" ]; then
     echo "== Python $version: not installed, skipped"
     continue
