@@ -8,6 +8,7 @@ on the largest document.
 from __future__ import annotations
 
 import argparse
+import json
 import os
 import platform
 import sys
@@ -18,10 +19,12 @@ from documents import DEFAULT_CORPUS, Document, corpus_paths, load_document
 from memory import memory_table
 from peers import NoInput, Operation, load_vesk, operations, peer_versions
 from report import Cell, describe_error, operation_table, shorten
-from sizes import size_table
+from sizes import encodings, size_table
 from timing import FULL, QUICK, Budget, measure_all
 
 SECTIONS = ("dumps", "loads", "emit", "sizes", "memory")
+ROOT = Path(__file__).resolve().parent.parent
+DEFAULT_CHART = ROOT / "docs" / "benchmark.png"
 
 
 def parse_args(argv: list[str]) -> argparse.Namespace:
@@ -33,6 +36,9 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
     parser.add_argument("--sections", default=",".join(SECTIONS),
                         help=f"comma-separated subset of {','.join(SECTIONS)} (default: all)")
     parser.add_argument("--corpus", type=Path, default=DEFAULT_CORPUS, help="directory of JSON documents (.json or .json.xz)")
+    parser.add_argument("--chart", nargs="?", const=DEFAULT_CHART, type=Path, metavar="PNG",
+                        help=f"also draw the results (default {DEFAULT_CHART.relative_to(ROOT)}); the "
+                             "measurements are saved beside it as .json")
     args = parser.parse_args(argv)
     args.sections = [s.strip() for s in args.sections.split(",") if s.strip()]
     unknown = set(args.sections) - set(SECTIONS)
@@ -62,16 +68,33 @@ def run_cells(contenders, doc: Document, budget: Budget) -> list[Cell]:
     return cells
 
 
-def run_operation(op: Operation, documents: list[Document], budget: Budget) -> str:
+def run_operation(op: Operation, documents: list[Document], budget: Budget) -> tuple[str, dict]:
+    """The table of one operation, and its measurements for the chart."""
     cells = {}
     for doc in documents:
         for contender, cell in zip(op.contenders, run_cells(op.contenders, doc, budget)):
             cells[(doc.name, contender.label)] = cell
     vesk_label = next(c.label for c in op.contenders if c.is_vesk)
-    return operation_table(
+    table = operation_table(
         op.title, op.notes, [(d.name, op.size_of(d)) for d in documents],
         [c.label for c in op.contenders], vesk_label, cells,
     )
+    rates = {d.name: {label: cell.timing.megabytes_per_second(op.size_of(d)) if cell.timing else None
+                      for (name, label), cell in cells.items() if name == d.name} for d in documents}
+    return table, {"title": op.title, "documents": [d.name for d in documents], "vesk_label": vesk_label,
+                   "labels": [c.label for c in op.contenders], "cells": rates}
+
+
+def encoded_sizes(documents: list[Document], dumps) -> dict[str, dict[str, int | None]]:
+    sizes: dict[str, dict[str, int | None]] = {}
+    for doc in documents:
+        sizes[doc.name] = {}
+        for label, encode in encodings(dumps):
+            try:
+                sizes[doc.name][label] = len(encode(doc))
+            except Exception:
+                sizes[doc.name][label] = None
+    return sizes
 
 
 def header(vesk_origin: str, budget: Budget) -> str:
@@ -101,14 +124,31 @@ def main(argv: list[str]) -> int:
     vesk, origin = load_vesk()
     ops = operations(vesk)
     print(header(origin, budget), flush=True)
+    measured = []
     for section in args.sections:
         if section in ops:
-            print(run_operation(ops[section], documents, budget), flush=True)
+            table, results = run_operation(ops[section], documents, budget)
+            measured.append(results)
+            print(table, flush=True)
         elif section == "sizes":
             print(size_table(documents, vesk["dumps"]), flush=True)
         elif section == "memory":
             print(memory_table(documents, vesk["dumps"]), flush=True)
+    if args.chart is not None:
+        save_chart(args.chart, header(origin, budget).splitlines()[0:2], measured,
+                   encoded_sizes(documents, vesk["dumps"]))
     return 0
+
+
+def save_chart(target: Path, header_lines: list[str], measured: list[dict], sizes: dict) -> None:
+    from chart import draw  # matplotlib is needed only here
+
+    results = {"header": "  ".join(line.lstrip("# ") for line in header_lines), "operations": measured,
+               "sizes": sizes}
+    target.parent.mkdir(parents=True, exist_ok=True)
+    target.with_suffix(".json").write_text(json.dumps(results, indent=1) + "\n")
+    draw(results, target)
+    print(f"chart: {target} (measurements in {target.with_suffix('.json')})", flush=True)
 
 
 if __name__ == "__main__":

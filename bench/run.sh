@@ -5,6 +5,7 @@
 #
 #   bash bench/run.sh                              full run, a few minutes
 #   bash bench/run.sh --quick --only twitter.json  smoke run, also runs the helper tests
+#   bash bench/run.sh --chart                      full run, also draws docs/benchmark.png
 #   bash bench/run.sh --help                       all options
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

@@ -6,16 +6,38 @@ namespace vesk::python {
 
 namespace {
 
+// Completes "argument 'x' must be ..." in the interpreter's own words.
 const char* type_label(ParamType type) {
-    return type == ParamType::Str ? "str" : "bytes";
+    switch (type) {
+        case ParamType::Str:
+            return "str";
+        case ParamType::Path:
+            return "str, bytes or os.PathLike";
+        case ParamType::Buffer:
+            return "a bytes-like object";
+        case ParamType::Any:
+            return "an object";
+    }
+    return "?";
+}
+
+bool is_path_like(PyObject* value) {
+    if (PyUnicode_Check(value) || PyBytes_Check(value)) {
+        return true;
+    }
+    // os.fspath looks the method up on the type, not on the instance.
+    const int found = PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__fspath__");
+    return found == 1;
 }
 
 bool has_type(PyObject* value, ParamType type) {
     switch (type) {
         case ParamType::Str:
             return PyUnicode_Check(value);
-        case ParamType::Bytes:
-            return PyBytes_Check(value);
+        case ParamType::Path:
+            return is_path_like(value);
+        case ParamType::Buffer:
+            return PyObject_CheckBuffer(value);
         case ParamType::Any:
             return true;
     }

@@ -6,8 +6,9 @@
 
 namespace vesk::python {
 
-// What a parameter accepts. Str and Bytes admit subclasses.
-enum class ParamType { Str, Bytes, Any };
+// What a parameter accepts. Str admits subclasses; Path takes str, bytes or
+// any os.PathLike; Buffer any object with the buffer interface.
+enum class ParamType { Str, Path, Buffer, Any };
 
 struct Param {
     const char* name;

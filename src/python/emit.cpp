@@ -29,7 +29,7 @@ PyObject* emit_object(PyObject* module, PyObject* obj) {
         if (!tree) return nullptr;
         Result<ByteBuffer> bytes = compile_and_encode(std::move(*tree));
         tree.reset();
-        if (!bytes) return to_py_err(bytes.error());
+        if (!bytes) return to_py_err(module, bytes.error());
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes->data()),
                                          static_cast<Py_ssize_t>(bytes->size()));
     } catch (const std::bad_alloc&) {

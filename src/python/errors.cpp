@@ -1,32 +1,171 @@
 #include "python/errors.hpp"
 
+#include <new>
 #include <string>
 
 #include "python/py_ref.hpp"
 
 namespace vesk::python {
 
+struct ErrorClasses {
+    PyRef base;
+    PyRef parse;
+    PyRef unsupported_type;
+    PyRef file;
+};
+
+const Py_ssize_t kErrorStateSize = sizeof(ErrorClasses);
+
 namespace {
 
-PyObject* raise_value_error(const std::string& message) {
-    // Messages may quote bytes from the input; never let a stray byte turn the
-    // ValueError into a UnicodeDecodeError.
-    PyRef text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+// The state is zero-filled by the interpreter before the module executes,
+// which is also what a default-constructed ErrorClasses holds, so the
+// collector may look at it before add_error_classes has run.
+ErrorClasses* classes_of(PyObject* module) {
+    return static_cast<ErrorClasses*>(PyModule_GetState(module));
+}
+
+PyRef new_class(const char* qualified_name, const char* doc, PyObject* base, PyObject* attributes) {
+    return PyRef(PyErr_NewExceptionWithDoc(qualified_name, doc, base, attributes));
+}
+
+int publish(PyObject* module, const char* name, const PyRef& cls) {
+    return PyModule_AddObjectRef(module, name, cls.get());
+}
+
+// Messages may quote bytes from the input; never let a stray byte turn the
+// error into a UnicodeDecodeError.
+PyRef message_text(const std::string& message) {
+    return PyRef(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+}
+
+// The class for `kind`, or ValueError when the module has none (a module
+// object that never finished executing).
+PyObject* class_for(PyObject* module, VeskErrorKind kind) {
+    ErrorClasses* classes = classes_of(module);
+    if (classes == nullptr) {
+        PyErr_Clear();
+        return PyExc_ValueError;
+    }
+    PyObject* cls = nullptr;
+    switch (kind) {
+        case VeskErrorKind::Parse:
+            cls = classes->parse.get();
+            break;
+        case VeskErrorKind::UnsupportedType:
+            cls = classes->unsupported_type.get();
+            break;
+        case VeskErrorKind::Io:
+            cls = classes->file.get();
+            break;
+    }
+    return cls != nullptr ? cls : PyExc_ValueError;
+}
+
+PyObject* raise_file_error(PyObject* cls, const std::string& message, int os_error, PyObject* filename) {
+    PyRef text = message_text(message);
     if (!text) {
         return nullptr;
     }
-    PyErr_SetObject(PyExc_ValueError, text.get());
+    PyRef error(PyObject_CallOneArg(cls, text.get()));
+    if (!error) {
+        return nullptr;
+    }
+    PyRef number = os_error != 0 ? PyRef(PyLong_FromLong(os_error)) : PyRef::borrow(Py_None);
+    if (!number || PyObject_SetAttrString(error.get(), "errno", number.get()) < 0) {
+        return nullptr;
+    }
+    if (PyObject_SetAttrString(error.get(), "filename", filename != nullptr ? filename : Py_None) < 0) {
+        return nullptr;
+    }
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
     return nullptr;
 }
 
+constexpr const char* base_doc =
+    "Base class of every error of the codec. It derives from ValueError, so code that catches "
+    "ValueError catches these too.";
+constexpr const char* parse_doc =
+    "JSON text or a VESK container was refused, or a document could not be written within the "
+    "container's limits. str() of the error starts with 'Failed to parse VESK: '.";
+constexpr const char* unsupported_type_doc =
+    "The data holds something the format cannot store, such as an array whose items are of "
+    "different types. str() of the error starts with 'Unsupported data type: '.";
+constexpr const char* file_doc =
+    "dump or load could not write or read the file. str() of the error starts with 'IO error: '. "
+    "errno holds the system's error number (None for the codec's own file faults, such as a NUL "
+    "byte in the path) and filename the path as it was passed.";
+
 }  // namespace
 
-PyObject* to_py_err(const VeskError& error) {
-    return raise_value_error(error.formatted());
+int add_error_classes(PyObject* module) {
+    ErrorClasses* classes = classes_of(module);
+    if (classes == nullptr) {
+        return -1;
+    }
+    new (classes) ErrorClasses{};
+    classes->base = new_class("vesk.VeskError", base_doc, PyExc_ValueError, nullptr);
+    if (!classes->base) {
+        return -1;
+    }
+    classes->parse = new_class("vesk.ParseError", parse_doc, classes->base.get(), nullptr);
+    classes->unsupported_type =
+        new_class("vesk.UnsupportedTypeError", unsupported_type_doc, classes->base.get(), nullptr);
+    PyRef file_attributes(Py_BuildValue("{sOsO}", "errno", Py_None, "filename", Py_None));
+    if (!classes->parse || !classes->unsupported_type || !file_attributes) {
+        return -1;
+    }
+    classes->file = new_class("vesk.FileError", file_doc, classes->base.get(), file_attributes.get());
+    if (!classes->file) {
+        return -1;
+    }
+    if (publish(module, "VeskError", classes->base) < 0 || publish(module, "ParseError", classes->parse) < 0 ||
+        publish(module, "UnsupportedTypeError", classes->unsupported_type) < 0 ||
+        publish(module, "FileError", classes->file) < 0) {
+        return -1;
+    }
+    return 0;
 }
 
-PyObject* io_to_py_err(const VeskError& error) {
-    return raise_value_error("IO error: " + error.message());
+int visit_error_classes(PyObject* module, visitproc visit, void* arg) {
+    ErrorClasses* classes = classes_of(module);
+    if (classes == nullptr) {
+        return 0;
+    }
+    Py_VISIT(classes->base.get());
+    Py_VISIT(classes->parse.get());
+    Py_VISIT(classes->unsupported_type.get());
+    Py_VISIT(classes->file.get());
+    return 0;
+}
+
+void clear_error_classes(PyObject* module) {
+    ErrorClasses* classes = classes_of(module);
+    if (classes == nullptr) {
+        return;
+    }
+    classes->file = PyRef();
+    classes->unsupported_type = PyRef();
+    classes->parse = PyRef();
+    classes->base = PyRef();
+}
+
+PyObject* to_py_err(PyObject* module, const VeskError& error) {
+    PyObject* cls = class_for(module, error.kind());
+    if (error.kind() == VeskErrorKind::Io) {
+        return raise_file_error(cls, error.formatted(), error.os_error(), nullptr);
+    }
+    PyRef text = message_text(error.formatted());
+    if (!text) {
+        return nullptr;
+    }
+    PyErr_SetObject(cls, text.get());
+    return nullptr;
+}
+
+PyObject* io_to_py_err(PyObject* module, const VeskError& error, PyObject* filename) {
+    return raise_file_error(class_for(module, VeskErrorKind::Io), "IO error: " + error.message(), error.os_error(),
+                            filename);
 }
 
 }  // namespace vesk::python

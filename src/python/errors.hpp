@@ -9,12 +9,31 @@
 
 namespace vesk::python {
 
-// Raises ValueError carrying error.formatted() as its only argument and
-// returns nullptr, so a function can `return to_py_err(...)`.
-PyObject* to_py_err(const VeskError& error);
+// The codec's exception classes live in the module's state, created afresh
+// for every module object, so subinterpreters and reloads never share them.
+// VeskError derives from ValueError, so `except ValueError` still catches
+// every codec error; the other three derive from it, one per error kind.
+struct ErrorClasses;
 
-// Same for a failure of the file layer: always shown as "IO error: ...".
-PyObject* io_to_py_err(const VeskError& error);
+// Bytes of module state the classes need (PyModuleDef.m_size).
+extern const Py_ssize_t kErrorStateSize;
+
+// Creates the classes in the state of `module` and publishes them as module
+// attributes. Returns 0, or -1 with an exception set.
+int add_error_classes(PyObject* module);
+// The garbage collector's view of the state.
+int visit_error_classes(PyObject* module, visitproc visit, void* arg);
+void clear_error_classes(PyObject* module);
+
+// Raises the class of error.kind() (ParseError, UnsupportedTypeError or
+// FileError) with error.formatted() as its only argument and returns
+// nullptr, so a function can `return to_py_err(...)`.
+PyObject* to_py_err(PyObject* module, const VeskError& error);
+
+// Same for a failure of the file layer: always shown as "IO error: ...", and
+// raised as FileError with `errno` (None unless the system reported one)
+// and `filename` (the path argument as the caller gave it).
+PyObject* io_to_py_err(PyObject* module, const VeskError& error, PyObject* filename);
 
 // Runs a function body, turning a failed allocation into MemoryError. The
 // C API must never see a C++ exception, and the core allocates freely; a

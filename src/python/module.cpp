@@ -3,6 +3,7 @@
 #include <array>
 
 #include "python/emit.hpp"
+#include "python/errors.hpp"
 #include "python/functions.hpp"
 #include "python/py_ref.hpp"
 
@@ -18,19 +19,101 @@ PyCFunction as_cfunction() {
 }
 
 // Read-only: the interpreter keeps pointers to these entries for the life of
-// each function object but never writes through them.
+// each function object but never writes through them. The first line of each
+// docstring after the signature is the summary; the rest shows in help().
 const std::array<PyMethodDef, 5> function_table = {{
     {"dumps", as_cfunction<&dumps_function>(), fast_call_flags,
-     "dumps(json_text)\n--\n\nCompile a JSON string to VESK binary bytes."},
+     "dumps(json_text)\n--\n\n"
+     "Compile a JSON string to VESK binary bytes.\n"
+     "\n"
+     "json_text: a str holding one JSON text (RFC 8259); any value may be the root.\n"
+     "Returns the container as bytes.\n"
+     "\n"
+     "Numbers are narrowed to 32 bits: integers keep their low 32 bits (integers\n"
+     "from 2**63 up are stored unsigned) and floats become the nearest binary32.\n"
+     "Object keys are stored in byte order. An array holds one item type; integers\n"
+     "and floats may mix, and then all become floats.\n"
+     "\n"
+     "Raises ParseError for text that is not JSON or a document beyond the\n"
+     "container's limits, UnsupportedTypeError for an array that mixes other item\n"
+     "types (both are ValueErrors), TypeError when json_text is not a str.\n"
+     "\n"
+     ">>> vesk.loads(vesk.dumps('{\"b\": [1, 2.5], \"a\": \"x\"}'))\n"
+     "{'a': 'x', 'b': [1.0, 2.5]}"},
     {"loads", as_cfunction<&loads_function>(), fast_call_flags,
-     "loads(bytes)\n--\n\nDecompile VESK binary bytes to a Python object."},
+     "loads(bytes)\n--\n\n"
+     "Decompile VESK binary bytes to a Python object.\n"
+     "\n"
+     "bytes: the container, as any C-contiguous buffer (bytes, bytearray,\n"
+     "memoryview, ...); it is read in place.\n"
+     "Returns dict, list, str, int, float, bool or None. Keys come back in byte\n"
+     "order. A container of several entries gives a list of them.\n"
+     "\n"
+     "Raises ParseError (a ValueError) for a container that is damaged or beyond\n"
+     "the reader's limits, TypeError when bytes is no buffer.\n"
+     "\n"
+     ">>> vesk.loads(bytearray(vesk.dumps('{\"id\": 3000000000, \"x\": 0.1}')))\n"
+     "{'id': -1294967296, 'x': 0.10000000149011612}"},
     {"dump", as_cfunction<&dump_function>(), fast_call_flags,
-     "dump(json_text, path)\n--\n\nCompile JSON string and write VESK binary to a file."},
+     "dump(json_text, path)\n--\n\n"
+     "Compile JSON string and write VESK binary to a file.\n"
+     "\n"
+     "json_text: a str holding one JSON text, compiled as by dumps().\n"
+     "path: str, bytes or os.PathLike. The file is created or truncated, and only\n"
+     "once the text has compiled: text that fails leaves an existing file as it was.\n"
+     "Returns None.\n"
+     "\n"
+     "Raises ParseError or UnsupportedTypeError as dumps() does, FileError when the\n"
+     "file cannot be written (all three are ValueErrors; FileError carries errno\n"
+     "and filename), TypeError for arguments of the wrong type.\n"
+     "\n"
+     ">>> vesk.dump('{\"id\": 7}', pathlib.Path('doc.vesk'))\n"
+     ">>> vesk.load('doc.vesk')\n"
+     "{'id': 7}"},
     {"load", as_cfunction<&load_function>(), fast_call_flags,
-     "load(path)\n--\n\nRead a VESK file and decompile to a Python object."},
+     "load(path)\n--\n\n"
+     "Read a VESK file and decompile to a Python object.\n"
+     "\n"
+     "path: str, bytes or os.PathLike.\n"
+     "Returns the same object as loads() of the file's bytes.\n"
+     "\n"
+     "Raises FileError when the file cannot be read (errno and filename tell which\n"
+     "and why), ParseError for a container that loads() refuses (both are\n"
+     "ValueErrors), TypeError when path is of the wrong type.\n"
+     "\n"
+     ">>> try:\n"
+     "...     vesk.load('missing.vesk')\n"
+     "... except vesk.FileError as error:\n"
+     "...     print(error.errno, error.filename)\n"
+     "2 missing.vesk"},
     {"emit", as_cfunction<&emit_function>(), fast_call_flags,
-     "emit(obj)\n--\n\nEmit a Python value as VESK binary (no JSON string)."},
+     "emit(obj)\n--\n\n"
+     "Emit a Python value as VESK binary (no JSON string).\n"
+     "\n"
+     "obj: dict, list, str, bool, int or float, with at most 128 levels of lists\n"
+     "and dicts (None is not accepted; int subclasses and objects with\n"
+     "__index__ or __float__ are). Dict keys must be str and are stored as data,\n"
+     "so a dict reads back as an object with fields f0, f1, ... holding keys and\n"
+     "values in turn. Numbers are narrowed to 32 bits as by dumps().\n"
+     "Returns the container as bytes.\n"
+     "\n"
+     "Raises TypeError for a value of another type, UnsupportedTypeError (a\n"
+     "ValueError) for a list that mixes item types, RecursionError past the\n"
+     "nesting limit.\n"
+     "\n"
+     ">>> vesk.loads(vesk.emit({'a': [1, 2]}))\n"
+     "{'f0': 'a', 'f1': [1, 2]}"},
 }};
+
+// Not part of the public surface: set as module attributes, kept out of __all__.
+const PyMethodDef describe_definition = {
+    "_describe", as_cfunction<&describe_function>(), fast_call_flags,
+    "_describe(bytes)\n--\n\n"
+    "The structure of a VESK container, for the command line's inspect.\n"
+    "\n"
+    "Returns a dict: version, size, block offsets, definitions (index, kind,\n"
+    "elem_type, fields, uses), dictionary ((string, references) pairs), entries,\n"
+    "values (count by kind) and inline_string_bytes. Raises ParseError as loads()."};
 
 // The module's __all__ list, created empty when the module has none yet.
 PyRef all_list(PyObject* module) {
@@ -75,7 +158,30 @@ int exec_module(PyObject* module) {
             return -1;
         }
     }
+    PyRef describe(PyCFunction_NewEx(const_cast<PyMethodDef*>(&describe_definition), module, module_name.get()));
+    if (!describe || PyModule_AddObjectRef(module, describe_definition.ml_name, describe.get()) < 0) {
+        return -1;
+    }
+    if (add_error_classes(module) < 0) {
+        return -1;
+    }
+    if (PyModule_AddStringConstant(module, "__version__", VESK_VERSION) < 0) {
+        return -1;
+    }
     return add_emit_members(module);
+}
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+    return visit_error_classes(module, visit, arg);
+}
+
+int clear_module(PyObject* module) {
+    clear_error_classes(module);
+    return 0;
+}
+
+void free_module(void* module) {
+    clear_error_classes(static_cast<PyObject*>(module));
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -89,12 +195,12 @@ PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "vesk",
     "",
-    0,
+    kErrorStateSize,
     nullptr,
     module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    &traverse_module,
+    &clear_module,
+    &free_module,
 };
 
 }  // namespace

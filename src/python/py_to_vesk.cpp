@@ -78,8 +78,8 @@ void raise_type_error_naming(const char* format, PyObject* obj) {
 
 bool is_number(VeskType type) { return type == VeskType::Int32 || type == VeskType::Float32; }
 
-[[gnu::noinline]] void raise_mixture(std::size_t position, VeskType type, VeskType expected) {
-    to_py_err(VeskError::unsupported_type(
+[[gnu::noinline]] void raise_mixture(PyObject* module, std::size_t position, VeskType type, VeskType expected) {
+    to_py_err(module, VeskError::unsupported_type(
         format_message("array item {} is {}, expected {}", position, type_name(type), type_name(expected))));
 }
 
@@ -135,14 +135,14 @@ bool is_number(VeskType type) { return type == VeskType::Int32 || type == VeskTy
 // than from the wrapped Int32 (so 2**40 stays 2**40, not 0).
 class ListTypeRule {
 public:
-    // Records item `position`; false, with ValueError set, when it breaks
-    // the rule.
-    bool admit(std::size_t position, const VeskData& item, long integer_value) {
+    // Records item `position`; false, with the module's
+    // UnsupportedTypeError set, when it breaks the rule.
+    bool admit(PyObject* module, std::size_t position, const VeskData& item, long integer_value) {
         const VeskType type = item.type();
         if (position == 0) {
             first_ = type;
         } else if (is_number(first_) ? !is_number(type) : type != first_) {
-            raise_mixture(position, type, first_);
+            raise_mixture(module, position, type, first_);
             return false;
         }
         if (type == VeskType::Float32) saw_float_ = true;
@@ -320,7 +320,7 @@ private:
             long integer_value = 0;
             VeskData& converted = items.emplace_back();
             if (!convert(item.get(), depth, converted, integer_value)) return false;
-            if (!rule.admit(static_cast<std::size_t>(i), converted, integer_value)) return false;
+            if (!rule.admit(module_, static_cast<std::size_t>(i), converted, integer_value)) return false;
         }
         rule.finish(items);
         out.kind = VeskDataKind::Array;

@@ -4,6 +4,7 @@
 
 #include "compile/compile_json.hpp"
 #include "encode/encoder.hpp"
+#include "python/argument_views.hpp"
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/file_io.hpp"
@@ -15,7 +16,7 @@ namespace vesk::python {
 namespace {
 
 constexpr std::array<Param, 1> dumps_params = {{{"json_text", ParamType::Str}}};
-constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"path", ParamType::Str}}};
+constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"path", ParamType::Path}}};
 
 // JSON text to container bytes. The document dies here, before the caller
 // allocates anything for the result.
@@ -29,7 +30,7 @@ Result<ByteBuffer> compile_to_container(std::string_view json_text) {
 
 }  // namespace
 
-PyObject* dumps_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
         std::array<PyObject*, 1> values{};
         if (!unpack_arguments("dumps", dumps_params, args, nargs, kwnames, values)) {
@@ -41,14 +42,14 @@ PyObject* dumps_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         }
         Result<ByteBuffer> container = compile_to_container(*json_text);
         if (!container.has_value()) {
-            return to_py_err(container.error());
+            return to_py_err(module, container.error());
         }
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(container->data()),
                                          static_cast<Py_ssize_t>(container->size()));
     });
 }
 
-PyObject* dump_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
         std::array<PyObject*, 2> values{};
         if (!unpack_arguments("dump", dump_params, args, nargs, kwnames, values)) {
@@ -58,19 +59,19 @@ PyObject* dump_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         if (!json_text) {
             return nullptr;
         }
-        const std::optional<std::string_view> path = utf8_view(values[1]);
-        if (!path) {
+        PathArgument path;
+        if (!path.take(values[1])) {
             return nullptr;
         }
         // Compile and encode first: text that does not compile must leave an
         // existing file as it was.
         Result<ByteBuffer> container = compile_to_container(*json_text);
         if (!container.has_value()) {
-            return to_py_err(container.error());
+            return to_py_err(module, container.error());
         }
-        const Status written = write_whole_file(*path, *container);
+        const Status written = write_whole_file(path.name(), *container);
         if (!written.has_value()) {
-            return io_to_py_err(written.error());
+            return io_to_py_err(module, written.error(), values[1]);
         }
         Py_RETURN_NONE;
     });

@@ -124,7 +124,7 @@ class TestLoads:
     def test_refused_containers(self, data, message):
         with pytest.raises(ValueError) as raised:
             vesk.loads(data)
-        assert type(raised.value) is ValueError
+        assert type(raised.value) is vesk.ParseError
         assert raised.value.args == ("Failed to parse VESK: " + message,)
         assert raised.value.__cause__ is None
 
@@ -180,5 +180,6 @@ class TestLoad:
         path = str(tmp_path / relative) if relative else str(tmp_path)
         with pytest.raises(ValueError) as raised:
             vesk.load(path)
-        assert type(raised.value) is ValueError
+        assert type(raised.value) is vesk.FileError
         assert raised.value.args == (f"IO error: {os.strerror(number)} (os error {number})",)
+        assert (raised.value.errno, raised.value.filename) == (number, path)

@@ -35,7 +35,9 @@ class TestSurface:
         function = getattr(vesk, name)
         signature, doc = DOCS[name]
         assert function.__text_signature__ == signature
-        assert function.__doc__ == doc
+        summary, blank, *details = function.__doc__.split("\n")
+        assert (summary, blank) == (doc, "")
+        assert ">>> " in "\n".join(details)
         assert function.__name__ == name
 
     @pytest.mark.parametrize("name", FUNCTIONS)
@@ -93,16 +95,15 @@ TYPE_ERRORS = [
     (vesk.dumps, (None,), "dumps() argument 'json_text' must be str, not None"),
     (vesk.dumps, (bytearray(b"{}"),), "dumps() argument 'json_text' must be str, not bytearray"),
     (vesk.dump, (b"{}", "p"), "dump() argument 'json_text' must be str, not bytes"),
-    (vesk.dump, ("{}", pathlib.Path("p")), "dump() argument 'path' must be str, not PosixPath"),
-    (vesk.dump, ("{}", b"p"), "dump() argument 'path' must be str, not bytes"),
+    (vesk.dump, ("{}", 2), "dump() argument 'path' must be str, bytes or os.PathLike, not int"),
+    (vesk.dump, ("{}", bytearray(b"p")), "dump() argument 'path' must be str, bytes or os.PathLike, not bytearray"),
     (vesk.dump, (1, 2), "dump() argument 'json_text' must be str, not int"),
-    (vesk.loads, ("text",), "loads() argument 'bytes' must be bytes, not str"),
-    (vesk.loads, (bytearray(b"x"),), "loads() argument 'bytes' must be bytes, not bytearray"),
-    (vesk.loads, (memoryview(b"x"),), "loads() argument 'bytes' must be bytes, not memoryview"),
-    (vesk.load, (pathlib.Path("p"),), "load() argument 'path' must be str, not PosixPath"),
-    (vesk.load, (b"p",), "load() argument 'path' must be str, not bytes"),
+    (vesk.loads, ("text",), "loads() argument 'bytes' must be a bytes-like object, not str"),
+    (vesk.loads, ([1],), "loads() argument 'bytes' must be a bytes-like object, not list"),
+    (vesk.load, (None,), "load() argument 'path' must be str, bytes or os.PathLike, not None"),
+    (vesk.load, (memoryview(b"p"),), "load() argument 'path' must be str, bytes or os.PathLike, not memoryview"),
     (vesk.dumps, (LONG_NAMED(),), "dumps() argument 'json_text' must be str, not " + ("Long" * 15)[:50]),
-    (vesk.loads, (LONG_NAMED(),), "loads() argument 'bytes' must be bytes, not " + ("Long" * 15)[:50]),
+    (vesk.loads, (LONG_NAMED(),), "loads() argument 'bytes' must be a bytes-like object, not " + ("Long" * 15)[:50]),
 ]
 
 
@@ -129,7 +130,7 @@ class TestArguments:
     def test_wrong_type_checked_before_file_system(self, tmp_path):
         target = tmp_path / "out.vesk"
         with pytest.raises(TypeError):
-            vesk.dump("{}", pathlib.Path(target))
+            vesk.dump(b"{}", target)
         assert not target.exists()
 
     def test_keywords_in_any_order(self, tmp_path):
@@ -187,7 +188,7 @@ class TestReferenceCounts:
         assert sys.getrefcount(argument) == before
 
     def test_type_error_keeps_argument_count(self):
-        argument = bytearray(b"{}")
+        argument = [b"{}"]
         before = sys.getrefcount(argument)
         for function in (vesk.dumps, vesk.loads, vesk.load):
             with pytest.raises(TypeError):

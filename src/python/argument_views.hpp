@@ -1,0 +1,78 @@
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "python/py_ref.hpp"
+#include "python/text_argument.hpp"
+
+namespace vesk::python {
+
+// The file name behind a path argument (str, bytes or os.PathLike), valid
+// while this object lives. A str, also one that __fspath__ returned, gives
+// its UTF-8 text; bytes are taken as they are.
+class PathArgument {
+public:
+    // False with the interpreter's exception set when __fspath__ fails or
+    // the str has no UTF-8 form (lone surrogates).
+    bool take(PyObject* argument) {
+        path_ = PyRef(PyOS_FSPath(argument));
+        if (!path_) {
+            return false;
+        }
+        if (PyBytes_Check(path_.get())) {
+            name_ = std::string_view(PyBytes_AS_STRING(path_.get()),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(path_.get())));
+            return true;
+        }
+        const std::optional<std::string_view> text = utf8_view(path_.get());
+        if (!text) {
+            return false;
+        }
+        name_ = *text;
+        return true;
+    }
+
+    std::string_view name() const noexcept { return name_; }
+
+private:
+    PyRef path_;
+    std::string_view name_;
+};
+
+// The bytes of a buffer argument, read in place and held until this object
+// dies. The exporter cannot resize or free them meanwhile.
+class BufferView {
+public:
+    BufferView() = default;
+    BufferView(const BufferView&) = delete;
+    BufferView& operator=(const BufferView&) = delete;
+    ~BufferView() {
+        if (held_) {
+            PyBuffer_Release(&view_);
+        }
+    }
+
+    // False with the exporter's exception set (BufferError for a buffer
+    // that is not C-contiguous).
+    bool take(PyObject* argument) {
+        if (PyObject_GetBuffer(argument, &view_, PyBUF_SIMPLE) < 0) {
+            return false;
+        }
+        held_ = true;
+        return true;
+    }
+
+    std::span<const std::uint8_t> bytes() const noexcept {
+        return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
+    }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+}  // namespace vesk::python

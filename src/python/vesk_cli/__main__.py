@@ -1,0 +1,5 @@
+import sys
+
+from vesk_cli.main import main
+
+sys.exit(main())

@@ -1,0 +1,81 @@
+"""Small helpers shared by the commands: JSON text, messages, sizes."""
+
+from __future__ import annotations
+
+import json
+import math
+import sys
+from typing import Any
+
+try:
+    import orjson
+except ImportError:  # optional: the standard library does the same, slower
+    orjson = None
+
+
+def fail(command: str, message: str) -> None:
+    print(f"vesk {command}: {message}", file=sys.stderr)
+
+
+def describe_error(error: BaseException) -> str:
+    return f"{type(error).__name__}: {error}"
+
+
+def minified_json(value: Any) -> bytes:
+    """The shortest JSON text of a value, as UTF-8."""
+    if orjson is not None:
+        return orjson.dumps(value)
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":")).encode()
+
+
+def json_text(value: Any, indent: int | None) -> bytes:
+    """JSON text of a value, indented by `indent` spaces (None: minified)."""
+    if orjson is not None and indent in (None, 2):
+        return orjson.dumps(value, option=orjson.OPT_INDENT_2 if indent == 2 else 0)
+    separators = (",", ":") if indent is None else (",", ": ")
+    return json.dumps(value, ensure_ascii=False, indent=indent, separators=separators).encode()
+
+
+def find_non_finite(value: Any, path: str = "$") -> tuple[str, float] | None:
+    """The path and value of the first infinity or NaN, which JSON cannot hold."""
+    if isinstance(value, float):
+        return None if math.isfinite(value) else (path, value)
+    if isinstance(value, dict):
+        items: Any = value.items()
+    elif isinstance(value, list):
+        items = enumerate(value)
+    else:
+        return None
+    for key, item in items:
+        found = find_non_finite(item, child_path(path, key))
+        if found is not None:
+            return found
+    return None
+
+
+def child_path(path: str, key: object) -> str:
+    """JSONPath of a member or item: $.name, $["odd name"], $[3]."""
+    if isinstance(key, int):
+        return f"{path}[{key}]"
+    text = str(key)
+    if text.isidentifier():
+        return f"{path}.{text}"
+    return f"{path}[{json.dumps(text, ensure_ascii=False)}]"
+
+
+def count(number: int, singular: str, plural: str | None = None) -> str:
+    return f"{number:,} {singular if number == 1 else (plural or singular + 's')}"
+
+
+def size(number: int) -> str:
+    """Bytes with a unit a person reads at a glance."""
+    if number < 10_000:
+        return f"{number:,} B"
+    for unit, scale in (("kB", 1e3), ("MB", 1e6), ("GB", 1e9)):
+        if number < scale * 1000 or unit == "GB":
+            return f"{number / scale:,.1f} {unit}"
+    return f"{number:,} B"
+
+
+def percent(part: int, whole: int) -> str:
+    return f"{100.0 * part / whole:.1f}%" if whole else "-"

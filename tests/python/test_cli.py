@@ -1,0 +1,146 @@
+import json
+import subprocess
+import sys
+
+import pytest
+
+import vesk
+from vesk_cli import main
+from vesk_cli.check import check_text
+from vesk_cli.inspection import inspect_container
+
+
+def run_cli(*args, cwd=None):
+    return subprocess.run([sys.executable, "-m", "vesk_cli", *map(str, args)], capture_output=True, text=True,
+                          cwd=cwd, timeout=120)
+
+
+def test_encode_many_files_in_parallel_then_decode(tmp_path):
+    documents = {"a.json": '{"b": [1, 2], "a": "x"}', "b.json": '[{"k": "v"}, {"k": "v"}]'}
+    for name, text in documents.items():
+        (tmp_path / name).write_text(text)
+    done = run_cli("encode", "-j", 2, "--out-dir", tmp_path / "out", *(tmp_path / n for n in documents))
+    assert done.returncode == 0, done.stderr
+    assert "encoded 2 of 2 files" in done.stdout
+    for name, text in documents.items():
+        assert (tmp_path / "out" / name.replace(".json", ".vesk")).read_bytes() == vesk.dumps(text)
+    decoded = run_cli("decode", tmp_path / "out" / "a.vesk")
+    assert (decoded.returncode, decoded.stdout) == (0, '{"a":"x","b":[1,2]}\n')
+
+
+def test_encode_reports_a_failure_among_many_files(tmp_path):
+    names = ["good1.json", "bad.json", "good2.json", "latin1.json"]
+    (tmp_path / "good1.json").write_text("[1]")
+    (tmp_path / "bad.json").write_text('{"a": [1, "x"]}')
+    (tmp_path / "good2.json").write_text('"s"')
+    (tmp_path / "latin1.json").write_bytes(b'"\xe9"')
+    done = run_cli("encode", *names, cwd=tmp_path)
+    assert done.returncode == 1
+    assert "encoded 2 of 4 files" in done.stdout
+    assert "bad.json: UnsupportedTypeError: Unsupported data type: array item 1 is String, expected Int32" \
+        in done.stderr
+    assert "latin1.json: not UTF-8 text" in done.stderr
+    assert sorted(p.name for p in tmp_path.glob("*.vesk")) == ["good1.vesk", "good2.vesk"]
+
+
+@pytest.mark.parametrize("text,status", [('{"b": 1, "a": 0.5}', 0), ("[3000000000]", 1), ("[1, null]", 1)])
+def test_check_exit_status(tmp_path, text, status):
+    (tmp_path / "doc.json").write_text(text)
+    done = run_cli("check", tmp_path / "doc.json")
+    assert done.returncode == status, done.stdout + done.stderr
+
+
+def test_missing_file_and_usage_errors(tmp_path, capsys):
+    assert main(["decode", str(tmp_path / "nope.vesk")]) == 1
+    assert "FileError: IO error: No such file or directory (os error 2)" in capsys.readouterr().err
+    assert main(["check", str(tmp_path / "nope.json")]) == 2
+    assert main(["encode", "-o", "x.vesk", "a.json", "b.json"]) == 2
+    assert "-o takes one input" in capsys.readouterr().err
+    with pytest.raises(SystemExit) as raised:
+        main(["frobnicate"])
+    assert raised.value.code == 2
+
+
+def infinity_expectation():
+    try:
+        vesk.loads(vesk.dumps("1e39"))
+    except vesk.ParseError as error:
+        return {"refused": {"stage": "loads", "error": "ParseError", "message": str(error)}}
+    return {"kind": "float-infinity", "after": float("inf")}
+
+
+# JSON text -> the one finding (kind, path, before, after) or the refusal check reports.
+CHECKS = [
+    ("[3000000000, -2147483649]", [("integer-wraps", "$[0]", 3000000000, -1294967296),
+                                   ("integer-wraps", "$[1]", -2147483649, 2147483647)]),
+    ("9223372036854775809", [("integer-unsigned", "$", 2**63 + 1, 1)]),
+    ('{"n": 18446744073709551616}', [("integer-becomes-float", "$.n", 2**64, 2.0**64)]),
+    ("-0", [("negative-zero", "$", 0, -0.0)]),
+    ('{"a b": [1, 2.5]}', [("mixed-array-float", '$["a b"][0]', 1, 1.0)]),
+    ("[0.1]", [("float-loses-digits", "$[0]", 0.1, 0.10000000149011612)]),
+    ("1e-50", [("float-zero", "$", 1e-50, 0.0)]),
+    ('{"i": -2147483648, "f": 0.5, "s": "x", "b": true, "n": null, "o": {"k": []}}', []),
+]
+
+
+@pytest.mark.parametrize("text,expected", CHECKS)
+def test_check_classifies_each_change(text, expected):
+    report = check_text(text, "doc")
+    assert report.refused is None
+    assert [(f.kind, f.path, f.before, f.after) for f in report.findings] == expected
+    assert all(type(f.after) is type(after) for f, (_, _, _, after) in zip(report.findings, expected))
+
+
+def test_check_reports_infinity_as_the_codec_does():
+    report = check_text("[1e39]", "doc")
+    expected = infinity_expectation()
+    if "refused" in expected:
+        assert report.refused == expected["refused"]
+    else:
+        assert [(f.kind, f.after) for f in report.findings] == [(expected["kind"], expected["after"])]
+
+
+@pytest.mark.parametrize("text,stage,error", [
+    ('[1, "a"]', "dumps", "UnsupportedTypeError"),
+    ("[1, ", "dumps", "ParseError"),
+    ("[" * 200 + "]" * 200, "dumps", "ParseError"),
+])
+def test_check_reports_refusals_with_the_codec_message(text, stage, error):
+    report = check_text(text, "doc")
+    with pytest.raises(ValueError) as raised:
+        vesk.dumps(text)
+    assert report.refused == {"stage": stage, "error": error, "message": str(raised.value)}
+    assert report.status == 1
+
+
+def test_check_notes_key_order_and_repeated_keys_without_failing():
+    report = check_text('{"b": {"y": 1, "x": 2}, "a": 1, "a": 3}', "doc")
+    assert (report.findings, report.reordered_objects, report.duplicate_keys) == ([], ["$", "$.b"], ["a"])
+    assert report.status == 0
+
+
+def test_inspect_reports_blocks_shapes_and_dictionary(tmp_path, capsys):
+    text = '[{"id": 1, "tag": "t"}, {"id": 2, "tag": "t"}, {"id": 3, "tag": "u"}]'
+    container = vesk.dumps(text)
+    report = inspect_container(container)
+    assert sum(block["bytes"] for block in report["blocks"]) == len(container) == report["size"]
+    shapes = {d["index"]: (d["kind"], d["fields"], d["elem_type"], d["uses"]) for d in report["definitions"][6:]}
+    assert shapes == {6: ("Object", [("id", "Int32"), ("tag", "String")], None, 3), 7: ("Array", None, "Object", 1)}
+    assert report["dictionary"]["entries"] == [{"string": "t", "references": 1}]
+    assert report["values"]["Object"] == 3 and report["values"]["StrRef"] == 1
+    assert report["minified_json_bytes"] == len(json.dumps(vesk.loads(container), separators=(",", ":")))
+
+    (tmp_path / "doc.vesk").write_bytes(container)
+    assert main(["inspect", "--json", str(tmp_path / "doc.vesk")]) == 0
+    assert json.loads(capsys.readouterr().out)["size"] == len(container)
+    assert main(["inspect", str(tmp_path / "doc.vesk")]) == 0
+    assert "{id: Int32, tag: String}" in capsys.readouterr().out
+    (tmp_path / "bad.vesk").write_bytes(b"\x01")
+    assert main(["inspect", str(tmp_path / "bad.vesk")]) == 1
+    assert "ParseError: Failed to parse VESK: Header requires 13 bytes, got 1" in capsys.readouterr().err
+
+
+def test_decode_indents_and_writes_a_file(tmp_path):
+    vesk.dump('{"b": [1], "a": null}', tmp_path / "d.vesk")
+    assert main(["decode", "--indent", "4", "-o", str(tmp_path / "d.json"), str(tmp_path / "d.vesk")]) == 0
+    assert (tmp_path / "d.json").read_text() == json.dumps({"a": None, "b": [1]}, indent=4) + "\n"
