@@ -3,19 +3,18 @@
 #include "encode/byte_writer.hpp"
 #include "encode/encoder_limits.hpp"
 #include "error/format.hpp"
+#include "structure/format_limits.hpp"
 
 namespace vesk {
 
 namespace {
 
 constexpr std::size_t kHeaderSize = 13;
-constexpr std::size_t kMaxDefinitions = 65535;
-constexpr std::size_t kMaxFields = 65535;
-constexpr std::size_t kMaxArrayItems = 65535;
-constexpr std::size_t kMaxFieldNameLength = 255;
-constexpr std::size_t kMaxStringLength = 16777215;
 
-VeskError container_too_large() { return VeskError::parse("Container exceeds 4294967295 bytes"); }
+// Named after the format's ceiling even when a test passes a lower one.
+VeskError container_too_large() {
+    return VeskError::parse(format_message("Container exceeds {} bytes", kMaxContainerSize));
+}
 
 // Strings are the only values that can grow the output by megabytes in one
 // step, so the size ceiling is checked after each of them and after each
