@@ -144,10 +144,6 @@ std::uint16_t DataCompiler::root_def_index(const VeskData& compiled_value) noexc
 
 VeskDocument DataCompiler::into_document(VeskData compiled_root) && {
     VeskDocument document;
-    document.version = 1;
-    document.def_block_offset = 13;
-    document.dict_block_offset = 0;
-    document.data_block_offset = 0;
     document.definitions = std::move(definitions);
     document.dict = std::move(dict);
     const std::uint16_t def_index = root_def_index(compiled_root);

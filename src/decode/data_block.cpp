@@ -2,9 +2,10 @@
 
 #include "decode/block_readers.hpp"
 #include "decode/byte_order.hpp"
-#include "decode/reader_limits.hpp"
 #include "decode/value_decoder.hpp"
 #include "error/format.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/format_limits.hpp"
 
 namespace vesk {
 

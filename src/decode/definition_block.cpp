@@ -2,9 +2,9 @@
 
 #include "decode/block_readers.hpp"
 #include "decode/byte_order.hpp"
-#include "decode/reader_limits.hpp"
 #include "decode/utf8_text.hpp"
 #include "error/format.hpp"
+#include "structure/container_layout.hpp"
 
 namespace vesk {
 

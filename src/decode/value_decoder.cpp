@@ -3,9 +3,10 @@
 #include <algorithm>
 
 #include "decode/byte_order.hpp"
-#include "decode/reader_limits.hpp"
 #include "decode/utf8_text.hpp"
 #include "error/format.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/format_limits.hpp"
 
 namespace vesk {
 

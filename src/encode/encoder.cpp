@@ -3,13 +3,12 @@
 #include "encode/byte_writer.hpp"
 #include "encode/encoder_limits.hpp"
 #include "error/format.hpp"
+#include "structure/container_layout.hpp"
 #include "structure/format_limits.hpp"
 
 namespace vesk {
 
 namespace {
-
-constexpr std::size_t kHeaderSize = 13;
 
 // Named after the format's ceiling even when a test passes a lower one.
 VeskError container_too_large() {
@@ -184,10 +183,10 @@ Result<ByteBuffer> encode_document_within(const VeskDocument& document, std::siz
     // The two block counts are not followed by a check of their own when no
     // string or chunk comes after them.
     if (out.size() > max_container_size) return container_too_large();
-    out[0] = document.version;
-    patch_u32(out, 1, static_cast<std::uint32_t>(kHeaderSize));
-    patch_u32(out, 5, static_cast<std::uint32_t>(dict_block_offset));
-    patch_u32(out, 9, static_cast<std::uint32_t>(data_block_offset));
+    out[kVersionAt] = document.version;
+    patch_u32(out, kDefBlockOffsetAt, static_cast<std::uint32_t>(kHeaderSize));
+    patch_u32(out, kDictBlockOffsetAt, static_cast<std::uint32_t>(dict_block_offset));
+    patch_u32(out, kDataBlockOffsetAt, static_cast<std::uint32_t>(data_block_offset));
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "structure/container_layout.hpp"
 #include "structure/vesk_type.hpp"
 
 namespace vesk {
@@ -129,8 +130,8 @@ struct VeskChunk {
 };
 
 struct VeskDocument {
-    std::uint8_t version = 1;
-    std::uint32_t def_block_offset = 13;
+    std::uint8_t version = kFormatVersion;
+    std::uint32_t def_block_offset = kHeaderSize;
     std::uint32_t dict_block_offset = 0;
     std::uint32_t data_block_offset = 0;
     std::vector<VeskDefinition> definitions;
