@@ -1,7 +1,6 @@
 #include "encode/encoder.hpp"
 
 #include "encode/byte_writer.hpp"
-#include "encode/encoder_limits.hpp"
 #include "error/format.hpp"
 #include "structure/container_layout.hpp"
 #include "structure/format_limits.hpp"
