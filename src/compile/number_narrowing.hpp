@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "json/json_value.hpp"
-#include "structure/float_narrowing.hpp"
 #include "structure/document.hpp"
+#include "structure/float_narrowing.hpp"
 
 namespace vesk {
 

@@ -1,9 +1,9 @@
 #include <algorithm>
 
 #include "decode/block_readers.hpp"
-#include "decode/byte_order.hpp"
 #include "decode/value_decoder.hpp"
 #include "error/format.hpp"
+#include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
 #include "structure/format_limits.hpp"
 

@@ -1,9 +1,9 @@
 #include <algorithm>
 
 #include "decode/block_readers.hpp"
-#include "decode/byte_order.hpp"
 #include "decode/utf8_text.hpp"
 #include "error/format.hpp"
+#include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
 
 namespace vesk {

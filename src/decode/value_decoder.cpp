@@ -2,11 +2,12 @@
 
 #include <algorithm>
 
-#include "decode/byte_order.hpp"
 #include "decode/utf8_text.hpp"
 #include "error/format.hpp"
+#include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
 #include "structure/format_limits.hpp"
+#include "structure/string_prefix.hpp"
 
 namespace vesk {
 
@@ -31,48 +32,29 @@ std::size_t smallest_encoding(VeskType type) noexcept {
     return 1;
 }
 
-// Reads the text of an inline string whose length prefix takes `header`
-// bytes and whose text takes `length`; the caller has checked both fit.
-Result<std::size_t> take_inline_text(Bytes range, std::size_t header, std::size_t length, VeskData& out) {
+Result<std::size_t> decode_string_value(Bytes range, VeskData& out) {
+    const std::size_t size = range.size();
+    if (size == 0) return fail("Expected string/StrRef byte");
+    const StringClass string_class = string_class_of(range[0]);
+    if (string_class == StringClass::Reference) {
+        if (size < string_prefix_size(string_class)) return fail("Truncated StrRef dict index");
+        out.kind = VeskDataKind::StrRef;
+        out.bits = load_u32le(range.data() + 1);
+        return string_prefix_size(string_class);
+    }
+    // Unlike the dictionary, an inline string may start with any byte: 0xC0
+    // to 0xFD are never written, but older containers may hold them inline.
+    const std::size_t header = string_prefix_size(string_class);
+    const std::string_view name = string_class_name(string_class);
+    if (size < header) return fail(format_message("Truncated {} string length", name));
+    const std::size_t length = prefixed_length(string_class, range.data());
+    if (size < header + length) {
+        return fail(format_message("Truncated {} string: need {} bytes, got {}", name, header + length, size));
+    }
     Status copied = copy_utf8_text(range.subspan(header, length), "string", out.text);
     if (!copied) return std::move(copied).error();
     out.kind = VeskDataKind::String;
     return header + length;
-}
-
-Result<std::size_t> decode_string_value(Bytes range, VeskData& out) {
-    const std::size_t size = range.size();
-    if (size == 0) return fail("Expected string/StrRef byte");
-    const std::uint8_t first = range[0];
-    if (first < 0x80) {
-        const std::size_t length = first;
-        if (size < length + 1) {
-            return fail(format_message("Truncated short string: need {} bytes, got {}", length + 1, size));
-        }
-        return take_inline_text(range, 1, length, out);
-    }
-    if (first <= 0xFD) {
-        // 0xC0 to 0xFD are never written, but older containers may hold them
-        // inline; they read as medium strings with their low six bits.
-        if (size == 1) return fail("Truncated medium string length");
-        const std::size_t length = (static_cast<std::size_t>(first & 0x3F) << 8) | range[1];
-        if (size < length + 2) {
-            return fail(format_message("Truncated medium string: need {} bytes, got {}", length + 2, size));
-        }
-        return take_inline_text(range, 2, length, out);
-    }
-    if (first == 0xFE) {
-        if (size < 4) return fail("Truncated long string length");
-        const std::size_t length = load_u24le(range.data() + 1);
-        if (size < length + 4) {
-            return fail(format_message("Truncated long string: need {} bytes, got {}", length + 4, size));
-        }
-        return take_inline_text(range, 4, length, out);
-    }
-    if (size < 5) return fail("Truncated StrRef dict index");
-    out.kind = VeskDataKind::StrRef;
-    out.bits = load_u32le(range.data() + 1);
-    return std::size_t{5};
 }
 
 Result<std::size_t> decode_word(Bytes range, VeskDataKind kind, const char* message, VeskData& out) {

@@ -4,6 +4,7 @@
 #include "error/format.hpp"
 #include "structure/container_layout.hpp"
 #include "structure/format_limits.hpp"
+#include "structure/string_prefix.hpp"
 
 namespace vesk {
 
@@ -25,20 +26,11 @@ public:
 
     Status write_string(std::string_view text) {
         if (out_.size() > max_size_) return container_too_large();
-        const std::size_t length = text.size();
-        if (length < 128) {
-            append_u8(out_, static_cast<std::uint8_t>(length));
-        } else if (length < 16384) {
-            append_u8(out_, static_cast<std::uint8_t>(0x80 | (length >> 8)));
-            append_u8(out_, static_cast<std::uint8_t>(length & 0xFF));
-        } else if (length <= kMaxStringLength) {
-            const std::uint8_t prefix[4] = {0xFE, static_cast<std::uint8_t>(length & 0xFF),
-                                            static_cast<std::uint8_t>((length >> 8) & 0xFF),
-                                            static_cast<std::uint8_t>(length >> 16)};
-            out_.insert(out_.end(), prefix, prefix + 4);
-        } else {
+        if (text.size() > kMaxStringLength) {
             return VeskError::parse("String exceeds maximum inline length (16 777 215 bytes)");
         }
+        const LengthPrefix prefix = length_prefix_for(text.size());
+        out_.insert(out_.end(), prefix.bytes, prefix.bytes + prefix.size);
         append_bytes(out_, text);
         if (out_.size() > max_size_) return container_too_large();
         return {};
@@ -59,7 +51,7 @@ public:
             case VeskDataKind::String:
                 return write_string(value.text);
             case VeskDataKind::StrRef:
-                append_u8(out_, 0xFF);
+                append_u8(out_, kStrRefMarker);
                 append_u32(out_, value.str_ref_index());
                 return {};
             case VeskDataKind::Array: {
