@@ -1,6 +1,7 @@
 #include <algorithm>
+#include <span>
 
-#include "compile/array_item_types.hpp"
+#include "compile/array_item_rule.hpp"
 #include "compile/compile_builder.hpp"
 #include "compile/number_narrowing.hpp"
 
@@ -17,6 +18,25 @@ std::uint16_t element_number(const VeskData& item) noexcept {
         case VeskDataKind::Object: return item.self_def_index;
         default: return type_byte(item.type());
     }
+}
+
+// Makes the converted items of one array agree with the type of its first
+// non-null item (at `first_typed`). Items that are all numbers of more than
+// one type, with no null among them, become Float32 items rounded from the
+// full values in `source`; any other disagreement fails on the first item
+// that breaks the rule.
+Status unify_array_items(std::span<const JsonValue> source, std::span<VeskData> items, std::size_t first_typed) {
+    const VeskType expected = items[first_typed].type();
+    bool mixed_numbers = false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const VeskType found = items[i].type();
+        if (!fits_array_items(found, expected)) return mixed_array_item(i, found, expected);
+        mixed_numbers |= found != expected;
+    }
+    if (mixed_numbers) {
+        for (std::size_t i = 0; i < items.size(); ++i) items[i] = VeskData::float32(json_number_as_float(source[i]));
+    }
+    return {};
 }
 
 bool name_before(const JsonMember& left, const JsonMember& right) noexcept {

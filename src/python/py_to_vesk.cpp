@@ -7,8 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "error/format.hpp"
-#include "error/vesk_error.hpp"
+#include "compile/array_item_rule.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "structure/float_narrowing.hpp"
@@ -77,11 +76,8 @@ void raise_type_error_naming(const char* format, PyObject* obj) {
     PyErr_Format(PyExc_TypeError, format, name.get());
 }
 
-bool is_number(VeskType type) { return type == VeskType::Int32 || type == VeskType::Float32; }
-
 [[gnu::noinline]] void raise_mixture(std::size_t position, VeskType type, VeskType expected) {
-    to_py_err(VeskError::unsupported_type(
-        format_message("array item {} is {}, expected {}", position, type_name(type), type_name(expected))));
+    to_py_err(mixed_array_item(position, type, expected));
 }
 
 // Everything but lists and dicts, in the order of the type tests. Kept out of
@@ -142,7 +138,7 @@ public:
         const VeskType type = item.type();
         if (position == 0) {
             first_ = type;
-        } else if (is_number(first_) ? !is_number(type) : type != first_) {
+        } else if (!fits_array_items(type, first_)) {
             raise_mixture(position, type, first_);
             return false;
         }
