@@ -9,17 +9,6 @@ namespace vesk {
 
 namespace {
 
-// What an array records about its elements: the primitive definition of a
-// scalar, an object's own definition, and for a nested array the note that
-// array carries about its own elements.
-std::uint16_t element_number(const VeskData& item) noexcept {
-    switch (item.kind) {
-        case VeskDataKind::Array: return item.elem_def_index;
-        case VeskDataKind::Object: return item.self_def_index;
-        default: return type_byte(item.type());
-    }
-}
-
 // Makes the converted items of one array agree with the type of its first
 // non-null item (at `first_typed`). Items that are all numbers of more than
 // one type, with no null among them, become Float32 items rounded from the
@@ -93,7 +82,11 @@ Status CompileBuilder::compile_array(std::vector<JsonValue>& items, VeskData& ou
         Status unified = unify_array_items(items, converted, first_typed);
         if (!unified) return unified;
         elem_type = converted[first_typed].type();
-        elem_def_index = element_number(converted[first_typed]);
+        // What an array records about its elements: the definition of its
+        // first typed item, except that for a nested array it copies the note
+        // that array carries about its own elements.
+        const VeskData& first = converted[first_typed];
+        elem_def_index = first.kind == VeskDataKind::Array ? first.elem_def_index : definition_number(first);
     }
     Result<std::uint16_t> shape = intern_array_shape(elem_type);
     if (!shape) return std::move(shape).error();

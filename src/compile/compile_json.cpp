@@ -5,20 +5,6 @@
 
 namespace vesk {
 
-namespace {
-
-// The definition a chunk names: a primitive value's own type, a compound
-// value's shape.
-std::uint16_t definition_number(const VeskData& value) noexcept {
-    switch (value.kind) {
-        case VeskDataKind::Array:
-        case VeskDataKind::Object: return value.self_def_index;
-        default: return type_byte(value.type());
-    }
-}
-
-}  // namespace
-
 Result<VeskDocument> compile_json_str(std::string_view json_text) {
     Result<JsonValue> tree = parse_json(json_text);
     if (!tree) return std::move(tree).error();
@@ -29,7 +15,7 @@ Result<VeskDocument> compile_json_str(std::string_view json_text) {
     VeskDocument document;
     document.definitions = std::move(builder.definitions);
     document.dict = std::move(builder.dict);
-    std::uint16_t root_definition = definition_number(*root);
+    const std::uint16_t root_definition = definition_number(*root);
     document.chunks.push_back(VeskChunk{root_definition, std::move(*root)});
     return document;
 }

@@ -135,18 +135,11 @@ void DataCompiler::assign_indices(VeskData& value) {
     for (VeskData& child : value.children) assign_indices(child);
 }
 
-std::uint16_t DataCompiler::root_def_index(const VeskData& compiled_value) noexcept {
-    if (compiled_value.kind == VeskDataKind::Array || compiled_value.kind == VeskDataKind::Object) {
-        return compiled_value.self_def_index;
-    }
-    return type_byte(compiled_value.type());
-}
-
 VeskDocument DataCompiler::into_document(VeskData compiled_root) && {
     VeskDocument document;
     document.definitions = std::move(definitions);
     document.dict = std::move(dict);
-    const std::uint16_t def_index = root_def_index(compiled_root);
+    const std::uint16_t def_index = definition_number(compiled_root);
     document.chunks.push_back(VeskChunk{def_index, std::move(compiled_root)});
     return document;
 }

@@ -124,6 +124,24 @@ private:
     }
 };
 
+// The definition a value names where it stands alone, as a chunk's value: a
+// compound value's own shape, a scalar's primitive definition (numbered by
+// its type byte).
+constexpr std::uint16_t definition_number(const VeskData& value) noexcept {
+    switch (value.kind) {
+        case VeskDataKind::Null:
+        case VeskDataKind::Bool:
+        case VeskDataKind::Int32:
+        case VeskDataKind::Uint32:
+        case VeskDataKind::Float32:
+        case VeskDataKind::String:
+        case VeskDataKind::StrRef: return type_byte(value.type());
+        case VeskDataKind::Array:
+        case VeskDataKind::Object: return value.self_def_index;
+    }
+    return 0;
+}
+
 struct VeskChunk {
     std::uint16_t def_index = 0;
     VeskData data;
