@@ -92,8 +92,14 @@ Result<std::size_t> decode_typed_value(Bytes range, VeskType type, const std::ve
     switch (type) {
         case VeskType::Array: return decode_array_value(range, definitions, depth, out);
         case VeskType::Object: return decode_object_value(range, definitions, depth, out);
-        default: return decode_primitive_value(range, type, out);
+        case VeskType::Null:
+        case VeskType::Bool:
+        case VeskType::Int32:
+        case VeskType::Uint32:
+        case VeskType::Float32:
+        case VeskType::String: break;
     }
+    return decode_primitive_value(range, type, out);
 }
 
 Result<std::size_t> decode_array_value(Bytes range, const std::vector<VeskDefinition>& definitions, unsigned depth,

@@ -86,32 +86,42 @@ private:
 };
 
 // Checks the ceiling before each fault of its own, like the value writer.
+Status write_fields(const VeskDefinition& definition, ByteBuffer& out, std::size_t max_size) {
+    if (!definition.fields) return VeskError::parse(format_message("Object #{} has no fields", definition.index));
+    const auto& fields = *definition.fields;
+    if (fields.size() > kMaxFields) {
+        return VeskError::parse(
+            format_message("Object #{} has {} fields (max {})", definition.index, fields.size(), kMaxFields));
+    }
+    append_u16(out, static_cast<std::uint16_t>(fields.size()));
+    for (const VeskField& field : fields) {
+        if (out.size() > max_size) return container_too_large();
+        if (field.name.size() > kMaxFieldNameLength) return VeskError::parse("Field name too long");
+        append_u8(out, static_cast<std::uint8_t>(field.name.size()));
+        append_bytes(out, field.name);
+        append_u8(out, type_byte(field.type));
+    }
+    return {};
+}
+
 Status write_definition(const VeskDefinition& definition, ByteBuffer& out, std::size_t max_size) {
     if (out.size() > max_size) return container_too_large();
     append_u8(out, type_byte(definition.kind));
     append_u16(out, definition.index);
-    if (definition.kind == VeskType::Array) {
-        if (!definition.elem_type) {
-            return VeskError::parse(format_message("Array #{} has no elem_type", definition.index));
-        }
-        append_u8(out, type_byte(*definition.elem_type));
-    } else if (definition.kind == VeskType::Object) {
-        if (!definition.fields) {
-            return VeskError::parse(format_message("Object #{} has no fields", definition.index));
-        }
-        const auto& fields = *definition.fields;
-        if (fields.size() > kMaxFields) {
-            return VeskError::parse(
-                format_message("Object #{} has {} fields (max {})", definition.index, fields.size(), kMaxFields));
-        }
-        append_u16(out, static_cast<std::uint16_t>(fields.size()));
-        for (const VeskField& field : fields) {
-            if (out.size() > max_size) return container_too_large();
-            if (field.name.size() > kMaxFieldNameLength) return VeskError::parse("Field name too long");
-            append_u8(out, static_cast<std::uint8_t>(field.name.size()));
-            append_bytes(out, field.name);
-            append_u8(out, type_byte(field.type));
-        }
+    switch (definition.kind) {
+        case VeskType::Null:
+        case VeskType::Bool:
+        case VeskType::Int32:
+        case VeskType::Uint32:
+        case VeskType::Float32:
+        case VeskType::String: return {};
+        case VeskType::Array:
+            if (!definition.elem_type) {
+                return VeskError::parse(format_message("Array #{} has no elem_type", definition.index));
+            }
+            append_u8(out, type_byte(*definition.elem_type));
+            return {};
+        case VeskType::Object: return write_fields(definition, out, max_size);
     }
     return {};
 }
