@@ -108,7 +108,7 @@ std::uint16_t DataCompiler::intern_shape(TextMap<std::uint16_t>& shapes, std::st
                                          VeskDefinition definition) {
     const std::uint16_t index = next_def_index;
     // A wrapped counter cannot reach the output: the writer refuses more than
-    // 65535 definitions, and every shape adds one.
+    // kMaxDefinitions definitions, and every shape adds one.
     next_def_index = static_cast<std::uint16_t>(next_def_index + 1);
     definitions.push_back(std::move(definition));
     shapes.emplace(std::string{key}, index);

@@ -158,7 +158,9 @@ struct VeskDocument {
 };
 
 // Positions 0..5 of every compiled document: Null, Bool, Int32, Uint32,
-// Float32, String, each with index and kind equal to its position.
+// Float32, String, each with index and kind equal to its position. The
+// compilers number their shapes from the position after them.
+inline constexpr std::uint16_t kPrimitiveDefinitionCount = 6;
 std::vector<VeskDefinition> primitive_definitions();
 
 }  // namespace vesk

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -34,6 +35,8 @@ constexpr bool is_vesk_type_byte(std::uint8_t byte) noexcept {
 }
 
 constexpr bool is_primitive(VeskType type) noexcept { return type_byte(type) <= 0x05; }
+
+inline constexpr std::size_t kTypeCount = 8;
 
 // The character that stands for a type inside a shape key: '0'..'5' for the
 // primitives, '6' for Array, '7' for Object.
