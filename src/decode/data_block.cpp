@@ -13,14 +13,6 @@ namespace {
 
 VeskError fail(std::string message) { return VeskError::parse(std::move(message)); }
 
-// Decodes one entry payload by the kind of its definition. The definition
-// only picks the routine: a compound value is read through its own
-// self_def_index.
-Result<std::size_t> decode_entry_value(std::span<const std::uint8_t> payload, const VeskDefinition& definition,
-                                       const std::vector<VeskDefinition>& definitions, VeskData& out) {
-    return decode_typed_value(payload, definition.kind, definitions, 1, out);
-}
-
 }  // namespace
 
 Result<std::vector<VeskChunk>> read_data_block(std::span<const std::uint8_t> block,
@@ -46,8 +38,10 @@ Result<std::vector<VeskChunk>> read_data_block(std::span<const std::uint8_t> blo
 
         VeskChunk& chunk = chunks.emplace_back();
         chunk.def_index = def_index;
-        Result<std::size_t> used = decode_entry_value(block.subspan(payload_start, payload_size),
-                                                      definitions[def_index], definitions, chunk.data);
+        // The definition only picks the routine: a compound value is read
+        // through its own self_def_index. The entry's value sits at depth 1.
+        Result<std::size_t> used = decode_typed_value(block.subspan(payload_start, payload_size),
+                                                      definitions[def_index].kind, definitions, 1, chunk.data);
         if (!used) return std::move(used).error();
         if (*used != payload_size) {
             return fail(format_message("Mismatch entry {}: consumed {} of {}", i, *used, payload_size));

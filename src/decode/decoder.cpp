@@ -1,7 +1,6 @@
 #include "decode/decoder.hpp"
 
 #include "decode/block_readers.hpp"
-#include "decode/utf8_text.hpp"
 #include "error/format.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
@@ -63,12 +62,6 @@ Result<VeskDocument> decode_document(std::span<const std::uint8_t> bytes) {
     if (!chunks) return std::move(chunks).error();
     document.chunks = std::move(*chunks);
     return document;
-}
-
-Result<std::string> str_from_utf8(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    if (Status copied = copy_utf8_text(bytes, "string", text); !copied) return std::move(copied).error();
-    return text;
 }
 
 }  // namespace vesk

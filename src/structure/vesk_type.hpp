@@ -34,8 +34,6 @@ constexpr bool is_vesk_type_byte(std::uint8_t byte) noexcept {
     return false;
 }
 
-constexpr bool is_primitive(VeskType type) noexcept { return type_byte(type) <= 0x05; }
-
 inline constexpr std::size_t kTypeCount = 8;
 
 // The character that stands for a type inside a shape key: '0'..'5' for the
