@@ -1,3 +1,6 @@
+// The JSON compiler's walk over a value tree: every node converted, arrays
+// held to one element type, objects put in name order and given their shape.
+
 #include <algorithm>
 #include <span>
 
