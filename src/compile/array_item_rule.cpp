@@ -1,6 +1,6 @@
 #include "compile/array_item_rule.hpp"
 
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 
 namespace vesk {
 

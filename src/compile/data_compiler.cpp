@@ -3,7 +3,7 @@
 #include <charconv>
 #include <utility>
 
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 
 namespace vesk {
 

@@ -1,7 +1,7 @@
 #include "decode/decoder.hpp"
 
 #include "decode/block_readers.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
 

@@ -2,7 +2,7 @@
 
 #include "decode/block_readers.hpp"
 #include "decode/utf8_text.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/string_prefix.hpp"
 

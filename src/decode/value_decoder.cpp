@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "decode/utf8_text.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
 #include "structure/format_limits.hpp"

@@ -1,7 +1,7 @@
 #include "encode/encoder.hpp"
 
 #include "encode/byte_writer.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 #include "structure/container_layout.hpp"
 #include "structure/format_limits.hpp"
 #include "structure/string_prefix.hpp"

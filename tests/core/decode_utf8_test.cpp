@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/utf8.hpp"
+#include "decode/utf8_fault.hpp"
 #include "decode/utf8_text.hpp"
 
 namespace vesk {
