@@ -11,13 +11,7 @@ Result<VeskDocument> compile_json_str(std::string_view json_text) {
     CompileBuilder builder;
     Result<VeskData> root = builder.compile_inline(*tree);
     if (!root) return std::move(root).error();
-
-    VeskDocument document;
-    document.definitions = std::move(builder.definitions);
-    document.dict = std::move(builder.dict);
-    const std::uint16_t root_definition = definition_number(*root);
-    document.chunks.push_back(VeskChunk{root_definition, std::move(*root)});
-    return document;
+    return single_chunk_document(std::move(builder.definitions), std::move(builder.dict), std::move(*root));
 }
 
 }  // namespace vesk

@@ -135,20 +135,11 @@ void DataCompiler::assign_indices(VeskData& value) {
     for (VeskData& child : value.children) assign_indices(child);
 }
 
-VeskDocument DataCompiler::into_document(VeskData compiled_root) && {
-    VeskDocument document;
-    document.definitions = std::move(definitions);
-    document.dict = std::move(dict);
-    const std::uint16_t def_index = definition_number(compiled_root);
-    document.chunks.push_back(VeskChunk{def_index, std::move(compiled_root)});
-    return document;
-}
-
 VeskDocument compile_data_document(VeskData root) {
     DataCompiler compiler;
     compiler.walk(root);
     VeskData compiled = compiler.rewrite_indices(std::move(root));
-    return std::move(compiler).into_document(std::move(compiled));
+    return single_chunk_document(std::move(compiler.definitions), std::move(compiler.dict), std::move(compiled));
 }
 
 }  // namespace vesk

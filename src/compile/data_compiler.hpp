@@ -46,10 +46,6 @@ public:
     // them, so rewrite_indices must see the tree exactly once.
     VeskData rewrite_indices(VeskData&& value);
 
-    // Hands the definitions and the dictionary over to a document holding the
-    // single chunk; the compiler is spent afterwards.
-    VeskDocument into_document(VeskData compiled_root) &&;
-
     std::vector<VeskDefinition> definitions;
     TextMap<std::uint16_t> object_shapes;
     TextMap<std::uint16_t> array_shapes;

@@ -12,4 +12,14 @@ std::vector<VeskDefinition> primitive_definitions() {
     return definitions;
 }
 
+VeskDocument single_chunk_document(std::vector<VeskDefinition> definitions, std::vector<std::string> dict,
+                                   VeskData root) {
+    VeskDocument document;
+    document.definitions = std::move(definitions);
+    document.dict = std::move(dict);
+    const std::uint16_t root_definition = definition_number(root);
+    document.chunks.push_back(VeskChunk{root_definition, std::move(root)});
+    return document;
+}
+
 }  // namespace vesk

@@ -157,6 +157,11 @@ struct VeskDocument {
     std::vector<VeskChunk> chunks;
 };
 
+// What both compilers make: a document whose one chunk holds `root` and
+// names the definition that value stands for.
+VeskDocument single_chunk_document(std::vector<VeskDefinition> definitions, std::vector<std::string> dict,
+                                   VeskData root);
+
 // Positions 0..5 of every compiled document: Null, Bool, Int32, Uint32,
 // Float32, String, each with index and kind equal to its position. The
 // compilers number their shapes from the position after them.
