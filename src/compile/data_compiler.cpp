@@ -1,6 +1,5 @@
 #include "compile/data_compiler.hpp"
 
-#include <charconv>
 #include <utility>
 
 #include "error/format_message.hpp"
@@ -8,13 +7,6 @@
 namespace vesk {
 
 namespace {
-
-void append_decimal(std::string& out, unsigned value) {
-    char digits[12];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-    (void)ec;
-    out.append(digits, end);
-}
 
 // "arr:{self}:{type byte of the first item}", 0 for an empty array.
 void build_array_key(std::string& key, const VeskData& array) {
