@@ -27,7 +27,7 @@ std::size_t smallest_encoding(VeskType type) noexcept {
         case VeskType::Uint32:
         case VeskType::Float32: return 4;
         case VeskType::Array: return kArrayHeaderSize;
-        case VeskType::Object: return 2;
+        case VeskType::Object: return kObjectHeaderSize;
     }
     return 1;
 }
@@ -140,7 +140,7 @@ Result<std::size_t> decode_array_value(Bytes range, const std::vector<VeskDefini
 Result<std::size_t> decode_object_value(Bytes range, const std::vector<VeskDefinition>& definitions,
                                         unsigned depth, VeskData& out) {
     if (depth > kMaxReadDepth) return fail(format_message("Max recursion depth {} exceeded at Object", kMaxReadDepth));
-    if (range.size() < 2) return fail("Truncated object self_def_index");
+    if (range.size() < kObjectHeaderSize) return fail("Truncated object self_def_index");
     const std::uint16_t self_index = load_u16le(range.data());
     if (self_index >= definitions.size()) return fail(format_message("Unknown definition index: {}", self_index));
     const VeskDefinition& definition = definitions[self_index];
@@ -150,7 +150,7 @@ Result<std::size_t> decode_object_value(Bytes range, const std::vector<VeskDefin
     out.self_def_index = self_index;
     std::vector<VeskData>& values = out.children;
     values.reserve(definition.fields->size());
-    std::size_t position = 2;
+    std::size_t position = kObjectHeaderSize;
     for (const VeskField& field : *definition.fields) {
         VeskData& value = values.emplace_back();
         Result<std::size_t> used = decode_typed_value(range.subspan(position), field.type, definitions, depth + 1, value);

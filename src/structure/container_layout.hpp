@@ -25,6 +25,10 @@ inline constexpr std::size_t kEntryHeaderSize = 6;
 // definition number and its item count, 16 bits each.
 inline constexpr std::size_t kArrayHeaderSize = 6;
 
+// An object value's header: its own definition number (16 bits). Its values
+// follow in field order.
+inline constexpr std::size_t kObjectHeaderSize = 2;
+
 // The smallest field of an object definition: a name length byte for an
 // empty name, and the type byte.
 inline constexpr std::size_t kMinFieldSize = 2;
