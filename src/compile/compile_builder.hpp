@@ -18,9 +18,9 @@ namespace vesk {
 
 // Turns one JSON value tree into document parts: the definitions (one per
 // distinct object shape and per array element type, numbered in post-order
-// after the primitive definitions) and the string dictionary (a text stays inline the first time
-// it is met and is shared through the dictionary from its second occurrence
-// on). One builder serves exactly one compilation.
+// after the primitive definitions) and the string dictionary (a text stays
+// inline the first time it is met and is shared through the dictionary from
+// its second occurrence on). One builder serves exactly one compilation.
 class CompileBuilder {
 public:
     CompileBuilder();

@@ -42,8 +42,8 @@ Result<std::size_t> decode_string_value(Bytes range, VeskData& out) {
         out.bits = load_u32le(range.data() + 1);
         return string_prefix_size(string_class);
     }
-    // Unlike the dictionary, an inline string may start with any byte: 0xC0
-    // to 0xFD are never written, but older containers may hold them inline.
+    // Unlike the dictionary, an inline string reads 0xC0 to 0xFD as medium:
+    // they are never written, but older containers may hold them inline.
     const std::size_t header = string_prefix_size(string_class);
     const std::string_view name = string_class_name(string_class);
     if (size < header) return fail(format_message("Truncated {} string length", name));
