@@ -4,7 +4,7 @@
 
 #include "compile/number_narrowing.hpp"
 #include "compile/text_hash.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 
 namespace vesk {
 

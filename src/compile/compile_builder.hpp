@@ -17,10 +17,10 @@
 namespace vesk {
 
 // Turns one JSON value tree into document parts: the definitions (one per
-// distinct object shape and per array element type, numbered from 6 in
-// post-order) and the string dictionary (a text stays inline the first time
-// it is met and is shared through the dictionary from its second occurrence
-// on). One builder serves exactly one compilation.
+// distinct object shape and per array element type, numbered in post-order
+// after the primitive definitions) and the string dictionary (a text stays
+// inline the first time it is met and is shared through the dictionary from
+// its second occurrence on). One builder serves exactly one compilation.
 class CompileBuilder {
 public:
     CompileBuilder();
@@ -53,11 +53,11 @@ public:
     // ordinal: eight possible keys need no hashing. 0 marks a type without a
     // definition yet (position 0 is never an array definition). Positions,
     // like those in object_shapes, are kept in 32 bits so that the lookups
-    // stay right even past the 65535 definitions a container can hold.
-    std::array<std::uint32_t, 8> array_shapes{};
+    // stay right even past the kMaxDefinitions a container can hold.
+    std::array<std::uint32_t, kTypeCount> array_shapes{};
     TextTable<std::uint32_t> dict_index;
     TextTable<bool> seen_once;
-    std::uint16_t next_def_index = 6;
+    std::uint16_t next_def_index = kPrimitiveDefinitionCount;
 
 private:
     Status compile_into(JsonValue& node, VeskData& out);

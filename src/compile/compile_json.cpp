@@ -5,33 +5,13 @@
 
 namespace vesk {
 
-namespace {
-
-// The definition a chunk names: a primitive value's own type, a compound
-// value's shape.
-std::uint16_t definition_number(const VeskData& value) noexcept {
-    switch (value.kind) {
-        case VeskDataKind::Array:
-        case VeskDataKind::Object: return value.self_def_index;
-        default: return type_byte(value.type());
-    }
-}
-
-}  // namespace
-
 Result<VeskDocument> compile_json_str(std::string_view json_text) {
     Result<JsonValue> tree = parse_json(json_text);
     if (!tree) return std::move(tree).error();
     CompileBuilder builder;
     Result<VeskData> root = builder.compile_inline(*tree);
     if (!root) return std::move(root).error();
-
-    VeskDocument document;
-    document.definitions = std::move(builder.definitions);
-    document.dict = std::move(builder.dict);
-    std::uint16_t root_definition = definition_number(*root);
-    document.chunks.push_back(VeskChunk{root_definition, std::move(*root)});
-    return document;
+    return single_chunk_document(std::move(builder.definitions), std::move(builder.dict), std::move(*root));
 }
 
 }  // namespace vesk

@@ -1,20 +1,12 @@
 #include "compile/data_compiler.hpp"
 
-#include <charconv>
 #include <utility>
 
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 
 namespace vesk {
 
 namespace {
-
-void append_decimal(std::string& out, unsigned value) {
-    char digits[12];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-    (void)ec;
-    out.append(digits, end);
-}
 
 // "arr:{self}:{type byte of the first item}", 0 for an empty array.
 void build_array_key(std::string& key, const VeskData& array) {
@@ -108,7 +100,7 @@ std::uint16_t DataCompiler::intern_shape(TextMap<std::uint16_t>& shapes, std::st
                                          VeskDefinition definition) {
     const std::uint16_t index = next_def_index;
     // A wrapped counter cannot reach the output: the writer refuses more than
-    // 65535 definitions, and every shape adds one.
+    // kMaxDefinitions definitions, and every shape adds one.
     next_def_index = static_cast<std::uint16_t>(next_def_index + 1);
     definitions.push_back(std::move(definition));
     shapes.emplace(std::string{key}, index);
@@ -135,31 +127,11 @@ void DataCompiler::assign_indices(VeskData& value) {
     for (VeskData& child : value.children) assign_indices(child);
 }
 
-std::uint16_t DataCompiler::root_def_index(const VeskData& compiled_value) noexcept {
-    if (compiled_value.kind == VeskDataKind::Array || compiled_value.kind == VeskDataKind::Object) {
-        return compiled_value.self_def_index;
-    }
-    return type_byte(compiled_value.type());
-}
-
-VeskDocument DataCompiler::into_document(VeskData compiled_root) && {
-    VeskDocument document;
-    document.version = 1;
-    document.def_block_offset = 13;
-    document.dict_block_offset = 0;
-    document.data_block_offset = 0;
-    document.definitions = std::move(definitions);
-    document.dict = std::move(dict);
-    const std::uint16_t def_index = root_def_index(compiled_root);
-    document.chunks.push_back(VeskChunk{def_index, std::move(compiled_root)});
-    return document;
-}
-
 VeskDocument compile_data_document(VeskData root) {
     DataCompiler compiler;
     compiler.walk(root);
     VeskData compiled = compiler.rewrite_indices(std::move(root));
-    return std::move(compiler).into_document(std::move(compiled));
+    return single_chunk_document(std::move(compiler.definitions), std::move(compiler.dict), std::move(compiled));
 }
 
 }  // namespace vesk

@@ -46,15 +46,6 @@ public:
     // them, so rewrite_indices must see the tree exactly once.
     VeskData rewrite_indices(VeskData&& value);
 
-    // The definition a chunk holding `value` names: the recorded index of a
-    // compound value (after rewrite_indices, its self_def_index), or the
-    // primitive definition of a scalar's type.
-    static std::uint16_t root_def_index(const VeskData& compiled_value) noexcept;
-
-    // Hands the definitions and the dictionary over to a document holding the
-    // single chunk; the compiler is spent afterwards.
-    VeskDocument into_document(VeskData compiled_root) &&;
-
     std::vector<VeskDefinition> definitions;
     TextMap<std::uint16_t> object_shapes;
     TextMap<std::uint16_t> array_shapes;
@@ -64,7 +55,7 @@ public:
     // container before its contents), which is also the order in which
     // rewrite_indices meets them.
     std::vector<std::uint16_t> container_def_indices;
-    std::uint16_t next_def_index = 6;
+    std::uint16_t next_def_index = kPrimitiveDefinitionCount;
 
 private:
     void walk_string(const std::string& text);

@@ -1,24 +1,17 @@
 #include <algorithm>
 
 #include "decode/block_readers.hpp"
-#include "decode/byte_order.hpp"
-#include "decode/reader_limits.hpp"
 #include "decode/value_decoder.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/format_limits.hpp"
 
 namespace vesk {
 
 namespace {
 
 VeskError fail(std::string message) { return VeskError::parse(std::move(message)); }
-
-// Decodes one entry payload by the kind of its definition. The definition
-// only picks the routine: a compound value is read through its own
-// self_def_index.
-Result<std::size_t> decode_entry_value(std::span<const std::uint8_t> payload, const VeskDefinition& definition,
-                                       const std::vector<VeskDefinition>& definitions, VeskData& out) {
-    return decode_typed_value(payload, definition.kind, definitions, 1, out);
-}
 
 }  // namespace
 
@@ -45,8 +38,10 @@ Result<std::vector<VeskChunk>> read_data_block(std::span<const std::uint8_t> blo
 
         VeskChunk& chunk = chunks.emplace_back();
         chunk.def_index = def_index;
-        Result<std::size_t> used = decode_entry_value(block.subspan(payload_start, payload_size),
-                                                      definitions[def_index], definitions, chunk.data);
+        // The definition only picks the routine: a compound value is read
+        // through its own self_def_index. The entry's value sits at depth 1.
+        Result<std::size_t> used = decode_typed_value(block.subspan(payload_start, payload_size),
+                                                      definitions[def_index].kind, definitions, 1, chunk.data);
         if (!used) return std::move(used).error();
         if (*used != payload_size) {
             return fail(format_message("Mismatch entry {}: consumed {} of {}", i, *used, payload_size));

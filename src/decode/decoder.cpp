@@ -1,10 +1,9 @@
 #include "decode/decoder.hpp"
 
 #include "decode/block_readers.hpp"
-#include "decode/byte_order.hpp"
-#include "decode/reader_limits.hpp"
-#include "decode/utf8_text.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
 
 namespace vesk {
 
@@ -16,17 +15,17 @@ VeskError fail(std::string message) { return VeskError::parse(std::move(message)
 // that lie inside the input, back to back.
 Status read_header(std::span<const std::uint8_t> bytes, VeskDocument& document) {
     const std::size_t size = bytes.size();
-    if (size < kContainerHeaderSize) {
-        return fail(format_message("Header requires {} bytes, got {}", kContainerHeaderSize, size));
+    if (size < kHeaderSize) {
+        return fail(format_message("Header requires {} bytes, got {}", kHeaderSize, size));
     }
-    document.version = bytes[0];
-    document.def_block_offset = load_u32le(bytes.data() + 1);
-    document.dict_block_offset = load_u32le(bytes.data() + 5);
-    document.data_block_offset = load_u32le(bytes.data() + 9);
-    if (document.version != kSupportedVersion) {
+    document.version = bytes[kVersionAt];
+    document.def_block_offset = load_u32le(bytes.data() + kDefBlockOffsetAt);
+    document.dict_block_offset = load_u32le(bytes.data() + kDictBlockOffsetAt);
+    document.data_block_offset = load_u32le(bytes.data() + kDataBlockOffsetAt);
+    if (document.version != kFormatVersion) {
         return fail(format_message("Unsupported VESK version: {}", document.version));
     }
-    if (document.def_block_offset < kContainerHeaderSize) {
+    if (document.def_block_offset < kHeaderSize) {
         return fail(format_message("Def block offset {} before header", document.def_block_offset));
     }
     if (document.dict_block_offset < document.def_block_offset) {
@@ -63,12 +62,6 @@ Result<VeskDocument> decode_document(std::span<const std::uint8_t> bytes) {
     if (!chunks) return std::move(chunks).error();
     document.chunks = std::move(*chunks);
     return document;
-}
-
-Result<std::string> str_from_utf8(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    if (Status copied = copy_utf8_text(bytes, "string", text); !copied) return std::move(copied).error();
-    return text;
 }
 
 }  // namespace vesk

@@ -1,10 +1,10 @@
 #include <algorithm>
 
 #include "decode/block_readers.hpp"
-#include "decode/byte_order.hpp"
-#include "decode/reader_limits.hpp"
 #include "decode/utf8_text.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
 
 namespace vesk {
 
@@ -54,14 +54,22 @@ Result<std::size_t> read_definition(Bytes block, std::size_t at, std::size_t ent
     if (at + 3 > size) return fail("Truncated definition index");
     definition.kind = static_cast<VeskType>(kind);
     definition.index = load_u16le(block.data() + at + 1);
-    if (definition.kind == VeskType::Array) {
-        if (at + 3 >= size) return fail("Truncated array elem_type");
-        const std::uint8_t elem = block[at + 3];
-        if (!is_vesk_type_byte(elem)) return unknown_type(elem);
-        definition.elem_type = static_cast<VeskType>(elem);
-        return at + 4;
+    switch (definition.kind) {
+        case VeskType::Null:
+        case VeskType::Bool:
+        case VeskType::Int32:
+        case VeskType::Uint32:
+        case VeskType::Float32:
+        case VeskType::String: return at + 3;
+        case VeskType::Array: {
+            if (at + 3 >= size) return fail("Truncated array elem_type");
+            const std::uint8_t elem = block[at + 3];
+            if (!is_vesk_type_byte(elem)) return unknown_type(elem);
+            definition.elem_type = static_cast<VeskType>(elem);
+            return at + 4;
+        }
+        case VeskType::Object: return read_fields(block, at + 3, definition);
     }
-    if (definition.kind == VeskType::Object) return read_fields(block, at + 3, definition);
     return at + 3;
 }
 

@@ -1,9 +1,10 @@
 #include <algorithm>
 
 #include "decode/block_readers.hpp"
-#include "decode/byte_order.hpp"
 #include "decode/utf8_text.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/string_prefix.hpp"
 
 namespace vesk {
 
@@ -20,20 +21,13 @@ Result<std::size_t> read_dictionary_string(Bytes block, std::size_t at, std::str
     const std::uint8_t first = block[at];
     // Unlike inline strings, the dictionary refuses every first byte the
     // writer never produces.
-    if (first == 0xFF || (first >= 0xC0 && first <= 0xFD)) {
+    if (!is_written_string_start(first)) {
         return fail(format_message("Invalid dict string encoding byte: 0x{}", hex_byte(first)));
     }
-    std::size_t header = 1;
-    std::size_t length = first;
-    if (first >= 0x80 && first <= 0xBF) {
-        if (remaining == 1) return fail("Truncated medium dict string");
-        header = 2;
-        length = (static_cast<std::size_t>(first & 0x3F) << 8) | block[at + 1];
-    } else if (first == 0xFE) {
-        if (remaining < 4) return fail("Truncated long dict string");
-        header = 4;
-        length = load_u24le(block.data() + at + 1);
-    }
+    const StringClass string_class = string_class_of(first);
+    const std::size_t header = string_prefix_size(string_class);
+    if (remaining < header) return fail(format_message("Truncated {} dict string", string_class_name(string_class)));
+    const std::size_t length = prefixed_length(string_class, block.data() + at);
     if (remaining < header + length) return fail("Truncated dict string data");
     Status copied = copy_utf8_text(block.subspan(at + header, length), "in dict", out);
     if (!copied) return std::move(copied).error();

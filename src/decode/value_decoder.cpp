@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
-#include "decode/byte_order.hpp"
-#include "decode/reader_limits.hpp"
 #include "decode/utf8_text.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/format_limits.hpp"
+#include "structure/string_prefix.hpp"
 
 namespace vesk {
 
@@ -25,53 +27,34 @@ std::size_t smallest_encoding(VeskType type) noexcept {
         case VeskType::Uint32:
         case VeskType::Float32: return 4;
         case VeskType::Array: return kArrayHeaderSize;
-        case VeskType::Object: return 2;
+        case VeskType::Object: return kObjectHeaderSize;
     }
     return 1;
-}
-
-// Reads the text of an inline string whose length prefix takes `header`
-// bytes and whose text takes `length`; the caller has checked both fit.
-Result<std::size_t> take_inline_text(Bytes range, std::size_t header, std::size_t length, VeskData& out) {
-    Status copied = copy_utf8_text(range.subspan(header, length), "string", out.text);
-    if (!copied) return std::move(copied).error();
-    out.kind = VeskDataKind::String;
-    return header + length;
 }
 
 Result<std::size_t> decode_string_value(Bytes range, VeskData& out) {
     const std::size_t size = range.size();
     if (size == 0) return fail("Expected string/StrRef byte");
-    const std::uint8_t first = range[0];
-    if (first < 0x80) {
-        const std::size_t length = first;
-        if (size < length + 1) {
-            return fail(format_message("Truncated short string: need {} bytes, got {}", length + 1, size));
-        }
-        return take_inline_text(range, 1, length, out);
+    const StringClass string_class = string_class_of(range[0]);
+    if (string_class == StringClass::Reference) {
+        if (size < string_prefix_size(string_class)) return fail("Truncated StrRef dict index");
+        out.kind = VeskDataKind::StrRef;
+        out.bits = load_u32le(range.data() + 1);
+        return string_prefix_size(string_class);
     }
-    if (first <= 0xFD) {
-        // 0xC0 to 0xFD are never written, but older containers may hold them
-        // inline; they read as medium strings with their low six bits.
-        if (size == 1) return fail("Truncated medium string length");
-        const std::size_t length = (static_cast<std::size_t>(first & 0x3F) << 8) | range[1];
-        if (size < length + 2) {
-            return fail(format_message("Truncated medium string: need {} bytes, got {}", length + 2, size));
-        }
-        return take_inline_text(range, 2, length, out);
+    // Unlike the dictionary, an inline string reads 0xC0 to 0xFD as medium:
+    // they are never written, but older containers may hold them inline.
+    const std::size_t header = string_prefix_size(string_class);
+    const std::string_view name = string_class_name(string_class);
+    if (size < header) return fail(format_message("Truncated {} string length", name));
+    const std::size_t length = prefixed_length(string_class, range.data());
+    if (size < header + length) {
+        return fail(format_message("Truncated {} string: need {} bytes, got {}", name, header + length, size));
     }
-    if (first == 0xFE) {
-        if (size < 4) return fail("Truncated long string length");
-        const std::size_t length = load_u24le(range.data() + 1);
-        if (size < length + 4) {
-            return fail(format_message("Truncated long string: need {} bytes, got {}", length + 4, size));
-        }
-        return take_inline_text(range, 4, length, out);
-    }
-    if (size < 5) return fail("Truncated StrRef dict index");
-    out.kind = VeskDataKind::StrRef;
-    out.bits = load_u32le(range.data() + 1);
-    return std::size_t{5};
+    Status copied = copy_utf8_text(range.subspan(header, length), "string", out.text);
+    if (!copied) return std::move(copied).error();
+    out.kind = VeskDataKind::String;
+    return header + length;
 }
 
 Result<std::size_t> decode_word(Bytes range, VeskDataKind kind, const char* message, VeskData& out) {
@@ -109,8 +92,14 @@ Result<std::size_t> decode_typed_value(Bytes range, VeskType type, const std::ve
     switch (type) {
         case VeskType::Array: return decode_array_value(range, definitions, depth, out);
         case VeskType::Object: return decode_object_value(range, definitions, depth, out);
-        default: return decode_primitive_value(range, type, out);
+        case VeskType::Null:
+        case VeskType::Bool:
+        case VeskType::Int32:
+        case VeskType::Uint32:
+        case VeskType::Float32:
+        case VeskType::String: break;
     }
+    return decode_primitive_value(range, type, out);
 }
 
 Result<std::size_t> decode_array_value(Bytes range, const std::vector<VeskDefinition>& definitions, unsigned depth,
@@ -151,7 +140,7 @@ Result<std::size_t> decode_array_value(Bytes range, const std::vector<VeskDefini
 Result<std::size_t> decode_object_value(Bytes range, const std::vector<VeskDefinition>& definitions,
                                         unsigned depth, VeskData& out) {
     if (depth > kMaxReadDepth) return fail(format_message("Max recursion depth {} exceeded at Object", kMaxReadDepth));
-    if (range.size() < 2) return fail("Truncated object self_def_index");
+    if (range.size() < kObjectHeaderSize) return fail("Truncated object self_def_index");
     const std::uint16_t self_index = load_u16le(range.data());
     if (self_index >= definitions.size()) return fail(format_message("Unknown definition index: {}", self_index));
     const VeskDefinition& definition = definitions[self_index];
@@ -161,7 +150,7 @@ Result<std::size_t> decode_object_value(Bytes range, const std::vector<VeskDefin
     out.self_def_index = self_index;
     std::vector<VeskData>& values = out.children;
     values.reserve(definition.fields->size());
-    std::size_t position = 2;
+    std::size_t position = kObjectHeaderSize;
     for (const VeskField& field : *definition.fields) {
         VeskData& value = values.emplace_back();
         Result<std::size_t> used = decode_typed_value(range.subspan(position), field.type, definitions, depth + 1, value);

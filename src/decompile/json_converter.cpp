@@ -2,7 +2,7 @@
 
 #include <bit>
 
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 
 namespace vesk {
 

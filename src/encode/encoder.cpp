@@ -1,21 +1,19 @@
 #include "encode/encoder.hpp"
 
 #include "encode/byte_writer.hpp"
-#include "encode/encoder_limits.hpp"
-#include "error/format.hpp"
+#include "error/format_message.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/format_limits.hpp"
+#include "structure/string_prefix.hpp"
 
 namespace vesk {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 13;
-constexpr std::size_t kMaxDefinitions = 65535;
-constexpr std::size_t kMaxFields = 65535;
-constexpr std::size_t kMaxArrayItems = 65535;
-constexpr std::size_t kMaxFieldNameLength = 255;
-constexpr std::size_t kMaxStringLength = 16777215;
-
-VeskError container_too_large() { return VeskError::parse("Container exceeds 4294967295 bytes"); }
+// Named after the format's ceiling even when a test passes a lower one.
+VeskError container_too_large() {
+    return VeskError::parse(format_message("Container exceeds {} bytes", kMaxContainerSize));
+}
 
 // Strings are the only values that can grow the output by megabytes in one
 // step, so the size ceiling is checked after each of them and after each
@@ -28,20 +26,11 @@ public:
 
     Status write_string(std::string_view text) {
         if (out_.size() > max_size_) return container_too_large();
-        const std::size_t length = text.size();
-        if (length < 128) {
-            append_u8(out_, static_cast<std::uint8_t>(length));
-        } else if (length < 16384) {
-            append_u8(out_, static_cast<std::uint8_t>(0x80 | (length >> 8)));
-            append_u8(out_, static_cast<std::uint8_t>(length & 0xFF));
-        } else if (length <= kMaxStringLength) {
-            const std::uint8_t prefix[4] = {0xFE, static_cast<std::uint8_t>(length & 0xFF),
-                                            static_cast<std::uint8_t>((length >> 8) & 0xFF),
-                                            static_cast<std::uint8_t>(length >> 16)};
-            out_.insert(out_.end(), prefix, prefix + 4);
-        } else {
+        if (text.size() > kMaxStringLength) {
             return VeskError::parse("String exceeds maximum inline length (16 777 215 bytes)");
         }
+        const LengthPrefix prefix = length_prefix_for(text.size());
+        out_.insert(out_.end(), prefix.bytes, prefix.bytes + prefix.size);
         append_bytes(out_, text);
         if (out_.size() > max_size_) return container_too_large();
         return {};
@@ -62,7 +51,7 @@ public:
             case VeskDataKind::String:
                 return write_string(value.text);
             case VeskDataKind::StrRef:
-                append_u8(out_, 0xFF);
+                append_u8(out_, kStrRefMarker);
                 append_u32(out_, value.str_ref_index());
                 return {};
             case VeskDataKind::Array: {
@@ -97,32 +86,42 @@ private:
 };
 
 // Checks the ceiling before each fault of its own, like the value writer.
+Status write_fields(const VeskDefinition& definition, ByteBuffer& out, std::size_t max_size) {
+    if (!definition.fields) return VeskError::parse(format_message("Object #{} has no fields", definition.index));
+    const auto& fields = *definition.fields;
+    if (fields.size() > kMaxFields) {
+        return VeskError::parse(
+            format_message("Object #{} has {} fields (max {})", definition.index, fields.size(), kMaxFields));
+    }
+    append_u16(out, static_cast<std::uint16_t>(fields.size()));
+    for (const VeskField& field : fields) {
+        if (out.size() > max_size) return container_too_large();
+        if (field.name.size() > kMaxFieldNameLength) return VeskError::parse("Field name too long");
+        append_u8(out, static_cast<std::uint8_t>(field.name.size()));
+        append_bytes(out, field.name);
+        append_u8(out, type_byte(field.type));
+    }
+    return {};
+}
+
 Status write_definition(const VeskDefinition& definition, ByteBuffer& out, std::size_t max_size) {
     if (out.size() > max_size) return container_too_large();
     append_u8(out, type_byte(definition.kind));
     append_u16(out, definition.index);
-    if (definition.kind == VeskType::Array) {
-        if (!definition.elem_type) {
-            return VeskError::parse(format_message("Array #{} has no elem_type", definition.index));
-        }
-        append_u8(out, type_byte(*definition.elem_type));
-    } else if (definition.kind == VeskType::Object) {
-        if (!definition.fields) {
-            return VeskError::parse(format_message("Object #{} has no fields", definition.index));
-        }
-        const auto& fields = *definition.fields;
-        if (fields.size() > kMaxFields) {
-            return VeskError::parse(
-                format_message("Object #{} has {} fields (max {})", definition.index, fields.size(), kMaxFields));
-        }
-        append_u16(out, static_cast<std::uint16_t>(fields.size()));
-        for (const VeskField& field : fields) {
-            if (out.size() > max_size) return container_too_large();
-            if (field.name.size() > kMaxFieldNameLength) return VeskError::parse("Field name too long");
-            append_u8(out, static_cast<std::uint8_t>(field.name.size()));
-            append_bytes(out, field.name);
-            append_u8(out, type_byte(field.type));
-        }
+    switch (definition.kind) {
+        case VeskType::Null:
+        case VeskType::Bool:
+        case VeskType::Int32:
+        case VeskType::Uint32:
+        case VeskType::Float32:
+        case VeskType::String: return {};
+        case VeskType::Array:
+            if (!definition.elem_type) {
+                return VeskError::parse(format_message("Array #{} has no elem_type", definition.index));
+            }
+            append_u8(out, type_byte(*definition.elem_type));
+            return {};
+        case VeskType::Object: return write_fields(definition, out, max_size);
     }
     return {};
 }
@@ -185,10 +184,10 @@ Result<ByteBuffer> encode_document_within(const VeskDocument& document, std::siz
     // The two block counts are not followed by a check of their own when no
     // string or chunk comes after them.
     if (out.size() > max_container_size) return container_too_large();
-    out[0] = document.version;
-    patch_u32(out, 1, static_cast<std::uint32_t>(kHeaderSize));
-    patch_u32(out, 5, static_cast<std::uint32_t>(dict_block_offset));
-    patch_u32(out, 9, static_cast<std::uint32_t>(data_block_offset));
+    out[kVersionAt] = document.version;
+    patch_u32(out, kDefBlockOffsetAt, static_cast<std::uint32_t>(kHeaderSize));
+    patch_u32(out, kDictBlockOffsetAt, static_cast<std::uint32_t>(dict_block_offset));
+    patch_u32(out, kDataBlockOffsetAt, static_cast<std::uint32_t>(data_block_offset));
     return out;
 }
 

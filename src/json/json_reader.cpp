@@ -9,15 +9,13 @@
 #include "json/json_number.hpp"
 #include "json/json_scanner.hpp"
 #include "json/json_string.hpp"
+#include "structure/format_limits.hpp"
 
 namespace vesk {
 
 namespace {
 
 namespace fail = json_failure;
-
-// Containers that may be open at once; opening one more is refused.
-constexpr int max_open_containers = 127;
 
 bool is_whitespace(char c) noexcept { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
@@ -83,7 +81,7 @@ private:
     }
 
     bool open_container() {
-        if (open_containers_ == max_open_containers) return scanner_.fail_here(fail::recursion_limit);
+        if (open_containers_ == kMaxJsonNesting) return scanner_.fail_here(fail::recursion_limit);
         ++scanner_.at;
         ++open_containers_;
         return true;
@@ -150,9 +148,9 @@ private:
 
     std::string_view text_;
     JsonScanner scanner_;
-    int open_containers_ = 0;
-    std::array<std::vector<JsonValue>, max_open_containers> item_buffers_{};
-    std::array<std::vector<JsonMember>, max_open_containers> member_buffers_{};
+    unsigned open_containers_ = 0;
+    std::array<std::vector<JsonValue>, kMaxJsonNesting> item_buffers_{};
+    std::array<std::vector<JsonMember>, kMaxJsonNesting> member_buffers_{};
 };
 
 }  // namespace

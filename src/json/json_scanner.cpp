@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 
 namespace vesk {
 

@@ -1,18 +1,22 @@
 #include "python/emit.hpp"
 
-#include <new>
+#include <array>
 #include <optional>
 #include <utility>
 
 #include "compile/data_compiler.hpp"
 #include "encode/encoder.hpp"
+#include "python/arguments.hpp"
 #include "python/errors.hpp"
+#include "python/functions.hpp"
 #include "python/py_ref.hpp"
 #include "python/py_to_vesk.hpp"
 
 namespace vesk::python {
 
 namespace {
+
+constexpr std::array<Param, 1> emit_params = {{{"obj", ParamType::Any}}};
 
 // Compiles and encodes a converted tree, releasing the tree and the document
 // before the bytes are handed back.
@@ -23,18 +27,20 @@ Result<ByteBuffer> compile_and_encode(VeskData tree) {
 
 }  // namespace
 
-PyObject* emit_object(PyObject* module, PyObject* obj) {
-    try {
-        std::optional<VeskData> tree = py_to_vesk_data(module, obj);
+PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard_memory([&]() -> PyObject* {
+        std::array<PyObject*, 1> values{};
+        if (!unpack_arguments("emit", emit_params, args, nargs, kwnames, values)) {
+            return nullptr;
+        }
+        std::optional<VeskData> tree = py_to_vesk_data(module, values[0]);
         if (!tree) return nullptr;
         Result<ByteBuffer> bytes = compile_and_encode(std::move(*tree));
         tree.reset();
         if (!bytes) return to_py_err(module, bytes.error());
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes->data()),
                                          static_cast<Py_ssize_t>(bytes->size()));
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+    });
 }
 
 int add_emit_members(PyObject* module) {

@@ -7,20 +7,20 @@
 #include <utility>
 #include <vector>
 
-#include "error/format.hpp"
-#include "error/vesk_error.hpp"
+#include "compile/array_item_rule.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "structure/float_narrowing.hpp"
+#include "structure/format_limits.hpp"
 
 namespace vesk::python {
 
 namespace {
 
-// The writer refuses arrays of more than 65535 items and objects of more than
-// 65535 values, so reserving beyond that would only risk a huge allocation on
-// the way to that refusal.
-constexpr std::size_t kMaxReservedValues = 65536;
+// The writer refuses arrays of more than kMaxArrayItems items and objects of
+// more than kMaxFields values, so reserving beyond that would only risk a
+// huge allocation on the way to that refusal.
+constexpr std::size_t kMaxReservedValues = kMaxArrayItems + 1;
 
 // The low 32 bits of v as a two's-complement number: 2**31 -> -2**31,
 // 4294967301 -> 5.
@@ -76,16 +76,13 @@ void raise_type_error_naming(const char* format, PyObject* obj) {
     PyErr_Format(PyExc_TypeError, format, name.get());
 }
 
-bool is_number(VeskType type) { return type == VeskType::Int32 || type == VeskType::Float32; }
-
 [[gnu::noinline]] void raise_mixture(PyObject* module, std::size_t position, VeskType type, VeskType expected) {
-    to_py_err(module, VeskError::unsupported_type(
-        format_message("array item {} is {}, expected {}", position, type_name(type), type_name(expected))));
+    to_py_err(module, mixed_array_item(position, type, expected));
 }
 
 // Everything but lists and dicts, in the order of the type tests. Kept out of
 // line so that the frames of the recursion through nested containers stay
-// small: the 1024 levels allowed then fit in well under a megabyte of stack.
+// small: the levels allowed then fit in well under a megabyte of stack.
 [[gnu::noinline]] bool convert_scalar(PyObject* obj, VeskData& out, long& integer_value) {
     if (PyUnicode_Check(obj)) {
         Py_ssize_t size = 0;
@@ -141,7 +138,7 @@ public:
         const VeskType type = item.type();
         if (position == 0) {
             first_ = type;
-        } else if (is_number(first_) ? !is_number(type) : type != first_) {
+        } else if (!fits_array_items(type, first_)) {
             raise_mixture(module, position, type, first_);
             return false;
         }
@@ -177,7 +174,7 @@ private:
 
 // Marks a conversion as running on this thread, in the thread's own state
 // dict. Python code that a conversion runs (an __index__ or __float__) may
-// call emit again; each such call may nest its own 1024 levels on the same
+// call emit again; each such call may nest its own levels on the same
 // native stack, so only the outermost one is exempt from the interpreter's
 // recursion limit.
 class ThreadConversionMark {
@@ -230,7 +227,7 @@ public:
     Converter(PyObject* module, bool nested) : module_(module), nested_(nested) {}
 
     // `integer_value` receives the unwrapped value when the result is Int32.
-    bool convert(PyObject* obj, int depth, VeskData& out, long& integer_value) {
+    bool convert(PyObject* obj, unsigned depth, VeskData& out, long& integer_value) {
         if (PyDict_Check(obj)) return convert_dict(obj, depth + 1, out);
         if (PyList_Check(obj)) return convert_list(obj, depth + 1, out);
         return convert_scalar(obj, out, integer_value);
@@ -238,7 +235,7 @@ public:
 
 private:
     [[gnu::noinline]] static bool too_deep() {
-        PyErr_Format(PyExc_RecursionError, "maximum nesting depth exceeded: more than %d lists and dicts",
+        PyErr_Format(PyExc_RecursionError, "maximum nesting depth exceeded: more than %u lists and dicts",
                      kMaxEmitNesting);
         return false;
     }
@@ -246,7 +243,7 @@ private:
     // One level of a container, held from its start to its end.
     class Level {
     public:
-        Level(int depth, bool nested) {
+        Level(unsigned depth, bool nested) {
             if (depth > kMaxEmitNesting) {
                 too_deep();
             } else if (!nested || Py_EnterRecursiveCall(" while converting a value for emit") == 0) {
@@ -266,7 +263,7 @@ private:
         bool counted_ = false;
     };
 
-    [[gnu::noinline]] bool convert_dict(PyObject* dict, int depth, VeskData& out) {
+    [[gnu::noinline]] bool convert_dict(PyObject* dict, unsigned depth, VeskData& out) {
         const Level level(depth, nested_);
         if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
@@ -305,7 +302,7 @@ private:
         return true;
     }
 
-    [[gnu::noinline]] bool convert_list(PyObject* list, int depth, VeskData& out) {
+    [[gnu::noinline]] bool convert_list(PyObject* list, unsigned depth, VeskData& out) {
         const Level level(depth, nested_);
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);

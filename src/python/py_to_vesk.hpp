@@ -8,15 +8,6 @@
 
 namespace vesk::python {
 
-// Lists and dicts nested deeper than this (the outermost counting as 1) raise
-// RecursionError. The limit is ours rather than the interpreter's recursion
-// limit, so a low sys.setrecursionlimit cannot let a self-containing list run
-// the native stack out, and a high one cannot either. A conversion started
-// by Python code that another conversion ran (an __index__ calling emit) is
-// held to the interpreter's recursion limit as well, since it stacks its
-// levels on those of the outer one.
-inline constexpr int kMaxEmitNesting = 128;
-
 // Module attribute holding the exception class raised when a dict changes
 // while it is being converted. It derives from BaseException directly: such a
 // change is a fault of the caller's program, not a data error to catch
@@ -27,6 +18,14 @@ inline constexpr const char* kInternalFaultAttribute = "InternalFault";
 // alternating key and value, lists arrays, str inline strings, bool Bool, int
 // (and anything with __index__ within 64 bits) Int32 wrapped to its low 32
 // bits, any other number Float32. Every index field of the tree is 0.
+//
+// Lists and dicts nested deeper than kMaxEmitNesting raise RecursionError.
+// The limit is ours rather than the interpreter's recursion limit, so a low
+// sys.setrecursionlimit cannot let a self-containing list run the native
+// stack out, and a high one cannot either. A conversion started by Python
+// code that another conversion ran (an __index__ calling emit) is held to the
+// interpreter's recursion limit as well, since it stacks its levels on those
+// of the outer one.
 //
 // A list mixing int and float becomes a Float32 array; any other mixture is
 // refused. Items are converted left to right, each completely (its own

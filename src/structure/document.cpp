@@ -4,12 +4,22 @@ namespace vesk {
 
 std::vector<VeskDefinition> primitive_definitions() {
     std::vector<VeskDefinition> definitions;
-    definitions.reserve(6);
+    definitions.reserve(kPrimitiveDefinitionCount);
     for (VeskType type : {VeskType::Null, VeskType::Bool, VeskType::Int32, VeskType::Uint32,
                           VeskType::Float32, VeskType::String}) {
         definitions.push_back(VeskDefinition::primitive(type));
     }
     return definitions;
+}
+
+VeskDocument single_chunk_document(std::vector<VeskDefinition> definitions, std::vector<std::string> dict,
+                                   VeskData root) {
+    VeskDocument document;
+    document.definitions = std::move(definitions);
+    document.dict = std::move(dict);
+    const std::uint16_t root_definition = definition_number(root);
+    document.chunks.push_back(VeskChunk{root_definition, std::move(root)});
+    return document;
 }
 
 }  // namespace vesk

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "structure/container_layout.hpp"
 #include "structure/vesk_type.hpp"
 
 namespace vesk {
@@ -123,14 +124,32 @@ private:
     }
 };
 
+// The definition a value names where it stands alone, as a chunk's value: a
+// compound value's own shape, a scalar's primitive definition (numbered by
+// its type byte).
+constexpr std::uint16_t definition_number(const VeskData& value) noexcept {
+    switch (value.kind) {
+        case VeskDataKind::Null:
+        case VeskDataKind::Bool:
+        case VeskDataKind::Int32:
+        case VeskDataKind::Uint32:
+        case VeskDataKind::Float32:
+        case VeskDataKind::String:
+        case VeskDataKind::StrRef: return type_byte(value.type());
+        case VeskDataKind::Array:
+        case VeskDataKind::Object: return value.self_def_index;
+    }
+    return 0;
+}
+
 struct VeskChunk {
     std::uint16_t def_index = 0;
     VeskData data;
 };
 
 struct VeskDocument {
-    std::uint8_t version = 1;
-    std::uint32_t def_block_offset = 13;
+    std::uint8_t version = kFormatVersion;
+    std::uint32_t def_block_offset = kHeaderSize;
     std::uint32_t dict_block_offset = 0;
     std::uint32_t data_block_offset = 0;
     std::vector<VeskDefinition> definitions;
@@ -138,8 +157,15 @@ struct VeskDocument {
     std::vector<VeskChunk> chunks;
 };
 
+// What both compilers make: a document whose one chunk holds `root` and
+// names the definition that value stands for.
+VeskDocument single_chunk_document(std::vector<VeskDefinition> definitions, std::vector<std::string> dict,
+                                   VeskData root);
+
 // Positions 0..5 of every compiled document: Null, Bool, Int32, Uint32,
-// Float32, String, each with index and kind equal to its position.
+// Float32, String, each with index and kind equal to its position. The
+// compilers number their shapes from the position after them.
+inline constexpr std::uint16_t kPrimitiveDefinitionCount = 6;
 std::vector<VeskDefinition> primitive_definitions();
 
 }  // namespace vesk

@@ -192,7 +192,7 @@ TEST(DataCompilerTest, NumbersShapesAndStringsInWalkOrder) {
 
         VeskData compiled = compiler.rewrite_indices(std::move(c.tree));
         EXPECT_EQ(describe_value(compiled), c.compiled);
-        EXPECT_EQ(DataCompiler::root_def_index(compiled), c.root_def_index);
+        EXPECT_EQ(definition_number(compiled), c.root_def_index);
     }
 }
 

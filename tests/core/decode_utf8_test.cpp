@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "decode/decoder.hpp"
-#include "decode/utf8.hpp"
+#include "decode/utf8_fault.hpp"
+#include "decode/utf8_text.hpp"
 
 namespace vesk {
 namespace {
@@ -26,16 +26,17 @@ TEST_P(DecodeUtf8Test, FindsTheFirstFaultWithItsMaximalSubpart) {
     std::optional<Utf8Fault> fault = find_utf8_fault(bytes);
     if (c.description.empty()) {
         EXPECT_FALSE(fault.has_value()) << describe_utf8_fault(*fault);
-        Result<std::string> copied = str_from_utf8(bytes);
-        ASSERT_TRUE(copied.has_value());
-        EXPECT_EQ(*copied, c.text);
+        std::string copied;
+        ASSERT_TRUE(copy_utf8_text(bytes, "string", copied).has_value());
+        EXPECT_EQ(copied, c.text);
         return;
     }
     ASSERT_TRUE(fault.has_value());
     EXPECT_EQ(describe_utf8_fault(*fault), c.description);
-    Result<std::string> copied = str_from_utf8(bytes);
-    ASSERT_FALSE(copied.has_value());
-    EXPECT_EQ(copied.error().message(), "Invalid UTF-8 string: " + c.description);
+    std::string copied;
+    Status status = copy_utf8_text(bytes, "string", copied);
+    ASSERT_FALSE(status.has_value());
+    EXPECT_EQ(status.error().message(), "Invalid UTF-8 string: " + c.description);
 }
 
 std::string invalid(int length, int index) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 #include "error/vesk_error.hpp"
 #include "structure/document.hpp"
 

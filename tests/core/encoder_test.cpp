@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "encode/encoder.hpp"
-#include "encode/encoder_limits.hpp"
 
 namespace vesk {
 namespace {

@@ -8,6 +8,15 @@
 
 namespace vesk {
 
+// Appends an integer in decimal.
+template <std::integral T>
+void append_decimal(std::string& out, T number) {
+    char digits[24];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
+    (void)ec;
+    out.append(digits, end);
+}
+
 namespace detail {
 
 inline void append_argument(std::string& out, std::string_view text) { out += text; }
@@ -16,10 +25,7 @@ inline void append_argument(std::string& out, const std::string& text) { out += 
 
 template <std::integral T>
 void append_argument(std::string& out, T number) {
-    char digits[24];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
-    (void)ec;
-    out.append(digits, end);
+    append_decimal(out, number);
 }
 
 inline void append_until_placeholder(std::string& out, std::string_view& pattern) {

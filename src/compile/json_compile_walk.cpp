@@ -1,6 +1,10 @@
-#include <algorithm>
+// The JSON compiler's walk over a value tree: every node converted, arrays
+// held to one element type, objects put in name order and given their shape.
 
-#include "compile/array_item_types.hpp"
+#include <algorithm>
+#include <span>
+
+#include "compile/array_item_rule.hpp"
 #include "compile/compile_builder.hpp"
 #include "compile/number_narrowing.hpp"
 
@@ -8,15 +12,23 @@ namespace vesk {
 
 namespace {
 
-// What an array records about its elements: the primitive definition of a
-// scalar, an object's own definition, and for a nested array the note that
-// array carries about its own elements.
-std::uint16_t element_number(const VeskData& item) noexcept {
-    switch (item.kind) {
-        case VeskDataKind::Array: return item.elem_def_index;
-        case VeskDataKind::Object: return item.self_def_index;
-        default: return type_byte(item.type());
+// Makes the converted items of one array agree with the type of its first
+// non-null item (at `first_typed`). Items that are all numbers of more than
+// one type, with no null among them, become Float32 items rounded from the
+// full values in `source`; any other disagreement fails on the first item
+// that breaks the rule.
+Status unify_array_items(std::span<const JsonValue> source, std::span<VeskData> items, std::size_t first_typed) {
+    const VeskType expected = items[first_typed].type();
+    bool mixed_numbers = false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const VeskType found = items[i].type();
+        if (!fits_array_items(found, expected)) return mixed_array_item(i, found, expected);
+        mixed_numbers |= found != expected;
     }
+    if (mixed_numbers) {
+        for (std::size_t i = 0; i < items.size(); ++i) items[i] = VeskData::float32(json_number_as_float(source[i]));
+    }
+    return {};
 }
 
 bool name_before(const JsonMember& left, const JsonMember& right) noexcept {
@@ -73,7 +85,11 @@ Status CompileBuilder::compile_array(std::vector<JsonValue>& items, VeskData& ou
         Status unified = unify_array_items(items, converted, first_typed);
         if (!unified) return unified;
         elem_type = converted[first_typed].type();
-        elem_def_index = element_number(converted[first_typed]);
+        // What an array records about its elements: the definition of its
+        // first typed item, except that for a nested array it copies the note
+        // that array carries about its own elements.
+        const VeskData& first = converted[first_typed];
+        elem_def_index = first.kind == VeskDataKind::Array ? first.elem_def_index : definition_number(first);
     }
     Result<std::uint16_t> shape = intern_array_shape(elem_type);
     if (!shape) return std::move(shape).error();

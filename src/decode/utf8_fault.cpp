@@ -1,8 +1,8 @@
-#include "decode/utf8.hpp"
+#include "decode/utf8_fault.hpp"
 
 #include <cstring>
 
-#include "error/format.hpp"
+#include "error/format_message.hpp"
 #include "structure/utf8.hpp"
 
 namespace vesk {

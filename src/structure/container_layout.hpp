@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vesk {
+
+// The fixed parts of a container's byte layout; every number is little-endian.
+
+// The header: the version byte, then the 32-bit offsets of the definition,
+// dictionary and data blocks.
+inline constexpr std::uint8_t kFormatVersion = 1;
+inline constexpr std::size_t kVersionAt = 0;
+inline constexpr std::size_t kDefBlockOffsetAt = 1;
+inline constexpr std::size_t kDictBlockOffsetAt = 5;
+inline constexpr std::size_t kDataBlockOffsetAt = 9;
+inline constexpr std::size_t kHeaderSize = 13;
+static_assert(kDataBlockOffsetAt + 4 == kHeaderSize);
+
+// A data entry's header: its definition number (16 bits) and the length of
+// its payload (32 bits).
+inline constexpr std::size_t kEntryHeaderSize = 6;
+
+// An array value's header: its own definition number, its elements'
+// definition number and its item count, 16 bits each.
+inline constexpr std::size_t kArrayHeaderSize = 6;
+
+// An object value's header: its own definition number (16 bits). Its values
+// follow in field order.
+inline constexpr std::size_t kObjectHeaderSize = 2;
+
+// The smallest field of an object definition: a name length byte for an
+// empty name, and the type byte.
+inline constexpr std::size_t kMinFieldSize = 2;
+
+}  // namespace vesk
