@@ -12,9 +12,9 @@ namespace vesk::python {
 // RecursionError. The limit is ours rather than the interpreter's recursion
 // limit, so a low sys.setrecursionlimit cannot let a self-containing list run
 // the native stack out, and a high one cannot either. A conversion started
-// by Python code that another conversion ran (an __index__ calling emit) is
-// held to the interpreter's recursion limit as well, since it stacks its
-// levels on those of the outer one.
+// by Python code that another conversion ran (an __index__ calling emit)
+// stacks its levels on those of the outer one: they share the one budget,
+// the nested call's root taking the level after the outer call's deepest.
 inline constexpr int kMaxEmitNesting = 128;
 
 // Module attribute holding the exception class raised when a dict changes
@@ -33,6 +33,11 @@ inline constexpr const char* kInternalFaultAttribute = "InternalFault";
 // contents included) before its type is compared with the first item's, so
 // the first failure in that order is the one reported: [True, None] raises the
 // TypeError for None, [True, 1, None] the mixture error for item 1.
+//
+// An exception raised by __index__ or __float__ (or by the UTF-8 codec) only
+// means the value does not match that type and is dropped; one that is no
+// Exception (KeyboardInterrupt, SystemExit), MemoryError and RecursionError
+// end the conversion unchanged.
 //
 // `module` is the vesk module, where the fault exception class is looked up.
 // On failure returns nothing, with a Python exception set.
