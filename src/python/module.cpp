@@ -25,7 +25,9 @@ const std::array<PyMethodDef, 5> function_table = {{
     {"loads", as_cfunction<&loads_function>(), fast_call_flags,
      "loads(bytes)\n--\n\nDecompile VESK binary bytes to a Python object."},
     {"dump", as_cfunction<&dump_function>(), fast_call_flags,
-     "dump(json_text, path)\n--\n\nCompile JSON string and write VESK binary to a file."},
+     "dump(json_text, path)\n--\n\nCompile JSON string and write VESK binary to a file. The file is "
+     "written in place: a failed dump leaves it truncated or partly written; for an atomic replace, dump to a "
+     "temporary name and rename it."},
     {"load", as_cfunction<&load_function>(), fast_call_flags,
      "load(path)\n--\n\nRead a VESK file and decompile to a Python object."},
     {"emit", as_cfunction<&emit_function>(), fast_call_flags,

@@ -67,7 +67,7 @@ PyObject* load_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         }
         Result<ByteBuffer> container = read_whole_file(*path);
         if (!container.has_value()) {
-            return io_to_py_err(container.error());
+            return raise_file_error(container.error());
         }
         return container_to_py(*container);
     });

@@ -70,7 +70,7 @@ PyObject* dump_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         }
         const Status written = write_whole_file(*path, *container);
         if (!written.has_value()) {
-            return io_to_py_err(written.error());
+            return raise_file_error(written.error());
         }
         Py_RETURN_NONE;
     });

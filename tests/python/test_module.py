@@ -11,7 +11,11 @@ FUNCTIONS = ["dumps", "loads", "dump", "load", "emit"]
 
 DOCS = {
     "dumps": ("(json_text)", "Compile a JSON string to VESK binary bytes."),
-    "dump": ("(json_text, path)", "Compile JSON string and write VESK binary to a file."),
+    "dump": (
+        "(json_text, path)",
+        "Compile JSON string and write VESK binary to a file. The file is written in place: a failed dump leaves"
+        " it truncated or partly written; for an atomic replace, dump to a temporary name and rename it.",
+    ),
     "loads": ("(bytes)", "Decompile VESK binary bytes to a Python object."),
     "load": ("(path)", "Read a VESK file and decompile to a Python object."),
     "emit": ("(obj)", "Emit a Python value as VESK binary (no JSON string)."),
