@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian machine: the
 # GoogleTest and clang (libFuzzer) packages, and a virtual environment in
-# .venv with the build and test tools and vesk itself.
+# .venv with the build and test tools (atheris for the fuzzers of the
+# module) and vesk itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,5 +16,5 @@ if [ ${#need_apt[@]} -gt 0 ]; then
 fi
 
 [ -x .venv/bin/python ] || python3 -m venv .venv
-.venv/bin/pip install -q --disable-pip-version-check cmake ninja pytest hypothesis
+.venv/bin/pip install -q --disable-pip-version-check cmake ninja pytest hypothesis atheris
 .venv/bin/pip install -q --disable-pip-version-check .
