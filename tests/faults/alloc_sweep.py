@@ -204,7 +204,10 @@ def main():
                 findings.add(case, "Python", "-", "references to the call's inputs left behind")
             rows.append((case.name, cpp_total, cpp, py_total, py, grown))
 
-    print(f"{'function':8} {'C++ allocs':>10} {'ok':>5} {'MemErr':>6}  {'Py allocs':>9} {'ok':>5} {'MemErr':>6} {'blocks':>6}")
+    print(
+        f"{'function':8} {'C++ allocs':>10} {'ok':>5} {'MemErr':>6}  "
+        f"{'Py allocs':>9} {'ok':>5} {'MemErr':>6} {'blocks':>6}"
+    )
     for name, cpp_total, cpp, py_total, py, grown in rows:
         print(
             f"{name:8} {cpp_total:10} {cpp['ok']:5} {cpp['MemoryError']:6}  "
