@@ -2,8 +2,11 @@
 # Builds every fuzz/fuzz_*.cpp into build/fuzz/<name> with libFuzzer, ASan and
 # UBSan, then runs each for FUZZ_SECONDS (default 30). A target names its seed
 # directory, relative to the repository root, in a "// fuzz-seeds: <dir>"
-# line; without one it runs unseeded. Exits non-zero if a named seed directory
-# is missing, a target fails to build or a run finds anything.
+# line; without one it runs unseeded. Then builds the extension module itself
+# with clang, ASan, UBSan and libFuzzer's coverage into build/pyfuzz and runs
+# each fuzz/python/fuzz_*.py under atheris for FUZZ_SECONDS as well.
+# Exits non-zero if a named seed directory is missing, a target fails to build
+# or a run finds anything.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -75,6 +78,51 @@ for target in "$root"/fuzz/fuzz_*.cpp; do
     echo "run $name for ${seconds}s${seeds:+ seeded from $seed_line}"
     if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$out/artifacts/$name-" "$corpus" "${seeds[@]}" > "$out/$name.log" 2>&1; then
+        echo "FINDING in $name, see $out/$name.log and $out/artifacts/" >&2
+        tail -n 30 "$out/$name.log" >&2
+        status=1
+    else
+        grep -E '^stat::number_of_executed_units|^Done' "$out/$name.log" || true
+    fi
+done
+# The module fuzzed whole, through Python. atheris drives the harnesses; its
+# libFuzzer, bundled with the ASan runtime, must be loaded before the
+# interpreter so the module's coverage counters and sanitizer calls find it.
+python="$root/.venv/bin/python"
+export PATH="$root/.venv/bin:$PATH"
+if ! atheris_dir="$("$python" -c 'import atheris; print(atheris.path())')"; then
+    echo "FAILED: atheris is not installed (bash scripts/setup.sh installs it)" >&2
+    exit 1
+fi
+module_build="$root/build/pyfuzz"
+echo "build the module for fuzzing"
+# The runtime bundled with atheris has no handlers for the vptr and function
+# checks, which need the C++ part of UBSan's runtime.
+module_flags="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize=vptr,function"
+module_flags+=" -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+if ! { CXX="$cxx" cmake -S "$root" -B "$module_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_FLAGS="$module_flags" \
+        -DPython_EXECUTABLE="$python" >/dev/null &&
+       cmake --build "$module_build" --target vesk -j2 >/dev/null; }; then
+    echo "FAILED to build the module for fuzzing" >&2
+    exit 1
+fi
+sanitized_python() {
+    LD_PRELOAD="$atheris_dir/asan_with_fuzzer.so" ASAN_OPTIONS=detect_leaks=0 \
+        PYTHONPATH="$module_build:$root/fuzz/python" "$python" "$@"
+}
+sanitized_python "$root/fuzz/python/make_seeds.py" "$root/../shared/data/json-test-suite/test_parsing" \
+    "$out/py-seeds"
+for harness in "$root"/fuzz/python/fuzz_*.py; do
+    name="py_$(basename "$harness" .py)"
+    corpus="$out/corpus/$name"
+    mkdir -p "$corpus"
+    seeds="$out/py-seeds/${name#py_fuzz_}"
+    echo "run $name for ${seconds}s"
+    if ! sanitized_python "$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=4096 \
+        -print_final_stats=1 \
+        -artifact_prefix="$out/artifacts/$name-" "$corpus" $( [[ -d "$seeds" ]] && echo "$seeds" ) \
+        > "$out/$name.log" 2>&1; then
         echo "FINDING in $name, see $out/$name.log and $out/artifacts/" >&2
         tail -n 30 "$out/$name.log" >&2
         status=1

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian machine: the
 # GoogleTest and clang (libFuzzer) packages, and a virtual environment in
-# .venv with the build and test tools (type checkers included, for the stub
-# tests) and vesk itself.
+# .venv with the build and test tools (type checkers for the stub tests,
+# atheris for the fuzzers of the module) and vesk itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,5 +16,5 @@ if [ ${#need_apt[@]} -gt 0 ]; then
 fi
 
 [ -x .venv/bin/python ] || python3 -m venv .venv
-.venv/bin/pip install -q --disable-pip-version-check cmake ninja pytest hypothesis mypy "pyright[nodejs]"
+.venv/bin/pip install -q --disable-pip-version-check cmake ninja pytest hypothesis mypy "pyright[nodejs]" atheris
 .venv/bin/pip install -q --disable-pip-version-check .

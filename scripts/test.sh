@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ core tests (plain and
-# under ASan+UBSan), short fuzz runs, a benchmark smoke run and the Python
-# tests. Exits non-zero on the first failure.
+# under ASan+UBSan), short fuzz runs, the allocation-failure sweep, a
+# benchmark smoke run and the Python tests. Exits non-zero on the first
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -20,6 +21,9 @@ if [ -f fuzz/run.sh ]; then
   echo "== Fuzz smoke runs"
   FUZZ_SECONDS="${FUZZ_SECONDS:-20}" bash fuzz/run.sh
 fi
+
+echo "== Allocation-failure sweep of the module"
+bash scripts/alloc_sweep.sh
 
 if [ -f bench/run.sh ]; then
   echo "== Benchmark smoke run"

@@ -164,6 +164,11 @@ PyObject* to_py_err(PyObject* module, const VeskError& error) {
 }
 
 PyObject* io_to_py_err(PyObject* module, const VeskError& error, PyObject* filename) {
+    // A signal handler that raised while a file call waited: its exception
+    // is the one to see, not the EINTR it ended.
+    if (PyErr_Occurred()) {
+        return nullptr;
+    }
     return raise_file_error(class_for(module, VeskErrorKind::Io), "IO error: " + error.message(), error.os_error(),
                             filename);
 }

@@ -1,5 +1,6 @@
 #include "python/file_io.hpp"
 
+#include <Python.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,9 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "structure/format_limits.hpp"
+#include "python/errors.hpp"
 
 namespace vesk::python {
 
@@ -29,7 +33,44 @@ VeskError nul_in_name() {
 
 VeskError out_of_memory() { return VeskError::io_message("out of memory"); }
 
-// Closes on every path; a failing close has nothing useful to report.
+// Offsets in a container are 32-bit, so no larger file can be one; reading on
+// (from /dev/zero, say) would only end when memory does.
+VeskError too_large() {
+    return VeskError::io_message("file exceeds the container size limit (" + std::to_string(kMaxContainerSize) +
+                                 " bytes)");
+}
+
+// Runs one system call that may block (on a FIFO, a device, a network file
+// system) without the interpreter lock, so that other threads go on
+// meanwhile; the call touches no Python object. A call interrupted by a
+// signal runs the interpreter's signal handlers, as Python's own file
+// functions do, and is repeated unless one of them raised: then the call's
+// failure is returned with errno EINTR and the handler's exception set, which
+// raise_file_error passes on.
+//
+// A call that moved some bytes before the signal came returns normally; the
+// loops around reads and writes therefore run pending handlers themselves
+// before blocking again.
+template <class Call>
+auto blocking_call(Call call) {
+    for (;;) {
+        PyThreadState* thread = PyEval_SaveThread();
+        const auto result = call();
+        const int error = errno;
+        PyEval_RestoreThread(thread);
+        if (result >= 0 || error != EINTR || PyErr_CheckSignals() < 0) {
+            errno = error;
+            return result;
+        }
+    }
+}
+
+// The failure to return once a signal handler has raised; raise_file_error
+// passes on the handler's exception instead.
+VeskError handler_raised() { return VeskError::io_os(EINTR); }
+
+// Closes on every path. Only the close that ends a successful write is
+// checked; on the other paths an earlier error is the one to report.
 class Descriptor {
 public:
     explicit Descriptor(int fd) noexcept : fd_(fd) {}
@@ -38,11 +79,20 @@ public:
     ~Descriptor() { close_now(); }
 
     int get() const noexcept { return fd_; }
-    void close_now() noexcept {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
+
+    // The error number of a failed close, 0 otherwise. Some file systems
+    // (network ones, those with quotas) report a failed write only here. An
+    // interrupted close is no failure: Linux has released the descriptor
+    // already, and closing again could close one another thread just opened.
+    int close_now() noexcept {
+        if (fd_ < 0) return 0;
+        const int fd = fd_;
+        fd_ = -1;
+        PyThreadState* thread = PyEval_SaveThread();
+        const int result = ::close(fd);
+        const int error = errno;
+        PyEval_RestoreThread(thread);
+        return result < 0 && error != EINTR ? error : 0;
     }
 
 private:
@@ -52,11 +102,12 @@ private:
 Status write_all(int fd, std::span<const std::uint8_t> bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (written > 0 && PyErr_CheckSignals() < 0) {
+            return handler_raised();
+        }
+        const ssize_t count =
+            blocking_call([&] { return ::write(fd, bytes.data() + written, bytes.size() - written); });
         if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return VeskError::io_os(errno);
         }
         if (count == 0) {
@@ -67,23 +118,23 @@ Status write_all(int fd, std::span<const std::uint8_t> bytes) {
     return {};
 }
 
-// One read into `target`, repeated while interrupted. Returns the byte count
-// (0 at end of file) or the error number as a negative value.
+// One read into `target`. Returns the byte count (0 at end of file) or the
+// error number as a negative value.
 ssize_t read_some(int fd, std::uint8_t* target, std::size_t capacity) {
-    for (;;) {
-        const ssize_t count = ::read(fd, target, capacity);
-        if (count >= 0 || errno != EINTR) {
-            return count < 0 ? -errno : count;
-        }
-    }
+    const ssize_t count = blocking_call([&] { return ::read(fd, target, capacity); });
+    return count < 0 ? -errno : count;
 }
 
 // Reads to end of file into `buffer`, whose size on entry is the expected
-// file size. A file exactly that long is read without reallocating: the end
-// is confirmed by a small probe read rather than by growing first.
+// file size (at most kMaxContainerSize). A file exactly that long is read
+// without reallocating: the end is confirmed by a small probe read rather
+// than by growing first.
 Result<std::size_t> read_all(int fd, ByteBuffer& buffer) {
     std::size_t used = 0;
     for (;;) {
+        if (used > 0 && PyErr_CheckSignals() < 0) {
+            return handler_raised();
+        }
         if (used < buffer.size()) {
             const ssize_t count = read_some(fd, buffer.data() + used, buffer.size() - used);
             if (count < 0) {
@@ -103,8 +154,11 @@ Result<std::size_t> read_all(int fd, ByteBuffer& buffer) {
         if (count == 0) {
             return used;
         }
+        if (static_cast<std::size_t>(count) > kMaxContainerSize - used) {
+            return too_large();
+        }
         try {
-            buffer.resize(used + static_cast<std::size_t>(count) + used / 2);
+            buffer.resize(std::min(used + static_cast<std::size_t>(count) + used / 2, kMaxContainerSize));
         } catch (const std::bad_alloc&) {
             return out_of_memory();
         } catch (const std::length_error&) {
@@ -122,11 +176,18 @@ Status write_whole_file(std::string_view path, std::span<const std::uint8_t> byt
     if (!name) {
         return nul_in_name();
     }
-    Descriptor file(::open(name->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    Descriptor file(
+        blocking_call([&] { return ::open(name->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }));
     if (file.get() < 0) {
         return VeskError::io_os(errno);
     }
-    return write_all(file.get(), bytes);
+    if (Status written = write_all(file.get(), bytes); !written) {
+        return written;
+    }
+    if (const int error = file.close_now(); error != 0) {
+        return VeskError::io_os(error);
+    }
+    return {};
 }
 
 Result<ByteBuffer> read_whole_file(std::string_view path) {
@@ -134,13 +195,20 @@ Result<ByteBuffer> read_whole_file(std::string_view path) {
     if (!name) {
         return nul_in_name();
     }
-    Descriptor file(::open(name->c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor file(blocking_call([&] { return ::open(name->c_str(), O_RDONLY | O_CLOEXEC); }));
     if (file.get() < 0) {
         return VeskError::io_os(errno);
     }
     ByteBuffer buffer;
     struct stat status {};
-    if (::fstat(file.get(), &status) == 0 && status.st_size > 0) {
+    const int stat_result = blocking_call([&] { return ::fstat(file.get(), &status); });
+    if (stat_result < 0 && errno == EINTR) {
+        return handler_raised();
+    }
+    if (stat_result == 0 && status.st_size > 0) {
+        if (static_cast<std::uint64_t>(status.st_size) > kMaxContainerSize) {
+            return too_large();
+        }
         try {
             buffer.resize(static_cast<std::size_t>(status.st_size));
         } catch (const std::bad_alloc&) {
@@ -150,6 +218,7 @@ Result<ByteBuffer> read_whole_file(std::string_view path) {
         }
     }
     Result<std::size_t> length = read_all(file.get(), buffer);
+    // Nothing read can be lost at close, so its result does not matter.
     file.close_now();
     if (!length.has_value()) {
         return std::move(length).error();

@@ -28,44 +28,54 @@ std::int32_t wrap_to_int32(long value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(value)));
 }
 
+// The outcome of one type test: the value matched, it did not (try the next
+// test), or the test raised what must end the whole conversion.
+enum class Match { Yes, No, Failed };
+
+// Decides about the exception a type test left set. Most are the value's own
+// business (a failing __index__ simply means "not an integer") and are
+// dropped. Interrupts and exits (which are no Exception), running out of
+// memory and running out of nesting are not: they end emit unchanged, or
+// Ctrl-C would turn into "Unsupported Python type" and a conversion that
+// calls itself could go on long after it should have stopped.
+Match no_match_unless_fatal() {
+    if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError) ||
+        PyErr_ExceptionMatches(PyExc_RecursionError)) {
+        return Match::Failed;
+    }
+    PyErr_Clear();
+    return Match::No;
+}
+
 // Integer reading: an int (or subclass) directly, else through __index__.
-// Values outside the 64-bit range and failing __index__ calls do not match;
-// their exception is dropped so the float test gets its turn.
-bool read_integer(PyObject* obj, long& value) {
+// Values outside the 64-bit range and failing __index__ calls do not match,
+// so the float test gets its turn.
+Match read_integer(PyObject* obj, long& value) {
     if (PyLong_Check(obj)) {
         value = PyLong_AsLong(obj);
     } else {
         // An object without __index__ would only make PyNumber_Index raise a
         // TypeError to be dropped; skipping the call spares building it for
         // every float of a list.
-        if (!PyIndex_Check(obj)) return false;
+        if (!PyIndex_Check(obj)) return Match::No;
         PyRef index(PyNumber_Index(obj));
-        if (!index) {
-            PyErr_Clear();
-            return false;
-        }
+        if (!index) return no_match_unless_fatal();
         value = PyLong_AsLong(index.get());
     }
-    if (value == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-    }
-    return true;
+    if (value == -1 && PyErr_Occurred()) return no_match_unless_fatal();
+    return Match::Yes;
 }
 
 // Float reading: an exact float directly, anything else (float subclasses,
 // __float__, __index__, ints too wide for 64 bits) through PyFloat_AsDouble.
-bool read_double(PyObject* obj, double& value) {
+Match read_double(PyObject* obj, double& value) {
     if (PyFloat_CheckExact(obj)) {
         value = PyFloat_AS_DOUBLE(obj);
-        return true;
+        return Match::Yes;
     }
     value = PyFloat_AsDouble(obj);
-    if (value == -1.0 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-    }
-    return true;
+    if (value == -1.0 && PyErr_Occurred()) return no_match_unless_fatal();
+    return Match::Yes;
 }
 
 // Raises TypeError from a printf-style template whose one %U is the __name__
@@ -82,7 +92,7 @@ void raise_type_error_naming(const char* format, PyObject* obj) {
 
 // Everything but lists and dicts, in the order of the type tests. Kept out of
 // line so that the frames of the recursion through nested containers stay
-// small: the levels allowed then fit in well under a megabyte of stack.
+// small.
 [[gnu::noinline]] bool convert_scalar(PyObject* obj, VeskData& out, long& integer_value) {
     if (PyUnicode_Check(obj)) {
         Py_ssize_t size = 0;
@@ -93,20 +103,30 @@ void raise_type_error_naming(const char* format, PyObject* obj) {
         }
         // A lone surrogate has no UTF-8 form; such a str ends as an
         // unsupported value below, not with the codec's error.
-        PyErr_Clear();
+        if (no_match_unless_fatal() == Match::Failed) return false;
     }
     if (PyBool_Check(obj)) {
         out = VeskData::boolean(obj == Py_True);
         return true;
     }
-    if (read_integer(obj, integer_value)) {
-        out = VeskData::int32(wrap_to_int32(integer_value));
-        return true;
+    switch (read_integer(obj, integer_value)) {
+        case Match::Yes:
+            out = VeskData::int32(wrap_to_int32(integer_value));
+            return true;
+        case Match::Failed:
+            return false;
+        case Match::No:
+            break;
     }
     double number = 0.0;
-    if (read_double(obj, number)) {
-        out = VeskData::float32(nearest_float(number));
-        return true;
+    switch (read_double(obj, number)) {
+        case Match::Yes:
+            out = VeskData::float32(nearest_float(number));
+            return true;
+        case Match::Failed:
+            return false;
+        case Match::No:
+            break;
     }
     raise_type_error_naming("Unsupported Python type: %U", obj);
     return false;
@@ -172,99 +192,58 @@ private:
     std::vector<std::pair<std::size_t, long>> wide_ints_;
 };
 
-// Marks a conversion as running on this thread, in the thread's own state
-// dict. Python code that a conversion runs (an __index__ or __float__) may
-// call emit again; each such call may nest its own levels on the same
-// native stack, so only the outermost one is exempt from the interpreter's
-// recursion limit.
-class ThreadConversionMark {
+// Levels of nesting open on this thread, summed over every emit running on
+// it: a conversion may run Python code (__index__, __float__) that calls emit
+// again, and that call stacks its levels on the same native stack, so all of
+// them share the one budget of kMaxEmitNesting. The count belongs to the OS
+// thread, as the stack it guards does, rather than to a thread state of one
+// interpreter; it is back to 0 whenever no emit runs on the thread, so no
+// call sees anything of another but the levels of those it runs inside.
+thread_local unsigned open_levels = 0;
+
+[[gnu::noinline]] bool too_deep() {
+    PyErr_Format(PyExc_RecursionError, "maximum nesting depth exceeded: more than %u lists and dicts",
+                 kMaxEmitNesting);
+    return false;
+}
+
+// One level of the budget, held from a container's start to its end and given
+// back on every way out, exceptions included.
+class Level {
 public:
-    ThreadConversionMark() {
-        PyObject* state = PyThreadState_GetDict();
-        if (state == nullptr) return;
-        PyRef key(PyUnicode_FromString("vesk.emit.converting"));
-        if (!key) {
-            PyErr_Clear();
+    Level() {
+        if (open_levels >= kMaxEmitNesting) {
+            too_deep();
             return;
         }
-        const int present = PyDict_Contains(state, key.get());
-        if (present != 0) {
-            // Without a readable mark, count the call as nested: the safe side.
-            if (present < 0) PyErr_Clear();
-            nested_ = true;
-            return;
-        }
-        if (PyDict_SetItem(state, key.get(), Py_True) < 0) {
-            PyErr_Clear();
-            return;
-        }
-        state_ = PyRef::borrow(state);
-        key_ = std::move(key);
+        ++open_levels;
+        entered_ = true;
     }
-
-    ~ThreadConversionMark() {
-        if (!key_) return;
-        // The conversion's own exception, if any, must survive the cleanup.
-        PyObject *type, *value, *traceback;
-        PyErr_Fetch(&type, &value, &traceback);
-        if (PyDict_DelItem(state_.get(), key_.get()) < 0) PyErr_Clear();
-        PyErr_Restore(type, value, traceback);
+    ~Level() {
+        if (entered_) --open_levels;
     }
-
-    ThreadConversionMark(const ThreadConversionMark&) = delete;
-    ThreadConversionMark& operator=(const ThreadConversionMark&) = delete;
-
-    bool nested() const { return nested_; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+    explicit operator bool() const { return entered_; }
 
 private:
-    PyRef state_;
-    PyRef key_;
-    bool nested_ = false;
+    bool entered_ = false;
 };
 
 class Converter {
 public:
-    Converter(PyObject* module, bool nested) : module_(module), nested_(nested) {}
+    explicit Converter(PyObject* module) : module_(module) {}
 
     // `integer_value` receives the unwrapped value when the result is Int32.
-    bool convert(PyObject* obj, unsigned depth, VeskData& out, long& integer_value) {
-        if (PyDict_Check(obj)) return convert_dict(obj, depth + 1, out);
-        if (PyList_Check(obj)) return convert_list(obj, depth + 1, out);
+    bool convert(PyObject* obj, VeskData& out, long& integer_value) {
+        if (PyDict_Check(obj)) return convert_dict(obj, out);
+        if (PyList_Check(obj)) return convert_list(obj, out);
         return convert_scalar(obj, out, integer_value);
     }
 
 private:
-    [[gnu::noinline]] static bool too_deep() {
-        PyErr_Format(PyExc_RecursionError, "maximum nesting depth exceeded: more than %u lists and dicts",
-                     kMaxEmitNesting);
-        return false;
-    }
-
-    // One level of a container, held from its start to its end.
-    class Level {
-    public:
-        Level(unsigned depth, bool nested) {
-            if (depth > kMaxEmitNesting) {
-                too_deep();
-            } else if (!nested || Py_EnterRecursiveCall(" while converting a value for emit") == 0) {
-                counted_ = nested;
-                entered_ = true;
-            }
-        }
-        ~Level() {
-            if (counted_) Py_LeaveRecursiveCall();
-        }
-        Level(const Level&) = delete;
-        Level& operator=(const Level&) = delete;
-        explicit operator bool() const { return entered_; }
-
-    private:
-        bool entered_ = false;
-        bool counted_ = false;
-    };
-
-    [[gnu::noinline]] bool convert_dict(PyObject* dict, unsigned depth, VeskData& out) {
-        const Level level(depth, nested_);
+    [[gnu::noinline]] bool convert_dict(PyObject* dict, VeskData& out) {
+        const Level level;
         if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
         std::vector<VeskData> values;
@@ -285,7 +264,7 @@ private:
             // Converted in place: no item-sized temporary on the frame of
             // every nesting level.
             long unused = 0;
-            if (!convert(value.get(), depth, values.emplace_back(), unused)) return false;
+            if (!convert(value.get(), values.emplace_back(), unused)) return false;
 
             ++visited;
             if (PyDict_GET_SIZE(dict) != start_size) {
@@ -302,8 +281,8 @@ private:
         return true;
     }
 
-    [[gnu::noinline]] bool convert_list(PyObject* list, unsigned depth, VeskData& out) {
-        const Level level(depth, nested_);
+    [[gnu::noinline]] bool convert_list(PyObject* list, VeskData& out) {
+        const Level level;
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
         std::vector<VeskData> items;
@@ -316,7 +295,7 @@ private:
             const PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
             long integer_value = 0;
             VeskData& converted = items.emplace_back();
-            if (!convert(item.get(), depth, converted, integer_value)) return false;
+            if (!convert(item.get(), converted, integer_value)) return false;
             if (!rule.admit(module_, static_cast<std::size_t>(i), converted, integer_value)) return false;
         }
         rule.finish(items);
@@ -326,17 +305,19 @@ private:
     }
 
     PyObject* module_;
-    bool nested_;
 };
 
 }  // namespace
 
 std::optional<VeskData> py_to_vesk_data(PyObject* module, PyObject* obj) {
-    const ThreadConversionMark mark;
-    Converter converter(module, mark.nested());
+    // A scalar root takes a level too: an emit that its __index__ or
+    // __float__ calls nests on top of it, so a chain of such calls ends.
+    std::optional<Level> root_level;
+    if (!PyDict_Check(obj) && !PyList_Check(obj) && !root_level.emplace()) return std::nullopt;
+    Converter converter(module);
     VeskData result;
     long unused = 0;
-    if (!converter.convert(obj, 0, result, unused)) return std::nullopt;
+    if (!converter.convert(obj, result, unused)) return std::nullopt;
     return result;
 }
 

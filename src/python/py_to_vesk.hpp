@@ -33,6 +33,11 @@ inline constexpr const char* kInternalFaultAttribute = "InternalFault";
 // the first failure in that order is the one reported: [True, None] raises the
 // TypeError for None, [True, 1, None] the mixture error for item 1.
 //
+// An exception raised by __index__ or __float__ (or by the UTF-8 codec) only
+// means the value does not match that type and is dropped; one that is no
+// Exception (KeyboardInterrupt, SystemExit), MemoryError and RecursionError
+// end the conversion unchanged.
+//
 // `module` is the vesk module, where the fault exception class is looked up.
 // On failure returns nothing, with a Python exception set.
 std::optional<VeskData> py_to_vesk_data(PyObject* module, PyObject* obj);

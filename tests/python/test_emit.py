@@ -499,45 +499,86 @@ def test_cycles_end_in_recursion_error(build, recursion_limit):
         vesk.emit(build())
 
 
-# A number whose __index__ or __float__ calls emit again, on deep data, from
-# the bottom of deep data: every call may nest 128 levels, so the calls
-# started from inside a conversion must also answer to the interpreter's
-# recursion limit or together they run the native stack out. Run in a child
+# A number whose __index__ or __float__ calls emit again, at the bottom of
+# `depth` levels (0: the number itself is the argument). All those calls
+# share the 128 levels, so the chain ends in RecursionError after at most 129
+# conversions whatever the recursion limit: formerly a low limit made it retry
+# exponentially often and a high one ran the native stack out. Run in a child
 # interpreter, where a crash is a failure rather than the end of the run.
 REENTRY_SCRIPT = """
 import sys, vesk
-def nested(depth, leaf, kind):
-    for _ in range(depth):
+kind, via, depth, limit = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+def nested(leaf, levels):
+    for _ in range(levels):
         leaf = [leaf] if kind == "list" else {"k": leaf}
     return leaf
-kind, via = sys.argv[1], sys.argv[2]
+calls = 0
 class Reenter:
     def convert(self):
-        vesk.emit(nested(120, Reenter(), kind))
-        return 1
+        global calls
+        calls += 1
+        return len(vesk.emit(nested(Reenter(), depth)))
     if via == "index":
         __index__ = convert
     else:
         __float__ = convert
+sys.setrecursionlimit(limit)
 try:
-    vesk.emit(nested(120, Reenter(), kind))
-except TypeError as error:
-    print(error)
+    vesk.emit(nested(Reenter(), depth))
+except RecursionError:
+    # The budget is whole again once the calls are over.
+    print("RecursionError", calls, len(vesk.loads(vesk.emit(eval("[" * 128 + "]" * 128)))))
 """
 
 
+@pytest.mark.parametrize("limit", [46, 100000])
 @pytest.mark.parametrize("via", ["index", "float"])
-@pytest.mark.parametrize("kind", ["list", "dict"])
-def test_emit_called_from_a_conversion_cannot_exhaust_the_stack(kind, via):
+@pytest.mark.parametrize("kind, depth", [("list", 0), ("list", 1), ("list", 120), ("dict", 120)])
+def test_emit_called_from_a_conversion_shares_the_nesting_budget(kind, depth, via, limit):
     import os
     import subprocess
 
     env = dict(os.environ, PYTHONPATH=os.path.dirname(vesk.__file__))
     child = subprocess.run(
-        [sys.executable, "-c", REENTRY_SCRIPT, kind, via], env=env, capture_output=True, text=True
+        [sys.executable, "-c", REENTRY_SCRIPT, kind, via, str(depth), str(limit)],
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=60,
     )
     assert child.returncode == 0, child.stderr[-2000:]
-    assert child.stdout == "Unsupported Python type: Reenter\n"
+    name, calls, reloaded = child.stdout.split()
+    assert name == "RecursionError" and 1 <= int(calls) <= MAX_NESTING + 1 and reloaded == "1"
+
+
+class Raises:
+    """A number whose __index__ or __float__ raises `error`."""
+
+    def __init__(self, error, via):
+        self.error, self.via = error, via
+
+    def __index__(self):
+        if self.via == "index":
+            raise self.error
+        raise TypeError("not an integer")
+
+    def __float__(self):
+        raise self.error
+
+
+@pytest.mark.parametrize("via", ["index", "float"])
+@pytest.mark.parametrize("place", [lambda v: v, lambda v: [1, v], lambda v: {"a": [{"b": v}]}], ids=["root", "list", "deep"])
+@pytest.mark.parametrize(
+    "error",
+    [KeyboardInterrupt(), SystemExit(3), GeneratorExit(), MemoryError(), RecursionError("deep")],
+    ids=lambda error: type(error).__name__,
+)
+def test_interrupts_and_resource_errors_of_conversions_propagate(error, place, via):
+    with pytest.raises(type(error)) as caught:
+        vesk.emit(place(Raises(error, via)))
+    assert caught.value is error
+    # Every level taken on the way down was given back.
+    assert nesting_of(vesk.loads(vesk.emit(nested_lists(MAX_NESTING)))) == MAX_NESTING
 
 
 # --- References: nothing taken during a call is kept after it.
