@@ -2,14 +2,12 @@
 #include <cstdint>
 #include <span>
 
-#include "decode/decoder.hpp"
-#include "decompile/decompiler.hpp"
 #include "python/argument_views.hpp"
 #include "python/arguments.hpp"
+#include "python/container_to_py.hpp"
 #include "python/errors.hpp"
 #include "python/file_io.hpp"
 #include "python/functions.hpp"
-#include "python/json_to_py.hpp"
 
 namespace vesk::python {
 
@@ -17,24 +15,6 @@ namespace {
 
 constexpr std::array<Param, 1> loads_params = {{{"bytes", ParamType::Buffer}}};
 constexpr std::array<Param, 1> load_params = {{{"path", ParamType::Path}}};
-
-// Container bytes to the value tree. The document is released before the
-// caller builds Python objects, so both never peak together.
-Result<JsonValue> container_to_tree(std::span<const std::uint8_t> container) {
-    Result<VeskDocument> document = decode_document(container);
-    if (!document.has_value()) {
-        return std::move(document).error();
-    }
-    return decompile_document(*document);
-}
-
-PyObject* container_to_py(PyObject* module, std::span<const std::uint8_t> container) {
-    Result<JsonValue> tree = container_to_tree(container);
-    if (!tree.has_value()) {
-        return to_py_err(module, tree.error());
-    }
-    return json_value_to_py(*tree).release();
-}
 
 }  // namespace
 
@@ -48,7 +28,9 @@ PyObject* loads_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
         if (!container.take(values[0])) {
             return nullptr;
         }
-        return container_to_py(module, container.bytes());
+        // Only a bytes object is sure to stay as it is while it is read.
+        const ContainerBytes kind = PyBytes_Check(values[0]) ? ContainerBytes::Immutable : ContainerBytes::Mutable;
+        return container_to_py(module, container.bytes(), kind);
     });
 }
 
@@ -66,7 +48,7 @@ PyObject* load_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!container.has_value()) {
             return io_to_py_err(module, container.error(), values[0]);
         }
-        return container_to_py(module, *container);
+        return container_to_py(module, *container, ContainerBytes::Immutable);
     });
 }
 

@@ -1,0 +1,279 @@
+#include "decode/container_scan.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <string_view>
+
+#include "decode/byte_order.hpp"
+#include "decode/reader_limits.hpp"
+#include "decode/utf8.hpp"
+
+namespace vesk {
+
+namespace {
+
+bool is_utf8(const std::uint8_t* text, std::size_t length) noexcept {
+    return !find_utf8_fault(std::span(text, length)).has_value();
+}
+
+// Accepts exactly what decode_document and decompile_document accept
+// together, in one pass and without building anything but the tables.
+class Scanner {
+public:
+    Scanner(std::span<const std::uint8_t> bytes, ContainerScan& out) : bytes_(bytes), out_(out) {}
+
+    ScanVerdict run() {
+        if (!header() || !definition_block() || !dictionary_block() || !data_block()) return ScanVerdict::Fault;
+        return unsupported_ ? ScanVerdict::Unsupported : ScanVerdict::Valid;
+    }
+
+private:
+    bool header() {
+        if (bytes_.size() < kContainerHeaderSize || bytes_[0] != kSupportedVersion) return false;
+        def_offset_ = load_u32le(bytes_.data() + 1);
+        dict_offset_ = load_u32le(bytes_.data() + 5);
+        data_offset_ = load_u32le(bytes_.data() + 9);
+        return def_offset_ >= kContainerHeaderSize && dict_offset_ >= def_offset_ && data_offset_ >= dict_offset_ &&
+               data_offset_ <= bytes_.size();
+    }
+
+    bool type_byte_at(std::size_t position, VeskType& out) const {
+        const std::uint8_t byte = bytes_[position];
+        if (!is_vesk_type_byte(byte)) return false;
+        out = static_cast<VeskType>(byte);
+        return true;
+    }
+
+    bool definition_block() {
+        // Positions are absolute; `end` closes the block.
+        const std::size_t end = dict_offset_;
+        if (end - def_offset_ < 2) return false;
+        const std::size_t count = load_u16le(bytes_.data() + def_offset_);
+        if (end - def_offset_ < 3 * count + 2) return false;
+        out_.definitions.resize(count);
+        std::size_t at = def_offset_ + 2;
+        for (std::size_t position = 0; position < count; ++position) {
+            ScanDefinition& definition = out_.definitions[position];
+            if (at >= end || !type_byte_at(at, definition.kind) || at + 3 > end) return false;
+            const std::size_t index = load_u16le(bytes_.data() + at + 1);
+            if (definition.kind == VeskType::Array) {
+                if (at + 3 >= end || !type_byte_at(at + 3, definition.elem_type)) return false;
+                at += 4;
+            } else if (definition.kind == VeskType::Object) {
+                definition.numbered_in_place = index == position;
+                if (!fields(at + 3, end, definition, at)) return false;
+            } else {
+                at += 3;
+            }
+        }
+        return true;
+    }
+
+    // Reads the field list whose count sits at `at`; `next` gets the position after it.
+    bool fields(std::size_t at, std::size_t end, ScanDefinition& definition, std::size_t& next) {
+        if (at + 2 > end) return false;
+        const std::size_t count = load_u16le(bytes_.data() + at);
+        definition.first_field = static_cast<std::uint32_t>(out_.fields.size());
+        definition.field_count = static_cast<std::uint32_t>(count);
+        at += 2;
+        for (std::size_t j = 0; j < count; ++j) {
+            if (at >= end) return false;
+            const std::size_t length = bytes_[at];
+            if (at + length + 1 >= end || !is_utf8(bytes_.data() + at + 1, length)) return false;
+            ScanField& field = out_.fields.emplace_back();
+            field.name_offset = static_cast<std::uint32_t>(at + 1);
+            field.name_length = static_cast<std::uint8_t>(length);
+            if (!type_byte_at(at + length + 1, field.type)) return false;
+            at += length + 2;
+        }
+        next = at;
+        lay_out_members(definition);
+        return true;
+    }
+
+    std::string_view name(const ScanField& field) const {
+        return {reinterpret_cast<const char*>(bytes_.data()) + field.name_offset, field.name_length};
+    }
+
+    // Keys go in byte order of the names (string_view compares as unsigned
+    // bytes, a prefix first); a repeated name is one key holding the later
+    // field's value. The usual definition is already in that order.
+    void lay_out_members(ScanDefinition& definition) {
+        const ScanField* fields = out_.fields.data() + definition.first_field;
+        const std::uint32_t count = definition.field_count;
+        definition.member_count = count;
+        bool ascending = true;
+        for (std::uint32_t k = 1; k < count && ascending; ++k) ascending = name(fields[k - 1]) < name(fields[k]);
+        if (ascending) return;
+
+        definition.keys_in_field_order = false;
+        std::vector<std::uint32_t> order(count);
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return name(fields[a]) < name(fields[b]); });
+        definition.first_member = static_cast<std::uint32_t>(out_.members.size());
+        for (std::uint32_t i = 0; i < count; ++i) {
+            // Equal names stay in field order, so the last of a run is the later field.
+            if (i > 0 && name(fields[order[i - 1]]) == name(fields[order[i]])) {
+                out_.members.back().value_field = order[i];
+            } else {
+                out_.members.push_back(ScanMember{order[i], order[i]});
+            }
+        }
+        definition.member_count = static_cast<std::uint32_t>(out_.members.size()) - definition.first_member;
+    }
+
+    bool dictionary_block() {
+        const std::size_t end = data_offset_;
+        std::size_t at = dict_offset_;
+        if (end == at) return true;
+        if (end - at < 4) return false;
+        const std::size_t count = load_u32le(bytes_.data() + at);
+        at += 4;
+        // Every string takes at least a byte: a count beyond the block fails
+        // before it costs memory.
+        if (count > end - at) return false;
+        out_.dict.resize(count);
+        for (ScanText& text : out_.dict) {
+            if (at == end) return false;
+            const std::uint8_t first = bytes_[at];
+            // Unlike inline strings, the dictionary refuses every first byte
+            // that the writer never produces.
+            if (first == 0xFF || (first >= 0xC0 && first <= 0xFD)) return false;
+            StringValue value;
+            if (!read_string_value(bytes_.data() + at, bytes_.data() + end, value)) return false;
+            const std::size_t header = value.size - value.length;
+            if (!is_utf8(bytes_.data() + at + header, value.length)) return false;
+            text.offset = static_cast<std::uint32_t>(at + header);
+            text.length = value.length;
+            out_.counts.dict_bytes += value.length;
+            at += value.size;
+        }
+        return true;
+    }
+
+    bool data_block() {
+        const std::uint8_t* const data = bytes_.data();
+        const std::size_t end = bytes_.size();
+        std::size_t at = data_offset_;
+        if (end - at < 4) return false;
+        const std::size_t count = load_u32le(data + at);
+        if (count > kMaxReadEntries) return false;
+        at += 4;
+        out_.counts.chunks = count;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (end - at < kEntryHeaderSize) return false;
+            const std::size_t def_index = load_u16le(data + at);
+            const std::size_t payload = load_u32le(data + at + 2);
+            at += kEntryHeaderSize;
+            if (end - at < payload || def_index >= out_.definitions.size()) return false;
+            const std::uint8_t* cursor = data + at;
+            const std::uint8_t* payload_end = cursor + payload;
+            if (!value(cursor, payload_end, out_.definitions[def_index].kind, 1) || cursor != payload_end) return false;
+            at += payload;
+        }
+        return true;
+    }
+
+    // Checks the value at `at` and moves `at` past it.
+    bool value(const std::uint8_t*& at, const std::uint8_t* end, VeskType type, unsigned depth) {
+        ++out_.counts.values;
+        switch (type) {
+            case VeskType::Null: return true;
+            case VeskType::Bool: return skip(at, end, 1);
+            case VeskType::Int32:
+            case VeskType::Uint32:
+            case VeskType::Float32:
+                ++out_.counts.numbers;
+                return skip(at, end, 4);
+            case VeskType::String: return string(at, end);
+            case VeskType::Array: return array(at, end, depth);
+            case VeskType::Object: return object(at, end, depth);
+        }
+        return false;
+    }
+
+    static bool skip(const std::uint8_t*& at, const std::uint8_t* end, std::size_t size) {
+        if (static_cast<std::size_t>(end - at) < size) return false;
+        at += size;
+        return true;
+    }
+
+    bool string(const std::uint8_t*& at, const std::uint8_t* end) {
+        StringValue value;
+        if (!read_string_value(at, end, value)) return false;
+        at += value.size;
+        if (value.is_reference) return value.length < out_.dict.size();
+        ++out_.counts.inline_strings;
+        out_.counts.inline_bytes += value.length;
+        return true;
+    }
+
+    bool array(const std::uint8_t*& at, const std::uint8_t* end, unsigned depth) {
+        if (depth > kMaxReadDepth || end - at < 2) return false;
+        const std::size_t self_index = load_u16le(at);
+        if (self_index >= out_.definitions.size() || out_.definitions[self_index].kind != VeskType::Array) return false;
+        if (static_cast<std::size_t>(end - at) < kArrayHeaderSize) return false;
+        const std::size_t count = load_u16le(at + 4);
+        const VeskType elem_type = out_.definitions[self_index].elem_type;
+        at += kArrayHeaderSize;
+        ++out_.counts.arrays;
+        switch (elem_type) {
+            // Fixed-size items are checked all at once.
+            case VeskType::Null:
+                out_.counts.values += count;
+                return true;
+            case VeskType::Bool:
+                out_.counts.values += count;
+                return skip(at, end, count);
+            case VeskType::Int32:
+            case VeskType::Uint32:
+            case VeskType::Float32:
+                out_.counts.values += count;
+                out_.counts.numbers += count;
+                return skip(at, end, 4 * count);
+            case VeskType::String:
+            case VeskType::Array:
+            case VeskType::Object:
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (!value(at, end, elem_type, depth + 1)) return false;
+                }
+                return true;
+        }
+        return false;
+    }
+
+    bool object(const std::uint8_t*& at, const std::uint8_t* end, unsigned depth) {
+        if (depth > kMaxReadDepth || end - at < 2) return false;
+        const std::size_t self_index = load_u16le(at);
+        if (self_index >= out_.definitions.size() || out_.definitions[self_index].kind != VeskType::Object) return false;
+        const ScanDefinition& definition = out_.definitions[self_index];
+        if (!definition.numbered_in_place) unsupported_ = true;
+        at += 2;
+        ++out_.counts.objects;
+        out_.counts.members += definition.member_count;
+        const ScanField* fields = out_.fields.data() + definition.first_field;
+        for (std::uint32_t k = 0; k < definition.field_count; ++k) {
+            if (!value(at, end, fields[k].type, depth + 1)) return false;
+        }
+        return true;
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    ContainerScan& out_;
+    std::size_t def_offset_ = 0;
+    std::size_t dict_offset_ = 0;
+    std::size_t data_offset_ = 0;
+    bool unsupported_ = false;
+};
+
+}  // namespace
+
+ContainerScan scan_container(std::span<const std::uint8_t> bytes) {
+    ContainerScan scan;
+    scan.verdict = Scanner(bytes, scan).run();
+    return scan;
+}
+
+}  // namespace vesk

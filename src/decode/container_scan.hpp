@@ -1,0 +1,134 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "structure/vesk_type.hpp"
+
+namespace vesk {
+
+// A container checked in one pass over its bytes, and the tables that let a
+// second pass (ContainerWalk) build its values without checking anything but
+// the text of inline strings. Nothing is copied out of the container: names
+// and dictionary strings are offsets into it.
+
+// One field of an object definition.
+struct ScanField {
+    std::uint32_t name_offset = 0;  // in the container
+    std::uint8_t name_length = 0;
+    VeskType type = VeskType::Null;
+};
+
+// One key of the objects of a definition whose names are out of byte order or
+// repeated: which field names it and which field's value it holds (the later
+// of repeated names wins). Field numbers count from the definition's first.
+struct ScanMember {
+    std::uint32_t key_field = 0;
+    std::uint32_t value_field = 0;
+};
+
+// One definition, by position.
+struct ScanDefinition {
+    VeskType kind = VeskType::Null;
+    VeskType elem_type = VeskType::Null;  // Array
+    // Object: the definition's index field equals its position. Objects are
+    // named through the index field but decoded by position; only when both
+    // agree is the one definition table enough.
+    bool numbered_in_place = false;
+    // Object: names strictly ascending, so field k holds key k and there are
+    // no members of its own.
+    bool keys_in_field_order = true;
+    std::uint32_t first_field = 0;   // Object, into ContainerScan::fields
+    std::uint32_t field_count = 0;
+    std::uint32_t first_member = 0;  // Object, into ContainerScan::members
+    std::uint32_t member_count = 0;  // keys of its objects: field_count unless names repeat
+};
+
+struct ScanText {
+    std::uint32_t offset = 0;  // in the container
+    std::uint32_t length = 0;
+};
+
+// What building the values takes, counted up to the end of the container or
+// up to the fault. Every value counts once in `values`.
+struct ScanCounts {
+    std::uint64_t values = 0;
+    std::uint64_t numbers = 0;  // Int32, Uint32, Float32
+    std::uint64_t inline_strings = 0;
+    std::uint64_t inline_bytes = 0;
+    std::uint64_t arrays = 0;
+    std::uint64_t objects = 0;
+    std::uint64_t members = 0;  // keys over all objects
+    std::uint64_t chunks = 0;
+    std::uint64_t dict_bytes = 0;
+};
+
+enum class ScanVerdict : std::uint8_t {
+    // Every check of the reader and the decompiler passes, except that inline
+    // strings are yet to be found valid UTF-8 (ContainerWalk's builder does
+    // that where it decodes them).
+    Valid,
+    // The reader or the decompiler refuses the container.
+    Fault,
+    // No fault found, but an object names a definition whose index field
+    // differs from its position: only the reader and decompiler can say what
+    // that reads as.
+    Unsupported,
+};
+
+struct ContainerScan {
+    ScanVerdict verdict = ScanVerdict::Fault;
+    std::vector<ScanDefinition> definitions;
+    std::vector<ScanField> fields;
+    std::vector<ScanMember> members;
+    std::vector<ScanText> dict;
+    ScanCounts counts;
+};
+
+// Checks the whole container. Never reads outside `bytes`; allocates only
+// tables bounded by the sizes of the blocks they describe.
+ContainerScan scan_container(std::span<const std::uint8_t> bytes);
+
+// A value of type String: inline text, or a reference into the dictionary.
+struct StringValue {
+    bool is_reference = false;
+    std::uint32_t size = 0;    // bytes the value takes, header included
+    std::uint32_t length = 0;  // text bytes after the header, or the dictionary index
+};
+
+// Reads the String value at `at`, whose enclosing payload ends at `end`;
+// false when its header or text runs past `end`. Inline first bytes 0xC0 to
+// 0xFD are never written but read as medium strings with their low six bits.
+inline bool read_string_value(const std::uint8_t* at, const std::uint8_t* end, StringValue& out) noexcept {
+    const std::size_t available = static_cast<std::size_t>(end - at);
+    if (available == 0) return false;
+    const std::uint8_t first = at[0];
+    std::size_t header = 1;
+    std::size_t length = first;
+    if (first >= 0x80) {
+        if (first <= 0xFD) {
+            if (available < 2) return false;
+            header = 2;
+            length = (static_cast<std::size_t>(first & 0x3F) << 8) | at[1];
+        } else {
+            header = first == 0xFE ? 4 : 5;
+            if (available < header) return false;
+            length = static_cast<std::size_t>(at[1]) | (static_cast<std::size_t>(at[2]) << 8) |
+                     (static_cast<std::size_t>(at[3]) << 16);
+            if (first == 0xFF) {
+                out.is_reference = true;
+                out.size = 5;
+                out.length = static_cast<std::uint32_t>(length | (static_cast<std::size_t>(at[4]) << 24));
+                return true;
+            }
+        }
+    }
+    if (available - header < length) return false;
+    out.is_reference = false;
+    out.size = static_cast<std::uint32_t>(header + length);
+    out.length = static_cast<std::uint32_t>(length);
+    return true;
+}
+
+}  // namespace vesk

@@ -1,0 +1,110 @@
+#include "python/container_to_py.hpp"
+
+#include <utility>
+
+#include "decode/container_scan.hpp"
+#include "decode/container_walk.hpp"
+#include "decode/decoder.hpp"
+#include "decompile/decompiler.hpp"
+#include "python/errors.hpp"
+#include "python/json_to_py.hpp"
+#include "python/memory_limit.hpp"
+#include "python/object_builder.hpp"
+
+namespace vesk::python {
+
+namespace {
+
+// Below this size the check takes less time than handing the lock over.
+constexpr std::size_t kUnlockedBytes = 256 * 1024;
+
+// Runs `work` with the interpreter lock released if `release` is set; the
+// lock is taken back however `work` ends.
+template <class Work>
+auto unlocked_if(bool release, Work&& work) -> decltype(work()) {
+    if (!release) return work();
+    struct Relock {
+        PyThreadState* state;
+        ~Relock() { PyEval_RestoreThread(state); }
+    } relock{PyEval_SaveThread()};
+    return work();
+}
+
+// Memory of the objects a result is made of, as the interpreter's allocator
+// hands it out (16-byte steps, a collector header before lists and dicts).
+constexpr std::uint64_t kSlotBytes = sizeof(PyObject*);  // per value, in its list or dict
+constexpr std::uint64_t kNumberBytes = 32;
+constexpr std::uint64_t kStrBytes = sizeof(PyASCIIObject) + 1;  // and the text
+constexpr std::uint64_t kListBytes = 64;
+constexpr std::uint64_t kDictBytes = 64 + 128;  // object and smallest table
+constexpr std::uint64_t kMemberBytes = 40;      // in tables beyond the smallest
+
+std::uint64_t result_bytes(const ContainerScan& scan) {
+    const ScanCounts& counts = scan.counts;
+    return counts.values * kSlotBytes + counts.numbers * kNumberBytes +
+           counts.inline_strings * kStrBytes + counts.inline_bytes + scan.dict.size() * kStrBytes +
+           counts.dict_bytes + (counts.arrays + 1) * kListBytes + counts.objects * kDictBytes +
+           counts.members * kMemberBytes;
+}
+
+// The exact reader holds the document and then the value tree, then builds
+// the same objects.
+std::uint64_t exact_reading_bytes(const ContainerScan& scan) {
+    const ScanCounts& counts = scan.counts;
+    return counts.values * (sizeof(VeskData) + sizeof(JsonValue)) +
+           2 * (counts.inline_bytes + counts.dict_bytes) + result_bytes(scan);
+}
+
+PyObject* refuse_size(std::uint64_t needed, std::uint64_t limit) {
+    return PyErr_Format(PyExc_MemoryError,
+                        "reading this container takes about %llu bytes, more than the %llu this process can have",
+                        static_cast<unsigned long long>(needed), static_cast<unsigned long long>(limit));
+}
+
+// The reader and the decompiler of record: the word on every fault, and the
+// reading of containers the fast walk leaves to them.
+Result<JsonValue> container_to_tree(std::span<const std::uint8_t> container) {
+    Result<VeskDocument> document = decode_document(container);
+    if (!document.has_value()) return std::move(document).error();
+    return decompile_document(*document);
+}
+
+PyObject* read_exactly(PyObject* module, std::span<const std::uint8_t> container, bool release) {
+    Result<JsonValue> tree = unlocked_if(release, [&] { return container_to_tree(container); });
+    if (!tree.has_value()) return to_py_err(module, tree.error());
+    return json_value_to_py(*tree).release();
+}
+
+PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> container) {
+    const bool release = container.size() >= kUnlockedBytes;
+    const ContainerScan scan = unlocked_if(release, [&] { return scan_container(container); });
+    const std::uint64_t limit = memory_the_process_can_have();
+    if (scan.verdict == ScanVerdict::Valid) {
+        const std::uint64_t needed = result_bytes(scan);
+        if (needed > limit) return refuse_size(needed, limit);
+        ObjectBuilder builder(container, scan);
+        PyRef result;
+        if (ContainerWalk(container, scan, builder).build(result)) return result.release();
+        if (!builder.text_fault()) return nullptr;
+        // The walk has released what it built; the exact reader words the
+        // fault in the text.
+    }
+    const std::uint64_t needed = exact_reading_bytes(scan);
+    if (needed > limit) return refuse_size(needed, limit);
+    return read_exactly(module, container, release);
+}
+
+}  // namespace
+
+PyObject* container_to_py(PyObject* module, std::span<const std::uint8_t> container, ContainerBytes bytes) {
+    switch (bytes) {
+        case ContainerBytes::Immutable: return read_in_place(module, container);
+        case ContainerBytes::Mutable: {
+            const ByteBuffer copy(container.begin(), container.end());
+            return read_in_place(module, copy);
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace vesk::python

@@ -1,0 +1,88 @@
+#include "python/object_builder.hpp"
+
+#include <bit>
+
+namespace vesk::python {
+
+namespace {
+
+// Small enough to stay in the first-level cache, large enough to catch the
+// repeats of coordinate and counter data.
+constexpr std::size_t kMaxCacheEntries = 4096;
+// Fewer numbers than this do not pay for clearing the table.
+constexpr std::uint64_t kMinNumbersForCache = 64;
+
+void release_all(std::vector<PyObject*>& objects) {
+    for (PyObject* object : objects) Py_XDECREF(object);
+}
+
+}  // namespace
+
+NumberCache::NumberCache(std::uint64_t numbers) {
+    if (numbers < kMinNumbersForCache) return;
+    const std::size_t size = std::min<std::size_t>(kMaxCacheEntries, std::bit_ceil(numbers));
+    entries_.resize(size);
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(size));
+}
+
+NumberCache::~NumberCache() {
+    for (Entry& entry : entries_) Py_XDECREF(entry.object);
+}
+
+ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan)
+    : container_(container),
+      scan_(scan),
+      numbers_(scan.counts.numbers),
+      keys_(scan.fields.size(), nullptr),
+      strings_(scan.dict.size(), nullptr) {}
+
+ObjectBuilder::~ObjectBuilder() {
+    release_all(keys_);
+    release_all(strings_);
+}
+
+bool ObjectBuilder::text(const std::uint8_t* data, std::size_t size, PyRef& out) {
+    out = PyRef(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(data), static_cast<Py_ssize_t>(size), nullptr));
+    if (out) return true;
+    // Not UTF-8: the caller lets the exact reader word the fault. Anything
+    // else (no memory) stays raised.
+    if (PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+        PyErr_Clear();
+        text_fault_ = true;
+    }
+    return false;
+}
+
+bool ObjectBuilder::make_dict_string(std::uint32_t index) {
+    const ScanText& text = scan_.dict[index];
+    strings_[index] = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + text.offset,
+                                           static_cast<Py_ssize_t>(text.length), nullptr);
+    return strings_[index] != nullptr;
+}
+
+bool ObjectBuilder::make_keys(const ScanDefinition& definition) {
+    // Last to first: the first key marks the definition's keys as made.
+    for (std::uint32_t k = definition.field_count; k-- > 0;) {
+        const ScanField& field = scan_.fields[definition.first_field + k];
+        PyObject* key = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + field.name_offset,
+                                             field.name_length, nullptr);
+        if (key == nullptr) return false;
+        PyUnicode_InternInPlace(&key);
+        keys_[definition.first_field + k] = key;
+    }
+    return true;
+}
+
+bool ObjectBuilder::begin_dict(std::uint32_t position, PyRef& dict) {
+    const ScanDefinition& definition = scan_.definitions[position];
+    if (definition.field_count > 0 && keys_[definition.first_field] == nullptr && !make_keys(definition)) {
+        return false;
+    }
+    // Small dicts come from the interpreter's free list; larger ones get
+    // their final table at once instead of growing through several.
+    const std::uint32_t members = definition.member_count;
+    dict = PyRef(members > 5 ? _PyDict_NewPresized(members) : PyDict_New());
+    return static_cast<bool>(dict);
+}
+
+}  // namespace vesk::python

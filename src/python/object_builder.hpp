@@ -1,0 +1,169 @@
+#pragma once
+
+#include <Python.h>
+
+#include <bit>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "decode/container_scan.hpp"
+#include "python/py_ref.hpp"
+
+namespace vesk::python {
+
+// Shares the int and float objects of recently seen values: documents of
+// numbers repeat many of them (coordinates, counters, ids), and each hit
+// saves an allocation. Direct-mapped and small, so it costs nothing to fill
+// and a miss only replaces the entry. Ints from -5 to 256 are the
+// interpreter's own shared objects and never come here.
+class NumberCache {
+public:
+    explicit NumberCache(std::uint64_t numbers);
+    ~NumberCache();
+    NumberCache(const NumberCache&) = delete;
+    NumberCache& operator=(const NumberCache&) = delete;
+
+    // A new reference to the object for `key`, made by `make` when the cache
+    // does not hold it; nullptr with the Python exception set on failure.
+    template <class Make>
+    PyObject* get(std::uint64_t key, Make&& make) {
+        if (entries_.empty()) return make();
+        Entry& entry = entries_[(key * 0x9E3779B97F4A7C15ull) >> shift_];
+        if (entry.key == key) {
+            Py_INCREF(entry.object);
+            return entry.object;
+        }
+        PyObject* made = make();
+        if (made == nullptr) return nullptr;
+        Py_INCREF(made);
+        Py_XDECREF(entry.object);
+        entry.key = key;
+        entry.object = made;
+        return made;
+    }
+
+private:
+    // Keys carry a tag above the 32 value bits, so 0 is never a key.
+    struct Entry {
+        std::uint64_t key = 0;
+        PyObject* object = nullptr;
+    };
+    std::vector<Entry> entries_;
+    unsigned shift_ = 64;
+};
+
+// The Python side of ContainerWalk: makes the objects of a container that
+// scan_container found Valid. Field names become interned str objects once
+// per definition, dictionary strings one str at their first reference, and
+// every further use adds a reference. Lists are made at their final length;
+// one that will hold lists or dicts stays out of the collector's sight until
+// it is full, since making its items can run a collection.
+// Failures leave a Python exception set, except inline text that is not
+// UTF-8, which `text_fault()` reports with no exception set.
+class ObjectBuilder {
+public:
+    using Value = PyRef;
+    struct List {
+        PyRef list;
+        bool untracked = false;
+    };
+    using Dict = PyRef;
+
+    ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan);
+    ~ObjectBuilder();
+    ObjectBuilder(const ObjectBuilder&) = delete;
+    ObjectBuilder& operator=(const ObjectBuilder&) = delete;
+
+    bool text_fault() const noexcept { return text_fault_; }
+
+    bool null(PyRef& out) {
+        out = PyRef::borrow(Py_None);
+        return true;
+    }
+
+    bool boolean(bool value, PyRef& out) {
+        out = PyRef::borrow(value ? Py_True : Py_False);
+        return true;
+    }
+
+    bool int32(std::int32_t value, PyRef& out) {
+        if (value >= -5 && value <= 256) {
+            out = PyRef(PyLong_FromLong(value));
+        } else {
+            out = PyRef(numbers_.get(tagged(kIntTag, static_cast<std::uint32_t>(value)),
+                                     [value] { return PyLong_FromLong(value); }));
+        }
+        return static_cast<bool>(out);
+    }
+
+    bool uint32(std::uint32_t value, PyRef& out) {
+        // Below 2**31 the value is an Int32 as well, and shares its objects.
+        if (value <= 0x7FFFFFFFu) return int32(static_cast<std::int32_t>(value), out);
+        out = PyRef(numbers_.get(tagged(kUintTag, value), [value] { return PyLong_FromUnsignedLong(value); }));
+        return static_cast<bool>(out);
+    }
+
+    bool float32(std::uint32_t bits, PyRef& out) {
+        out = PyRef(numbers_.get(tagged(kFloatTag, bits), [bits] {
+            return PyFloat_FromDouble(static_cast<double>(std::bit_cast<float>(bits)));
+        }));
+        return static_cast<bool>(out);
+    }
+
+    bool text(const std::uint8_t* data, std::size_t size, PyRef& out);
+
+    bool dict_text(std::uint32_t index, PyRef& out) {
+        PyObject*& made = strings_[index];
+        if (made == nullptr && !make_dict_string(index)) return false;
+        out = PyRef::borrow(made);
+        return true;
+    }
+
+    bool begin_list(std::size_t count, bool holds_compounds, List& list) {
+        list.list = PyRef(PyList_New(static_cast<Py_ssize_t>(count)));
+        if (!list.list) return false;
+        if (holds_compounds && count > 0) {
+            PyObject_GC_UnTrack(list.list.get());
+            list.untracked = true;
+        }
+        return true;
+    }
+
+    void set_item(List& list, std::size_t position, PyRef&& item) {
+        PyList_SET_ITEM(list.list.get(), static_cast<Py_ssize_t>(position), item.release());
+    }
+
+    void end_list(List& list, PyRef& out) {
+        if (list.untracked) PyObject_GC_Track(list.list.get());
+        out = std::move(list.list);
+    }
+
+    bool begin_dict(std::uint32_t definition, PyRef& dict);
+
+    bool set_member(PyRef& dict, std::uint32_t field, PyRef&& value) {
+        const PyRef owned = std::move(value);
+        return PyDict_SetItem(dict.get(), keys_[field], owned.get()) == 0;
+    }
+
+    void end_dict(PyRef& dict, PyRef& out) { out = std::move(dict); }
+
+private:
+    static constexpr std::uint64_t kIntTag = 1;
+    static constexpr std::uint64_t kUintTag = 2;
+    static constexpr std::uint64_t kFloatTag = 3;
+    static std::uint64_t tagged(std::uint64_t tag, std::uint32_t bits) { return tag << 32 | bits; }
+
+    bool make_dict_string(std::uint32_t index);
+    bool make_keys(const ScanDefinition& definition);
+
+    std::span<const std::uint8_t> container_;
+    const ContainerScan& scan_;
+    NumberCache numbers_;
+    // Owned references, made on first use: one per field, one per dictionary string.
+    std::vector<PyObject*> keys_;
+    std::vector<PyObject*> strings_;
+    bool text_fault_ = false;
+};
+
+}  // namespace vesk::python
