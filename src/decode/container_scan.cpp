@@ -17,6 +17,21 @@ bool is_utf8(const std::uint8_t* text, std::size_t length) noexcept {
     return !find_utf8_fault(std::span(text, length)).has_value();
 }
 
+// Bytes of a null, bool or number value; 0 for the rest, which vary.
+std::uint32_t fixed_size_of(VeskType type) noexcept {
+    switch (type) {
+        case VeskType::Null:
+        case VeskType::String:
+        case VeskType::Array:
+        case VeskType::Object: return 0;
+        case VeskType::Bool: return 1;
+        case VeskType::Int32:
+        case VeskType::Uint32:
+        case VeskType::Float32: return 4;
+    }
+    return 0;
+}
+
 // Accepts exactly what decode_document and decompile_document accept
 // together, in one pass and without building anything but the tables.
 class Scanner {
@@ -24,7 +39,9 @@ public:
     Scanner(std::span<const std::uint8_t> bytes, ContainerScan& out) : bytes_(bytes), out_(out) {}
 
     ScanVerdict run() {
-        if (!header() || !definition_block() || !dictionary_block() || !data_block()) return ScanVerdict::Fault;
+        const bool read = header() && definition_block() && dictionary_block() && data_block();
+        out_.counts = counts_;
+        if (!read) return ScanVerdict::Fault;
         return unsupported_ ? ScanVerdict::Unsupported : ScanVerdict::Valid;
     }
 
@@ -77,6 +94,7 @@ private:
         definition.first_field = static_cast<std::uint32_t>(out_.fields.size());
         definition.field_count = static_cast<std::uint32_t>(count);
         at += 2;
+        definition.fixed = true;
         for (std::size_t j = 0; j < count; ++j) {
             if (at >= end) return false;
             const std::size_t length = bytes_[at];
@@ -86,6 +104,9 @@ private:
             field.name_length = static_cast<std::uint8_t>(length);
             if (!type_byte_at(at + length + 1, field.type)) return false;
             at += length + 2;
+            definition.fixed = definition.fixed && (field.type == VeskType::Null || fixed_size_of(field.type) > 0);
+            definition.fixed_size += fixed_size_of(field.type);
+            definition.fixed_numbers += fixed_size_of(field.type) / 4;
         }
         next = at;
         lay_out_members(definition);
@@ -147,7 +168,7 @@ private:
             if (!is_utf8(bytes_.data() + at + header, value.length)) return false;
             text.offset = static_cast<std::uint32_t>(at + header);
             text.length = value.length;
-            out_.counts.dict_bytes += value.length;
+            counts_.dict_bytes += value.length;
             at += value.size;
         }
         return true;
@@ -161,7 +182,7 @@ private:
         const std::size_t count = load_u32le(data + at);
         if (count > kMaxReadEntries) return false;
         at += 4;
-        out_.counts.chunks = count;
+        counts_.chunks = count;
         for (std::size_t i = 0; i < count; ++i) {
             if (end - at < kEntryHeaderSize) return false;
             const std::size_t def_index = load_u16le(data + at);
@@ -178,14 +199,14 @@ private:
 
     // Checks the value at `at` and moves `at` past it.
     bool value(const std::uint8_t*& at, const std::uint8_t* end, VeskType type, unsigned depth) {
-        ++out_.counts.values;
+        ++counts_.values;
         switch (type) {
             case VeskType::Null: return true;
             case VeskType::Bool: return skip(at, end, 1);
             case VeskType::Int32:
             case VeskType::Uint32:
             case VeskType::Float32:
-                ++out_.counts.numbers;
+                ++counts_.numbers;
                 return skip(at, end, 4);
             case VeskType::String: return string(at, end);
             case VeskType::Array: return array(at, end, depth);
@@ -205,8 +226,8 @@ private:
         if (!read_string_value(at, end, value)) return false;
         at += value.size;
         if (value.is_reference) return value.length < out_.dict.size();
-        ++out_.counts.inline_strings;
-        out_.counts.inline_bytes += value.length;
+        ++counts_.inline_strings;
+        counts_.inline_bytes += value.length;
         return true;
     }
 
@@ -218,26 +239,37 @@ private:
         const std::size_t count = load_u16le(at + 4);
         const VeskType elem_type = out_.definitions[self_index].elem_type;
         at += kArrayHeaderSize;
-        ++out_.counts.arrays;
+        ++counts_.arrays;
         switch (elem_type) {
             // Fixed-size items are checked all at once.
             case VeskType::Null:
-                out_.counts.values += count;
+                counts_.values += count;
                 return true;
             case VeskType::Bool:
-                out_.counts.values += count;
+                counts_.values += count;
                 return skip(at, end, count);
             case VeskType::Int32:
             case VeskType::Uint32:
             case VeskType::Float32:
-                out_.counts.values += count;
-                out_.counts.numbers += count;
+                counts_.values += count;
+                counts_.numbers += count;
                 return skip(at, end, 4 * count);
             case VeskType::String:
-            case VeskType::Array:
-            case VeskType::Object:
+                counts_.values += count;
                 for (std::size_t i = 0; i < count; ++i) {
-                    if (!value(at, end, elem_type, depth + 1)) return false;
+                    if (!string(at, end)) return false;
+                }
+                return true;
+            case VeskType::Array:
+                counts_.values += count;
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (!array(at, end, depth + 1)) return false;
+                }
+                return true;
+            case VeskType::Object:
+                counts_.values += count;
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (!object(at, end, depth + 1)) return false;
                 }
                 return true;
         }
@@ -251,8 +283,13 @@ private:
         const ScanDefinition& definition = out_.definitions[self_index];
         if (!definition.numbered_in_place) unsupported_ = true;
         at += 2;
-        ++out_.counts.objects;
-        out_.counts.members += definition.member_count;
+        ++counts_.objects;
+        counts_.members += definition.member_count;
+        if (definition.fixed) {
+            counts_.values += definition.field_count;
+            counts_.numbers += definition.fixed_numbers;
+            return skip(at, end, definition.fixed_size);
+        }
         const ScanField* fields = out_.fields.data() + definition.first_field;
         for (std::uint32_t k = 0; k < definition.field_count; ++k) {
             if (!value(at, end, fields[k].type, depth + 1)) return false;
@@ -266,6 +303,7 @@ private:
     std::size_t dict_offset_ = 0;
     std::size_t data_offset_ = 0;
     bool unsupported_ = false;
+    ScanCounts counts_;
 };
 
 }  // namespace

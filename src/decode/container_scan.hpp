@@ -43,6 +43,11 @@ struct ScanDefinition {
     std::uint32_t field_count = 0;
     std::uint32_t first_member = 0;  // Object, into ContainerScan::members
     std::uint32_t member_count = 0;  // keys of its objects: field_count unless names repeat
+    // Object: every field holds a null, bool or number, so an object takes
+    // exactly `fixed_size` bytes and holds `fixed_numbers` numbers.
+    bool fixed = false;
+    std::uint32_t fixed_size = 0;
+    std::uint32_t fixed_numbers = 0;
 };
 
 struct ScanText {

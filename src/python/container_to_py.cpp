@@ -55,10 +55,21 @@ std::uint64_t exact_reading_bytes(const ContainerScan& scan) {
            2 * (counts.inline_bytes + counts.dict_bytes) + result_bytes(scan);
 }
 
-PyObject* refuse_size(std::uint64_t needed, std::uint64_t limit) {
-    return PyErr_Format(PyExc_MemoryError,
-                        "reading this container takes about %llu bytes, more than the %llu this process can have",
-                        static_cast<unsigned long long>(needed), static_cast<unsigned long long>(limit));
+// Below this, a failed allocation raises MemoryError on its own: the limit
+// is looked up (several system calls) only for results that could exhaust
+// the machine.
+constexpr std::uint64_t kUncheckedBytes = std::uint64_t{64} << 20;
+
+// Raises MemoryError and returns true if `needed` bytes are more than the
+// process can have.
+bool refuse_size(std::uint64_t needed) {
+    if (needed <= kUncheckedBytes) return false;
+    const std::uint64_t limit = memory_the_process_can_have();
+    if (needed <= limit) return false;
+    PyErr_Format(PyExc_MemoryError,
+                 "reading this container takes about %llu bytes, more than the %llu this process can have",
+                 static_cast<unsigned long long>(needed), static_cast<unsigned long long>(limit));
+    return true;
 }
 
 // The reader and the decompiler of record: the word on every fault, and the
@@ -78,10 +89,8 @@ PyObject* read_exactly(PyObject* module, std::span<const std::uint8_t> container
 PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> container) {
     const bool release = container.size() >= kUnlockedBytes;
     const ContainerScan scan = unlocked_if(release, [&] { return scan_container(container); });
-    const std::uint64_t limit = memory_the_process_can_have();
     if (scan.verdict == ScanVerdict::Valid) {
-        const std::uint64_t needed = result_bytes(scan);
-        if (needed > limit) return refuse_size(needed, limit);
+        if (refuse_size(result_bytes(scan))) return nullptr;
         ObjectBuilder builder(container, scan);
         PyRef result;
         if (ContainerWalk(container, scan, builder).build(result)) return result.release();
@@ -89,8 +98,7 @@ PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> containe
         // The walk has released what it built; the exact reader words the
         // fault in the text.
     }
-    const std::uint64_t needed = exact_reading_bytes(scan);
-    if (needed > limit) return refuse_size(needed, limit);
+    if (refuse_size(exact_reading_bytes(scan))) return nullptr;
     return read_exactly(module, container, release);
 }
 

@@ -67,7 +67,6 @@ bool ObjectBuilder::make_keys(const ScanDefinition& definition) {
         PyObject* key = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + field.name_offset,
                                              field.name_length, nullptr);
         if (key == nullptr) return false;
-        PyUnicode_InternInPlace(&key);
         keys_[definition.first_field + k] = key;
     }
     return true;
