@@ -25,8 +25,11 @@ NumberCache::NumberCache(std::uint64_t numbers) {
     shift_ = 64 - static_cast<unsigned>(std::countr_zero(size));
 }
 
-NumberCache::~NumberCache() {
+NumberCache::~NumberCache() { clear(); }
+
+void NumberCache::clear() {
     for (Entry& entry : entries_) Py_XDECREF(entry.object);
+    entries_ = {};
 }
 
 ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan)

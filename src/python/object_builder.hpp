@@ -13,10 +13,12 @@
 namespace vesk::python {
 
 // Shares the int and float objects of recently seen values: documents of
-// numbers repeat many of them (coordinates, counters, ids), and each hit
-// saves an allocation. Direct-mapped and small, so it costs nothing to fill
-// and a miss only replaces the entry. Ints from -5 to 256 are the
-// interpreter's own shared objects and never come here.
+// numbers often repeat them (coordinates, counters, ids), and each hit saves
+// an allocation and the memory of an object. Direct-mapped and small, so a
+// miss only replaces the entry. Where values hardly repeat the table would
+// only cost cache misses, so it is dropped after a trial that finds few hits.
+// Ints from -5 to 256 are the interpreter's own shared objects and never come
+// here.
 class NumberCache {
 public:
     explicit NumberCache(std::uint64_t numbers);
@@ -31,8 +33,13 @@ public:
         if (entries_.empty()) return make();
         Entry& entry = entries_[(key * 0x9E3779B97F4A7C15ull) >> shift_];
         if (entry.key == key) {
+            ++hits_;
             Py_INCREF(entry.object);
             return entry.object;
+        }
+        if (++misses_ == kTrialMisses && hits_ < kTrialMinHits) {
+            clear();
+            return make();
         }
         PyObject* made = make();
         if (made == nullptr) return nullptr;
@@ -49,8 +56,16 @@ private:
         std::uint64_t key = 0;
         PyObject* object = nullptr;
     };
+    // After this many misses, fewer hits than this end the sharing.
+    static constexpr std::uint64_t kTrialMisses = 2048;
+    static constexpr std::uint64_t kTrialMinHits = 512;
+
+    void clear();
+
     std::vector<Entry> entries_;
     unsigned shift_ = 64;
+    std::uint64_t hits_ = 0;
+    std::uint64_t misses_ = 0;
 };
 
 // The Python side of ContainerWalk: makes the objects of a container that
