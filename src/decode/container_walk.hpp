@@ -27,7 +27,7 @@ namespace vesk {
 //   bool float32(std::uint32_t bits, Value&);
 //   bool text(const std::uint8_t*, std::size_t, Value&);   inline text, not yet validated
 //   bool dict_text(std::uint32_t index, Value&);           a dictionary string, validated
-//   bool begin_list(std::size_t count, bool holds_compounds, List&);
+//   bool begin_list(std::size_t count, List&);
 //   void set_item(List&, std::size_t position, Value&&);   every position exactly once
 //   void end_list(List&, Value&);
 //   bool begin_dict(std::uint32_t definition, Dict&);      definition position
@@ -50,7 +50,7 @@ public:
         if (count == 0) return builder_.null(out);
         if (count == 1) return chunk(at, out);
         typename Builder::List list;
-        if (!builder_.begin_list(count, true, list)) return false;
+        if (!builder_.begin_list(count, list)) return false;
         for (std::size_t i = 0; i < count; ++i) {
             Value item;
             if (!chunk(at, item)) return false;
@@ -112,7 +112,7 @@ private:
         const std::size_t count = load_u16le(at + 4);
         at += kArrayHeaderSize;
         typename Builder::List list;
-        if (!builder_.begin_list(count, !is_primitive(elem_type), list)) return false;
+        if (!builder_.begin_list(count, list)) return false;
         // One loop per item type keeps the type switch out of the loop.
         bool filled = false;
         switch (elem_type) {

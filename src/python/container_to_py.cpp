@@ -93,7 +93,10 @@ PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> containe
         if (refuse_size(result_bytes(scan))) return nullptr;
         ObjectBuilder builder(container, scan);
         PyRef result;
-        if (ContainerWalk(container, scan, builder).build(result)) return result.release();
+        if (ContainerWalk(container, scan, builder).build(result)) {
+            ObjectBuilder::track_result(result.get());
+            return result.release();
+        }
         if (!builder.text_fault()) return nullptr;
         // The walk has released what it built; the exact reader words the
         // fault in the text.

@@ -87,4 +87,29 @@ bool ObjectBuilder::begin_dict(std::uint32_t position, PyRef& dict) {
     return static_cast<bool>(dict);
 }
 
+void ObjectBuilder::track_result(PyObject* value) {
+    if (PyList_CheckExact(value)) {
+        const Py_ssize_t size = PyList_GET_SIZE(value);
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            PyObject* item = PyList_GET_ITEM(value, i);
+            if (PyList_CheckExact(item) || PyDict_CheckExact(item)) track_result(item);
+        }
+        PyObject_GC_Track(value);
+        return;
+    }
+    if (PyDict_CheckExact(value)) {
+        Py_ssize_t position = 0;
+        PyObject* key = nullptr;
+        PyObject* member = nullptr;
+        bool holds_containers = false;
+        while (PyDict_Next(value, &position, &key, &member)) {
+            if (PyList_CheckExact(member) || PyDict_CheckExact(member)) {
+                track_result(member);
+                holds_containers = true;
+            }
+        }
+        if (holds_containers) PyObject_GC_Track(value);
+    }
+}
+
 }  // namespace vesk::python

@@ -69,20 +69,23 @@ private:
 };
 
 // The Python side of ContainerWalk: makes the objects of a container that
-// scan_container found Valid. Field names become interned str objects once
-// per definition, dictionary strings one str at their first reference, and
-// every further use adds a reference. Lists are made at their final length;
-// one that will hold lists or dicts stays out of the collector's sight until
-// it is full, since making its items can run a collection.
+// scan_container found Valid. Field names become str objects once per
+// definition, dictionary strings one str at their first reference, and every
+// further use adds a reference. Lists are made at their final length, dicts
+// at their final size.
+//
+// Lists and dicts stay out of the cyclic collector's sight while the value
+// is built: making them runs collections, which would otherwise walk every
+// container made so far again and again, and could meet a list whose slots
+// are not yet filled. `track_result` hands them all to the collector once
+// the value is complete; until then nothing but this call can reach them.
+//
 // Failures leave a Python exception set, except inline text that is not
 // UTF-8, which `text_fault()` reports with no exception set.
 class ObjectBuilder {
 public:
     using Value = PyRef;
-    struct List {
-        PyRef list;
-        bool untracked = false;
-    };
+    using List = PyRef;
     using Dict = PyRef;
 
     ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan);
@@ -135,24 +138,18 @@ public:
         return true;
     }
 
-    bool begin_list(std::size_t count, bool holds_compounds, List& list) {
-        list.list = PyRef(PyList_New(static_cast<Py_ssize_t>(count)));
-        if (!list.list) return false;
-        if (holds_compounds && count > 0) {
-            PyObject_GC_UnTrack(list.list.get());
-            list.untracked = true;
-        }
+    bool begin_list(std::size_t count, PyRef& list) {
+        list = PyRef(PyList_New(static_cast<Py_ssize_t>(count)));
+        if (!list) return false;
+        PyObject_GC_UnTrack(list.get());
         return true;
     }
 
-    void set_item(List& list, std::size_t position, PyRef&& item) {
-        PyList_SET_ITEM(list.list.get(), static_cast<Py_ssize_t>(position), item.release());
+    void set_item(PyRef& list, std::size_t position, PyRef&& item) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(position), item.release());
     }
 
-    void end_list(List& list, PyRef& out) {
-        if (list.untracked) PyObject_GC_Track(list.list.get());
-        out = std::move(list.list);
-    }
+    void end_list(PyRef& list, PyRef& out) { out = std::move(list); }
 
     bool begin_dict(std::uint32_t definition, PyRef& dict);
 
@@ -161,7 +158,16 @@ public:
         return PyDict_SetItem(dict.get(), keys_[field], owned.get()) == 0;
     }
 
-    void end_dict(PyRef& dict, PyRef& out) { out = std::move(dict); }
+    void end_dict(PyRef& dict, PyRef& out) {
+        // Storing a list or dict in it made the collector track it.
+        if (PyObject_GC_IsTracked(dict.get())) PyObject_GC_UnTrack(dict.get());
+        out = std::move(dict);
+    }
+
+    // Hands every list and dict of a complete value to the collector: lists
+    // all, dicts that hold a list or dict (the interpreter leaves the others
+    // untracked too).
+    static void track_result(PyObject* value);
 
 private:
     static constexpr std::uint64_t kIntTag = 1;
