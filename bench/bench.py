@@ -18,11 +18,18 @@ from pathlib import Path
 from documents import DEFAULT_CORPUS, Document, corpus_paths, load_document
 from memory import memory_table
 from peers import NoInput, Operation, load_vesk, operations, peer_versions
-from report import Cell, describe_error, operation_table, shorten
+from report import Cell, describe_error, operation_table, ratio_means, shorten, summary
 from sizes import encodings, size_table
+from threads import thread_table
 from timing import FULL, QUICK, Budget, measure_all
 
-SECTIONS = ("dumps", "loads", "emit", "sizes", "memory")
+SECTIONS = ("dumps", "loads", "emit", "sizes", "memory", "threads")
+
+# Ratios of a table that every run repeats in its summary, with their targets.
+SUMMARY_RATIOS = {
+    "loads": (("msgspec", "loads time / msgspec.msgpack.decode time", "0.8"),
+              ("marshal", "loads time / marshal.loads time", "1.0")),
+}
 ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_CHART = ROOT / "docs" / "benchmark.png"
 
@@ -68,21 +75,24 @@ def run_cells(contenders, doc: Document, budget: Budget) -> list[Cell]:
     return cells
 
 
-def run_operation(op: Operation, documents: list[Document], budget: Budget) -> tuple[str, dict]:
-    """The table of one operation, and its measurements for the chart."""
+def run_operation(op: Operation, documents: list[Document], budget: Budget) -> tuple[str, dict, list[str]]:
+    """The table of one operation, its measurements for the chart, and its summary lines."""
     cells = {}
     for doc in documents:
         for contender, cell in zip(op.contenders, run_cells(op.contenders, doc, budget)):
             cells[(doc.name, contender.label)] = cell
     vesk_label = next(c.label for c in op.contenders if c.is_vesk)
-    table = operation_table(
-        op.title, op.notes, [(d.name, op.size_of(d)) for d in documents],
-        [c.label for c in op.contenders], vesk_label, cells,
-    )
+    labels = [c.label for c in op.contenders]
+    table = operation_table(op.title, op.notes, [(d.name, op.size_of(d)) for d in documents], labels, vesk_label, cells)
     rates = {d.name: {label: cell.timing.megabytes_per_second(op.size_of(d)) if cell.timing else None
                       for (name, label), cell in cells.items() if name == d.name} for d in documents}
+    means = ratio_means([d.name for d in documents], labels, vesk_label, cells)
+    lines = []
+    for peer, what, target in SUMMARY_RATIOS.get(op.key, ()):
+        mean = means.get(peer)
+        lines.append(f"{what}, geometric mean: {f'{mean:.2f}' if mean is not None else '-'} (target <= {target})")
     return table, {"title": op.title, "documents": [d.name for d in documents], "vesk_label": vesk_label,
-                   "labels": [c.label for c in op.contenders], "cells": rates}
+                   "labels": labels, "cells": rates}, lines
 
 
 def encoded_sizes(documents: list[Document], dumps) -> dict[str, dict[str, int | None]]:
@@ -124,16 +134,21 @@ def main(argv: list[str]) -> int:
     vesk, origin = load_vesk()
     ops = operations(vesk)
     print(header(origin, budget), flush=True)
-    measured = []
+    measured, lines = [], []
     for section in args.sections:
         if section in ops:
-            table, results = run_operation(ops[section], documents, budget)
+            table, results, figures = run_operation(ops[section], documents, budget)
             measured.append(results)
-            print(table, flush=True)
         elif section == "sizes":
-            print(size_table(documents, vesk["dumps"]), flush=True)
+            table, figures = size_table(documents, vesk["dumps"]), []
         elif section == "memory":
-            print(memory_table(documents, vesk["dumps"]), flush=True)
+            table, figures = memory_table(documents, vesk["dumps"])
+        else:
+            table, figures = thread_table(documents, vesk)
+        print(table, flush=True)
+        lines += figures
+    if lines:
+        print(summary(lines), flush=True)
     if args.chart is not None:
         save_chart(args.chart, header(origin, budget).splitlines()[0:2], measured,
                    encoded_sizes(documents, vesk["dumps"]))

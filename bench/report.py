@@ -81,6 +81,26 @@ class Refusals:
         return out
 
 
+def ratio_means(
+    documents: list[str], labels: list[str], vesk_label: str, cells: dict[tuple[str, str], Cell],
+) -> dict[str, float | None]:
+    """Geometric mean over the documents of vesk time / peer time, per peer."""
+    peers = [label for label in labels if label != vesk_label]
+    per_peer: dict[str, list[float]] = {label: [] for label in peers}
+    for name in documents:
+        mine = cells[(name, vesk_label)].timing
+        for label in peers:
+            theirs = cells[(name, label)].timing
+            if mine and theirs and theirs.median > 0:
+                per_peer[label].append(mine.median / theirs.median)
+    return {label: geometric_mean(per_peer[label]) for label in peers}
+
+
+def summary(lines: list[str]) -> str:
+    """The figures every run ends with, one per line."""
+    return "\n".join(["== Summary ==", *(f"   {line}" for line in lines)]) + "\n"
+
+
 def operation_table(
     title: str,
     notes: tuple[str, ...],
@@ -100,21 +120,15 @@ def operation_table(
 
     peers = [label for label in labels if label != vesk_label]
     ratio_rows = []
-    per_peer: dict[str, list[float]] = {label: [] for label in peers}
     for name, _ in documents:
         mine = cells[(name, vesk_label)].timing
         row = [name]
         for label in peers:
             theirs = cells[(name, label)].timing
-            if mine and theirs and theirs.median > 0:
-                ratio = mine.median / theirs.median
-                per_peer[label].append(ratio)
-                row.append(f"{ratio:.2f}")
-            else:
-                row.append("-")
+            row.append(f"{mine.median / theirs.median:.2f}" if mine and theirs and theirs.median > 0 else "-")
         ratio_rows.append(row)
-    means = [geometric_mean(per_peer[label]) for label in peers]
-    ratio_rows.append(["geometric mean", *(f"{m:.2f}" if m is not None else "-" for m in means)])
+    means = ratio_means([name for name, _ in documents], labels, vesk_label, cells)
+    ratio_rows.append(["geometric mean", *(f"{means[p]:.2f}" if means[p] is not None else "-" for p in peers)])
 
     parts = [f"== {title} ==", *(f"   {note}" for note in notes),
              "   cells: median MB/s ± interquartile range as % of the median", "",

@@ -2,6 +2,7 @@ import gc
 import math
 import os
 import subprocess
+import sys
 
 import pytest
 
@@ -183,3 +184,36 @@ class TestLoad:
         assert type(raised.value) is vesk.FileError
         assert raised.value.args == (f"IO error: {os.strerror(number)} (os error {number})",)
         assert (raised.value.errno, raised.value.filename) == (number, path)
+
+
+# Run under a 1 GiB address-space limit: a container of null arrays whose
+# result would need far more is refused before anything is built, while one
+# whose result fits loads. The crafted container is built inside the child.
+MEMORY_LIMIT_CHILD = """
+import resource, sys, tracemalloc
+sys.path[:0] = {path!r}
+from container_bytes import ARRAY, NULL, array_definition, array_value, single
+import vesk
+arrays = {arrays}
+data = single([array_definition(6, NULL), array_definition(7, ARRAY)], [], 7,
+              array_value(7, 6, [array_value(6, 0, [])[:4] + (65535).to_bytes(2, "little")] * arrays))
+resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+tracemalloc.start()
+try:
+    value = vesk.loads(data)
+except MemoryError as error:
+    print("MemoryError", tracemalloc.get_traced_memory()[1] < (16 << 20), error)
+else:
+    print("loaded", len(value), {{len(item) for item in value}})
+"""
+
+
+@pytest.mark.parametrize("arrays,expected", [
+    (65535, "MemoryError True reading this container takes about"),
+    (100, "loaded 100 {65535}"),
+])
+def test_results_beyond_the_memory_limit_are_refused_before_building(arrays, expected):
+    child = MEMORY_LIMIT_CHILD.format(path=[str(p) for p in (os.path.dirname(__file__),)], arrays=arrays)
+    completed = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=120)
+    assert completed.returncode == 0, completed.stderr
+    assert completed.stdout.startswith(expected)

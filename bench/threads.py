@@ -1,0 +1,74 @@
+"""Two threads loading large containers at once, against one thread making the same calls in turn.
+
+loads checks a large container without holding the interpreter lock; the
+objects themselves can only be made while holding it. The ratio shows how
+much of a call runs in parallel: 2.0 would be all of it, 1.0 none.
+"""
+
+from __future__ import annotations
+
+import statistics
+import threading
+import time
+from typing import Callable
+
+from documents import Document
+from report import describe_error, grid
+
+ROUNDS = 5
+SECONDS_PER_ROUND = 0.4
+
+
+def _one_thread(loads: Callable[[bytes], object], data: bytes, calls: int) -> float:
+    start = time.perf_counter()
+    for _ in range(2 * calls):
+        loads(data)
+    return time.perf_counter() - start
+
+
+def _two_threads(loads: Callable[[bytes], object], data: bytes, calls: int) -> float:
+    barrier = threading.Barrier(3)
+
+    def work() -> None:
+        barrier.wait()
+        for _ in range(calls):
+            loads(data)
+
+    threads = [threading.Thread(target=work) for _ in range(2)]
+    for thread in threads:
+        thread.start()
+    barrier.wait()
+    start = time.perf_counter()
+    for thread in threads:
+        thread.join()
+    return time.perf_counter() - start
+
+
+def scaling(loads: Callable[[bytes], object], data: bytes) -> float:
+    """Throughput of two threads over that of one, median of alternating rounds."""
+    start = time.perf_counter()
+    loads(data)
+    calls = max(1, int(SECONDS_PER_ROUND / 2 / max(time.perf_counter() - start, 1e-6)))
+    ratios = [_one_thread(loads, data, calls) / _two_threads(loads, data, calls) for _ in range(ROUNDS)]
+    return statistics.median(ratios)
+
+
+def thread_table(documents: list[Document], vesk: dict[str, Callable]) -> tuple[str, list[str]]:
+    """The table, and the summary line for the largest document that loads."""
+    rows, refusals, summary = [], [], []
+    for doc in sorted(documents, key=lambda d: d.size, reverse=True)[:3]:
+        try:
+            data = vesk["dumps"](doc.text)
+            ratio = scaling(vesk["loads"], data)
+        except Exception as error:
+            refusals.append(f"  {doc.name}: {describe_error(error)}")
+            continue
+        rows.append([doc.name, f"{len(data) / 1e6:.1f}", f"{ratio:.2f}"])
+        if not summary:
+            summary.append(f"two threads loading {doc.name}: {ratio:.2f}x the throughput of one")
+    parts = ["== Two threads calling loads at once ==",
+             "   throughput of two threads over one thread making the same calls in turn (2.00: all in parallel)",
+             "", grid(["document", "container MB", "2 threads / 1"], rows)]
+    if refusals:
+        parts += ["", "   refused:", *refusals]
+    return "\n".join(parts) + "\n", summary
