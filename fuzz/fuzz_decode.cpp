@@ -5,19 +5,18 @@
 // The one-pass scan and walk that loads uses must agree with the reader and
 // decompiler: a fault for a fault, and for valid input the same tree.
 
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "../tests/core/decode_document_equality.hpp"
+#include "../tests/core/walk_tree_builder.hpp"
 #include "decode/container_scan.hpp"
-#include "decode/container_walk.hpp"
 #include "decode/decoder.hpp"
-#include "decode/utf8.hpp"
 #include "decompile/decompiler.hpp"
 #include "encode/encoder.hpp"
 
@@ -64,89 +63,24 @@ void expect_same_outcome(const vesk::Result<vesk::JsonValue>& a, const vesk::Res
     if (!difference.empty()) fail("decompiled trees differ:", difference);
 }
 
-// Builds the tree that the decompiler would, through ContainerWalk, with the
-// decompiler's number classes.
-class TreeBuilder {
-public:
-    using Value = vesk::JsonValue;
-    using List = vesk::JsonValue;
-    using Dict = vesk::JsonValue;
-
-    TreeBuilder(std::span<const std::uint8_t> bytes, const vesk::ContainerScan& scan) : bytes_(bytes), scan_(scan) {}
-
-    bool text_fault() const { return text_fault_; }
-
-    bool null(Value& out) { return out = Value::null(), true; }
-    bool boolean(bool value, Value& out) { return out = Value::boolean(value), true; }
-    bool int32(std::int32_t value, Value& out) {
-        out = value < 0 ? Value::int64(value) : Value::uint(static_cast<std::uint64_t>(value));
-        return true;
-    }
-    bool uint32(std::uint32_t value, Value& out) { return out = Value::uint(value), true; }
-    bool float32(std::uint32_t bits, Value& out) {
-        return out = Value::number(static_cast<double>(std::bit_cast<float>(bits))), true;
-    }
-    bool text(const std::uint8_t* data, std::size_t size, Value& out) {
-        if (vesk::find_utf8_fault(std::span(data, size))) return !(text_fault_ = true);
-        out = Value::string(std::string(reinterpret_cast<const char*>(data), size));
-        return true;
-    }
-    bool dict_text(std::uint32_t index, Value& out) {
-        const vesk::ScanText& text = scan_.dict.at(index);
-        out = Value::string(std::string(view(text.offset, text.length)));
-        return true;
-    }
-    bool begin_list(std::size_t count, List& list) {
-        list = Value::array();
-        list.items.resize(count);
-        return true;
-    }
-    void set_item(List& list, std::size_t position, Value&& item) { list.items.at(position) = std::move(item); }
-    void end_list(List& list, Value& out) { out = std::move(list); }
-    bool begin_dict(std::uint32_t, Dict& dict) { return dict = Value::object(), true; }
-    bool set_member(Dict& dict, std::uint32_t field, Value&& value) {
-        const vesk::ScanField& named = scan_.fields.at(field);
-        dict.members.push_back({std::string(view(named.name_offset, named.name_length)), std::move(value)});
-        return true;
-    }
-    void end_dict(Dict& dict, Value& out) { out = std::move(dict); }
-
-private:
-    std::string_view view(std::size_t offset, std::size_t length) const {
-        return {reinterpret_cast<const char*>(bytes_.subspan(offset, length).data()), length};
-    }
-
-    std::span<const std::uint8_t> bytes_;
-    const vesk::ContainerScan& scan_;
-    bool text_fault_ = false;
-};
-
-vesk::Result<vesk::JsonValue> read_exactly(std::span<const std::uint8_t> bytes) {
-    vesk::Result<vesk::VeskDocument> document = vesk::decode_document(bytes);
-    if (!document) return std::move(document).error();
-    return vesk::decompile_document(*document);
-}
-
 // The scan refuses what the reader or decompiler refuses, and the walk
 // builds what they build.
 void expect_walk_agrees(std::span<const std::uint8_t> bytes) {
     const vesk::ContainerScan scan = vesk::scan_container(bytes);
     if (scan.verdict == vesk::ScanVerdict::Unsupported) return;
     if (scan.counts.values > kMaxValuesForRoundTrip) return;
-    const vesk::Result<vesk::JsonValue> exact = read_exactly(bytes);
+    const vesk::Result<vesk::JsonValue> exact = vesk::test::read_exactly(bytes);
     if (scan.verdict == vesk::ScanVerdict::Fault) {
         if (exact) fail("the scan refuses a container that reads back");
         return;
     }
-    TreeBuilder builder(bytes, scan);
-    vesk::JsonValue walked;
-    if (!vesk::ContainerWalk(bytes, scan, builder).build(walked)) {
-        if (!builder.text_fault()) fail("the walk failed without a fault");
+    const std::optional<vesk::JsonValue> walked = vesk::test::walk_tree(bytes, scan);
+    if (!walked) {
         if (exact) fail("the walk refuses text that reads back");
         return;
     }
     if (!exact) fail("the walk builds a container that fails to read:", exact.error().message());
-    std::string difference = vesk::test::json_difference(*exact, walked);
+    std::string difference = vesk::test::json_difference(*exact, *walked);
     if (!difference.empty()) fail("the walk and the decompiler differ:", difference);
 }
 

@@ -182,7 +182,6 @@ private:
         const std::size_t count = load_u32le(data + at);
         if (count > kMaxReadEntries) return false;
         at += 4;
-        counts_.chunks = count;
         for (std::size_t i = 0; i < count; ++i) {
             if (end - at < kEntryHeaderSize) return false;
             const std::size_t def_index = load_u16le(data + at);

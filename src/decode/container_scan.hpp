@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "decode/byte_order.hpp"
 #include "structure/vesk_type.hpp"
 
 namespace vesk {
@@ -65,7 +66,6 @@ struct ScanCounts {
     std::uint64_t arrays = 0;
     std::uint64_t objects = 0;
     std::uint64_t members = 0;  // keys over all objects
-    std::uint64_t chunks = 0;
     std::uint64_t dict_bytes = 0;
 };
 
@@ -119,14 +119,13 @@ inline bool read_string_value(const std::uint8_t* at, const std::uint8_t* end, S
         } else {
             header = first == 0xFE ? 4 : 5;
             if (available < header) return false;
-            length = static_cast<std::size_t>(at[1]) | (static_cast<std::size_t>(at[2]) << 8) |
-                     (static_cast<std::size_t>(at[3]) << 16);
             if (first == 0xFF) {
                 out.is_reference = true;
                 out.size = 5;
-                out.length = static_cast<std::uint32_t>(length | (static_cast<std::size_t>(at[4]) << 24));
+                out.length = load_u32le(at + 1);
                 return true;
             }
+            length = load_u24le(at + 1);
         }
     }
     if (available - header < length) return false;

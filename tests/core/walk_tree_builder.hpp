@@ -1,0 +1,98 @@
+#pragma once
+
+// The value tree that ContainerWalk builds, in the decompiler's terms, so that
+// tests and the fuzz target can hold the walk against the exact reader.
+
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "decode/container_scan.hpp"
+#include "decode/container_walk.hpp"
+#include "decode/decoder.hpp"
+#include "decode/utf8.hpp"
+#include "decompile/decompiler.hpp"
+#include "json/json_value.hpp"
+
+namespace vesk::test {
+
+// Builds the tree that the decompiler would, through ContainerWalk, with the
+// decompiler's number classes.
+class TreeBuilder {
+public:
+    using Value = JsonValue;
+    using List = JsonValue;
+    using Dict = JsonValue;
+
+    TreeBuilder(std::span<const std::uint8_t> bytes, const ContainerScan& scan) : bytes_(bytes), scan_(scan) {}
+
+    bool text_fault() const { return text_fault_; }
+
+    bool null(Value& out) { return out = Value::null(), true; }
+    bool boolean(bool value, Value& out) { return out = Value::boolean(value), true; }
+    bool int32(std::int32_t value, Value& out) {
+        out = value < 0 ? Value::int64(value) : Value::uint(static_cast<std::uint64_t>(value));
+        return true;
+    }
+    bool uint32(std::uint32_t value, Value& out) { return out = Value::uint(value), true; }
+    bool float32(std::uint32_t bits, Value& out) {
+        return out = Value::number(static_cast<double>(std::bit_cast<float>(bits))), true;
+    }
+    bool text(const std::uint8_t* data, std::size_t size, Value& out) {
+        if (find_utf8_fault(std::span(data, size))) return !(text_fault_ = true);
+        out = Value::string(std::string(reinterpret_cast<const char*>(data), size));
+        return true;
+    }
+    bool dict_text(std::uint32_t index, Value& out) {
+        const ScanText& text = scan_.dict.at(index);
+        out = Value::string(std::string(view(text.offset, text.length)));
+        return true;
+    }
+    bool begin_list(std::size_t count, List& list) {
+        list = Value::array();
+        list.items.resize(count);
+        return true;
+    }
+    void set_item(List& list, std::size_t position, Value&& item) { list.items.at(position) = std::move(item); }
+    void end_list(List& list, Value& out) { out = std::move(list); }
+    bool begin_dict(std::uint32_t, Dict& dict) { return dict = Value::object(), true; }
+    bool set_member(Dict& dict, std::uint32_t field, Value&& value) {
+        const ScanField& named = scan_.fields.at(field);
+        dict.members.push_back({std::string(view(named.name_offset, named.name_length)), std::move(value)});
+        return true;
+    }
+    void end_dict(Dict& dict, Value& out) { out = std::move(dict); }
+
+private:
+    std::string_view view(std::size_t offset, std::size_t length) const {
+        return {reinterpret_cast<const char*>(bytes_.subspan(offset, length).data()), length};
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    const ContainerScan& scan_;
+    bool text_fault_ = false;
+};
+
+// The walk's tree of a container scanned Valid; nothing when an inline text
+// is not UTF-8.
+inline std::optional<JsonValue> walk_tree(std::span<const std::uint8_t> bytes, const ContainerScan& scan) {
+    TreeBuilder builder(bytes, scan);
+    JsonValue tree;
+    if (ContainerWalk(bytes, scan, builder).build(tree)) return tree;
+    // The walk stops only where the builder does.
+    if (!builder.text_fault()) std::abort();
+    return std::nullopt;
+}
+
+// The reader and the decompiler together.
+inline Result<JsonValue> read_exactly(std::span<const std::uint8_t> bytes) {
+    Result<VeskDocument> document = decode_document(bytes);
+    if (!document) return std::move(document).error();
+    return decompile_document(*document);
+}
+
+}  // namespace vesk::test
