@@ -54,9 +54,11 @@ def scaling(loads: Callable[[bytes], object], data: bytes) -> float:
 
 
 def thread_table(documents: list[Document], vesk: dict[str, Callable]) -> tuple[str, list[str]]:
-    """The table, and the summary line for the largest document that loads."""
+    """The table for the three largest documents that load, and the summary line for the largest."""
     rows, refusals, summary = [], [], []
-    for doc in sorted(documents, key=lambda d: d.size, reverse=True)[:3]:
+    for doc in sorted(documents, key=lambda d: d.size, reverse=True):
+        if len(rows) == 3:
+            break
         try:
             data = vesk["dumps"](doc.text)
             ratio = scaling(vesk["loads"], data)
