@@ -6,9 +6,9 @@ namespace vesk::python {
 
 namespace {
 
-// Small enough to stay in the first-level cache, large enough to catch the
-// repeats of coordinate and counter data.
-constexpr std::size_t kMaxCacheEntries = 4096;
+// 16 KiB, so the table stays in the first-level data cache; on the corpus's
+// number documents four times as many entries catch under a tenth more.
+constexpr std::size_t kMaxCacheEntries = 1024;
 // Fewer numbers than this do not pay for clearing the table.
 constexpr std::uint64_t kMinNumbersForCache = 64;
 
