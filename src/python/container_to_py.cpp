@@ -96,7 +96,7 @@ PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> containe
         ObjectBuilder builder(container, scan);
         PyRef result;
         if (ContainerWalk(container, scan, builder).build(result)) {
-            ObjectBuilder::track_result(result.get());
+            builder.track_all();
             return result.release();
         }
         if (!builder.text_fault()) return nullptr;

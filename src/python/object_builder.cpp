@@ -37,7 +37,9 @@ ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const Cont
       scan_(scan),
       numbers_(scan.counts.numbers),
       keys_(scan.fields.size(), nullptr),
-      strings_(scan.dict.size(), nullptr) {}
+      strings_(scan.dict.size(), nullptr) {
+    untracked_.reserve(scan.counts.arrays + scan.counts.objects + 1);
+}
 
 ObjectBuilder::~ObjectBuilder() {
     release_all(keys_);
@@ -85,31 +87,6 @@ bool ObjectBuilder::begin_dict(std::uint32_t position, PyRef& dict) {
     const std::uint32_t members = definition.member_count;
     dict = PyRef(members > 5 ? _PyDict_NewPresized(members) : PyDict_New());
     return static_cast<bool>(dict);
-}
-
-void ObjectBuilder::track_result(PyObject* value) {
-    if (PyList_CheckExact(value)) {
-        const Py_ssize_t size = PyList_GET_SIZE(value);
-        for (Py_ssize_t i = 0; i < size; ++i) {
-            PyObject* item = PyList_GET_ITEM(value, i);
-            if (PyList_CheckExact(item) || PyDict_CheckExact(item)) track_result(item);
-        }
-        PyObject_GC_Track(value);
-        return;
-    }
-    if (PyDict_CheckExact(value)) {
-        Py_ssize_t position = 0;
-        PyObject* key = nullptr;
-        PyObject* member = nullptr;
-        bool holds_containers = false;
-        while (PyDict_Next(value, &position, &key, &member)) {
-            if (PyList_CheckExact(member) || PyDict_CheckExact(member)) {
-                track_result(member);
-                holds_containers = true;
-            }
-        }
-        if (holds_containers) PyObject_GC_Track(value);
-    }
 }
 
 }  // namespace vesk::python

@@ -77,8 +77,8 @@ private:
 // Lists and dicts stay out of the cyclic collector's sight while the value
 // is built: making them runs collections, which would otherwise walk every
 // container made so far again and again, and could meet a list whose slots
-// are not yet filled. `track_result` hands them all to the collector once
-// the value is complete; until then nothing but this call can reach them.
+// are not yet filled. `track_all` hands them to the collector once the value
+// is complete; until then nothing but this call can reach them.
 //
 // Failures leave a Python exception set, except inline text that is not
 // UTF-8, which `text_fault()` reports with no exception set.
@@ -142,6 +142,7 @@ public:
         list = PyRef(PyList_New(static_cast<Py_ssize_t>(count)));
         if (!list) return false;
         PyObject_GC_UnTrack(list.get());
+        untracked_.push_back(list.get());
         return true;
     }
 
@@ -159,15 +160,20 @@ public:
     }
 
     void end_dict(PyRef& dict, PyRef& out) {
-        // Storing a list or dict in it made the collector track it.
-        if (PyObject_GC_IsTracked(dict.get())) PyObject_GC_UnTrack(dict.get());
+        // Storing a list or dict in it made the collector track it; one that
+        // holds neither stays untracked, as the interpreter leaves it.
+        if (PyObject_GC_IsTracked(dict.get())) {
+            PyObject_GC_UnTrack(dict.get());
+            untracked_.push_back(dict.get());
+        }
         out = std::move(dict);
     }
 
-    // Hands every list and dict of a complete value to the collector: lists
-    // all, dicts that hold a list or dict (the interpreter leaves the others
-    // untracked too).
-    static void track_result(PyObject* value);
+    // Hands the lists and dicts of the complete value to the collector.
+    void track_all() {
+        for (PyObject* container : untracked_) PyObject_GC_Track(container);
+        untracked_.clear();
+    }
 
 private:
     static constexpr std::uint64_t kIntTag = 1;
@@ -184,6 +190,9 @@ private:
     // Owned references, made on first use: one per field, one per dictionary string.
     std::vector<PyObject*> keys_;
     std::vector<PyObject*> strings_;
+    // Borrowed: the value being built owns them. Reserved for every array and
+    // object the scan counted, and the list of the chunks.
+    std::vector<PyObject*> untracked_;
     bool text_fault_ = false;
 };
 
