@@ -1,6 +1,7 @@
 #include "decode/container_scan.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <numeric>
 #include <string_view>
@@ -39,7 +40,7 @@ public:
     Scanner(std::span<const std::uint8_t> bytes, ContainerScan& out) : bytes_(bytes), out_(out) {}
 
     ScanVerdict run() {
-        const bool read = header() && definition_block() && dictionary_block() && data_block();
+        const bool read = header() && definition_block() && (name_fields(), true) && dictionary_block() && data_block();
         out_.counts = counts_;
         if (!read) return ScanVerdict::Fault;
         return unsupported_ ? ScanVerdict::Unsupported : ScanVerdict::Valid;
@@ -111,6 +112,31 @@ private:
         next = at;
         lay_out_members(definition);
         return true;
+    }
+
+    // Finds, for every field, the first field with the same name, through an
+    // open-addressing table of field numbers at most half full.
+    void name_fields() {
+        std::vector<ScanField>& fields = out_.fields;
+        if (fields.empty()) return;
+        const std::size_t size = std::bit_ceil(2 * fields.size());
+        std::vector<std::uint32_t> table(size, kNoField);
+        for (std::uint32_t f = 0; f < fields.size(); ++f) {
+            const std::string_view text = name(fields[f]);
+            std::size_t slot = name_hash(text) & (size - 1);
+            while (table[slot] != kNoField && name(fields[table[slot]]) != text) slot = (slot + 1) & (size - 1);
+            if (table[slot] == kNoField) table[slot] = f;
+            fields[f].first_of_name = table[slot];
+        }
+    }
+
+    static constexpr std::uint32_t kNoField = ~std::uint32_t{0};
+
+    // FNV-1a.
+    static std::size_t name_hash(std::string_view text) {
+        std::uint64_t hash = 0xCBF29CE484222325ull;
+        for (const char c : text) hash = (hash ^ static_cast<std::uint8_t>(c)) * 0x100000001B3ull;
+        return static_cast<std::size_t>(hash ^ (hash >> 32));
     }
 
     std::string_view name(const ScanField& field) const {

@@ -19,6 +19,9 @@ struct ScanField {
     std::uint32_t name_offset = 0;  // in the container
     std::uint8_t name_length = 0;
     VeskType type = VeskType::Null;
+    // The first field of any definition with the same name: many shapes
+    // share names, whose keys need making only once.
+    std::uint32_t first_of_name = 0;
 };
 
 // One key of the objects of a definition whose names are out of byte order or

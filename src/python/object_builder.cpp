@@ -37,7 +37,8 @@ ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const Cont
       scan_(scan),
       numbers_(scan.counts.numbers),
       keys_(scan.fields.size(), nullptr),
-      strings_(scan.dict.size(), nullptr) {
+      strings_(scan.dict.size(), nullptr),
+      keys_made_(scan.definitions.size(), false) {
     untracked_.reserve(scan.counts.arrays + scan.counts.objects + 1);
 }
 
@@ -66,21 +67,29 @@ bool ObjectBuilder::make_dict_string(std::uint32_t index) {
 }
 
 bool ObjectBuilder::make_keys(const ScanDefinition& definition) {
-    // Last to first: the first key marks the definition's keys as made.
-    for (std::uint32_t k = definition.field_count; k-- > 0;) {
-        const ScanField& field = scan_.fields[definition.first_field + k];
-        PyObject* key = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + field.name_offset,
-                                             field.name_length, nullptr);
-        if (key == nullptr) return false;
-        keys_[definition.first_field + k] = key;
+    for (std::uint32_t k = 0; k < definition.field_count; ++k) {
+        const std::uint32_t number = definition.first_field + k;
+        const ScanField& field = scan_.fields[number];
+        // A name met before, in this definition or another, shares its str.
+        PyObject*& first = keys_[field.first_of_name];
+        if (first == nullptr) {
+            first = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + field.name_offset,
+                                         field.name_length, nullptr);
+            if (first == nullptr) return false;
+        }
+        if (number != field.first_of_name) {
+            Py_INCREF(first);
+            keys_[number] = first;
+        }
     }
     return true;
 }
 
 bool ObjectBuilder::begin_dict(std::uint32_t position, PyRef& dict) {
     const ScanDefinition& definition = scan_.definitions[position];
-    if (definition.field_count > 0 && keys_[definition.first_field] == nullptr && !make_keys(definition)) {
-        return false;
+    if (!keys_made_[position]) {
+        if (!make_keys(definition)) return false;
+        keys_made_[position] = true;
     }
     // Small dicts come from the interpreter's free list; larger ones get
     // their final table at once instead of growing through several.

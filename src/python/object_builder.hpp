@@ -190,6 +190,7 @@ private:
     // Owned references, made on first use: one per field, one per dictionary string.
     std::vector<PyObject*> keys_;
     std::vector<PyObject*> strings_;
+    std::vector<bool> keys_made_;  // per definition
     // Borrowed: the value being built owns them. Reserved for every array and
     // object the scan counted, and the list of the chunks.
     std::vector<PyObject*> untracked_;
