@@ -6,9 +6,11 @@
 #include <numeric>
 #include <string_view>
 
-#include "decode/byte_order.hpp"
-#include "decode/reader_limits.hpp"
-#include "decode/utf8.hpp"
+#include "decode/utf8_fault.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/format_limits.hpp"
+#include "structure/string_prefix.hpp"
 
 namespace vesk {
 
@@ -48,11 +50,11 @@ public:
 
 private:
     bool header() {
-        if (bytes_.size() < kContainerHeaderSize || bytes_[0] != kSupportedVersion) return false;
-        def_offset_ = load_u32le(bytes_.data() + 1);
-        dict_offset_ = load_u32le(bytes_.data() + 5);
-        data_offset_ = load_u32le(bytes_.data() + 9);
-        return def_offset_ >= kContainerHeaderSize && dict_offset_ >= def_offset_ && data_offset_ >= dict_offset_ &&
+        if (bytes_.size() < kHeaderSize || bytes_[kVersionAt] != kFormatVersion) return false;
+        def_offset_ = load_u32le(bytes_.data() + kDefBlockOffsetAt);
+        dict_offset_ = load_u32le(bytes_.data() + kDictBlockOffsetAt);
+        data_offset_ = load_u32le(bytes_.data() + kDataBlockOffsetAt);
+        return def_offset_ >= kHeaderSize && dict_offset_ >= def_offset_ && data_offset_ >= dict_offset_ &&
                data_offset_ <= bytes_.size();
     }
 
@@ -184,10 +186,9 @@ private:
         out_.dict.resize(count);
         for (ScanText& text : out_.dict) {
             if (at == end) return false;
-            const std::uint8_t first = bytes_[at];
             // Unlike inline strings, the dictionary refuses every first byte
             // that the writer never produces.
-            if (first == 0xFF || (first >= 0xC0 && first <= 0xFD)) return false;
+            if (!is_written_string_start(bytes_[at])) return false;
             StringValue value;
             if (!read_string_value(bytes_.data() + at, bytes_.data() + end, value)) return false;
             const std::size_t header = value.size - value.length;
@@ -257,7 +258,7 @@ private:
     }
 
     bool array(const std::uint8_t*& at, const std::uint8_t* end, unsigned depth) {
-        if (depth > kMaxReadDepth || end - at < 2) return false;
+        if (depth > kMaxReadDepth || static_cast<std::size_t>(end - at) < kObjectHeaderSize) return false;
         const std::size_t self_index = load_u16le(at);
         if (self_index >= out_.definitions.size() || out_.definitions[self_index].kind != VeskType::Array) return false;
         if (static_cast<std::size_t>(end - at) < kArrayHeaderSize) return false;
@@ -302,12 +303,12 @@ private:
     }
 
     bool object(const std::uint8_t*& at, const std::uint8_t* end, unsigned depth) {
-        if (depth > kMaxReadDepth || end - at < 2) return false;
+        if (depth > kMaxReadDepth || static_cast<std::size_t>(end - at) < kObjectHeaderSize) return false;
         const std::size_t self_index = load_u16le(at);
         if (self_index >= out_.definitions.size() || out_.definitions[self_index].kind != VeskType::Object) return false;
         const ScanDefinition& definition = out_.definitions[self_index];
         if (!definition.numbered_in_place) unsupported_ = true;
-        at += 2;
+        at += kObjectHeaderSize;
         ++counts_.objects;
         counts_.members += definition.member_count;
         if (definition.fixed) {

@@ -4,7 +4,8 @@
 #include <span>
 #include <vector>
 
-#include "decode/byte_order.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/string_prefix.hpp"
 #include "structure/vesk_type.hpp"
 
 namespace vesk {
@@ -106,35 +107,20 @@ struct StringValue {
 };
 
 // Reads the String value at `at`, whose enclosing payload ends at `end`;
-// false when its header or text runs past `end`. Inline first bytes 0xC0 to
-// 0xFD are never written but read as medium strings with their low six bits.
+// false when its prefix or text runs past `end`.
 inline bool read_string_value(const std::uint8_t* at, const std::uint8_t* end, StringValue& out) noexcept {
     const std::size_t available = static_cast<std::size_t>(end - at);
     if (available == 0) return false;
-    const std::uint8_t first = at[0];
-    std::size_t header = 1;
-    std::size_t length = first;
-    if (first >= 0x80) {
-        if (first <= 0xFD) {
-            if (available < 2) return false;
-            header = 2;
-            length = (static_cast<std::size_t>(first & 0x3F) << 8) | at[1];
-        } else {
-            header = first == 0xFE ? 4 : 5;
-            if (available < header) return false;
-            if (first == 0xFF) {
-                out.is_reference = true;
-                out.size = 5;
-                out.length = load_u32le(at + 1);
-                return true;
-            }
-            length = load_u24le(at + 1);
-        }
+    const StringClass string_class = string_class_of(at[0]);
+    const std::size_t prefix = string_prefix_size(string_class);
+    if (available < prefix) return false;
+    if (string_class == StringClass::Reference) {
+        out = StringValue{true, static_cast<std::uint32_t>(prefix), load_u32le(at + 1)};
+        return true;
     }
-    if (available - header < length) return false;
-    out.is_reference = false;
-    out.size = static_cast<std::uint32_t>(header + length);
-    out.length = static_cast<std::uint32_t>(length);
+    const std::size_t length = prefixed_length(string_class, at);
+    if (available - prefix < length) return false;
+    out = StringValue{false, static_cast<std::uint32_t>(prefix + length), static_cast<std::uint32_t>(length)};
     return true;
 }
 

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "decode/byte_order.hpp"
 #include "decode/container_scan.hpp"
-#include "decode/reader_limits.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
 
 namespace vesk {
 
@@ -44,7 +44,7 @@ public:
 
     bool build(Value& out) {
         const std::uint8_t* const data = bytes_.data();
-        const std::uint8_t* at = data + load_u32le(data + 9);
+        const std::uint8_t* at = data + load_u32le(data + kDataBlockOffsetAt);
         const std::size_t count = load_u32le(at);
         at += 4;
         if (count == 0) return builder_.null(out);
@@ -142,7 +142,7 @@ private:
     bool object(const std::uint8_t*& at, Value& out) {
         const std::uint32_t position = load_u16le(at);
         const ScanDefinition& definition = scan_.definitions[position];
-        at += 2;
+        at += kObjectHeaderSize;
         typename Builder::Dict dict;
         if (!builder_.begin_dict(position, dict)) return false;
         const ScanField* fields = scan_.fields.data() + definition.first_field;

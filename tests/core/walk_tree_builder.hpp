@@ -14,7 +14,7 @@
 #include "decode/container_scan.hpp"
 #include "decode/container_walk.hpp"
 #include "decode/decoder.hpp"
-#include "decode/utf8.hpp"
+#include "decode/utf8_fault.hpp"
 #include "decompile/decompiler.hpp"
 #include "json/json_value.hpp"
 
