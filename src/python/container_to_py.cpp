@@ -41,9 +41,10 @@ constexpr std::uint64_t kListBytes = 64;
 constexpr std::uint64_t kDictBytes = 64 + 128;  // object and smallest table
 constexpr std::uint64_t kMemberBytes = 40;      // in tables beyond the smallest
 
+// The objects, and the builder's note of every list and dict it made.
 std::uint64_t result_bytes(const ContainerScan& scan) {
     const ScanCounts& counts = scan.counts;
-    return counts.values * kSlotBytes + counts.numbers * kNumberBytes +
+    return (counts.values + counts.arrays + counts.objects) * kSlotBytes + counts.numbers * kNumberBytes +
            counts.inline_strings * kStrBytes + counts.inline_bytes + scan.dict.size() * kStrBytes +
            counts.dict_bytes + (counts.arrays + 1) * kListBytes + counts.objects * kDictBytes +
            counts.members * kMemberBytes;
