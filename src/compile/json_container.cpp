@@ -124,11 +124,22 @@ private:
         // Byte order of the names (string_view compares bytes as unsigned,
         // a proper prefix first); a stable sort keeps repeated names in text
         // order, and the last of each run is the one that counts.
-        std::vector<std::uint32_t> order(members.size());
+        std::vector<std::uint32_t>& order = scratch_;
+        order.resize(members.size());
         for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        auto before = [&](std::uint32_t a, std::uint32_t b) {
             return members[a] != members[b] && names.text(members[a]) < names.text(members[b]);
-        });
+        };
+        if (order.size() > 16) {
+            std::stable_sort(order.begin(), order.end(), before);
+        } else {
+            for (std::size_t i = 1; i < order.size(); ++i) {
+                const std::uint32_t moving = order[i];
+                std::size_t j = i;
+                for (; j > 0 && before(moving, order[j - 1]); --j) order[j] = order[j - 1];
+                order[j] = moving;
+            }
+        }
         for (std::size_t i = 0; i < order.size(); ++i) {
             if (i + 1 < order.size() && members[order[i]] == members[order[i + 1]]) continue;
             layout.in_name_order = layout.in_name_order && order[i] == layout.kept_count;
@@ -155,6 +166,7 @@ private:
     std::vector<Layout> layouts_;
     std::vector<std::uint32_t> names_;
     std::vector<std::uint32_t> order_;
+    std::vector<std::uint32_t> scratch_;
     std::vector<Slot> slots_;
     std::uint64_t seed_;
 };

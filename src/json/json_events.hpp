@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -11,6 +13,10 @@
 #include "json/json_value.hpp"
 #include "structure/format_limits.hpp"
 #include "structure/utf8.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vesk {
 
@@ -46,17 +52,26 @@ private:
     static bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
     void skip_whitespace() noexcept {
-        // Most gaps are a single space or a line break and its indentation.
-        while (at_ != end_ && is_whitespace(*at_)) {
-            ++at_;
-            constexpr std::uint64_t spaces = 0x2020202020202020ull;
-            while (end_ - at_ >= 8) {
-                std::uint64_t word;
-                std::memcpy(&word, at_, 8);
-                if (word != spaces) break;
-                at_ += 8;
+        // Most gaps are empty, a single space, or a line break and its
+        // indentation, which is scanned sixteen bytes at a time.
+        if (at_ == end_ || !is_whitespace(*at_)) return;
+        ++at_;
+        if (at_ == end_ || !is_whitespace(*at_)) return;
+#if defined(__SSE2__)
+        while (end_ - at_ >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at_));
+            const __m128i blank = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))),
+                _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\t'))));
+            const auto others = static_cast<unsigned>(~_mm_movemask_epi8(blank)) & 0xFFFFu;
+            if (others != 0) {
+                at_ += std::countr_zero(others);
+                return;
             }
+            at_ += 16;
         }
+#endif
+        while (at_ != end_ && is_whitespace(*at_)) ++at_;
     }
 
     bool read_value() {
@@ -88,26 +103,152 @@ private:
     }
 
     bool read_number() {
-        // Integers of up to 18 digits cannot overflow and take the short
-        // road; everything else is read exactly as parse_json reads it.
+        // One pass over the digits gathers up to 19 significant ones; what
+        // that cannot settle exactly (more digits, far exponents, integers
+        // beyond 64 bits, malformed numbers) is read by read_json_number,
+        // which parse_json uses too.
         const char* p = at_;
         const bool negative = *p == '-';
         if (negative) ++p;
-        const char* digits = p;
-        std::uint64_t value = 0;
-        while (p != end_ && is_digit(*p) && p - digits < 19) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
-        const auto count = p - digits;
-        const bool plain = count > 0 && count < 19 && (count == 1 || *digits != '0') &&
-                           (p == end_ || (!is_digit(*p) && *p != '.' && *p != 'e' && *p != 'E'));
-        if (plain && !(negative && value == 0)) {
-            at_ = p;
-            return negative ? handler_.number(JsonKind::Int, 0 - value) : handler_.number(JsonKind::UInt, value);
+        DecimalDigits digits;
+        if (p == end_ || !is_digit(*p) || (*p == '0' && end_ - p > 1 && is_digit(p[1]))) return read_exact_number();
+        p = digits.take(p, end_, false);
+        bool is_float = false;
+        if (p != end_ && *p == '.') {
+            is_float = true;
+            ++p;
+            if (p == end_ || !is_digit(*p)) return read_exact_number();
+            p = digits.take(p, end_, true);
         }
+        int exponent = 0;
+        if (p != end_ && (*p == 'e' || *p == 'E')) {
+            is_float = true;
+            ++p;
+            const bool negative_exponent = p != end_ && *p == '-';
+            if (p != end_ && (*p == '-' || *p == '+')) ++p;
+            if (p == end_ || !is_digit(*p)) return read_exact_number();
+            for (int count = 0; p != end_ && is_digit(*p); ++count) {
+                if (count == 4) return read_exact_number();
+                exponent = exponent * 10 + (*p++ - '0');
+            }
+            if (negative_exponent) exponent = -exponent;
+        }
+        if (!digits.exact) return read_exact_number();
+        const std::uint64_t significand = digits.significand;
+        if (!is_float) {
+            // -0 is a float, and so is an integer below -2^63.
+            if (negative && (significand == 0 || significand > (std::uint64_t{1} << 63))) return read_exact_number();
+            at_ = p;
+            return negative ? handler_.number(JsonKind::Int, 0 - significand)
+                            : handler_.number(JsonKind::UInt, significand);
+        }
+        double value = 0.0;
+        if (significand != 0 && !decimal_to_double(significand, exponent - digits.scale, value)) {
+            return read_exact_number();
+        }
+        at_ = p;
+        return handler_.number(JsonKind::Float, std::bit_cast<std::uint64_t>(negative ? -value : value));
+    }
+
+    // The significand of a decimal number, as long as it holds at most 19
+    // significant digits (leading zeros do not count).
+    struct DecimalDigits {
+        std::uint64_t significand = 0;
+        int count = 0;
+        int scale = 0;  // fraction digits taken
+        bool exact = true;
+
+        static bool eight_digits_at(const char* p) noexcept {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            return (((word & 0xF0F0F0F0F0F0F0F0ull) |
+                     (((word + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) == 0x3333333333333333ull);
+        }
+
+        // The value of eight digit characters, the first most significant.
+        static std::uint64_t eight_digits_value(const char* p) noexcept {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            word -= 0x3030303030303030ull;
+            word = word * 10 + (word >> 8);
+            return (((word & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+                    (((word >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+        }
+
+        // Takes the run of digits at `p`; returns the position after it.
+        // Past the first significant digit, eight are taken at a time.
+        const char* take(const char* p, const char* end, bool fraction) noexcept {
+            while (p != end && is_digit(*p) && significand == 0) take_one(*p++, fraction);
+            if constexpr (std::endian::native == std::endian::little) {
+                while (count <= 11 && end - p >= 8 && eight_digits_at(p)) {
+                    significand = significand * 100000000 + eight_digits_value(p);
+                    count += 8;
+                    if (fraction) scale += 8;
+                    p += 8;
+                }
+            }
+            while (p != end && is_digit(*p)) take_one(*p++, fraction);
+            return p;
+        }
+
+        void take_one(char digit, bool fraction) noexcept {
+            if (count == 19) {
+                exact = false;
+            } else if (significand != 0 || digit != '0') {
+                significand = significand * 10 + static_cast<std::uint64_t>(digit - '0');
+                ++count;
+            }
+            if (fraction) ++scale;
+        }
+    };
+
+    bool read_exact_number() {
         JsonScanner scanner(std::string_view(begin_, static_cast<std::size_t>(end_ - begin_)));
         scanner.at = at_;
         if (!read_json_number(scanner, number_)) return false;
         at_ = scanner.at;
         return handler_.number(number_.kind, number_.bits);
+    }
+
+    // significand * 10^power as the nearest double, when that is quick to
+    // get exactly; false otherwise. Powers of ten up to 10^22 are exact
+    // doubles, so a significand of at most 53 bits takes one correctly
+    // rounded operation. Larger significands go through the 64-bit
+    // significand of x87 extended precision, where powers up to 10^27 are
+    // exact: one rounding there, and a second one to double that is right
+    // unless the first left the value within a unit of a halfway point.
+    static bool decimal_to_double(std::uint64_t significand, int power, double& value) noexcept {
+        static constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        if (significand <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+            const auto digits = static_cast<double>(significand);
+            value = power < 0 ? digits / exact_powers[-power] : digits * exact_powers[power];
+            return true;
+        }
+        if constexpr (std::numeric_limits<long double>::digits == 64) {
+            static constexpr auto extended_powers = [] {
+                std::array<long double, 28> powers{};
+                long double power_of_ten = 1.0L;
+                for (long double& entry : powers) {
+                    entry = power_of_ten;
+                    power_of_ten *= 10.0L;
+                }
+                return powers;
+            }();
+            if (power < -27 || power > 27) return false;
+            const auto digits = static_cast<long double>(significand);
+            const long double extended =
+                power < 0 ? digits / extended_powers[-power] : digits * extended_powers[power];
+            std::uint64_t bits;
+            std::memcpy(&bits, &extended, sizeof bits);
+            // The eleven bits below a double's significand: 0x400 is halfway.
+            const std::uint64_t dropped = bits & 0x7FF;
+            if (dropped >= 0x3FF && dropped <= 0x401) return false;
+            value = static_cast<double>(extended);
+            return true;
+        }
+        return false;
     }
 
     // Bytes that end a plain run of a string: the quote, the backslash,
@@ -129,6 +270,18 @@ private:
     }
 
     const char* skip_plain_run(const char* p) const noexcept {
+#if defined(__SSE2__)
+        // As signed bytes, those of multi-byte sequences are negative and so
+        // below 0x20 along with the control bytes.
+        while (end_ - p >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i breaks =
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'))),
+                             _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20)));
+            if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(breaks))) return p + std::countr_zero(mask);
+            p += 16;
+        }
+#endif
         if constexpr (std::endian::native == std::endian::little) {
             while (end_ - p >= 8) {
                 std::uint64_t word;
