@@ -318,6 +318,7 @@ private:
         }
         scratch_.assign(start, p);
         for (;;) {
+            if (p == end_) return false;
             if (*p == '\\') {
                 if (!read_escape(p)) return false;
             } else {

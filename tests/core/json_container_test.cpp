@@ -87,6 +87,7 @@ std::vector<Text> crafted_texts() {
         {"invalid UTF-8", "[\"\xC3\x28\"]"},
         {"lone surrogate", R"(["\ud800"])"},
         {"control character", "[\"a\x01\"]"},
+        {"text ends after an escape", R"(["\uD600\")"},
     };
     for (Text& text : texts) text.plan_declines = text.name == "duplicate names";
     return texts;
