@@ -46,6 +46,24 @@ std::vector<Text> files_in(const char* directory) {
     return texts;
 }
 
+// `count` copies of `letter` in quotes.
+std::string quoted(std::size_t count, char letter) {
+    std::string text(count + 2, letter);
+    text.front() = text.back() = '"';
+    return text;
+}
+
+// The parts between `open` and `close`, separated by commas except before a
+// part that starts with a colon.
+std::string joined(std::string_view open, std::initializer_list<std::string> parts, std::string_view close) {
+    std::string text(open);
+    for (const std::string& part : parts) {
+        if (text.size() > open.size() && part[0] != ':') text.append(", ");
+        text.append(part);
+    }
+    return text.append(close);
+}
+
 std::string zeros(std::size_t count) {
     std::string text = "[0";
     for (std::size_t i = 1; i < count; ++i) text += ",0";
@@ -71,10 +89,9 @@ std::vector<Text> crafted_texts() {
         {"float at the root", "1e39"},
         {"underflow", "[1e-400, -1e-400, 0e99999999999]"},
         {"long numbers", "[123456789012345678, 1234567890123456789, 12345678901234567890, 0.1000000000000000055511151231257827]"},
-        {"string classes", "[\"" + std::string(127, 'a') + "\", \"" + std::string(128, 'b') + "\", \"" +
-                               std::string(16384, 'c') + "\", \"" + std::string(128, 'b') + "\"]"},
-        {"longest name", "{\"" + std::string(255, 'n') + "\": 1}"},
-        {"name too long", "{\"" + std::string(256, 'n') + "\": 1}"},
+        {"string classes", joined("[", {quoted(127, 'a'), quoted(128, 'b'), quoted(16384, 'c'), quoted(128, 'b')}, "]")},
+        {"longest name", joined("{", {quoted(255, 'n'), ": 1"}, "}")},
+        {"name too long", joined("{", {quoted(256, 'n'), ": 1"}, "}")},
         {"mixed items", R"([1, "a"])"},
         {"null among items", "[1, null]"},
         {"items after nulls", "[null, 1]"},
@@ -122,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(Corpus, JsonContainerTest, testing::ValuesIn(files_in(V
 TEST(JsonContainerCeilingTest, CeilingDeclinesAsTheWriterRefuses) {
     // Around the exact size, the plan and the document path agree on where
     // the container stops fitting.
-    const std::string texts[] = {R"({"b": ["x", "x", "y"], "a": 1.5})", "[]", "\"" + std::string(300, 'q') + "\""};
+    const std::string texts[] = {R"({"b": ["x", "x", "y"], "a": 1.5})", "[]", quoted(300, 'q')};
     for (const std::string& text : texts) {
         const std::size_t size = compile_json_document_container(text)->size();
         for (std::size_t ceiling : {size + 1, size, size - 1, size - 5, std::size_t{20}}) {
