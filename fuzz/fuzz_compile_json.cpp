@@ -79,6 +79,12 @@ void check_direct_path(std::string_view text) {
     std::optional<JsonContainer> planned = JsonContainer::plan(text);
     if (!planned) return;
     check(expected.has_value() && planned->size() == expected->size(), "plan taken where the document path differs");
+    // Text the document path takes is well-formed UTF-8, which dumps vouches for.
+    std::optional<JsonContainer> trusting = JsonContainer::plan(text, kMaxContainerSize, KnownUtf8::Yes);
+    check(trusting.has_value(), "plan for well-formed text declined");
+    ByteBuffer written(trusting->size());
+    trusting->write(written);
+    check(written == *expected, "plan for well-formed text differs");
     check(!JsonContainer::plan(text, planned->size() - 1), "plan ignores the size ceiling");
     check(outcome_of(compile_json_container(text, planned->size() - 1)) ==
               outcome_of(compile_json_document_container(text, planned->size() - 1)),

@@ -473,15 +473,17 @@ JsonContainer::~JsonContainer() = default;
 
 std::size_t JsonContainer::size() const noexcept { return parts_->size; }
 
-std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std::size_t max_container_size) {
+std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std::size_t max_container_size,
+                                                 KnownUtf8 known_utf8) {
     // Tape positions and offsets are 32-bit; such a text is not worth a plan.
     if (json_text.size() > kMaxTapeSize) return std::nullopt;
     auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&json_text));
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(json_text.size() / 2 + 16);
     TapeBuilder builder(*parts);
-    JsonEventReader<TapeBuilder> reader(json_text, builder);
-    if (!reader.read_document()) return std::nullopt;
+    const bool read = known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()
+                                                   : JsonEventReader<TapeBuilder>(json_text, builder).read_document();
+    if (!read) return std::nullopt;
 
     const ShapeTable& shapes = parts->shapes;
     if (kPrimitiveDefinitionCount + std::size_t{shapes.size()} > kMaxDefinitions) return std::nullopt;

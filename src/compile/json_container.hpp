@@ -15,6 +15,10 @@ namespace vesk {
 
 struct JsonContainerParts;
 
+// Whether the caller vouches that a JSON text is well-formed UTF-8, sparing
+// the plan the check.
+enum class KnownUtf8 : bool { No, Yes };
+
 // JSON text compiled straight into container bytes, in two steps: plan()
 // reads the text once into a flat tape of its values, interning strings,
 // member names and shapes as it goes, and works out the container's exact
@@ -28,7 +32,8 @@ struct JsonContainerParts;
 class JsonContainer {
 public:
     static std::optional<JsonContainer> plan(std::string_view json_text,
-                                             std::size_t max_container_size = kMaxContainerSize);
+                                             std::size_t max_container_size = kMaxContainerSize,
+                                             KnownUtf8 known_utf8 = KnownUtf8::No);
 
     JsonContainer(JsonContainer&&) noexcept;
     JsonContainer& operator=(JsonContainer&&) noexcept;

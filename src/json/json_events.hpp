@@ -34,7 +34,11 @@ namespace vesk {
 //   begin_object(), member_name(std::string_view name, bool in_input), end_object().
 // A text `in_input` is a view into the JSON text; any other view is valid
 // only during the call.
-template <class Handler>
+//
+// With kWellFormedUtf8 the caller vouches that the text is well-formed UTF-8
+// (as a Python str's UTF-8 form always is), and strings are not checked
+// again.
+template <class Handler, bool kWellFormedUtf8 = false>
 class JsonEventReader {
 public:
     JsonEventReader(std::string_view text, Handler& handler)
@@ -252,9 +256,10 @@ private:
     }
 
     // Bytes that end a plain run of a string: the quote, the backslash,
-    // control bytes and bytes of multi-byte UTF-8 sequences.
+    // control bytes and, unless the text is known to be well-formed, bytes
+    // of multi-byte UTF-8 sequences.
     static constexpr bool ends_plain_run(unsigned char byte) noexcept {
-        return byte == '"' || byte == '\\' || byte < 0x20 || byte >= 0x80;
+        return byte == '"' || byte == '\\' || byte < 0x20 || (!kWellFormedUtf8 && byte >= 0x80);
     }
 
     // The high bit set in every byte of `word` that ends a plain run; only
@@ -266,18 +271,21 @@ private:
         std::uint64_t quote = has_zero(word ^ (ones * '"'));
         std::uint64_t backslash = has_zero(word ^ (ones * '\\'));
         std::uint64_t control = (word - ones * 0x20) & ~word;
-        return (quote | backslash | control | word) & high;
+        return (quote | backslash | control | (kWellFormedUtf8 ? 0 : word)) & high;
     }
 
     const char* skip_plain_run(const char* p) const noexcept {
 #if defined(__SSE2__)
         // As signed bytes, those of multi-byte sequences are negative and so
-        // below 0x20 along with the control bytes.
+        // below 0x20 along with the control bytes; as unsigned bytes, only
+        // the control bytes are.
         while (end_ - p >= 16) {
             const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i breaks =
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'))),
-                             _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20)));
+            const __m128i low = kWellFormedUtf8
+                                    ? _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk)
+                                    : _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20));
+            const __m128i breaks = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'))), low);
             if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(breaks))) return p + std::countr_zero(mask);
             p += 16;
         }

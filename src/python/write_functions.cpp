@@ -33,7 +33,7 @@ bool compile_to_container(PyObject* module, std::string_view json_text, Allocate
     std::optional<JsonContainer> planned;
     {
         ReleasedGil released;
-        planned = JsonContainer::plan(json_text);
+        planned = JsonContainer::plan(json_text, kMaxContainerSize, KnownUtf8::Yes);
     }
     if (planned) {
         std::uint8_t* out = allocate(planned->size());
