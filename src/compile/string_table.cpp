@@ -4,6 +4,11 @@
 
 namespace vesk {
 
+void StringTable::reserve(std::size_t count) {
+    entries_.reserve(count);
+    while (count * 2 > slots_.size()) grow();
+}
+
 StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
     if ((entries_.size() + 1) * 2 > slots_.size()) grow();
     const auto high = static_cast<std::uint32_t>(hash >> 32);
@@ -19,7 +24,7 @@ StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t h
         if (static_cast<std::uint32_t>(slot >> 32) != high) continue;
         const auto id = static_cast<std::uint32_t>(slot) - 1;
         const Entry& entry = entries_[id];
-        if (entry.size == text.size() && (text.empty() || std::memcmp(entry.data, text.data(), text.size()) == 0)) {
+        if (entry.size == text.size() && same_bytes(entry.data, text.data(), text.size())) {
             return {id, false};
         }
     }

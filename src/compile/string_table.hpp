@@ -35,6 +35,8 @@ public:
     void replace_text(std::uint32_t id, std::string_view copy) noexcept { entries_[id].data = copy.data(); }
 
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(entries_.size()); }
+    // Room for `count` texts without growing.
+    void reserve(std::size_t count);
     std::string_view text(std::uint32_t id) const noexcept { return {entries_[id].data, entries_[id].size}; }
 
 private:

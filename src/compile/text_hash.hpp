@@ -16,6 +16,30 @@ inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
 
+// Loads of 8 and 4 bytes from anywhere, as little-endian numbers (on the
+// little-endian machines this runs on; elsewhere only the hash differs).
+inline std::uint64_t load_word(const char* at) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
+inline std::uint64_t load_half_word(const char* at) noexcept {
+    std::uint32_t half;
+    std::memcpy(&half, at, 4);
+    return half;
+}
+
+// The last 1 to 8 bytes of a text as one word, without reading past them:
+// two overlapping loads where there are four bytes or more. Texts of equal
+// length always overlap alike, and the length goes into the hash.
+inline std::uint64_t tail_word(const char* at, std::size_t left) noexcept {
+    if (left >= 4) return load_half_word(at) | (load_half_word(at + left - 4) << 32);
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(at[0])) |
+           (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left / 2])) << 8) |
+           (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << 16);
+}
+
 // A fast 64-bit hash for the compiler's lookup tables, reading eight bytes at
 // a time. Only lookups depend on it, never the output, so it needs no
 // stability across versions or runs. The texts come from the input, so the
@@ -28,20 +52,22 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
     const char* at = text.data();
     std::size_t left = text.size();
     std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
-    while (left >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        state = fold_multiply(state ^ word, secret);
+    while (left > 8) {
+        state = fold_multiply(state ^ load_word(at), secret);
         at += 8;
         left -= 8;
     }
-    if (left > 0) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, at, left);
-        state = fold_multiply(state ^ word, secret);
-    }
+    if (left > 0) state = fold_multiply(state ^ tail_word(at, left), secret);
     state = fold_multiply(state ^ multiplier, secret);
     return state == 0 ? 1 : state;
+}
+
+// Whether two texts of `size` bytes each are equal; short ones without a call.
+inline bool same_bytes(const char* a, const char* b, std::size_t size) noexcept {
+    if (size > 16) return std::memcmp(a, b, size) == 0;
+    if (size >= 8) return load_word(a) == load_word(b) && load_word(a + size - 8) == load_word(b + size - 8);
+    if (size == 0) return true;
+    return tail_word(a, size) == tail_word(b, size);
 }
 
 // A hash seed the author of the input cannot know in advance: the clock's
