@@ -480,8 +480,8 @@ std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std
     auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&json_text));
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(json_text.size() / 2 + 16);
-    // Most texts hold a string per 40 bytes or more, and few names.
-    parts->strings.reserve(json_text.size() / 64);
+    // Texts hold a distinct string per 256 bytes or more, mostly, and few names.
+    parts->strings.reserve(json_text.size() / 256);
     parts->names.reserve(64);
     TapeBuilder builder(*parts);
     const bool read = known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()
