@@ -122,16 +122,17 @@ private:
                       static_cast<std::uint32_t>(order_.size()), 0, true};
         names_.insert(names_.end(), members.begin(), members.end());
         // Byte order of the names (string_view compares bytes as unsigned,
-        // a proper prefix first); a stable sort keeps repeated names in text
-        // order, and the last of each run is the one that counts.
+        // a proper prefix first), a repeated name in text order, so that the
+        // last of each run is the one that counts.
         std::vector<std::uint32_t>& order = scratch_;
         order.resize(members.size());
         for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
         auto before = [&](std::uint32_t a, std::uint32_t b) {
-            return members[a] != members[b] && names.text(members[a]) < names.text(members[b]);
+            if (members[a] == members[b]) return a < b;
+            return names.text(members[a]) < names.text(members[b]);
         };
         if (order.size() > 16) {
-            std::stable_sort(order.begin(), order.end(), before);
+            std::sort(order.begin(), order.end(), before);
         } else {
             for (std::size_t i = 1; i < order.size(); ++i) {
                 const std::uint32_t moving = order[i];
@@ -480,8 +481,8 @@ std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std
     auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&json_text));
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(json_text.size() / 2 + 16);
-    // Texts hold a distinct string per 256 bytes or more, mostly, and few names.
-    parts->strings.reserve(json_text.size() / 256);
+    // Texts hold a distinct string per 128 bytes or more, mostly, and few names.
+    parts->strings.reserve(json_text.size() / 128);
     parts->names.reserve(64);
     TapeBuilder builder(*parts);
     const bool read = known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()
