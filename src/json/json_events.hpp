@@ -154,55 +154,65 @@ private:
         return handler_.number(JsonKind::Float, std::bit_cast<std::uint64_t>(negative ? -value : value));
     }
 
-    // The significand of a decimal number, as long as it holds at most 19
-    // significant digits (leading zeros do not count).
+    // The significand of a decimal number, as long as it stays below 10^19
+    // (19 significant digits; leading zeros cost nothing).
     struct DecimalDigits {
         std::uint64_t significand = 0;
-        int count = 0;
         int scale = 0;  // fraction digits taken
         bool exact = true;
 
-        static bool eight_digits_at(const char* p) noexcept {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            return (((word & 0xF0F0F0F0F0F0F0F0ull) |
-                     (((word + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) == 0x3333333333333333ull);
+        static constexpr std::uint64_t powers[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+        static constexpr std::uint64_t limit = 10000000000000000000ull;
+
+        // How many of the eight bytes of `word` (the first in its low byte)
+        // are digits before the first that is not. A carry out of a byte
+        // needs a byte above '9', so it never reaches a verdict that counts.
+        static int leading_digits(std::uint64_t word) noexcept {
+            const std::uint64_t others = ((word & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
+                                         (((word + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull);
+            return others == 0 ? 8 : std::countr_zero(others) >> 3;
         }
 
-        // The value of eight digit characters, the first most significant.
-        static std::uint64_t eight_digits_value(const char* p) noexcept {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
+        // The value of the eight digit characters in `word`, the first most
+        // significant.
+        static std::uint64_t eight_digits_value(std::uint64_t word) noexcept {
             word -= 0x3030303030303030ull;
             word = word * 10 + (word >> 8);
             return (((word & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
                     (((word >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
         }
 
-        // Takes the run of digits at `p`; returns the position after it.
-        // Past the first significant digit, eight are taken at a time.
+        // Takes the run of digits at `p`, up to eight at a time; returns the
+        // position after it.
         const char* take(const char* p, const char* end, bool fraction) noexcept {
-            while (p != end && is_digit(*p) && significand == 0) take_one(*p++, fraction);
             if constexpr (std::endian::native == std::endian::little) {
-                while (count <= 11 && end - p >= 8 && eight_digits_at(p)) {
-                    significand = significand * 100000000 + eight_digits_value(p);
-                    count += 8;
-                    if (fraction) scale += 8;
-                    p += 8;
+                while (end - p >= 8) {
+                    std::uint64_t word;
+                    std::memcpy(&word, p, 8);
+                    const int count = leading_digits(word);
+                    if (count == 0) return p;
+                    // The digits move to the top, zeros fill in below them.
+                    const std::uint64_t digits =
+                        count == 8 ? word : (word << (64 - 8 * count)) | (0x3030303030303030ull >> (8 * count));
+                    if (significand < limit / powers[count]) {
+                        significand = significand * powers[count] + eight_digits_value(digits);
+                    } else {
+                        exact = false;
+                    }
+                    if (fraction) scale += count;
+                    p += count;
+                    if (count < 8) return p;
                 }
             }
-            while (p != end && is_digit(*p)) take_one(*p++, fraction);
-            return p;
-        }
-
-        void take_one(char digit, bool fraction) noexcept {
-            if (count == 19) {
-                exact = false;
-            } else if (significand != 0 || digit != '0') {
-                significand = significand * 10 + static_cast<std::uint64_t>(digit - '0');
-                ++count;
+            for (; p != end && is_digit(*p); ++p) {
+                if (significand < limit / 10) {
+                    significand = significand * 10 + static_cast<std::uint64_t>(*p - '0');
+                } else {
+                    exact = false;
+                }
+                if (fraction) ++scale;
             }
-            if (fraction) ++scale;
+            return p;
         }
     };
 
