@@ -1,6 +1,8 @@
 #include "compile/json_container.hpp"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <bit>
 #include <cstring>
 #include <vector>
@@ -98,7 +100,12 @@ public:
         }
     }
 
+    std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(layouts_.size()); }
     const Layout& layout(std::uint32_t id) const noexcept { return layouts_[id]; }
+    // The member names, in text order.
+    std::span<const std::uint32_t> names(const Layout& layout) const noexcept {
+        return std::span<const std::uint32_t>(names_).subspan(layout.first_name, layout.member_count);
+    }
     // Text positions of the kept members, in ascending byte order of their names.
     std::span<const std::uint32_t> order(const Layout& layout) const noexcept {
         return std::span<const std::uint32_t>(order_).subspan(layout.first_order, layout.kept_count);
@@ -251,7 +258,8 @@ public:
 
     bool member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) return false;
-        member_names_.push_back(intern(parts_.names, name, in_input));
+        member_names_.push_back(predicted_name(name).value_or(kNone));
+        if (member_names_.back() == kNone) member_names_.back() = intern(parts_.names, name, in_input);
         member_types_.push_back(VeskType::Null);  // until the value is read
         return true;
     }
@@ -265,12 +273,10 @@ public:
         // A repeated name drops the values before its last one, which this
         // plan has already counted: the document path takes such text.
         if (layout.kept_count != layout.member_count || layout.kept_count > kMaxFields) return false;
-        fields_.clear();
-        for (const std::uint32_t member : parts_.layouts.order(layout)) {
-            fields_.push_back(ShapeField{names[member], member_types_[object.first_member + member]});
-        }
-        const std::uint32_t shape = parts_.shapes.intern_object(fields_);
+        const std::span<const VeskType> types = std::span<const VeskType>(member_types_).subspan(object.first_member);
+        const std::uint32_t shape = object_shape(layout_id, names, types);
         if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
+        last_layout_at_depth_[open_.size()] = layout_id;
         tape_[object.at] = kObjectTag | (shape << 3);
         tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
         tape_[object.at + 2] = layout_id;
@@ -283,6 +289,43 @@ public:
     std::size_t fixed_data_size() const noexcept { return fixed_data_size_; }
 
 private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    // Objects at one depth mostly repeat the names of the last object closed
+    // there, in the same order: a name that matches its counterpart there is
+    // known without hashing it.
+    std::optional<std::uint32_t> predicted_name(std::string_view name) const noexcept {
+        const std::uint32_t last = last_layout_at_depth_[open_.size() - 1];
+        if (last == kNone) return std::nullopt;
+        const std::span<const std::uint32_t> names = parts_.layouts.names(parts_.layouts.layout(last));
+        const std::size_t position = member_names_.size() - open_.back().first_member;
+        if (position >= names.size()) return std::nullopt;
+        const std::string_view known = parts_.names.text(names[position]);
+        if (known.size() != name.size() || !same_bytes(known.data(), name.data(), name.size())) return std::nullopt;
+        return names[position];
+    }
+
+    // The shape of an object of this layout whose values have `types`, in
+    // text order. Objects of one layout mostly have the shape the last one
+    // had, which is then confirmed type by type rather than looked up.
+    std::uint32_t object_shape(std::uint32_t layout_id, std::span<const std::uint32_t> names,
+                               std::span<const VeskType> types) {
+        const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
+        const std::span<const std::uint32_t> order = parts_.layouts.order(layout);
+        if (layout_id >= last_shape_of_layout_.size()) last_shape_of_layout_.resize(parts_.layouts.size(), kNone);
+        std::uint32_t& last = last_shape_of_layout_[layout_id];
+        if (last != kNone) {
+            const std::span<const ShapeField> fields = parts_.shapes.fields(last);
+            bool same = true;
+            for (std::size_t i = 0; i < order.size() && same; ++i) same = fields[i].type == types[order[i]];
+            if (same) return last;
+        }
+        fields_.clear();
+        for (const std::uint32_t member : order) fields_.push_back(ShapeField{names[member], types[member]});
+        last = parts_.shapes.intern_object(fields_);
+        return last;
+    }
+
     struct Open {
         std::uint32_t at;  // the container's record
         bool is_array;
@@ -335,6 +378,16 @@ private:
     std::vector<VeskType> member_types_;
     std::vector<ShapeField> fields_;
     std::size_t fixed_data_size_ = 0;
+    // By layout, the shape of the last object of that layout.
+    std::vector<std::uint32_t> last_shape_of_layout_;
+    // By depth, the layout of the last object closed there.
+    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none();
+
+    static constexpr std::array<std::uint32_t, kMaxJsonNesting + 1> filled_with_none() noexcept {
+        std::array<std::uint32_t, kMaxJsonNesting + 1> depths{};
+        depths.fill(kNone);
+        return depths;
+    }
 };
 
 // Walks the tape in the compiler's order: depth first, array items in
