@@ -536,6 +536,7 @@ std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std
     parts->tape.reserve(json_text.size() / 2 + 16);
     // Texts hold a distinct string per 128 bytes or more, mostly, and few names.
     parts->strings.reserve(json_text.size() / 128);
+    parts->string_counts.reserve(json_text.size() / 128);
     parts->names.reserve(64);
     TapeBuilder builder(*parts);
     const bool read = known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()

@@ -40,25 +40,36 @@ inline std::uint64_t tail_word(const char* at, std::size_t left) noexcept {
            (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << 16);
 }
 
-// A fast 64-bit hash for the compiler's lookup tables, reading eight bytes at
-// a time. Only lookups depend on it, never the output, so it needs no
-// stability across versions or runs. The texts come from the input, so the
-// caller passes a seed chosen afresh for every compilation: without it,
-// texts could be crafted to share one hash and turn every lookup into a
-// walk over all of them. It is never 0: the tables use 0 to mark a free slot.
+// A fast 64-bit hash for the compiler's lookup tables, reading sixteen bytes
+// at a time in two independent lanes. Only lookups depend on it, never the
+// output, so it needs no stability across versions or runs. The texts come
+// from the input, so the caller passes a seed chosen afresh for every
+// compilation: without it, texts could be crafted to share one hash and turn
+// every lookup into a walk over all of them. It is never 0: the tables use 0
+// to mark a free slot.
 inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
     const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
+    const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
     const char* at = text.data();
     std::size_t left = text.size();
-    std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
-    while (left > 8) {
-        state = fold_multiply(state ^ load_word(at), secret);
-        at += 8;
-        left -= 8;
+    std::uint64_t first = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
+    std::uint64_t second = seed ^ 0x2545F4914F6CDD1Dull;
+    while (left > 16) {
+        first = fold_multiply(first ^ load_word(at), secret);
+        second = fold_multiply(second ^ load_word(at + 8), other_secret);
+        at += 16;
+        left -= 16;
     }
-    if (left > 0) state = fold_multiply(state ^ tail_word(at, left), secret);
-    state = fold_multiply(state ^ multiplier, secret);
+    // The last 1 to 16 bytes, as two words read within the text (they
+    // overlap when fewer than 16 are left; the length tells how).
+    if (left > 8) {
+        first = fold_multiply(first ^ load_word(at), secret);
+        second = fold_multiply(second ^ load_word(at + left - 8), other_secret);
+    } else if (left > 0) {
+        first = fold_multiply(first ^ tail_word(at, left), secret);
+    }
+    const std::uint64_t state = fold_multiply(first ^ second ^ multiplier, secret);
     return state == 0 ? 1 : state;
 }
 
