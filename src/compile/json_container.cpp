@@ -191,6 +191,7 @@ struct JsonContainerParts {
     ShapeTable shapes;
     LayoutTable layouts;
     std::vector<std::uint32_t> string_counts;  // occurrences, by string id
+    std::vector<std::uint32_t> shape_uses;     // containers, by shape id
     TextArena unescaped;  // texts that held escapes, which the tables point at
 
     std::size_t dict_block_offset = 0;
@@ -247,6 +248,7 @@ public:
         const VeskType elem_type = array.count == 0 ? VeskType::Null : mixed ? VeskType::Float32 : array.first;
         const std::uint32_t shape = parts_.shapes.intern_array(elem_type);
         if (shape > kMaxArrayShape || tape_.size() > kMaxTapeSize) return false;
+        use_shape(shape);
         tape_[array.at] = kArrayTag | (mixed ? 8u : 0u) | (shape << 4);
         tape_[array.at + 1] = static_cast<std::uint32_t>(tape_.size());
         tape_[array.at + 2] = array.count;
@@ -270,12 +272,12 @@ public:
         const std::span<const std::uint32_t> names = std::span<const std::uint32_t>(member_names_).subspan(object.first_member);
         const std::uint32_t layout_id = parts_.layouts.intern(names, parts_.names);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
-        // A repeated name drops the values before its last one, which this
-        // plan has already counted: the document path takes such text.
-        if (layout.kept_count != layout.member_count || layout.kept_count > kMaxFields) return false;
+        if (layout.kept_count > kMaxFields) return false;
+        if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
         const std::span<const VeskType> types = std::span<const VeskType>(member_types_).subspan(object.first_member);
         const std::uint32_t shape = object_shape(layout_id, names, types);
         if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
+        use_shape(shape);
         last_layout_at_depth_[open_.size()] = layout_id;
         tape_[object.at] = kObjectTag | (shape << 3);
         tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
@@ -290,6 +292,59 @@ public:
 
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    void use_shape(std::uint32_t shape) {
+        std::vector<std::uint32_t>& uses = parts_.shape_uses;
+        if (shape >= uses.size()) uses.resize(std::size_t{shape} + 1, 0);
+        ++uses[shape];
+    }
+
+    // A name given more than once keeps only its last value. The others have
+    // been counted as they were read; this takes them out again, so that the
+    // sizes and the shapes in use are those of the values that are written.
+    void drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
+        kept_.assign(layout.member_count, false);
+        for (const std::uint32_t member : parts_.layouts.order(layout)) kept_[member] = true;
+        std::uint32_t value = object_at + kContainerRecordSize;
+        for (std::uint32_t member = 0; member < layout.member_count; ++member) {
+            const std::uint32_t next = record_end(tape_.data(), value);
+            if (!kept_[member]) forget_values(value, next);
+            value = next;
+        }
+    }
+
+    // Takes the records in [at, end), a value and everything in it, out of
+    // the counts.
+    void forget_values(std::uint32_t at, std::uint32_t end) {
+        while (at < end) {
+            const std::uint32_t word = tape_[at];
+            switch (tag_of(word)) {
+                case kNullTag: at += 1; break;
+                case kBoolTag:
+                    fixed_data_size_ -= 1;
+                    at += 1;
+                    break;
+                case kNumberTag:
+                    fixed_data_size_ -= 4;
+                    at += (word & kWideNumber) ? 3 : 2;
+                    break;
+                case kStringTag:
+                    --parts_.string_counts[word >> 3];
+                    at += 1;
+                    break;
+                case kArrayTag:
+                    fixed_data_size_ -= kArrayHeaderSize;
+                    --parts_.shape_uses[word >> 4];
+                    at += kContainerRecordSize;
+                    break;
+                case kObjectTag:
+                    fixed_data_size_ -= kObjectHeaderSize;
+                    --parts_.shape_uses[word >> 3];
+                    at += kContainerRecordSize;
+                    break;
+            }
+        }
+    }
 
     // Objects at one depth mostly repeat the names of the last object closed
     // there, in the same order: a name that matches its counterpart there is
@@ -377,6 +432,7 @@ private:
     std::vector<std::uint32_t> member_names_;
     std::vector<VeskType> member_types_;
     std::vector<ShapeField> fields_;
+    std::vector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
     // By layout, the shape of the last object of that layout.
     std::vector<std::uint32_t> last_shape_of_layout_;
@@ -543,19 +599,24 @@ std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std
                                                    : JsonEventReader<TapeBuilder>(json_text, builder).read_document();
     if (!read) return std::nullopt;
 
-    const ShapeTable& shapes = parts->shapes;
-    if (kPrimitiveDefinitionCount + std::size_t{shapes.size()} > kMaxDefinitions) return std::nullopt;
+    // Shapes met only inside values that a repeated member name dropped are
+    // not written, and neither are such strings.
+    std::size_t definition_count = kPrimitiveDefinitionCount;
     std::size_t definitions_size = definition_block_base_size();
-    for (std::uint32_t shape = 0; shape < shapes.size(); ++shape) {
-        definitions_size += definition_record_size(shapes, parts->names, shape);
+    for (std::uint32_t shape = 0; shape < parts->shape_uses.size(); ++shape) {
+        if (parts->shape_uses[shape] == 0) continue;
+        ++definition_count;
+        definitions_size += definition_record_size(parts->shapes, parts->names, shape);
     }
+    if (definition_count > kMaxDefinitions) return std::nullopt;
     // Each string is written inline once and referred to at every later
     // occurrence; a string met twice or more is also a dictionary entry.
     std::size_t dictionary_size = kStringCountSize;
     std::size_t data_size = builder.fixed_data_size();
     for (std::uint32_t id = 0; id < parts->strings.size(); ++id) {
-        const std::size_t inline_size = string_encoding_size(parts->strings.text(id).size());
         const std::uint32_t count = parts->string_counts[id];
+        if (count == 0) continue;
+        const std::size_t inline_size = string_encoding_size(parts->strings.text(id).size());
         data_size += inline_size + std::size_t{count - 1} * string_prefix_size(StringClass::Reference);
         if (count > 1) dictionary_size += inline_size;
     }

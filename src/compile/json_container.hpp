@@ -27,8 +27,9 @@ enum class KnownUtf8 : bool { No, Yes };
 // compile_json_str and encode_document give.
 //
 // The plan declines, rather than fails, whatever it leaves to that document
-// path, which reports it: text that is not JSON, arrays whose items disagree,
-// anything beyond the container's limits, and member names given twice.
+// path, which reports it: text that is not JSON, arrays whose items disagree
+// and anything beyond the container's limits (also where only values that a
+// repeated member name drops hold the fault).
 class JsonContainer {
 public:
     static std::optional<JsonContainer> plan(std::string_view json_text,

@@ -40,7 +40,7 @@ std::vector<Text> files_in(const char* directory) {
         if (entry.path().extension() != ".json") continue;
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string name = entry.path().filename().string();
-        texts.push_back({name, std::string(std::istreambuf_iterator<char>(in), {}), name.starts_with("y_object_duplicated_key")});
+        texts.push_back({name, std::string(std::istreambuf_iterator<char>(in), {})});
     }
     std::sort(texts.begin(), texts.end(), [](const Text& a, const Text& b) { return a.name < b.name; });
     return texts;
@@ -95,7 +95,8 @@ std::vector<Text> crafted_texts() {
         {"mixed items", R"([1, "a"])"},
         {"null among items", "[1, null]"},
         {"items after nulls", "[null, 1]"},
-        {"duplicate names", R"({"a": [1, "x"], "a": 2, "b": "x", "b": "y"})"},
+        {"duplicate names", R"({"b": "x", "a": {"k": [1, 2], "s": "x"}, "a": 2, "b": {"k": []}, "c": "x"})"},
+        {"fault only in a dropped value", R"({"a": [1, "x"], "a": 2})"},
         {"most items", zeros(65535)},
         {"too many items", zeros(65536)},
         {"nesting limit", std::string(127, '[') + std::string(127, ']')},
@@ -106,7 +107,7 @@ std::vector<Text> crafted_texts() {
         {"control character", "[\"a\x01\"]"},
         {"text ends after an escape", R"(["\uD600\")"},
     };
-    for (Text& text : texts) text.plan_declines = text.name == "duplicate names";
+    for (Text& text : texts) text.plan_declines = text.name == "fault only in a dropped value";
     return texts;
 }
 
