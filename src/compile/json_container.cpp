@@ -139,7 +139,15 @@ private:
             return names.text(members[a]) < names.text(members[b]);
         };
         if (order.size() > 16) {
-            std::sort(order.begin(), order.end(), before);
+            // Wide objects (often keyed by data) sort on the first eight
+            // bytes of each name as a number first, so most comparisons
+            // never reach the texts.
+            keyed_.clear();
+            for (const std::uint32_t i : order) keyed_.push_back({name_prefix(names.text(members[i])), i});
+            std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
+                return a.prefix != b.prefix ? a.prefix < b.prefix : before(a.member, b.member);
+            });
+            for (std::size_t i = 0; i < order.size(); ++i) order[i] = keyed_[i].member;
         } else {
             for (std::size_t i = 1; i < order.size(); ++i) {
                 const std::uint32_t moving = order[i];
@@ -173,8 +181,24 @@ private:
 
     std::vector<Layout> layouts_;
     std::vector<std::uint32_t> names_;
+    // The first eight bytes of a name as a big-endian number, zeros past its
+    // end: ordering these orders the names, except among equal prefixes.
+    static std::uint64_t name_prefix(std::string_view name) noexcept {
+        std::uint64_t prefix = 0;
+        for (std::size_t i = 0; i < 8; ++i) {
+            prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
+        }
+        return prefix;
+    }
+
+    struct Keyed {
+        std::uint64_t prefix;
+        std::uint32_t member;
+    };
+
     std::vector<std::uint32_t> order_;
     std::vector<std::uint32_t> scratch_;
+    std::vector<Keyed> keyed_;
     std::vector<Slot> slots_;
     std::uint64_t seed_;
 };

@@ -6,7 +6,10 @@ namespace vesk {
 
 void StringTable::reserve(std::size_t count) {
     entries_.reserve(count);
-    while (count * 2 > slots_.size()) grow();
+    if (count * 2 <= slots_.size()) return;
+    std::size_t capacity = slots_.empty() ? 64 : slots_.size();
+    while (count * 2 > capacity) capacity *= 2;
+    resize_slots(capacity);
 }
 
 StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
@@ -30,9 +33,10 @@ StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t h
     }
 }
 
-void StringTable::grow() {
+void StringTable::grow() { resize_slots(slots_.empty() ? 64 : slots_.size() * 2); }
+
+void StringTable::resize_slots(std::size_t capacity) {
     std::vector<std::uint64_t> old = std::move(slots_);
-    const std::size_t capacity = old.empty() ? 64 : old.size() * 2;
     slots_.assign(capacity, 0);
     mask_ = capacity - 1;
     for (const std::uint64_t slot : old) {

@@ -47,6 +47,7 @@ private:
     };
 
     void grow();
+    void resize_slots(std::size_t capacity);
 
     std::vector<Entry> entries_;
     // Linear probing over the low bits of the hash. A slot holds the id + 1
