@@ -11,9 +11,9 @@
 #include "python/errors.hpp"
 #include "python/file_io.hpp"
 #include "python/functions.hpp"
+#include "python/json_text.hpp"
 #include "python/py_ref.hpp"
 #include "python/released_gil.hpp"
-#include "python/text_argument.hpp"
 
 namespace vesk::python {
 
@@ -24,9 +24,10 @@ constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"
 
 // JSON text to container bytes, written into the memory that
 // `allocate(size)` returns (nullptr with an exception set when it cannot).
-// The text is an immutable str's UTF-8 form, which the caller's reference
-// keeps alive, so the interpreter lock is released while it is read and
-// while the container is written; `allocate` runs with the lock held.
+// The text is the UTF-8 form of an immutable str, which lives as long as the
+// caller's reference or the caller's copy, so the interpreter lock is
+// released while it is read and while the container is written; `allocate`
+// runs with the lock held.
 // Returns false with an exception set on failure.
 template <class Allocate>
 bool compile_to_container(PyObject* module, std::string_view json_text, Allocate&& allocate) {
@@ -71,12 +72,12 @@ PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
         if (!unpack_arguments("dumps", dumps_params, args, nargs, kwnames, values)) {
             return nullptr;
         }
-        const std::optional<std::string_view> json_text = utf8_view(values[0]);
-        if (!json_text) {
+        JsonText json_text;
+        if (!json_text.take(values[0])) {
             return nullptr;
         }
         PyRef bytes;
-        const bool compiled = compile_to_container(module, *json_text, [&bytes](std::size_t size) -> std::uint8_t* {
+        const bool compiled = compile_to_container(module, json_text.view(), [&bytes](std::size_t size) -> std::uint8_t* {
             bytes = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
             return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())) : nullptr;
         });
@@ -90,8 +91,8 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!unpack_arguments("dump", dump_params, args, nargs, kwnames, values)) {
             return nullptr;
         }
-        const std::optional<std::string_view> json_text = utf8_view(values[0]);
-        if (!json_text) {
+        JsonText json_text;
+        if (!json_text.take(values[0])) {
             return nullptr;
         }
         PathArgument path;
@@ -102,7 +103,7 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         // existing file as it was.
         std::unique_ptr<std::uint8_t[]> buffer;
         std::size_t size = 0;
-        const bool compiled = compile_to_container(module, *json_text, [&](std::size_t needed) {
+        const bool compiled = compile_to_container(module, json_text.view(), [&](std::size_t needed) {
             buffer = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
             size = needed;
             return buffer.get();
