@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
