@@ -18,7 +18,7 @@ from pathlib import Path
 from documents import DEFAULT_CORPUS, Document, corpus_paths, load_document
 from memory import memory_table
 from peers import NoInput, Operation, load_vesk, operations, peer_versions
-from report import Cell, describe_error, operation_table, ratio_means, shorten, summary
+from report import Cell, describe_error, operation_table, ratio_means, ratio_summary, shorten, summary
 from sizes import encodings, size_table
 from threads import thread_table
 from timing import FULL, QUICK, Budget, measure_all
@@ -83,11 +83,16 @@ def run_operation(op: Operation, documents: list[Document], budget: Budget) -> t
             cells[(doc.name, contender.label)] = cell
     vesk_label = next(c.label for c in op.contenders if c.is_vesk)
     labels = [c.label for c in op.contenders]
-    table = operation_table(op.title, op.notes, [(d.name, op.size_of(d)) for d in documents], labels, vesk_label, cells)
+    target_line = ""
+    if op.target is not None:
+        target_line = ratio_summary(f"{vesk_label} time / {op.target.peer_label} time", [d.name for d in documents],
+                                    vesk_label, op.target.peer_label, cells, op.target.mean, op.target.each)
+    table = operation_table(op.title, op.notes, [(d.name, op.size_of(d)) for d in documents], labels, vesk_label,
+                            cells, target_line)
     rates = {d.name: {label: cell.timing.megabytes_per_second(op.size_of(d)) if cell.timing else None
                       for (name, label), cell in cells.items() if name == d.name} for d in documents}
     means = ratio_means([d.name for d in documents], labels, vesk_label, cells)
-    lines = []
+    lines = [target_line.strip()] if target_line else []
     for peer, what, target in SUMMARY_RATIOS.get(op.key, ()):
         mean = means.get(peer)
         lines.append(f"{what}, geometric mean: {f'{mean:.2f}' if mean is not None else '-'} (target <= {target})")

@@ -1,18 +1,22 @@
 // Compiles arbitrary text as JSON and checks what must hold for every input:
 // text the reader refuses fails compilation with the reader's own error; text
 // it accepts compiles, unless an array mixes item types; compiling twice gives
-// the same bytes; every compiled value agrees with its definition; and the
-// document encodes unless it exceeds a limit of the container.
+// the same bytes; every compiled value agrees with its definition; the
+// document encodes unless it exceeds a limit of the container; and the
+// container written straight from the text (what dumps uses) is byte for
+// byte the document path's outcome, also just below its exact size.
 //
 // fuzz-seeds: tests/data/json-test-suite/test_parsing
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "compile/compile_json.hpp"
+#include "compile/json_container.hpp"
 #include "encode/encoder.hpp"
 #include "json/json_reader.hpp"
 
@@ -67,8 +71,29 @@ std::string outcome_of(const Result<ByteBuffer>& bytes) {
 
 }  // namespace
 
+// The direct path against the document path: the same bytes or the same
+// error, and where the container fits exactly, one byte less declines.
+void check_direct_path(std::string_view text) {
+    const Result<ByteBuffer> expected = compile_json_document_container(text);
+    check(outcome_of(compile_json_container(text)) == outcome_of(expected), "direct path differs");
+    std::optional<JsonContainer> planned = JsonContainer::plan(text);
+    if (!planned) return;
+    check(expected.has_value() && planned->size() == expected->size(), "plan taken where the document path differs");
+    // Text the document path takes is well-formed UTF-8, which dumps vouches for.
+    std::optional<JsonContainer> trusting = JsonContainer::plan(text, kMaxContainerSize, KnownUtf8::Yes);
+    check(trusting.has_value(), "plan for well-formed text declined");
+    ByteBuffer written(trusting->size());
+    trusting->write(written);
+    check(written == *expected, "plan for well-formed text differs");
+    check(!JsonContainer::plan(text, planned->size() - 1), "plan ignores the size ceiling");
+    check(outcome_of(compile_json_container(text, planned->size() - 1)) ==
+              outcome_of(compile_json_document_container(text, planned->size() - 1)),
+          "direct path differs below the ceiling");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
+    check_direct_path(text);
     Result<JsonValue> tree = parse_json(text);
     Result<VeskDocument> document = compile_json_str(text);
     if (!tree) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "json/json_value.hpp"
@@ -10,11 +11,11 @@ namespace vesk {
 
 // The value type a JSON value compiles to. Integers from 2^63 upwards are the
 // only Uint32 values; every other integer is Int32, whatever its magnitude.
-constexpr VeskType json_value_type(const JsonValue& value) noexcept {
-    switch (value.kind) {
+constexpr VeskType json_value_type(JsonKind kind, std::uint64_t bits) noexcept {
+    switch (kind) {
         case JsonKind::Null: return VeskType::Null;
         case JsonKind::Bool: return VeskType::Bool;
-        case JsonKind::UInt: return value.bits >> 63 ? VeskType::Uint32 : VeskType::Int32;
+        case JsonKind::UInt: return bits >> 63 ? VeskType::Uint32 : VeskType::Int32;
         case JsonKind::Int: return VeskType::Int32;
         case JsonKind::Float: return VeskType::Float32;
         case JsonKind::String: return VeskType::String;
@@ -24,17 +25,25 @@ constexpr VeskType json_value_type(const JsonValue& value) noexcept {
     return VeskType::Null;
 }
 
+constexpr VeskType json_value_type(const JsonValue& value) noexcept { return json_value_type(value.kind, value.bits); }
+
+// The 32 bits a JSON number is stored in: the low half of an integer, the
+// nearest binary32 of a float.
+inline std::uint32_t narrowed_number_bits(JsonKind kind, std::uint64_t bits) noexcept {
+    return kind == JsonKind::Float ? std::bit_cast<std::uint32_t>(nearest_float(std::bit_cast<double>(bits)))
+                                   : static_cast<std::uint32_t>(bits);
+}
+
 // A JSON number narrowed to 32 bits: integers keep their low 32 bits,
 // floats become the nearest binary32. Anything else is no number and gives
 // a Null value.
-inline VeskData narrow_json_number(const JsonValue& value) noexcept {
-    auto low_bits = static_cast<std::uint32_t>(value.bits);
-    switch (value.kind) {
+inline VeskData narrow_json_number(JsonKind kind, std::uint64_t bits) noexcept {
+    auto low_bits = static_cast<std::uint32_t>(bits);
+    switch (kind) {
         case JsonKind::UInt:
-            return value.bits >> 63 ? VeskData::uint32(low_bits)
-                                    : VeskData::int32(static_cast<std::int32_t>(low_bits));
+            return bits >> 63 ? VeskData::uint32(low_bits) : VeskData::int32(static_cast<std::int32_t>(low_bits));
         case JsonKind::Int: return VeskData::int32(static_cast<std::int32_t>(low_bits));
-        case JsonKind::Float: return VeskData::float32(nearest_float(value.as_double()));
+        case JsonKind::Float: return VeskData::float32(nearest_float(std::bit_cast<double>(bits)));
         case JsonKind::Null:
         case JsonKind::Bool:
         case JsonKind::String:
@@ -44,14 +53,16 @@ inline VeskData narrow_json_number(const JsonValue& value) noexcept {
     return VeskData::null();
 }
 
+inline VeskData narrow_json_number(const JsonValue& value) noexcept { return narrow_json_number(value.kind, value.bits); }
+
 // A JSON number as the binary32 nearest to its full value: integers are
 // rounded from all 64 bits, not from their narrowed 32. Used where numbers of
 // mixed classes share one Float32 array. Anything else gives 0.
-inline float json_number_as_float(const JsonValue& value) noexcept {
-    switch (value.kind) {
-        case JsonKind::UInt: return static_cast<float>(value.as_uint());
-        case JsonKind::Int: return static_cast<float>(value.as_int());
-        case JsonKind::Float: return nearest_float(value.as_double());
+inline float json_number_as_float(JsonKind kind, std::uint64_t bits) noexcept {
+    switch (kind) {
+        case JsonKind::UInt: return static_cast<float>(bits);
+        case JsonKind::Int: return static_cast<float>(static_cast<std::int64_t>(bits));
+        case JsonKind::Float: return nearest_float(std::bit_cast<double>(bits));
         case JsonKind::Null:
         case JsonKind::Bool:
         case JsonKind::String:
@@ -60,5 +71,7 @@ inline float json_number_as_float(const JsonValue& value) noexcept {
     }
     return 0.0f;
 }
+
+inline float json_number_as_float(const JsonValue& value) noexcept { return json_number_as_float(value.kind, value.bits); }
 
 }  // namespace vesk

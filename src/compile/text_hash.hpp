@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -15,32 +16,80 @@ inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
 
-// A fast 64-bit hash for the compiler's lookup tables, reading eight bytes at
-// a time. Only lookups depend on it, never the output, so it needs no
-// stability across versions or runs. The texts come from the input, so the
-// caller passes a seed chosen afresh for every compilation: without it,
-// texts could be crafted to share one hash and turn every lookup into a
-// walk over all of them. It is never 0: the tables use 0 to mark a free slot.
+// Loads of 8 and 4 bytes from anywhere, as little-endian numbers (on the
+// little-endian machines this runs on; elsewhere only the hash differs).
+inline std::uint64_t load_word(const char* at) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
+inline std::uint64_t load_half_word(const char* at) noexcept {
+    std::uint32_t half;
+    std::memcpy(&half, at, 4);
+    return half;
+}
+
+// The last 1 to 8 bytes of a text as one word, without reading past them:
+// two overlapping loads where there are four bytes or more. Texts of equal
+// length always overlap alike, and the length goes into the hash.
+inline std::uint64_t tail_word(const char* at, std::size_t left) noexcept {
+    if (left >= 4) return load_half_word(at) | (load_half_word(at + left - 4) << 32);
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(at[0])) |
+           (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left / 2])) << 8) |
+           (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << 16);
+}
+
+// A fast 64-bit hash for the compiler's lookup tables, reading sixteen bytes
+// at a time in two independent lanes. Only lookups depend on it, never the
+// output, so it needs no stability across versions or runs. The texts come
+// from the input, so the caller passes a seed chosen afresh for every
+// compilation: without it, texts could be crafted to share one hash and turn
+// every lookup into a walk over all of them. It is never 0: the tables use 0
+// to mark a free slot.
 inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
     const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
+    const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
     const char* at = text.data();
     std::size_t left = text.size();
-    std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
-    while (left >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        state = fold_multiply(state ^ word, secret);
-        at += 8;
-        left -= 8;
+    std::uint64_t first = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
+    std::uint64_t second = seed ^ 0x2545F4914F6CDD1Dull;
+    while (left > 16) {
+        first = fold_multiply(first ^ load_word(at), secret);
+        second = fold_multiply(second ^ load_word(at + 8), other_secret);
+        at += 16;
+        left -= 16;
     }
-    if (left > 0) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, at, left);
-        state = fold_multiply(state ^ word, secret);
+    // The last 1 to 16 bytes, as two words read within the text (they
+    // overlap when fewer than 16 are left; the length tells how).
+    if (left > 8) {
+        first = fold_multiply(first ^ load_word(at), secret);
+        second = fold_multiply(second ^ load_word(at + left - 8), other_secret);
+    } else if (left > 0) {
+        first = fold_multiply(first ^ tail_word(at, left), secret);
     }
-    state = fold_multiply(state ^ multiplier, secret);
+    const std::uint64_t state = fold_multiply(first ^ second ^ multiplier, secret);
     return state == 0 ? 1 : state;
+}
+
+// Whether two texts of `size` bytes each are equal; short ones without a call.
+inline bool same_bytes(const char* a, const char* b, std::size_t size) noexcept {
+    if (size > 16) return std::memcmp(a, b, size) == 0;
+    if (size >= 8) return load_word(a) == load_word(b) && load_word(a + size - 8) == load_word(b + size - 8);
+    if (size == 0) return true;
+    return tail_word(a, size) == tail_word(b, size);
+}
+
+// A hash seed the author of the input cannot know in advance: the clock's
+// finest ticks and the address of the compiler's state, which differs
+// between processes. A system call for random bytes would cost more than
+// compiling a small text; nothing here needs more than unpredictability,
+// since only lookups depend on the seed, never the output.
+inline std::uint64_t fresh_hash_seed(const void* owner) noexcept {
+    auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(owner));
+    return fold_multiply(ticks ^ 0x2545F4914F6CDD1Dull, address ^ 0x9E3779B97F4A7C15ull);
 }
 
 }  // namespace vesk

@@ -1,15 +1,19 @@
 #include <array>
+#include <cstring>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 
-#include "compile/compile_json.hpp"
-#include "encode/encoder.hpp"
+#include "compile/json_container.hpp"
 #include "python/argument_views.hpp"
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/file_io.hpp"
 #include "python/functions.hpp"
-#include "python/text_argument.hpp"
+#include "python/json_text.hpp"
+#include "python/py_ref.hpp"
+#include "python/released_gil.hpp"
 
 namespace vesk::python {
 
@@ -18,14 +22,46 @@ namespace {
 constexpr std::array<Param, 1> dumps_params = {{{"json_text", ParamType::Str}}};
 constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"path", ParamType::Path}}};
 
-// JSON text to container bytes. The document dies here, before the caller
-// allocates anything for the result.
-Result<ByteBuffer> compile_to_container(std::string_view json_text) {
-    Result<VeskDocument> document = compile_json_str(json_text);
-    if (!document.has_value()) {
-        return std::move(document).error();
+// JSON text to container bytes, written into the memory that
+// `allocate(size)` returns (nullptr with an exception set when it cannot).
+// The text is the UTF-8 form of an immutable str, which lives as long as the
+// caller's reference or the caller's copy, so the interpreter lock is
+// released while it is read and while the container is written; `allocate`
+// runs with the lock held.
+// Returns false with an exception set on failure.
+template <class Allocate>
+bool compile_to_container(PyObject* module, std::string_view json_text, Allocate&& allocate) {
+    std::optional<JsonContainer> planned;
+    {
+        ReleasedGil released;
+        planned = JsonContainer::plan(json_text, kMaxContainerSize, KnownUtf8::Yes);
     }
-    return encode_document(*document);
+    if (planned) {
+        std::uint8_t* out = allocate(planned->size());
+        if (out == nullptr) {
+            return false;
+        }
+        ReleasedGil released;
+        planned->write(std::span<std::uint8_t>(out, planned->size()));
+        return true;
+    }
+    // What the plan declines, mostly text that fails, the document path
+    // compiles or reports.
+    std::optional<Result<ByteBuffer>> container;
+    {
+        ReleasedGil released;
+        container.emplace(compile_json_document_container(json_text));
+    }
+    if (!container->has_value()) {
+        to_py_err(module, container->error());
+        return false;
+    }
+    std::uint8_t* out = allocate((*container)->size());
+    if (out == nullptr) {
+        return false;
+    }
+    std::memcpy(out, (*container)->data(), (*container)->size());
+    return true;
 }
 
 }  // namespace
@@ -36,16 +72,16 @@ PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
         if (!unpack_arguments("dumps", dumps_params, args, nargs, kwnames, values)) {
             return nullptr;
         }
-        const std::optional<std::string_view> json_text = utf8_view(values[0]);
-        if (!json_text) {
+        JsonText json_text;
+        if (!json_text.take(values[0])) {
             return nullptr;
         }
-        Result<ByteBuffer> container = compile_to_container(*json_text);
-        if (!container.has_value()) {
-            return to_py_err(module, container.error());
-        }
-        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(container->data()),
-                                         static_cast<Py_ssize_t>(container->size()));
+        PyRef bytes;
+        const bool compiled = compile_to_container(module, json_text.view(), [&bytes](std::size_t size) -> std::uint8_t* {
+            bytes = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+            return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())) : nullptr;
+        });
+        return compiled ? bytes.release() : nullptr;
     });
 }
 
@@ -55,8 +91,8 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!unpack_arguments("dump", dump_params, args, nargs, kwnames, values)) {
             return nullptr;
         }
-        const std::optional<std::string_view> json_text = utf8_view(values[0]);
-        if (!json_text) {
+        JsonText json_text;
+        if (!json_text.take(values[0])) {
             return nullptr;
         }
         PathArgument path;
@@ -65,11 +101,17 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         }
         // Compile and encode first: text that does not compile must leave an
         // existing file as it was.
-        Result<ByteBuffer> container = compile_to_container(*json_text);
-        if (!container.has_value()) {
-            return to_py_err(module, container.error());
+        std::unique_ptr<std::uint8_t[]> buffer;
+        std::size_t size = 0;
+        const bool compiled = compile_to_container(module, json_text.view(), [&](std::size_t needed) {
+            buffer = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
+            size = needed;
+            return buffer.get();
+        });
+        if (!compiled) {
+            return nullptr;
         }
-        const Status written = write_whole_file(path.name(), *container);
+        const Status written = write_whole_file(path.name(), std::span<const std::uint8_t>(buffer.get(), size));
         if (!written.has_value()) {
             return io_to_py_err(module, written.error(), values[1]);
         }

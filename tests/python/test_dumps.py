@@ -1,3 +1,5 @@
+import ctypes
+import json
 import os
 import stat
 
@@ -179,3 +181,17 @@ class TestDump:
             _, status = os.waitpid(pid, 0)
         assert os.waitstatus_to_exitcode(status) == 0
         assert bytes(received) == vesk.dumps(big)
+
+
+@pytest.mark.parametrize("letter", ["é", "€", "😀"], ids=["one byte", "two bytes", "four bytes"])
+def test_non_ascii_text_compiles_alike_with_and_without_a_cached_utf8_form(letter):
+    # dumps reads a str's cached UTF-8 form when there is one, else encodes a
+    # copy of its own; both must give the same container.
+    text = json.dumps({"k" + letter: [letter * 3, letter * 3, "a\\u00e9" + letter]}, ensure_ascii=False)
+    text = "".join(list(text))  # a fresh str, with no cached form yet
+    without_cache = vesk.dumps(text)
+    ctypes.pythonapi.PyUnicode_AsUTF8.restype = ctypes.c_char_p
+    cached = ctypes.pythonapi.PyUnicode_AsUTF8(ctypes.py_object(text))
+    assert cached == text.encode("utf-8")
+    assert vesk.dumps(text) == without_cache
+    assert vesk.loads(without_cache) == json.loads(text)

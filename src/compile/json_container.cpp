@@ -1,0 +1,685 @@
+#include "compile/json_container.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "compile/array_item_rule.hpp"
+#include "compile/compile_json.hpp"
+#include "compile/container_blocks.hpp"
+#include "compile/number_narrowing.hpp"
+#include "compile/shape_table.hpp"
+#include "compile/string_table.hpp"
+#include "compile/text_arena.hpp"
+#include "compile/text_hash.hpp"
+#include "encode/encoder.hpp"
+#include "json/json_events.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
+
+namespace vesk {
+
+namespace {
+
+// The tape: one record per value, in text order, of 32-bit words. The low
+// three bits of a record's first word are its tag; the rest of that word and
+// the words after it depend on the tag:
+//   Null    nothing more
+//   Bool    bit 3: the value
+//   Number  bits 3-10: the value type; bit 11: wide. Word 1: the narrowed
+//           value. A wide number, an integer outside the Int32 range, has a
+//           word 2 with the binary32 nearest its full value, which it takes
+//           in an array of mixed numbers; for the others that value follows
+//           from word 1.
+//   String  bits 3-31: the string's id
+//   Array   bit 3: mixed numbers (every item becomes Float32); bits 4-31: the
+//           shape. Word 1: the position after the array's last item; word 2:
+//           the item count. The items follow.
+//   Object  bits 3-31: the shape. Word 1: the position after the last
+//           value; word 2: the member layout. The values follow in text
+//           order, duplicates included.
+enum Tag : std::uint32_t { kNullTag, kBoolTag, kNumberTag, kStringTag, kArrayTag, kObjectTag };
+constexpr std::uint32_t kTagMask = 7;
+constexpr std::uint32_t kWideNumber = 1u << 11;
+constexpr std::uint32_t kMaxStringId = (1u << 29) - 1;
+constexpr std::uint32_t kMaxArrayShape = (1u << 28) - 1;
+constexpr std::uint32_t kMaxObjectShape = (1u << 29) - 1;
+constexpr std::size_t kMaxTapeSize = 0xFFFFFFF0u;
+constexpr std::size_t kContainerRecordSize = 3;
+
+constexpr Tag tag_of(std::uint32_t word) noexcept { return static_cast<Tag>(word & kTagMask); }
+
+// The position after the record at `at`, skipping a container's contents.
+std::uint32_t record_end(const std::uint32_t* tape, std::uint32_t at) noexcept {
+    const std::uint32_t word = tape[at];
+    switch (tag_of(word)) {
+        case kNullTag:
+        case kBoolTag:
+        case kStringTag: return at + 1;
+        case kNumberTag: return at + ((word & kWideNumber) ? 3 : 2);
+        case kArrayTag:
+        case kObjectTag: return tape[at + 1];
+    }
+    return at + 1;
+}
+
+// The member names of an object in text order, interned: objects that list
+// the same names in the same order share a layout, and with it the order in
+// which their values are compiled, worked out once.
+class LayoutTable {
+public:
+    explicit LayoutTable(std::uint64_t seed) noexcept : seed_(seed) {}
+
+    struct Layout {
+        std::uint32_t first_name;  // in names_
+        std::uint32_t member_count;
+        std::uint32_t first_order;  // in order_
+        std::uint32_t kept_count;   // members left after dropping repeated names
+        bool in_name_order;         // the values are compiled in text order
+    };
+
+    std::uint32_t intern(std::span<const std::uint32_t> members, const StringTable& names) {
+        if ((layouts_.size() + 1) * 2 > slots_.size()) grow();
+        const std::uint64_t hash = this->hash(members);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+            Slot& slot = slots_[at];
+            if (slot.id_plus_one == 0) {
+                slot = Slot{hash, add(members, names) + 1};
+                return slot.id_plus_one - 1;
+            }
+            if (slot.hash != hash) continue;
+            const Layout& layout = layouts_[slot.id_plus_one - 1];
+            if (layout.member_count == members.size() &&
+                std::equal(members.begin(), members.end(), names_.begin() + layout.first_name)) {
+                return slot.id_plus_one - 1;
+            }
+        }
+    }
+
+    std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(layouts_.size()); }
+    const Layout& layout(std::uint32_t id) const noexcept { return layouts_[id]; }
+    // The member names, in text order.
+    std::span<const std::uint32_t> names(const Layout& layout) const noexcept {
+        return std::span<const std::uint32_t>(names_).subspan(layout.first_name, layout.member_count);
+    }
+    // Text positions of the kept members, in ascending byte order of their names.
+    std::span<const std::uint32_t> order(const Layout& layout) const noexcept {
+        return std::span<const std::uint32_t>(order_).subspan(layout.first_order, layout.kept_count);
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::uint32_t id_plus_one = 0;
+    };
+
+    std::uint64_t hash(std::span<const std::uint32_t> members) const noexcept {
+        const std::uint64_t secret = (seed_ ^ 0xBF58476D1CE4E5B9ull) | 1;
+        std::uint64_t state = seed_ ^ members.size();
+        for (const std::uint32_t name : members) state = fold_multiply(state ^ name, secret);
+        return fold_multiply(state ^ 0x9E3779B97F4A7C15ull, secret);
+    }
+
+    std::uint32_t add(std::span<const std::uint32_t> members, const StringTable& names) {
+        Layout layout{static_cast<std::uint32_t>(names_.size()), static_cast<std::uint32_t>(members.size()),
+                      static_cast<std::uint32_t>(order_.size()), 0, true};
+        names_.insert(names_.end(), members.begin(), members.end());
+        // Byte order of the names (string_view compares bytes as unsigned,
+        // a proper prefix first), a repeated name in text order, so that the
+        // last of each run is the one that counts.
+        std::vector<std::uint32_t>& order = scratch_;
+        order.resize(members.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+        auto before = [&](std::uint32_t a, std::uint32_t b) {
+            if (members[a] == members[b]) return a < b;
+            return names.text(members[a]) < names.text(members[b]);
+        };
+        if (order.size() > 16) {
+            // Wide objects (often keyed by data) sort on the first eight
+            // bytes of each name as a number first, so most comparisons
+            // never reach the texts.
+            keyed_.clear();
+            for (const std::uint32_t i : order) keyed_.push_back({name_prefix(names.text(members[i])), i});
+            std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
+                return a.prefix != b.prefix ? a.prefix < b.prefix : before(a.member, b.member);
+            });
+            for (std::size_t i = 0; i < order.size(); ++i) order[i] = keyed_[i].member;
+        } else {
+            for (std::size_t i = 1; i < order.size(); ++i) {
+                const std::uint32_t moving = order[i];
+                std::size_t j = i;
+                for (; j > 0 && before(moving, order[j - 1]); --j) order[j] = order[j - 1];
+                order[j] = moving;
+            }
+        }
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            if (i + 1 < order.size() && members[order[i]] == members[order[i + 1]]) continue;
+            layout.in_name_order = layout.in_name_order && order[i] == layout.kept_count;
+            order_.push_back(order[i]);
+            ++layout.kept_count;
+        }
+        layout.in_name_order = layout.in_name_order && layout.kept_count == layout.member_count;
+        layouts_.push_back(layout);
+        return static_cast<std::uint32_t>(layouts_.size() - 1);
+    }
+
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        const std::size_t capacity = old.empty() ? 64 : old.size() * 2;
+        slots_.assign(capacity, Slot{});
+        for (const Slot& slot : old) {
+            if (slot.id_plus_one == 0) continue;
+            std::size_t at = slot.hash & (capacity - 1);
+            while (slots_[at].id_plus_one != 0) at = (at + 1) & (capacity - 1);
+            slots_[at] = slot;
+        }
+    }
+
+    std::vector<Layout> layouts_;
+    std::vector<std::uint32_t> names_;
+    // The first eight bytes of a name as a big-endian number, zeros past its
+    // end: ordering these orders the names, except among equal prefixes.
+    static std::uint64_t name_prefix(std::string_view name) noexcept {
+        std::uint64_t prefix = 0;
+        for (std::size_t i = 0; i < 8; ++i) {
+            prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
+        }
+        return prefix;
+    }
+
+    struct Keyed {
+        std::uint64_t prefix;
+        std::uint32_t member;
+    };
+
+    std::vector<std::uint32_t> order_;
+    std::vector<std::uint32_t> scratch_;
+    std::vector<Keyed> keyed_;
+    std::vector<Slot> slots_;
+    std::uint64_t seed_;
+};
+
+}  // namespace
+
+// Everything plan() learns about the text, kept for write().
+struct JsonContainerParts {
+    explicit JsonContainerParts(std::uint64_t seed) : strings(seed), names(seed ^ 1), shapes(seed ^ 2), layouts(seed ^ 3) {}
+
+    std::vector<std::uint32_t> tape;
+    StringTable strings;  // string values
+    StringTable names;    // member names
+    ShapeTable shapes;
+    LayoutTable layouts;
+    std::vector<std::uint32_t> string_counts;  // occurrences, by string id
+    std::vector<std::uint32_t> shape_uses;     // containers, by shape id
+    TextArena unescaped;  // texts that held escapes, which the tables point at
+
+    std::size_t dict_block_offset = 0;
+    std::size_t data_block_offset = 0;
+    std::size_t size = 0;
+};
+
+namespace {
+
+// Reads the events of the JSON text into the tape. Every member returns
+// false where the plan must decline.
+class TapeBuilder {
+public:
+    explicit TapeBuilder(JsonContainerParts& parts) : parts_(parts), tape_(parts.tape) {}
+
+    bool null_value() {
+        tape_.push_back(kNullTag);
+        return add_value(VeskType::Null);
+    }
+
+    bool boolean(bool value) {
+        tape_.push_back(kBoolTag | (value ? 8u : 0u));
+        fixed_data_size_ += 1;
+        return add_value(VeskType::Bool);
+    }
+
+    bool number(JsonKind kind, std::uint64_t bits) {
+        const VeskType type = json_value_type(kind, bits);
+        const auto value = static_cast<std::int64_t>(bits);
+        const bool wide = kind != JsonKind::Float && (kind == JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
+        tape_.push_back(kNumberTag | (std::uint32_t{type_byte(type)} << 3) | (wide ? kWideNumber : 0));
+        tape_.push_back(narrowed_number_bits(kind, bits));
+        if (wide) tape_.push_back(std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits)));
+        fixed_data_size_ += 4;
+        return add_value(type);
+    }
+
+    bool string(std::string_view text, bool in_input) {
+        if (text.size() > kMaxStringLength) return false;
+        const std::uint32_t id = intern(parts_.strings, text, in_input);
+        if (id > kMaxStringId) return false;
+        if (id == parts_.string_counts.size()) parts_.string_counts.push_back(0);
+        ++parts_.string_counts[id];
+        tape_.push_back(kStringTag | (id << 3));
+        return add_value(VeskType::String);
+    }
+
+    bool begin_array() { return open(true); }
+
+    bool end_array() {
+        const Open array = open_.back();
+        open_.pop_back();
+        const bool mixed = array.mixed;
+        const VeskType elem_type = array.count == 0 ? VeskType::Null : mixed ? VeskType::Float32 : array.first;
+        const std::uint32_t shape = parts_.shapes.intern_array(elem_type);
+        if (shape > kMaxArrayShape || tape_.size() > kMaxTapeSize) return false;
+        use_shape(shape);
+        tape_[array.at] = kArrayTag | (mixed ? 8u : 0u) | (shape << 4);
+        tape_[array.at + 1] = static_cast<std::uint32_t>(tape_.size());
+        tape_[array.at + 2] = array.count;
+        fixed_data_size_ += kArrayHeaderSize;
+        return add_value(VeskType::Array);
+    }
+
+    bool begin_object() { return open(false); }
+
+    bool member_name(std::string_view name, bool in_input) {
+        if (name.size() > kMaxFieldNameLength) return false;
+        member_names_.push_back(predicted_name(name).value_or(kNone));
+        if (member_names_.back() == kNone) member_names_.back() = intern(parts_.names, name, in_input);
+        member_types_.push_back(VeskType::Null);  // until the value is read
+        return true;
+    }
+
+    bool end_object() {
+        const Open object = open_.back();
+        open_.pop_back();
+        const std::span<const std::uint32_t> names = std::span<const std::uint32_t>(member_names_).subspan(object.first_member);
+        const std::uint32_t layout_id = parts_.layouts.intern(names, parts_.names);
+        const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
+        if (layout.kept_count > kMaxFields) return false;
+        if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
+        const std::span<const VeskType> types = std::span<const VeskType>(member_types_).subspan(object.first_member);
+        const std::uint32_t shape = object_shape(layout_id, names, types);
+        if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
+        use_shape(shape);
+        last_layout_at_depth_[open_.size()] = layout_id;
+        tape_[object.at] = kObjectTag | (shape << 3);
+        tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
+        tape_[object.at + 2] = layout_id;
+        member_names_.resize(object.first_member);
+        member_types_.resize(object.first_member);
+        fixed_data_size_ += kObjectHeaderSize;
+        return add_value(VeskType::Object);
+    }
+
+    std::size_t fixed_data_size() const noexcept { return fixed_data_size_; }
+
+private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    void use_shape(std::uint32_t shape) {
+        std::vector<std::uint32_t>& uses = parts_.shape_uses;
+        if (shape >= uses.size()) uses.resize(std::size_t{shape} + 1, 0);
+        ++uses[shape];
+    }
+
+    // A name given more than once keeps only its last value. The others have
+    // been counted as they were read; this takes them out again, so that the
+    // sizes and the shapes in use are those of the values that are written.
+    void drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
+        kept_.assign(layout.member_count, false);
+        for (const std::uint32_t member : parts_.layouts.order(layout)) kept_[member] = true;
+        std::uint32_t value = object_at + kContainerRecordSize;
+        for (std::uint32_t member = 0; member < layout.member_count; ++member) {
+            const std::uint32_t next = record_end(tape_.data(), value);
+            if (!kept_[member]) forget_values(value, next);
+            value = next;
+        }
+    }
+
+    // Takes the records in [at, end), a value and everything in it, out of
+    // the counts.
+    void forget_values(std::uint32_t at, std::uint32_t end) {
+        while (at < end) {
+            const std::uint32_t word = tape_[at];
+            switch (tag_of(word)) {
+                case kNullTag: at += 1; break;
+                case kBoolTag:
+                    fixed_data_size_ -= 1;
+                    at += 1;
+                    break;
+                case kNumberTag:
+                    fixed_data_size_ -= 4;
+                    at += (word & kWideNumber) ? 3 : 2;
+                    break;
+                case kStringTag:
+                    --parts_.string_counts[word >> 3];
+                    at += 1;
+                    break;
+                case kArrayTag:
+                    fixed_data_size_ -= kArrayHeaderSize;
+                    --parts_.shape_uses[word >> 4];
+                    at += kContainerRecordSize;
+                    break;
+                case kObjectTag:
+                    fixed_data_size_ -= kObjectHeaderSize;
+                    --parts_.shape_uses[word >> 3];
+                    at += kContainerRecordSize;
+                    break;
+            }
+        }
+    }
+
+    // Objects at one depth mostly repeat the names of the last object closed
+    // there, in the same order: a name that matches its counterpart there is
+    // known without hashing it.
+    std::optional<std::uint32_t> predicted_name(std::string_view name) const noexcept {
+        const std::uint32_t last = last_layout_at_depth_[open_.size() - 1];
+        if (last == kNone) return std::nullopt;
+        const std::span<const std::uint32_t> names = parts_.layouts.names(parts_.layouts.layout(last));
+        const std::size_t position = member_names_.size() - open_.back().first_member;
+        if (position >= names.size()) return std::nullopt;
+        const std::string_view known = parts_.names.text(names[position]);
+        if (known.size() != name.size() || !same_bytes(known.data(), name.data(), name.size())) return std::nullopt;
+        return names[position];
+    }
+
+    // The shape of an object of this layout whose values have `types`, in
+    // text order. Objects of one layout mostly have the shape the last one
+    // had, which is then confirmed type by type rather than looked up.
+    std::uint32_t object_shape(std::uint32_t layout_id, std::span<const std::uint32_t> names,
+                               std::span<const VeskType> types) {
+        const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
+        const std::span<const std::uint32_t> order = parts_.layouts.order(layout);
+        if (layout_id >= last_shape_of_layout_.size()) last_shape_of_layout_.resize(parts_.layouts.size(), kNone);
+        std::uint32_t& last = last_shape_of_layout_[layout_id];
+        if (last != kNone) {
+            const std::span<const ShapeField> fields = parts_.shapes.fields(last);
+            bool same = true;
+            for (std::size_t i = 0; i < order.size() && same; ++i) same = fields[i].type == types[order[i]];
+            if (same) return last;
+        }
+        fields_.clear();
+        for (const std::uint32_t member : order) fields_.push_back(ShapeField{names[member], types[member]});
+        last = parts_.shapes.intern_object(fields_);
+        return last;
+    }
+
+    struct Open {
+        std::uint32_t at;  // the container's record
+        bool is_array;
+        bool mixed = false;
+        VeskType first = VeskType::Null;
+        std::uint32_t count = 0;          // arrays: items so far
+        std::uint32_t first_member = 0;   // objects: in member_names_ and member_types_
+    };
+
+    bool open(bool is_array) {
+        if (tape_.size() > kMaxTapeSize) return false;
+        open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
+        open_.back().first_member = static_cast<std::uint32_t>(member_names_.size());
+        tape_.insert(tape_.end(), kContainerRecordSize, 0);
+        return true;
+    }
+
+    // A value of `type` is complete: it becomes an item or a member of the
+    // container around it.
+    bool add_value(VeskType type) {
+        if (open_.empty()) return true;
+        Open& parent = open_.back();
+        if (!parent.is_array) {
+            member_types_.back() = type;
+            return true;
+        }
+        if (parent.count == 0) {
+            parent.first = type;
+        } else {
+            if (!fits_array_items(type, parent.first) || parent.count == kMaxArrayItems) return false;
+            parent.mixed = parent.mixed || type != parent.first;
+        }
+        ++parent.count;
+        return true;
+    }
+
+    // Texts outside the JSON text are copied once, when they are new.
+    std::uint32_t intern(StringTable& table, std::string_view text, bool in_input) {
+        const std::uint64_t hash = table.hash(text);
+        if (in_input) return table.intern(text, hash).id;
+        const StringTable::Interned found = table.intern(text, hash);
+        if (found.added) table.replace_text(found.id, parts_.unescaped.store(text));
+        return found.id;
+    }
+
+    JsonContainerParts& parts_;
+    std::vector<std::uint32_t>& tape_;
+    std::vector<Open> open_;
+    std::vector<std::uint32_t> member_names_;
+    std::vector<VeskType> member_types_;
+    std::vector<ShapeField> fields_;
+    std::vector<bool> kept_;
+    std::size_t fixed_data_size_ = 0;
+    // By layout, the shape of the last object of that layout.
+    std::vector<std::uint32_t> last_shape_of_layout_;
+    // By depth, the layout of the last object closed there.
+    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none();
+
+    static constexpr std::array<std::uint32_t, kMaxJsonNesting + 1> filled_with_none() noexcept {
+        std::array<std::uint32_t, kMaxJsonNesting + 1> depths{};
+        depths.fill(kNone);
+        return depths;
+    }
+};
+
+// Walks the tape in the compiler's order: depth first, array items in
+// order, object members in byte order of their names, each container's
+// shape numbered after its contents. Writes the data as it goes.
+class TapeWriter {
+public:
+    TapeWriter(const JsonContainerParts& parts, std::uint8_t* out)
+        : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size()), out_(out) {}
+
+    // Writes the value at `at` and returns the position after it. `element`
+    // receives what an array holding this value records as its element
+    // definition, `definition` the definition the value names on its own.
+    std::uint32_t write_value(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
+        const std::uint32_t word = tape_[at];
+        switch (tag_of(word)) {
+            case kNullTag:
+                element = definition = type_byte(VeskType::Null);
+                return at + 1;
+            case kBoolTag:
+                *out_++ = static_cast<std::uint8_t>((word >> 3) & 1);
+                element = definition = type_byte(VeskType::Bool);
+                return at + 1;
+            case kNumberTag:
+                store_u32le(out_, tape_[at + 1]);
+                out_ += 4;
+                element = definition = static_cast<std::uint16_t>((word >> 3) & 0xFF);
+                return at + ((word & kWideNumber) ? 3 : 2);
+            case kStringTag: {
+                const std::uint32_t id = word >> 3;
+                if (const std::optional<std::uint32_t> entry = dictionary_.occurrence(id)) {
+                    *out_ = kStrRefMarker;
+                    store_u32le(out_ + 1, *entry);
+                    out_ += string_prefix_size(StringClass::Reference);
+                } else {
+                    out_ = write_string(out_, parts_.strings.text(id));
+                }
+                element = definition = type_byte(VeskType::String);
+                return at + 1;
+            }
+            case kArrayTag: return write_array(at, element, definition);
+            case kObjectTag: return write_object(at, element, definition);
+        }
+        return at + 1;
+    }
+
+    const DefinitionNumbering& numbering() const noexcept { return numbering_; }
+    const DictionaryNumbering& dictionary() const noexcept { return dictionary_; }
+    const std::uint8_t* position() const noexcept { return out_; }
+
+private:
+    std::uint32_t write_array(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
+        const std::uint32_t word = tape_[at];
+        const std::uint32_t count = tape_[at + 2];
+        std::uint8_t* header = out_;
+        out_ += kArrayHeaderSize;
+        std::uint16_t first_element = 0;
+        std::uint32_t item = at + kContainerRecordSize;
+        if (word & 8u) {
+            // Mixed numbers: every item becomes the binary32 nearest its
+            // full value.
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const std::uint32_t number = tape_[item];
+                std::uint32_t bits = tape_[item + 1];
+                if (number & kWideNumber) {
+                    bits = tape_[item + 2];
+                } else if (((number >> 3) & 0xFF) != type_byte(VeskType::Float32)) {
+                    bits = std::bit_cast<std::uint32_t>(static_cast<float>(static_cast<std::int32_t>(bits)));
+                }
+                store_u32le(out_, bits);
+                out_ += 4;
+                item = record_end(tape_, item);
+            }
+            first_element = type_byte(VeskType::Float32);
+        } else {
+            std::uint16_t item_definition = 0;
+            for (std::uint32_t i = 0; i < count; ++i) {
+                std::uint16_t item_element = 0;
+                item = write_value(item, item_element, item_definition);
+                // Items are all null or none is: the first one speaks for all.
+                if (i == 0) first_element = item_element;
+            }
+        }
+        const auto number = static_cast<std::uint16_t>(numbering_.number(word >> 4));
+        store_u16le(header, number);
+        store_u16le(header + 2, first_element);
+        store_u16le(header + 4, static_cast<std::uint16_t>(count));
+        element = first_element;
+        definition = number;
+        return tape_[at + 1];
+    }
+
+    std::uint32_t write_object(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
+        const std::uint32_t word = tape_[at];
+        const LayoutTable::Layout& layout = parts_.layouts.layout(tape_[at + 2]);
+        std::uint8_t* header = out_;
+        out_ += kObjectHeaderSize;
+        std::uint16_t unused_element = 0;
+        std::uint16_t unused_definition = 0;
+        std::uint32_t value = at + kContainerRecordSize;
+        if (layout.in_name_order) {
+            for (std::uint32_t i = 0; i < layout.member_count; ++i) {
+                value = write_value(value, unused_element, unused_definition);
+            }
+        } else {
+            const std::size_t base = positions_.size();
+            for (std::uint32_t i = 0; i < layout.member_count; ++i) {
+                positions_.push_back(value);
+                value = record_end(tape_, value);
+            }
+            for (const std::uint32_t member : parts_.layouts.order(layout)) {
+                write_value(positions_[base + member], unused_element, unused_definition);
+            }
+            positions_.resize(base);
+        }
+        const auto number = static_cast<std::uint16_t>(numbering_.number(word >> 3));
+        store_u16le(header, number);
+        element = definition = number;
+        return tape_[at + 1];
+    }
+
+    const JsonContainerParts& parts_;
+    const std::uint32_t* tape_;
+    DefinitionNumbering numbering_;
+    DictionaryNumbering dictionary_;
+    std::uint8_t* out_;
+    // Positions of the values of the objects being written, a stack.
+    std::vector<std::uint32_t> positions_;
+};
+
+}  // namespace
+
+JsonContainer::JsonContainer(std::unique_ptr<JsonContainerParts> parts) noexcept : parts_(std::move(parts)) {}
+JsonContainer::JsonContainer(JsonContainer&&) noexcept = default;
+JsonContainer& JsonContainer::operator=(JsonContainer&&) noexcept = default;
+JsonContainer::~JsonContainer() = default;
+
+std::size_t JsonContainer::size() const noexcept { return parts_->size; }
+
+std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std::size_t max_container_size,
+                                                 KnownUtf8 known_utf8) {
+    // Tape positions and offsets are 32-bit; such a text is not worth a plan.
+    if (json_text.size() > kMaxTapeSize) return std::nullopt;
+    auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&json_text));
+    // Untouched capacity costs address space only; few texts need more.
+    parts->tape.reserve(json_text.size() / 2 + 16);
+    // Texts hold a distinct string per 128 bytes or more, mostly, and few names.
+    parts->strings.reserve(json_text.size() / 128);
+    parts->string_counts.reserve(json_text.size() / 128);
+    parts->names.reserve(64);
+    TapeBuilder builder(*parts);
+    const bool read = known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()
+                                                   : JsonEventReader<TapeBuilder>(json_text, builder).read_document();
+    if (!read) return std::nullopt;
+
+    // Shapes met only inside values that a repeated member name dropped are
+    // not written, and neither are such strings.
+    std::size_t definition_count = kPrimitiveDefinitionCount;
+    std::size_t definitions_size = definition_block_base_size();
+    for (std::uint32_t shape = 0; shape < parts->shape_uses.size(); ++shape) {
+        if (parts->shape_uses[shape] == 0) continue;
+        ++definition_count;
+        definitions_size += definition_record_size(parts->shapes, parts->names, shape);
+    }
+    if (definition_count > kMaxDefinitions) return std::nullopt;
+    // Each string is written inline once and referred to at every later
+    // occurrence; a string met twice or more is also a dictionary entry.
+    std::size_t dictionary_size = kStringCountSize;
+    std::size_t data_size = builder.fixed_data_size();
+    for (std::uint32_t id = 0; id < parts->strings.size(); ++id) {
+        const std::uint32_t count = parts->string_counts[id];
+        if (count == 0) continue;
+        const std::size_t inline_size = string_encoding_size(parts->strings.text(id).size());
+        data_size += inline_size + std::size_t{count - 1} * string_prefix_size(StringClass::Reference);
+        if (count > 1) dictionary_size += inline_size;
+    }
+    parts->dict_block_offset = kHeaderSize + definitions_size;
+    parts->data_block_offset = parts->dict_block_offset + dictionary_size;
+    parts->size = parts->data_block_offset + kEntryCountSize + kEntryHeaderSize + data_size;
+    if (parts->size > max_container_size) return std::nullopt;
+    return JsonContainer(std::move(parts));
+}
+
+void JsonContainer::write(std::span<std::uint8_t> out) {
+    JsonContainerParts& parts = *parts_;
+    std::uint8_t* const container = out.data();
+    std::uint8_t* const entry = container + parts.data_block_offset;
+    std::uint8_t* const payload = entry + kEntryCountSize + kEntryHeaderSize;
+    TapeWriter writer(parts, payload);
+    std::uint16_t element = 0;
+    std::uint16_t definition = 0;
+    writer.write_value(0, element, definition);
+    store_u32le(entry, 1);
+    store_u16le(entry + kEntryCountSize, definition);
+    store_u32le(entry + kEntryCountSize + 2, static_cast<std::uint32_t>(writer.position() - payload));
+    write_definition_block(container + kHeaderSize, parts.shapes, parts.names, writer.numbering());
+    write_dictionary_block(container + parts.dict_block_offset, parts.strings, writer.dictionary().entries());
+    write_header(container, parts.dict_block_offset, parts.data_block_offset);
+}
+
+Result<ByteBuffer> compile_json_document_container(std::string_view json_text, std::size_t max_container_size) {
+    Result<VeskDocument> document = compile_json_str(json_text);
+    if (!document) return std::move(document).error();
+    return encode_document_within(*document, max_container_size);
+}
+
+Result<ByteBuffer> compile_json_container(std::string_view json_text, std::size_t max_container_size) {
+    std::optional<JsonContainer> planned = JsonContainer::plan(json_text, max_container_size);
+    if (!planned) return compile_json_document_container(json_text, max_container_size);
+    ByteBuffer out(planned->size());
+    planned->write(out);
+    return out;
+}
+
+}  // namespace vesk

@@ -1,0 +1,51 @@
+#include "compile/string_table.hpp"
+
+#include <cstring>
+
+namespace vesk {
+
+void StringTable::reserve(std::size_t count) {
+    entries_.reserve(count);
+    if (count * 2 <= slots_.size()) return;
+    std::size_t capacity = slots_.empty() ? 64 : slots_.size();
+    while (count * 2 > capacity) capacity *= 2;
+    resize_slots(capacity);
+}
+
+StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
+    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+    const auto high = static_cast<std::uint32_t>(hash >> 32);
+    for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
+        const std::uint64_t slot = slots_[at];
+        if (slot == 0) {
+            const auto id = static_cast<std::uint32_t>(entries_.size());
+            entries_.push_back(Entry{text.data(), static_cast<std::uint32_t>(text.size()),
+                                     static_cast<std::uint32_t>(hash)});
+            slots_[at] = (static_cast<std::uint64_t>(high) << 32) | (id + 1u);
+            return {id, true};
+        }
+        if (static_cast<std::uint32_t>(slot >> 32) != high) continue;
+        const auto id = static_cast<std::uint32_t>(slot) - 1;
+        const Entry& entry = entries_[id];
+        if (entry.size == text.size() && same_bytes(entry.data, text.data(), text.size())) {
+            return {id, false};
+        }
+    }
+}
+
+void StringTable::grow() { resize_slots(slots_.empty() ? 64 : slots_.size() * 2); }
+
+void StringTable::resize_slots(std::size_t capacity) {
+    std::vector<std::uint64_t> old = std::move(slots_);
+    slots_.assign(capacity, 0);
+    mask_ = capacity - 1;
+    for (const std::uint64_t slot : old) {
+        if (slot == 0) continue;
+        const std::uint64_t hash = (slot & 0xFFFFFFFF00000000ull) | entries_[static_cast<std::uint32_t>(slot) - 1].hash_low;
+        std::uint64_t at = hash & mask_;
+        while (slots_[at] != 0) at = (at + 1) & mask_;
+        slots_[at] = slot;
+    }
+}
+
+}  // namespace vesk

@@ -1,0 +1,481 @@
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "json/json_number.hpp"
+#include "json/json_scanner.hpp"
+#include "json/json_value.hpp"
+#include "structure/format_limits.hpp"
+#include "structure/utf8.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vesk {
+
+// A one-pass JSON reader that hands each value to a handler as it is read,
+// for callers that build their own representation. It accepts exactly the
+// texts that parse_json accepts and delivers the same values (numbers in the
+// same three classes, strings with escapes resolved), but it keeps no
+// positions: on anything it refuses it just stops, and the caller asks
+// parse_json for the error. Object members come in text order, duplicates
+// included.
+//
+// The handler has these members, each returning false to stop reading:
+//   null_value(), boolean(bool), number(JsonKind, std::uint64_t bits),
+//   string(std::string_view text, bool in_input), begin_array(), end_array(),
+//   begin_object(), member_name(std::string_view name, bool in_input), end_object().
+// A text `in_input` is a view into the JSON text; any other view is valid
+// only during the call.
+//
+// With kWellFormedUtf8 the caller vouches that the text is well-formed UTF-8
+// (as a Python str's UTF-8 form always is), and strings are not checked
+// again.
+template <class Handler, bool kWellFormedUtf8 = false>
+class JsonEventReader {
+public:
+    JsonEventReader(std::string_view text, Handler& handler)
+        : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()), handler_(handler) {}
+
+    // Whether the whole text was read and the handler took every value.
+    bool read_document() {
+        if (!read_value()) return false;
+        skip_whitespace();
+        return at_ == end_;
+    }
+
+private:
+    static bool is_whitespace(char c) noexcept { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+    static bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+    void skip_whitespace() noexcept {
+        // Most gaps are empty, a single space, or a line break and its
+        // indentation, which is scanned sixteen bytes at a time.
+        if (at_ == end_ || !is_whitespace(*at_)) return;
+        ++at_;
+        if (at_ == end_ || !is_whitespace(*at_)) return;
+#if defined(__SSE2__)
+        while (end_ - at_ >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at_));
+            const __m128i blank = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))),
+                _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\t'))));
+            const auto others = static_cast<unsigned>(~_mm_movemask_epi8(blank)) & 0xFFFFu;
+            if (others != 0) {
+                at_ += std::countr_zero(others);
+                return;
+            }
+            at_ += 16;
+        }
+#endif
+        while (at_ != end_ && is_whitespace(*at_)) ++at_;
+    }
+
+    bool read_value() {
+        skip_whitespace();
+        if (at_ == end_) return false;
+        switch (*at_) {
+            case '"': {
+                ++at_;
+                std::string_view text;
+                bool in_input = false;
+                return read_string(text, in_input) && handler_.string(text, in_input);
+            }
+            case '[': return read_array();
+            case '{': return read_object();
+            case 'n': return read_literal("null", 4) && handler_.null_value();
+            case 't': return read_literal("true", 4) && handler_.boolean(true);
+            case 'f': return read_literal("false", 5) && handler_.boolean(false);
+            case '-':
+            case '0': case '1': case '2': case '3': case '4':
+            case '5': case '6': case '7': case '8': case '9': return read_number();
+            default: return false;
+        }
+    }
+
+    bool read_literal(const char* word, std::size_t size) noexcept {
+        if (static_cast<std::size_t>(end_ - at_) < size || std::memcmp(at_, word, size) != 0) return false;
+        at_ += size;
+        return true;
+    }
+
+    bool read_number() {
+        // One pass over the digits gathers up to 19 significant ones; what
+        // that cannot settle exactly (more digits, far exponents, integers
+        // beyond 64 bits, malformed numbers) is read by read_json_number,
+        // which parse_json uses too.
+        const char* p = at_;
+        const bool negative = *p == '-';
+        if (negative) ++p;
+        DecimalDigits digits;
+        if (p == end_ || !is_digit(*p) || (*p == '0' && end_ - p > 1 && is_digit(p[1]))) return read_exact_number();
+        p = digits.take(p, end_, false);
+        bool is_float = false;
+        if (p != end_ && *p == '.') {
+            is_float = true;
+            ++p;
+            if (p == end_ || !is_digit(*p)) return read_exact_number();
+            p = digits.take(p, end_, true);
+        }
+        int exponent = 0;
+        if (p != end_ && (*p == 'e' || *p == 'E')) {
+            is_float = true;
+            ++p;
+            const bool negative_exponent = p != end_ && *p == '-';
+            if (p != end_ && (*p == '-' || *p == '+')) ++p;
+            if (p == end_ || !is_digit(*p)) return read_exact_number();
+            for (int count = 0; p != end_ && is_digit(*p); ++count) {
+                if (count == 4) return read_exact_number();
+                exponent = exponent * 10 + (*p++ - '0');
+            }
+            if (negative_exponent) exponent = -exponent;
+        }
+        if (!digits.exact) return read_exact_number();
+        const std::uint64_t significand = digits.significand;
+        if (!is_float) {
+            // -0 is a float, and so is an integer below -2^63.
+            if (negative && (significand == 0 || significand > (std::uint64_t{1} << 63))) return read_exact_number();
+            at_ = p;
+            return negative ? handler_.number(JsonKind::Int, 0 - significand)
+                            : handler_.number(JsonKind::UInt, significand);
+        }
+        double value = 0.0;
+        if (significand != 0 && !decimal_to_double(significand, exponent - digits.scale, value)) {
+            return read_exact_number();
+        }
+        at_ = p;
+        return handler_.number(JsonKind::Float, std::bit_cast<std::uint64_t>(negative ? -value : value));
+    }
+
+    // The significand of a decimal number, as long as it stays below 10^19
+    // (19 significant digits; leading zeros cost nothing).
+    struct DecimalDigits {
+        std::uint64_t significand = 0;
+        int scale = 0;  // fraction digits taken
+        bool exact = true;
+
+        static constexpr std::uint64_t powers[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+        static constexpr std::uint64_t limit = 10000000000000000000ull;
+
+        // How many of the eight bytes of `word` (the first in its low byte)
+        // are digits before the first that is not. A carry out of a byte
+        // needs a byte above '9', so it never reaches a verdict that counts.
+        static int leading_digits(std::uint64_t word) noexcept {
+            const std::uint64_t others = ((word & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
+                                         (((word + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull);
+            return others == 0 ? 8 : std::countr_zero(others) >> 3;
+        }
+
+        // The value of the eight digit characters in `word`, the first most
+        // significant.
+        static std::uint64_t eight_digits_value(std::uint64_t word) noexcept {
+            word -= 0x3030303030303030ull;
+            word = word * 10 + (word >> 8);
+            return (((word & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+                    (((word >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+        }
+
+        // Takes the run of digits at `p`, up to eight at a time; returns the
+        // position after it.
+        const char* take(const char* p, const char* end, bool fraction) noexcept {
+            if constexpr (std::endian::native == std::endian::little) {
+                while (end - p >= 8) {
+                    std::uint64_t word;
+                    std::memcpy(&word, p, 8);
+                    const int count = leading_digits(word);
+                    if (count == 0) return p;
+                    // The digits move to the top, zeros fill in below them.
+                    const std::uint64_t digits =
+                        count == 8 ? word : (word << (64 - 8 * count)) | (0x3030303030303030ull >> (8 * count));
+                    if (significand < limit / powers[count]) {
+                        significand = significand * powers[count] + eight_digits_value(digits);
+                    } else {
+                        exact = false;
+                    }
+                    if (fraction) scale += count;
+                    p += count;
+                    if (count < 8) return p;
+                }
+            }
+            for (; p != end && is_digit(*p); ++p) {
+                if (significand < limit / 10) {
+                    significand = significand * 10 + static_cast<std::uint64_t>(*p - '0');
+                } else {
+                    exact = false;
+                }
+                if (fraction) ++scale;
+            }
+            return p;
+        }
+    };
+
+    bool read_exact_number() {
+        JsonScanner scanner(std::string_view(begin_, static_cast<std::size_t>(end_ - begin_)));
+        scanner.at = at_;
+        if (!read_json_number(scanner, number_)) return false;
+        at_ = scanner.at;
+        return handler_.number(number_.kind, number_.bits);
+    }
+
+    // significand * 10^power as the nearest double, when that is quick to
+    // get exactly; false otherwise. Powers of ten up to 10^22 are exact
+    // doubles, so a significand of at most 53 bits takes one correctly
+    // rounded operation. Larger significands go through the 64-bit
+    // significand of x87 extended precision, where powers up to 10^27 are
+    // exact: one rounding there, and a second one to double that is right
+    // unless the first left the value within a unit of a halfway point.
+    static bool decimal_to_double(std::uint64_t significand, int power, double& value) noexcept {
+        static constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        if (significand <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+            const auto digits = static_cast<double>(significand);
+            value = power < 0 ? digits / exact_powers[-power] : digits * exact_powers[power];
+            return true;
+        }
+        if constexpr (std::numeric_limits<long double>::digits == 64) {
+            static constexpr auto extended_powers = [] {
+                std::array<long double, 28> powers{};
+                long double power_of_ten = 1.0L;
+                for (long double& entry : powers) {
+                    entry = power_of_ten;
+                    power_of_ten *= 10.0L;
+                }
+                return powers;
+            }();
+            if (power < -27 || power > 27) return false;
+            const auto digits = static_cast<long double>(significand);
+            const long double extended =
+                power < 0 ? digits / extended_powers[-power] : digits * extended_powers[power];
+            std::uint64_t bits;
+            std::memcpy(&bits, &extended, sizeof bits);
+            // The eleven bits below a double's significand: 0x400 is halfway.
+            const std::uint64_t dropped = bits & 0x7FF;
+            if (dropped >= 0x3FF && dropped <= 0x401) return false;
+            value = static_cast<double>(extended);
+            return true;
+        }
+        return false;
+    }
+
+    // Bytes that end a plain run of a string: the quote, the backslash,
+    // control bytes and, unless the text is known to be well-formed, bytes
+    // of multi-byte UTF-8 sequences.
+    static constexpr bool ends_plain_run(unsigned char byte) noexcept {
+        return byte == '"' || byte == '\\' || byte < 0x20 || (!kWellFormedUtf8 && byte >= 0x80);
+    }
+
+    // The high bit set in every byte of `word` that ends a plain run; only
+    // the lowest mark is exact, which is all that is used.
+    static constexpr std::uint64_t plain_run_breaks(std::uint64_t word) noexcept {
+        constexpr std::uint64_t ones = 0x0101010101010101ull;
+        constexpr std::uint64_t high = 0x8080808080808080ull;
+        auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x; };
+        std::uint64_t quote = has_zero(word ^ (ones * '"'));
+        std::uint64_t backslash = has_zero(word ^ (ones * '\\'));
+        std::uint64_t control = (word - ones * 0x20) & ~word;
+        return (quote | backslash | control | (kWellFormedUtf8 ? 0 : word)) & high;
+    }
+
+    const char* skip_plain_run(const char* p) const noexcept {
+#if defined(__SSE2__)
+        // As signed bytes, those of multi-byte sequences are negative and so
+        // below 0x20 along with the control bytes; as unsigned bytes, only
+        // the control bytes are.
+        while (end_ - p >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i low = kWellFormedUtf8
+                                    ? _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk)
+                                    : _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20));
+            const __m128i breaks = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'))), low);
+            if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(breaks))) return p + std::countr_zero(mask);
+            p += 16;
+        }
+#endif
+        if constexpr (std::endian::native == std::endian::little) {
+            while (end_ - p >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p, sizeof word);
+                if (std::uint64_t marks = plain_run_breaks(word)) return p + (std::countr_zero(marks) >> 3);
+                p += 8;
+            }
+        }
+        while (p != end_ && !ends_plain_run(static_cast<unsigned char>(*p))) ++p;
+        return p;
+    }
+
+    // The opening quote has been consumed. A string without escapes is a
+    // view into the input; one with escapes is resolved into a scratch copy.
+    bool read_string(std::string_view& text, bool& in_input) {
+        const char* start = at_;
+        const char* p = start;
+        for (;;) {
+            p = skip_plain_run(p);
+            if (p == end_) return false;
+            const auto byte = static_cast<unsigned char>(*p);
+            if (byte == '"') {
+                text = std::string_view(start, static_cast<std::size_t>(p - start));
+                in_input = true;
+                at_ = p + 1;
+                return true;
+            }
+            if (byte == '\\') break;
+            if (byte < 0x20) return false;
+            const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
+                                                         reinterpret_cast<const std::uint8_t*>(end_)).width;
+            if (width == 0) return false;
+            p += width;
+        }
+        scratch_.assign(start, p);
+        for (;;) {
+            if (p == end_) return false;
+            if (*p == '\\') {
+                if (!read_escape(p)) return false;
+            } else {
+                const char* run = p;
+                p = skip_plain_run(p);
+                scratch_.append(run, p);
+                if (p == end_) return false;
+                const auto byte = static_cast<unsigned char>(*p);
+                if (byte == '"') break;
+                if (byte == '\\') continue;
+                if (byte < 0x20) return false;
+                const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
+                                                             reinterpret_cast<const std::uint8_t*>(end_)).width;
+                if (width == 0) return false;
+                scratch_.append(p, width);
+                p += width;
+            }
+        }
+        text = scratch_;
+        in_input = false;
+        at_ = p + 1;
+        return true;
+    }
+
+    static int hex_value(char c) noexcept {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    }
+
+    // Four hex digits at `p`.
+    bool read_code_unit(const char*& p, char32_t& unit) const noexcept {
+        if (end_ - p < 4) return false;
+        int value = 0;
+        for (int i = 0; i < 4; ++i) {
+            const int digit = hex_value(p[i]);
+            if (digit < 0) return false;
+            value = value * 16 + digit;
+        }
+        unit = static_cast<char32_t>(value);
+        p += 4;
+        return true;
+    }
+
+    // `p` is at a backslash; appends what the escape stands for.
+    bool read_escape(const char*& p) {
+        if (end_ - p < 2) return false;
+        const char code = p[1];
+        p += 2;
+        switch (code) {
+            case '"': scratch_.push_back('"'); return true;
+            case '\\': scratch_.push_back('\\'); return true;
+            case '/': scratch_.push_back('/'); return true;
+            case 'b': scratch_.push_back('\b'); return true;
+            case 'f': scratch_.push_back('\f'); return true;
+            case 'n': scratch_.push_back('\n'); return true;
+            case 'r': scratch_.push_back('\r'); return true;
+            case 't': scratch_.push_back('\t'); return true;
+            case 'u': break;
+            default: return false;
+        }
+        char32_t unit = 0;
+        if (!read_code_unit(p, unit)) return false;
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
+        if (unit < 0xD800 || unit > 0xDBFF) {
+            append_utf8(scratch_, unit);
+            return true;
+        }
+        char32_t low = 0;
+        if (end_ - p < 2 || p[0] != '\\' || p[1] != 'u') return false;
+        p += 2;
+        if (!read_code_unit(p, low) || low < 0xDC00 || low > 0xDFFF) return false;
+        append_utf8(scratch_, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        return true;
+    }
+
+    bool open_container() noexcept {
+        if (depth_ == kMaxJsonNesting) return false;
+        ++depth_;
+        ++at_;
+        return true;
+    }
+
+    bool read_array() {
+        if (!open_container() || !handler_.begin_array()) return false;
+        skip_whitespace();
+        if (at_ == end_) return false;
+        if (*at_ != ']') {
+            for (;;) {
+                if (!read_value()) return false;
+                skip_whitespace();
+                if (at_ == end_) return false;
+                if (*at_ == ']') break;
+                if (*at_ != ',') return false;
+                ++at_;
+            }
+        }
+        ++at_;
+        --depth_;
+        return handler_.end_array();
+    }
+
+    bool read_object() {
+        if (!open_container() || !handler_.begin_object()) return false;
+        skip_whitespace();
+        if (at_ == end_) return false;
+        if (*at_ != '}') {
+            for (;;) {
+                if (*at_ != '"') return false;
+                ++at_;
+                std::string_view name;
+                bool in_input = false;
+                if (!read_string(name, in_input) || !handler_.member_name(name, in_input)) return false;
+                skip_whitespace();
+                if (at_ == end_ || *at_ != ':') return false;
+                ++at_;
+                if (!read_value()) return false;
+                skip_whitespace();
+                if (at_ == end_) return false;
+                if (*at_ == '}') break;
+                if (*at_ != ',') return false;
+                ++at_;
+                skip_whitespace();
+                if (at_ == end_) return false;
+            }
+        }
+        ++at_;
+        --depth_;
+        return handler_.end_object();
+    }
+
+    const char* begin_;
+    const char* at_;
+    const char* end_;
+    Handler& handler_;
+    unsigned depth_ = 0;
+    std::string scratch_;
+    JsonValue number_;
+};
+
+}  // namespace vesk

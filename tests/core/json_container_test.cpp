@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "compile/json_container.hpp"
+
+namespace vesk {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The error, or the container's size and its first byte that differs from
+// `other` (kept short: containers run to megabytes).
+std::string outcome(const Result<ByteBuffer>& result, const Result<ByteBuffer>* other = nullptr) {
+    if (!result) return result.error().formatted();
+    std::string summary = std::to_string(result->size()) + " bytes";
+    if (other && other->has_value()) {
+        auto [mine, theirs] = std::mismatch(result->begin(), result->end(), (*other)->begin(), (*other)->end());
+        if (mine != result->end()) summary += ", first difference at " + std::to_string(mine - result->begin());
+    }
+    return summary;
+}
+
+struct Text {
+    std::string name;
+    std::string text;
+    bool plan_declines = false;  // although the document path takes it
+
+    friend void PrintTo(const Text& t, std::ostream* out) { *out << t.name; }
+};
+
+std::vector<Text> files_in(const char* directory) {
+    std::vector<Text> texts;
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
+        if (entry.path().extension() != ".json") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string name = entry.path().filename().string();
+        texts.push_back({name, std::string(std::istreambuf_iterator<char>(in), {})});
+    }
+    std::sort(texts.begin(), texts.end(), [](const Text& a, const Text& b) { return a.name < b.name; });
+    return texts;
+}
+
+// `count` copies of `letter` in quotes.
+std::string quoted(std::size_t count, char letter) {
+    std::string text(count + 2, letter);
+    text.front() = text.back() = '"';
+    return text;
+}
+
+// The parts between `open` and `close`, separated by commas except before a
+// part that starts with a colon.
+std::string joined(std::string_view open, std::initializer_list<std::string> parts, std::string_view close) {
+    std::string text(open);
+    for (const std::string& part : parts) {
+        if (text.size() > open.size() && part[0] != ':') text.append(", ");
+        text.append(part);
+    }
+    return text.append(close);
+}
+
+std::string zeros(std::size_t count) {
+    std::string text = "[0";
+    for (std::size_t i = 1; i < count; ++i) text += ",0";
+    return text + "]";
+}
+
+// Texts that stress what the plan must get exactly as the document path does.
+std::vector<Text> crafted_texts() {
+    std::vector<Text> texts = {
+        {"unsorted members", R"({"b": 1, "a": {"z": [1, 2], "y": "s"}, "A": "s", "": null})"},
+        {"prefix names", R"([{"ab": 1, "a": 2, "abc": 3}, {"a": 1, "abc": 2, "ab": 3}])"},
+        {"bytes above 0x7F sort last", "{\"\xC3\xA9\": 1, \"z\": 2, \"\\u00e9x\": 3}"},
+        {"escaped and plain texts are one text", R"(["A", "\u0041", "\u0041", "A\n", "A\u000a"])"},
+        {"escaped names", R"([{"\u0061": 1, "b\"": 2}, {"a": 3, "b\"": 4}])"},
+        {"dictionary order follows the walk", R"({"z": ["p", "q"], "a": ["q", "p", "q"], "m": "p"})"},
+        {"mixed numbers from full values", "[1, 2.5, 16777217, -2147483649, 9223372036854775808, 18446744073709551615]"},
+        {"wide integers alone", "[4294967297, -2147483649, 3000000000]"},
+        {"mixed numbers in members", R"({"a": [2147483648, 0.5], "b": [-0, 1]})"},
+        {"negative zero and big integers", "[-0, 0, -0.0, 18446744073709551616, -9223372036854775809]"},
+        {"nested arrays record their elements", "[[[{\"a\": 1}]], [[{\"a\": 2}]], [[]]]"},
+        {"empty and null arrays", "[[], [null], [null, null], {}, {}]"},
+        {"scalars at the root", "\"s\""},
+        {"float at the root", "1e39"},
+        {"underflow", "[1e-400, -1e-400, 0e99999999999]"},
+        {"long numbers", "[123456789012345678, 1234567890123456789, 12345678901234567890, 0.1000000000000000055511151231257827]"},
+        {"string classes", joined("[", {quoted(127, 'a'), quoted(128, 'b'), quoted(16384, 'c'), quoted(128, 'b')}, "]")},
+        {"longest name", joined("{", {quoted(255, 'n'), ": 1"}, "}")},
+        {"name too long", joined("{", {quoted(256, 'n'), ": 1"}, "}")},
+        {"mixed items", R"([1, "a"])"},
+        {"null among items", "[1, null]"},
+        {"items after nulls", "[null, 1]"},
+        {"duplicate names", R"({"b": "x", "a": {"k": [1, 2], "s": "x"}, "a": 2, "b": {"k": []}, "c": "x"})"},
+        {"fault only in a dropped value", R"({"a": [1, "x"], "a": 2})"},
+        {"most items", zeros(65535)},
+        {"too many items", zeros(65536)},
+        {"nesting limit", std::string(127, '[') + std::string(127, ']')},
+        {"past the nesting limit", std::string(128, '[') + std::string(128, ']')},
+        {"trailing comma", "[1, 2,]"},
+        {"invalid UTF-8", "[\"\xC3\x28\"]"},
+        {"lone surrogate", R"(["\ud800"])"},
+        {"control character", "[\"a\x01\"]"},
+        {"text ends after an escape", R"(["\uD600\")"},
+    };
+    for (Text& text : texts) text.plan_declines = text.name == "fault only in a dropped value";
+    return texts;
+}
+
+class JsonContainerTest : public testing::TestWithParam<Text> {};
+
+// The plan declines only where the document path fails (or names repeat), and
+// what it writes is byte for byte what the document path writes.
+TEST_P(JsonContainerTest, WritesWhatTheDocumentPathWrites) {
+    const Text& text = GetParam();
+    const Result<ByteBuffer> expected = compile_json_document_container(text.text);
+    std::optional<JsonContainer> planned = JsonContainer::plan(text.text);
+    EXPECT_EQ(planned.has_value(), expected.has_value() && !text.plan_declines);
+    if (planned) {
+        ByteBuffer written(planned->size());
+        planned->write(written);
+        const Result<ByteBuffer> mine(std::move(written));
+        EXPECT_EQ(outcome(mine, &expected), outcome(expected, &mine));
+    }
+    if (planned) {
+        // Text the document path takes is well-formed UTF-8.
+        std::optional<JsonContainer> trusting = JsonContainer::plan(text.text, kMaxContainerSize, KnownUtf8::Yes);
+        ASSERT_TRUE(trusting.has_value());
+        ByteBuffer written(trusting->size());
+        trusting->write(written);
+        EXPECT_TRUE(written == *expected);
+    }
+    const Result<ByteBuffer> chosen = compile_json_container(text.text);
+    EXPECT_EQ(outcome(chosen, &expected), outcome(expected, &chosen));
+}
+
+INSTANTIATE_TEST_SUITE_P(Crafted, JsonContainerTest, testing::ValuesIn(crafted_texts()),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Suite, JsonContainerTest, testing::ValuesIn(files_in(VESK_TEST_SUITE_DIR)),
+                         [](const auto& info) { return "file" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Corpus, JsonContainerTest, testing::ValuesIn(files_in(VESK_CORPUS_DIR)),
+                         [](const auto& info) { return "document" + std::to_string(info.index); });
+
+TEST(JsonContainerCeilingTest, CeilingDeclinesAsTheWriterRefuses) {
+    // Around the exact size, the plan and the document path agree on where
+    // the container stops fitting.
+    const std::string texts[] = {R"({"b": ["x", "x", "y"], "a": 1.5})", "[]", quoted(300, 'q')};
+    for (const std::string& text : texts) {
+        const std::size_t size = compile_json_document_container(text)->size();
+        for (std::size_t ceiling : {size + 1, size, size - 1, size - 5, std::size_t{20}}) {
+            const std::string expected = outcome(compile_json_document_container(text, ceiling));
+            EXPECT_EQ(JsonContainer::plan(text, ceiling).has_value(), ceiling >= size) << text << " " << ceiling;
+            EXPECT_EQ(outcome(compile_json_container(text, ceiling)), expected) << text << " " << ceiling;
+            if (ceiling < size) {
+                EXPECT_EQ(expected, "Failed to parse VESK: Container exceeds 4294967295 bytes");
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vesk
