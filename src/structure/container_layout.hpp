@@ -17,6 +17,19 @@ inline constexpr std::size_t kDataBlockOffsetAt = 9;
 inline constexpr std::size_t kHeaderSize = 13;
 static_assert(kDataBlockOffsetAt + 4 == kHeaderSize);
 
+// The counts that open the three blocks: definitions in 16 bits, dictionary
+// strings and data entries in 32.
+inline constexpr std::size_t kDefinitionCountSize = 2;
+inline constexpr std::size_t kStringCountSize = 4;
+inline constexpr std::size_t kEntryCountSize = 4;
+
+// A definition record: the kind byte and the 16-bit index, then for an array
+// the element type byte, for an object the 16-bit field count and the fields,
+// each a name length byte, the name and the type byte.
+inline constexpr std::size_t kDefinitionHeaderSize = 3;
+inline constexpr std::size_t kArrayDefinitionSize = kDefinitionHeaderSize + 1;
+inline constexpr std::size_t kObjectDefinitionHeaderSize = kDefinitionHeaderSize + 2;
+
 // A data entry's header: its definition number (16 bits) and the length of
 // its payload (32 bits).
 inline constexpr std::size_t kEntryHeaderSize = 6;

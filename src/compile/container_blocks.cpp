@@ -1,0 +1,77 @@
+#include "compile/container_blocks.hpp"
+
+#include <cstring>
+
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/document.hpp"
+
+namespace vesk {
+
+std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept {
+    if (shapes.shape(shape).kind == VeskType::Array) return kArrayDefinitionSize;
+    std::size_t size = kObjectDefinitionHeaderSize;
+    for (const ShapeField& field : shapes.fields(shape)) size += kMinFieldSize + names.text(field.name).size();
+    return size;
+}
+
+std::size_t definition_block_base_size() noexcept {
+    return kDefinitionCountSize + kPrimitiveDefinitionCount * kDefinitionHeaderSize;
+}
+
+std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
+    const LengthPrefix prefix = length_prefix_for(text.size());
+    std::memcpy(at, prefix.bytes, prefix.size);
+    at += prefix.size;
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
+                                     const DefinitionNumbering& numbering) noexcept {
+    store_u16le(at, static_cast<std::uint16_t>(numbering.definition_count()));
+    at += kDefinitionCountSize;
+    for (const VeskDefinition& primitive : primitive_definitions()) {
+        at[0] = type_byte(primitive.kind);
+        store_u16le(at + 1, primitive.index);
+        at += kDefinitionHeaderSize;
+    }
+    auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
+    for (const std::uint32_t id : numbering.shapes()) {
+        const ShapeTable::Shape& shape = shapes.shape(id);
+        at[0] = type_byte(shape.kind);
+        store_u16le(at + 1, number++);
+        at += kDefinitionHeaderSize;
+        if (shape.kind == VeskType::Array) {
+            *at++ = type_byte(shape.elem_type);
+            continue;
+        }
+        store_u16le(at, static_cast<std::uint16_t>(shape.field_count));
+        at += 2;
+        for (const ShapeField& field : shapes.fields(id)) {
+            const std::string_view name = names.text(field.name);
+            *at++ = static_cast<std::uint8_t>(name.size());
+            if (!name.empty()) std::memcpy(at, name.data(), name.size());
+            at += name.size();
+            *at++ = type_byte(field.type);
+        }
+    }
+    return at;
+}
+
+std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,
+                                     std::span<const std::uint32_t> entries) noexcept {
+    store_u32le(at, static_cast<std::uint32_t>(entries.size()));
+    at += kStringCountSize;
+    for (const std::uint32_t id : entries) at = write_string(at, strings.text(id));
+    return at;
+}
+
+void write_header(std::uint8_t* container, std::size_t dict_block_offset, std::size_t data_block_offset) noexcept {
+    container[kVersionAt] = kFormatVersion;
+    store_u32le(container + kDefBlockOffsetAt, static_cast<std::uint32_t>(kHeaderSize));
+    store_u32le(container + kDictBlockOffsetAt, static_cast<std::uint32_t>(dict_block_offset));
+    store_u32le(container + kDataBlockOffsetAt, static_cast<std::uint32_t>(data_block_offset));
+}
+
+}  // namespace vesk

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "compile/shape_table.hpp"
+#include "compile/string_table.hpp"
+#include "structure/string_prefix.hpp"
+
+namespace vesk {
+
+// What a compiler writes around its data, straight into the container's
+// memory: the header, the definition block (the primitive definitions, then
+// the numbered shapes) and the dictionary block. Sizes come first, so that
+// the data can be written in its final place; the caller has checked every
+// limit of the format (definition count, field counts, name and string
+// lengths), so writing cannot fail.
+
+// Bytes of a string's encoding: its length prefix and its text.
+constexpr std::size_t string_encoding_size(std::size_t length) noexcept {
+    return length_prefix_for(length).size + length;
+}
+
+// Bytes of a shape's definition record; names are ids in `names`.
+std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept;
+
+// Bytes of the definition block before any shape: the count and the
+// primitive definitions.
+std::size_t definition_block_base_size() noexcept;
+
+// Each writer returns the position after what it wrote.
+std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept;
+std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
+                                     const DefinitionNumbering& numbering) noexcept;
+// `entries` are ids in `strings`, by dictionary index.
+std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,
+                                     std::span<const std::uint32_t> entries) noexcept;
+void write_header(std::uint8_t* container, std::size_t dict_block_offset, std::size_t data_block_offset) noexcept;
+
+}  // namespace vesk

@@ -1,0 +1,42 @@
+#include "compile/string_table.hpp"
+
+#include <cstring>
+
+namespace vesk {
+
+StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
+    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+    const auto high = static_cast<std::uint32_t>(hash >> 32);
+    for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
+        const std::uint64_t slot = slots_[at];
+        if (slot == 0) {
+            const auto id = static_cast<std::uint32_t>(entries_.size());
+            entries_.push_back(Entry{text.data(), static_cast<std::uint32_t>(text.size()),
+                                     static_cast<std::uint32_t>(hash)});
+            slots_[at] = (static_cast<std::uint64_t>(high) << 32) | (id + 1u);
+            return {id, true};
+        }
+        if (static_cast<std::uint32_t>(slot >> 32) != high) continue;
+        const auto id = static_cast<std::uint32_t>(slot) - 1;
+        const Entry& entry = entries_[id];
+        if (entry.size == text.size() && (text.empty() || std::memcmp(entry.data, text.data(), text.size()) == 0)) {
+            return {id, false};
+        }
+    }
+}
+
+void StringTable::grow() {
+    std::vector<std::uint64_t> old = std::move(slots_);
+    const std::size_t capacity = old.empty() ? 64 : old.size() * 2;
+    slots_.assign(capacity, 0);
+    mask_ = capacity - 1;
+    for (const std::uint64_t slot : old) {
+        if (slot == 0) continue;
+        const std::uint64_t hash = (slot & 0xFFFFFFFF00000000ull) | entries_[static_cast<std::uint32_t>(slot) - 1].hash_low;
+        std::uint64_t at = hash & mask_;
+        while (slots_[at] != 0) at = (at + 1) & mask_;
+        slots_[at] = slot;
+    }
+}
+
+}  // namespace vesk

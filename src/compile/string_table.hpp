@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "compile/text_hash.hpp"
+
+namespace vesk {
+
+// Distinct texts, numbered 0, 1, 2, ... in the order they are first met. The
+// table keeps views only, so the texts must outlive it. Its hashes are seeded
+// per table (see hash_text): input cannot be crafted to make texts collide.
+class StringTable {
+public:
+    explicit StringTable(std::uint64_t seed) noexcept : seed_(seed) {}
+
+    struct Interned {
+        std::uint32_t id;
+        bool added;  // the text was new
+    };
+
+    std::uint64_t hash(std::string_view text) const noexcept { return hash_text(text, seed_); }
+
+    // `text` is shorter than 4 GiB, `hash` is hash(text), and the table holds
+    // fewer than 2^32 - 1 texts.
+    Interned intern(std::string_view text, std::uint64_t hash);
+    Interned intern(std::string_view text) { return intern(text, hash(text)); }
+
+    std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(entries_.size()); }
+    std::string_view text(std::uint32_t id) const noexcept { return {entries_[id].data, entries_[id].size}; }
+
+private:
+    struct Entry {
+        const char* data;
+        std::uint32_t size;
+        std::uint32_t hash_low;  // the high half is in the slot
+    };
+
+    void grow();
+
+    std::vector<Entry> entries_;
+    // Linear probing over the low bits of the hash. A slot holds the id + 1
+    // in its low half and the hash's high half above it, so a probe rarely
+    // needs the entry itself; 0 marks a free slot.
+    std::vector<std::uint64_t> slots_;
+    std::uint64_t mask_ = 0;
+    std::uint64_t seed_;
+};
+
+// Where each occurrence of a string goes, in the order a compiler writes
+// them: the first stays inline, the second enters the dictionary, and from
+// then on every occurrence refers to that entry. Dictionary indices are thus
+// handed out in the order strings reach their second occurrence.
+class DictionaryNumbering {
+public:
+    // Strings are the ids of a StringTable.
+    explicit DictionaryNumbering(std::size_t string_count) : states_(string_count, 0) {}
+
+    // Nothing for the first occurrence (write it inline), else the index of
+    // the dictionary entry to refer to.
+    std::optional<std::uint32_t> occurrence(std::uint32_t string) {
+        std::uint32_t& state = states_[string];
+        if (state == 0) {
+            state = 1;
+            return std::nullopt;
+        }
+        if (state == 1) {
+            state = static_cast<std::uint32_t>(entries_.size()) + 2;
+            entries_.push_back(string);
+        }
+        return state - 2;
+    }
+
+    // The strings of the dictionary, by index.
+    std::span<const std::uint32_t> entries() const noexcept { return entries_; }
+
+private:
+    // By string: 0 not met yet, 1 met once, else its dictionary index + 2.
+    std::vector<std::uint32_t> states_;
+    std::vector<std::uint32_t> entries_;
+};
+
+}  // namespace vesk

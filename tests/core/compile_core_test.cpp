@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "compile/container_blocks.hpp"
+#include "encode/encoder.hpp"
+
+namespace vesk {
+namespace {
+
+TEST(StringTableTest, NumbersDistinctTextsInFirstSeenOrder) {
+    // Enough texts to make the table grow several times; equal texts from
+    // different buffers are one text.
+    StringTable table(12345);
+    std::vector<std::string> texts, copies;
+    for (int i = 0; i < 5000; ++i) texts.push_back("t" + std::to_string(i));
+    copies = texts;
+    for (std::uint32_t i = 0; i < texts.size(); ++i) {
+        const StringTable::Interned interned = table.intern(texts[i]);
+        ASSERT_TRUE(interned.added);
+        ASSERT_EQ(interned.id, i);
+    }
+    for (std::uint32_t i = 0; i < copies.size(); i += 7) {
+        const StringTable::Interned again = table.intern(copies[i]);
+        ASSERT_FALSE(again.added);
+        ASSERT_EQ(again.id, i);
+    }
+    EXPECT_EQ(table.intern("").id, 5000u);
+    EXPECT_EQ(table.intern(std::string_view("t1\0", 3)).id, 5001u);
+    EXPECT_EQ(table.size(), 5002u);
+    EXPECT_EQ(table.text(1), "t1");
+}
+
+TEST(DictionaryNumberingTest, SecondOccurrenceEntersTheDictionary) {
+    // Strings a b b a c a: inline, inline, b enters as 0, a as 1, inline, 1.
+    const std::vector<std::uint32_t> walk = {0, 1, 1, 0, 2, 0};
+    const std::vector<std::optional<std::uint32_t>> expected = {std::nullopt, std::nullopt, 0u, 1u, std::nullopt, 1u};
+    DictionaryNumbering numbering(3);
+    for (std::size_t i = 0; i < walk.size(); ++i) EXPECT_EQ(numbering.occurrence(walk[i]), expected[i]) << i;
+    EXPECT_EQ(std::vector<std::uint32_t>(numbering.entries().begin(), numbering.entries().end()),
+              (std::vector<std::uint32_t>{1, 0}));
+}
+
+TEST(ShapeTableTest, ShapesAreEqualPairForPair) {
+    using enum VeskType;
+    ShapeTable shapes(99);
+    const std::vector<std::vector<ShapeField>> distinct = {
+        {}, {{0, Int32}}, {{0, Bool}}, {{1, Int32}}, {{0, Int32}, {1, String}}, {{1, String}, {0, Int32}},
+    };
+    for (std::uint32_t i = 0; i < distinct.size(); ++i) EXPECT_EQ(shapes.intern_object(distinct[i]), i);
+    const std::uint32_t ints = shapes.intern_array(Int32);
+    EXPECT_EQ(ints, distinct.size());
+    EXPECT_EQ(shapes.intern_array(Object), ints + 1);
+    EXPECT_EQ(shapes.intern_array(Int32), ints);
+    for (std::uint32_t i = 0; i < distinct.size(); ++i) EXPECT_EQ(shapes.intern_object(distinct[i]), i);
+    // Growth keeps every shape findable.
+    for (std::uint32_t name = 0; name < 3000; ++name) shapes.intern_object(std::vector<ShapeField>{{name, Null}});
+    EXPECT_EQ(shapes.intern_object(std::vector<ShapeField>{{1234, Null}}), ints + 2 + 1234);
+    EXPECT_EQ(shapes.intern_object(distinct[4]), 4u);
+    ASSERT_EQ(shapes.fields(4).size(), 2u);
+    EXPECT_EQ(shapes.fields(4)[1], (ShapeField{1, String}));
+}
+
+TEST(DefinitionNumberingTest, NumbersFollowTheFirstRequest) {
+    DefinitionNumbering numbering;
+    EXPECT_EQ(numbering.number(3), 6u);
+    EXPECT_EQ(numbering.number(0), 7u);
+    EXPECT_EQ(numbering.number(3), 6u);
+    EXPECT_EQ(numbering.number(40), 8u);
+    EXPECT_EQ(numbering.definition_count(), 9u);
+    EXPECT_EQ(std::vector<std::uint32_t>(numbering.shapes().begin(), numbering.shapes().end()),
+              (std::vector<std::uint32_t>{3, 0, 40}));
+}
+
+TEST(ContainerBlocksTest, BlocksMatchTheDocumentWriter) {
+    // Shapes interned in one order and numbered in another, names and
+    // dictionary strings of every length class: the blocks must equal what
+    // encode_document writes for the same document.
+    using enum VeskType;
+    const std::vector<std::string> texts = {"a", "b", std::string(200, 'm'), std::string(20000, 'l'), ""};
+    StringTable names(1), strings(2);
+    for (const std::string& text : texts) names.intern(text), strings.intern(text);
+    ShapeTable shapes(3);
+    const std::uint32_t object = shapes.intern_object(std::vector<ShapeField>{{0, Int32}, {2, String}, {4, Array}});
+    const std::uint32_t array = shapes.intern_array(String);
+    DefinitionNumbering numbering;
+    numbering.number(array);
+    numbering.number(object);
+    const std::vector<std::uint32_t> entries = {3, 2, 4, 0};
+
+    VeskDocument document;
+    document.definitions = primitive_definitions();
+    document.definitions.push_back(VeskDefinition::array(6, String));
+    document.definitions.push_back(VeskDefinition::object(7, {{"a", Int32}, {texts[2], String}, {"", Array}}));
+    for (std::uint32_t id : entries) document.dict.push_back(texts[id]);
+    const Result<ByteBuffer> expected = encode_document(document);
+    ASSERT_TRUE(expected.has_value());
+
+    std::size_t definitions_size = definition_block_base_size();
+    for (std::uint32_t shape : {object, array}) definitions_size += definition_record_size(shapes, names, shape);
+    std::size_t dictionary_size = kStringCountSize;
+    for (std::uint32_t id : entries) dictionary_size += string_encoding_size(texts[id].size());
+    const std::size_t data_at = kHeaderSize + definitions_size + dictionary_size;
+    ASSERT_EQ(expected->size(), data_at + kEntryCountSize);
+
+    ByteBuffer written(expected->size(), 0xAA);
+    std::uint8_t* at = write_definition_block(written.data() + kHeaderSize, shapes, names, numbering);
+    ASSERT_EQ(at, written.data() + kHeaderSize + definitions_size);
+    at = write_dictionary_block(at, strings, entries);
+    ASSERT_EQ(at, written.data() + data_at);
+    store_u32le(at, 0);  // no data entries
+    write_header(written.data(), kHeaderSize + definitions_size, data_at);
+    EXPECT_EQ(written, *expected);
+}
+
+}  // namespace
+}  // namespace vesk
