@@ -1,27 +1,10 @@
 #include "compile/compile_builder.hpp"
 
-#include <chrono>
-
 #include "compile/number_narrowing.hpp"
 #include "compile/text_hash.hpp"
 #include "error/format_message.hpp"
 
 namespace vesk {
-
-namespace {
-
-// A hash seed the author of the input cannot know in advance: the clock's
-// finest ticks and the builder's address, which differs between processes.
-// A system call for random bytes would cost more than compiling a small
-// text; nothing here needs more than unpredictability, since only lookups
-// depend on the seed, never the output.
-std::uint64_t fresh_hash_seed(const void* builder) noexcept {
-    auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(builder));
-    return fold_multiply(ticks ^ 0x2545F4914F6CDD1Dull, address ^ 0x9E3779B97F4A7C15ull);
-}
-
-}  // namespace
 
 CompileBuilder::CompileBuilder()
     : definitions(primitive_definitions()), hash_seed_(fresh_hash_seed(this)), shape_twins_(definitions.size(), 0) {}

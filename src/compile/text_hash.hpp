@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -41,6 +42,17 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
     }
     state = fold_multiply(state ^ multiplier, secret);
     return state == 0 ? 1 : state;
+}
+
+// A hash seed the author of the input cannot know in advance: the clock's
+// finest ticks and the address of the compiler's state, which differs
+// between processes. A system call for random bytes would cost more than
+// compiling a small text; nothing here needs more than unpredictability,
+// since only lookups depend on the seed, never the output.
+inline std::uint64_t fresh_hash_seed(const void* owner) noexcept {
+    auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(owner));
+    return fold_multiply(ticks ^ 0x2545F4914F6CDD1Dull, address ^ 0x9E3779B97F4A7C15ull);
 }
 
 }  // namespace vesk
