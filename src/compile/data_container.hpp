@@ -1,0 +1,245 @@
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "compile/array_item_rule.hpp"
+#include "compile/shape_table.hpp"
+#include "compile/string_table.hpp"
+#include "error/result.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/document.hpp"
+#include "structure/format_limits.hpp"
+#include "structure/string_prefix.hpp"
+
+namespace vesk {
+
+// The block of memory a container is written into. The writer decides how
+// large it must be and its owner makes it so: emit grows the very bytes
+// object it returns.
+class ContainerMemory {
+public:
+    // The block resized to exactly `size` bytes, its first bytes kept as far
+    // as both sizes reach. Throws std::bad_alloc when it cannot.
+    virtual std::uint8_t* resize(std::size_t size) = 0;
+
+protected:
+    ~ContainerMemory() = default;
+};
+
+// The container of one value that emit converts, written in one pass while
+// the value is walked. Dicts are objects whose values alternate key and
+// value, with positional field names f0, f1, ...; every string, key or value,
+// goes into the dictionary at its first occurrence and stays inline in the
+// data. Definitions are numbered as they are asked for: an array when its
+// element type is known (at its first item if that is a container, else at
+// its end, which gives the same order since a list of scalars holds no
+// shapes), an object when its values are done, its number patched into the
+// header written before them.
+//
+// The data block is written first, at the start of the memory; finish()
+// moves it behind the header, definition and dictionary blocks, whose sizes
+// are known only then, and writes those. The writer's refusals (too many
+// definitions, fields or items, strings or a container too large) are noted
+// as they turn up and reported by finish() in the order the document writer
+// checks them, so the result matches what that writer makes of the same
+// document, bytes and refusals alike.
+class DataContainer {
+public:
+    // `block` is the memory's current block, `capacity` bytes long.
+    DataContainer(ContainerMemory& memory, std::uint8_t* block, std::size_t capacity, std::uint64_t seed,
+                  std::size_t max_container_size = kMaxContainerSize);
+
+    DataContainer(const DataContainer&) = delete;
+    DataContainer& operator=(const DataContainer&) = delete;
+
+    // --- Scalars, appended to the data.
+    void write_bool(bool value) {
+        *room(1) = value ? 1 : 0;
+        size_ += 1;
+    }
+    void write_int32(std::int32_t value) { write_u32(static_cast<std::uint32_t>(value)); }
+    void write_float32(float value) { write_u32(std::bit_cast<std::uint32_t>(value)); }
+
+    // A string inline. One too long for the format is left out: add_string
+    // has noted the refusal.
+    void write_string(std::string_view text) {
+        if (text.size() > kMaxStringLength) return;
+        std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
+        const LengthPrefix prefix = length_prefix_for(text.size());
+        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
+        if (!text.empty()) std::memcpy(at + prefix.size, text.data(), text.size());
+        size_ += prefix.size + text.size();
+    }
+
+    // Adds a string to the dictionary unless it holds it already; true if it
+    // was new, in which case the text must stay where it is until finish().
+    std::uint64_t hash(std::string_view text) const noexcept { return strings_.hash(text); }
+    bool add_string(std::string_view text, std::uint64_t hash) {
+        if (!strings_.intern(text, hash).added) return false;
+        note_dictionary_entry(text.size());
+        return true;
+    }
+
+    // --- Arrays: begin_array() writes the header, number_array() fills in
+    // its definition numbers, end_array() its item count.
+    std::size_t begin_array() {
+        const std::size_t at = size_;
+        room(kArrayHeaderSize);
+        size_ += kArrayHeaderSize;
+        return at;
+    }
+    std::uint16_t number_array(std::size_t at, VeskType element_type) {
+        std::uint16_t& known = array_numbers_[static_cast<std::size_t>(type_ordinal(element_type) - '0')];
+        if (known == 0) known = definition_number(shapes_.intern_array(element_type));
+        store_u16le(base_ + at, known);
+        store_u16le(base_ + at + 2, known);
+        return known;
+    }
+    void end_array(std::size_t at, std::size_t count) {
+        if (count > kMaxArrayItems && (!long_array_ || at < long_array_->at)) long_array_ = LongArray{at, count};
+        store_u16le(base_ + at + 4, static_cast<std::uint16_t>(count));
+    }
+
+    // --- Objects: begin_object() writes the header, add_item() records the
+    // types of one key and its value, end_object() numbers the shape.
+    struct ObjectStart {
+        std::size_t at;
+        std::size_t first_field;
+    };
+    ObjectStart begin_object() {
+        const ObjectStart start{size_, fields_.size()};
+        room(kObjectHeaderSize);
+        size_ += kObjectHeaderSize;
+        return start;
+    }
+    void add_item(const ObjectStart& object, VeskType value_type) {
+        const auto position = static_cast<std::uint32_t>(fields_.size() - object.first_field);
+        fields_.push_back(ShapeField{position, VeskType::String});
+        fields_.push_back(ShapeField{position + 1, value_type});
+    }
+    std::uint16_t end_object(const ObjectStart& object);
+
+    // --- The whole container: moves the data behind the blocks before it
+    // and writes those. Returns the container's size (the memory holds
+    // exactly that many bytes), or the writer's refusal. `root_definition`
+    // names the value's definition: its own number for an array or object,
+    // its type byte for a scalar. Once only.
+    Result<std::size_t> finish(std::uint16_t root_definition);
+
+    // A view of the data written so far; rewriting a list's numbers needs it.
+    std::uint8_t* data_at(std::size_t at) noexcept { return base_ + at; }
+    std::size_t data_size() const noexcept { return size_; }
+
+    // Integers of the list being written that do not fit 32 bits, by position,
+    // for when the list turns out to mix ints and floats.
+    std::vector<std::pair<std::size_t, std::int64_t>>& wide_integers() noexcept { return wide_integers_; }
+
+private:
+    struct LongArray {
+        std::size_t at;
+        std::size_t count;
+    };
+
+    void write_u32(std::uint32_t bits) {
+        store_u32le(room(4), bits);
+        size_ += 4;
+    }
+    std::uint8_t* room(std::size_t bytes) {
+        if (capacity_ - size_ < bytes) [[unlikely]]
+            grow(bytes);
+        return base_ + size_;
+    }
+    void grow(std::size_t bytes);
+    void note_dictionary_entry(std::size_t length) noexcept;
+    static std::uint16_t definition_number(std::uint32_t shape) noexcept {
+        // Numbers past 16 bits never reach the output: finish() refuses that
+        // many definitions.
+        return static_cast<std::uint16_t>(kPrimitiveDefinitionCount + shape);
+    }
+    std::optional<VeskError> refusal(std::size_t prefix_size, const StringTable& names) const;
+
+    ContainerMemory& memory_;
+    std::uint8_t* base_;
+    std::size_t capacity_;
+    std::size_t size_ = 0;
+    std::size_t max_size_;
+    std::uint64_t seed_;
+
+    StringTable strings_;
+    std::size_t dictionary_bytes_ = 0;  // encodings of the strings so far
+    std::size_t longest_string_ = 0;
+
+    // Shapes are numbered as they are first interned, so a shape's number is
+    // its id after the primitive definitions.
+    ShapeTable shapes_;
+    std::uint16_t array_numbers_[kTypeCount] = {};  // by type ordinal; 0: none yet
+    std::vector<ShapeField> fields_;  // of the objects open, innermost last
+    std::size_t widest_object_ = 0;
+
+    std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;
+    std::optional<LongArray> long_array_;  // the first in the data
+};
+
+// The items of one list as they are written. All must have the first item's
+// type, except that ints and floats may mix; every int of such a list is then
+// written as Float32, rounded once from its full value (so 2**40 stays 2**40
+// instead of turning into its low 32 bits). Ints written before the first
+// float are rewritten in place when it comes: numbers take four bytes either
+// way.
+class ListItems {
+public:
+    // `first_item_at`: where the list's first item starts in the data.
+    ListItems(DataContainer& out, std::size_t first_item_at) noexcept
+        : out_(out), first_item_at_(first_item_at), wide_from_(out.wide_integers().size()) {}
+    ~ListItems() { out_.wide_integers().resize(wide_from_); }
+
+    ListItems(const ListItems&) = delete;
+    ListItems& operator=(const ListItems&) = delete;
+
+    // Item `position`, of `type`, has just been written; an Int32 item holds
+    // the low 32 bits of `integer`. False if its type does not fit the list:
+    // the caller reports mixed_array_item(position, type, expected()).
+    bool admit(std::size_t position, VeskType type, std::int64_t integer) {
+        if (position == 0) {
+            first_ = type;
+        } else if (type != first_) {
+            if (!fits_array_items(type, first_)) return false;
+            if (!floats_) turn_to_floats(position);
+        }
+        if (type == VeskType::Int32) {
+            if (floats_) {
+                store_u32le(out_.data_at(out_.data_size() - 4),
+                            std::bit_cast<std::uint32_t>(static_cast<float>(integer)));
+            } else if (integer != static_cast<std::int32_t>(integer)) {
+                out_.wide_integers().emplace_back(position, integer);
+            }
+        }
+        return true;
+    }
+
+    VeskType expected() const noexcept { return first_; }
+
+    // The element type of the list as written: its first item's, Float32 for
+    // mixed numbers, Null when it has no items.
+    VeskType element_type() const noexcept { return floats_ ? VeskType::Float32 : first_; }
+
+private:
+    void turn_to_floats(std::size_t count);
+
+    DataContainer& out_;
+    std::size_t first_item_at_;
+    std::size_t wide_from_;
+    VeskType first_ = VeskType::Null;
+    bool floats_ = false;
+};
+
+}  // namespace vesk
