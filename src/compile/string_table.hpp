@@ -29,6 +29,11 @@ public:
     Interned intern(std::string_view text, std::uint64_t hash);
     Interned intern(std::string_view text) { return intern(text, hash(text)); }
 
+    // Points a text's entry at another copy of the same bytes, which must
+    // outlive the table: a caller can intern a passing view and keep a copy
+    // only of texts that turn out to be new.
+    void replace_text(std::uint32_t id, std::string_view copy) noexcept { entries_[id].data = copy.data(); }
+
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(entries_.size()); }
     std::string_view text(std::uint32_t id) const noexcept { return {entries_[id].data, entries_[id].size}; }
 
