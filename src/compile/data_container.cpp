@@ -45,7 +45,8 @@ DataContainer::DataContainer(ContainerMemory& memory, std::uint8_t* block, std::
       max_size_(max_container_size),
       seed_(seed),
       strings_(seed),
-      shapes_(seed ^ 0x5bd1e995u) {
+      shapes_(seed ^ 0x5bd1e995u),
+      object_shapes_(seed ^ 0x68e31da4u) {
     room(kDataHeaderSize);
     size_ = kDataHeaderSize;
 }
@@ -62,13 +63,15 @@ void DataContainer::note_dictionary_entry(std::size_t length) noexcept {
     if (length <= kMaxStringLength) dictionary_bytes_ += string_encoding_size(length);
 }
 
-std::uint16_t DataContainer::end_object(const ObjectStart& object) {
-    const std::span<const ShapeField> fields(fields_.data() + object.first_field, fields_.size() - object.first_field);
-    const std::uint16_t number = definition_number(shapes_.intern_object(fields));
+void DataContainer::number_object_shape(std::uint32_t id, std::string_view types) {
+    object_shapes_.replace_text(id, object_shape_types_.store(types));
+    std::vector<ShapeField> fields;
+    fields.reserve(types.size());
+    for (const char type : types) {
+        fields.push_back(ShapeField{static_cast<std::uint32_t>(fields.size()), static_cast<VeskType>(type)});
+    }
+    object_numbers_.push_back(definition_number(shapes_.intern_object(fields)));
     widest_object_ = std::max(widest_object_, fields.size());
-    fields_.resize(object.first_field);
-    store_u16le(base_ + object.at, number);
-    return number;
 }
 
 std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const StringTable& names) const {

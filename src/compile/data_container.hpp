@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "compile/array_item_rule.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
+#include "compile/text_arena.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
@@ -76,17 +78,18 @@ public:
         std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
         const LengthPrefix prefix = length_prefix_for(text.size());
         std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
-        if (!text.empty()) std::memcpy(at + prefix.size, text.data(), text.size());
+        copy_text(at + prefix.size, text);
         size_ += prefix.size + text.size();
     }
 
-    // Adds a string to the dictionary unless it holds it already; true if it
-    // was new, in which case the text must stay where it is until finish().
+    // Adds a string to the dictionary unless it holds it already. Strings
+    // are numbered 0, 1, 2, ... as they are added; the text of a new one
+    // must stay where it is until finish().
     std::uint64_t hash(std::string_view text) const noexcept { return strings_.hash(text); }
-    bool add_string(std::string_view text, std::uint64_t hash) {
-        if (!strings_.intern(text, hash).added) return false;
-        note_dictionary_entry(text.size());
-        return true;
+    StringTable::Interned add_string(std::string_view text, std::uint64_t hash) {
+        const StringTable::Interned interned = strings_.intern(text, hash);
+        if (interned.added) note_dictionary_entry(text.size());
+        return interned;
     }
 
     // --- Arrays: begin_array() writes the header, number_array() fills in
@@ -98,7 +101,7 @@ public:
         return at;
     }
     std::uint16_t number_array(std::size_t at, VeskType element_type) {
-        std::uint16_t& known = array_numbers_[static_cast<std::size_t>(type_ordinal(element_type) - '0')];
+        std::uint16_t& known = array_numbers_[type_byte(element_type)];
         if (known == 0) known = definition_number(shapes_.intern_array(element_type));
         store_u16le(base_ + at, known);
         store_u16le(base_ + at + 2, known);
@@ -116,17 +119,27 @@ public:
         std::size_t first_field;
     };
     ObjectStart begin_object() {
-        const ObjectStart start{size_, fields_.size()};
+        const ObjectStart start{size_, field_types_.size()};
         room(kObjectHeaderSize);
         size_ += kObjectHeaderSize;
         return start;
     }
-    void add_item(const ObjectStart& object, VeskType value_type) {
-        const auto position = static_cast<std::uint32_t>(fields_.size() - object.first_field);
-        fields_.push_back(ShapeField{position, VeskType::String});
-        fields_.push_back(ShapeField{position + 1, value_type});
+    void add_item(VeskType value_type) {
+        field_types_.push_back(static_cast<char>(VeskType::String));
+        field_types_.push_back(static_cast<char>(value_type));
     }
-    std::uint16_t end_object(const ObjectStart& object);
+    std::uint16_t end_object(const ObjectStart& object) {
+        // Field names are positional, so the type bytes of the values alone
+        // tell a shape.
+        const std::string_view types = std::string_view(field_types_).substr(object.first_field);
+        const StringTable::Interned shape = object_shapes_.intern(types, object_shapes_.hash(types));
+        if (shape.added) [[unlikely]]
+            number_object_shape(shape.id, types);
+        const std::uint16_t number = object_numbers_[shape.id];
+        field_types_.resize(object.first_field);
+        store_u16le(base_ + object.at, number);
+        return number;
+    }
 
     // --- The whole container: moves the data behind the blocks before it
     // and writes those. Returns the container's size (the memory holds
@@ -149,6 +162,24 @@ private:
         std::size_t count;
     };
 
+    // Most strings are short, keys above all: copied in at most two moves
+    // of a fixed size that may overlap, rather than by a call.
+    static void copy_text(std::uint8_t* to, std::string_view text) noexcept {
+        const std::size_t size = text.size();
+        const char* from = text.data();
+        if (size >= 8 && size <= 16) {
+            std::memcpy(to, from, 8);
+            std::memcpy(to + size - 8, from + size - 8, 8);
+        } else if (size >= 4 && size < 8) {
+            std::memcpy(to, from, 4);
+            std::memcpy(to + size - 4, from + size - 4, 4);
+        } else if (size > 16) {
+            std::memcpy(to, from, size);
+        } else {
+            for (std::size_t i = 0; i < size; ++i) to[i] = static_cast<std::uint8_t>(from[i]);
+        }
+    }
+
     void write_u32(std::uint32_t bits) {
         store_u32le(room(4), bits);
         size_ += 4;
@@ -160,6 +191,7 @@ private:
     }
     void grow(std::size_t bytes);
     void note_dictionary_entry(std::size_t length) noexcept;
+    void number_object_shape(std::uint32_t id, std::string_view types);
     static std::uint16_t definition_number(std::uint32_t shape) noexcept {
         // Numbers past 16 bits never reach the output: finish() refuses that
         // many definitions.
@@ -179,10 +211,14 @@ private:
     std::size_t longest_string_ = 0;
 
     // Shapes are numbered as they are first interned, so a shape's number is
-    // its id after the primitive definitions.
+    // its id after the primitive definitions. Object shapes are looked up by
+    // the type bytes of their values, kept in the arena once new.
     ShapeTable shapes_;
-    std::uint16_t array_numbers_[kTypeCount] = {};  // by type ordinal; 0: none yet
-    std::vector<ShapeField> fields_;  // of the objects open, innermost last
+    std::uint16_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
+    StringTable object_shapes_;
+    std::vector<std::uint16_t> object_numbers_;  // by id in object_shapes_
+    TextArena object_shape_types_;
+    std::string field_types_;  // of the objects open, innermost last
     std::size_t widest_object_ = 0;
 
     std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;
@@ -200,7 +236,10 @@ public:
     // `first_item_at`: where the list's first item starts in the data.
     ListItems(DataContainer& out, std::size_t first_item_at) noexcept
         : out_(out), first_item_at_(first_item_at), wide_from_(out.wide_integers().size()) {}
-    ~ListItems() { out_.wide_integers().resize(wide_from_); }
+    ~ListItems() {
+        auto& wide = out_.wide_integers();
+        if (wide.size() != wide_from_) wide.resize(wide_from_);
+    }
 
     ListItems(const ListItems&) = delete;
     ListItems& operator=(const ListItems&) = delete;

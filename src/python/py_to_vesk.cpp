@@ -214,8 +214,9 @@ public:
     // instances of the common types are recognised first: their conversion
     // runs no Python code, so they need no reference of their own. After an
     // Int32, integer() is its full value; after an array or object, number()
-    // its definition.
-    bool convert(PyObject* obj, VeskType& type) {
+    // its definition. Inlined into the loops over items; the recursion goes
+    // through convert_other.
+    [[gnu::always_inline]] bool convert(PyObject* obj, VeskType& type) {
         PyTypeObject* const kind = Py_TYPE(obj);
         if (kind == &PyUnicode_Type) {
             type = VeskType::String;
@@ -241,6 +242,14 @@ public:
             type = VeskType::Bool;
             return true;
         }
+        if (kind == &PyDict_Type) {
+            type = VeskType::Object;
+            return convert_dict(obj);
+        }
+        if (kind == &PyList_Type) {
+            type = VeskType::Array;
+            return convert_list(obj);
+        }
         return convert_other(obj, type);
     }
 
@@ -262,16 +271,17 @@ private:
 
     // Adds the text of `str` to the dictionary. If it is new there, `str`
     // is kept alive until the end of the call, since the dictionary holds
-    // a view of its text.
+    // a view of its text. True if `str` is that object, new or not.
     bool add_string(PyObject* str, std::string_view text) {
-        if (!out_.add_string(text, out_.hash(text))) return false;
+        const StringTable::Interned interned = out_.add_string(text, out_.hash(text));
+        if (!interned.added) return owners_[interned.id].get() == str;
         owners_.push_back(PyRef::borrow(str));
         return true;
     }
 
     // An exact str; false, with the codec's exception set, when it has no
     // UTF-8 form.
-    bool write_exact_str(PyObject* str) {
+    [[gnu::always_inline]] bool write_exact_str(PyObject* str) {
         StringCache::Entry& cached = cache_.entry(str);
         if (cached.str == str) {
             out_.write_string({cached.text, cached.size});
@@ -281,6 +291,7 @@ private:
         const char* text = utf8_of(str, size);
         if (text == nullptr) return false;
         const std::string_view view(text, static_cast<std::size_t>(size));
+        // Cached only while the converter holds a reference to it.
         if (add_string(str, view)) cached = {str, text, view.size()};
         out_.write_string(view);
         return true;
@@ -288,7 +299,7 @@ private:
 
     // Any str, subclasses included; false, with the codec's exception set,
     // when it has no UTF-8 form.
-    bool write_str(PyObject* str) {
+    [[gnu::always_inline]] bool write_str(PyObject* str) {
         if (PyUnicode_CheckExact(str)) return write_exact_str(str);
         Py_ssize_t size = 0;
         const char* text = PyUnicode_AsUTF8AndSize(str, &size);
@@ -302,7 +313,7 @@ private:
     // A dict key: a str, or the whole conversion fails, with the codec's
     // error for a str that has no UTF-8 form. Keys do not go through the
     // other type tests.
-    bool write_key(PyObject* key) {
+    [[gnu::always_inline]] bool write_key(PyObject* key) {
         if (!PyUnicode_Check(key)) [[unlikely]] {
             raise_type_error_naming("'%U' object is not an instance of 'str'", key);
             return false;
@@ -310,12 +321,9 @@ private:
         return write_str(key);
     }
 
-    // Containers and whatever is not of an exact common type, in the order
-    // of the type tests.
+    // Whatever is not of an exact common type, in the order of the type
+    // tests.
     [[gnu::noinline]] bool convert_other(PyObject* obj, VeskType& type) {
-        // Converting it may run Python code that drops every other reference
-        // to it.
-        const PyRef held = PyRef::borrow(obj);
         if (PyDict_Check(obj)) {
             type = VeskType::Object;
             return convert_dict(obj);
@@ -324,6 +332,9 @@ private:
             type = VeskType::Array;
             return convert_list(obj);
         }
+        // Converting it may run Python code that drops every other reference
+        // to it.
+        const PyRef held = PyRef::borrow(obj);
         if (PyUnicode_Check(obj)) {
             type = VeskType::String;
             if (write_str(obj)) return true;
@@ -364,7 +375,10 @@ private:
         return false;
     }
 
+    // Containers hold a reference of their own: converting their contents
+    // may run Python code that drops every other one.
     [[gnu::noinline]] bool convert_dict(PyObject* dict) {
+        const PyRef held = PyRef::borrow(dict);
         const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
@@ -381,7 +395,7 @@ private:
             if (!write_key(key)) return false;
             VeskType type = VeskType::Null;
             if (!convert(value, type)) return false;
-            out_.add_item(object, type);
+            out_.add_item(type);
             ++visited;
             if (PyDict_GET_SIZE(dict) != start_size) {
                 raise_internal_fault(module_, "dictionary changed size during iteration");
@@ -397,6 +411,7 @@ private:
     }
 
     [[gnu::noinline]] bool convert_list(PyObject* list) {
+        const PyRef held = PyRef::borrow(list);
         const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
@@ -434,7 +449,7 @@ private:
     long integer_ = 0;
     std::uint16_t number_ = 0;
     StringCache cache_;
-    // The str objects whose text the dictionary views.
+    // The str objects whose text the dictionary views, by string number.
     std::vector<PyRef> owners_;
 };
 
