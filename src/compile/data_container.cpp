@@ -4,6 +4,7 @@
 #include <string>
 
 #include "compile/container_blocks.hpp"
+#include "compile/text_hash.hpp"
 #include "encode/writer_faults.hpp"
 #include "error/format_message.hpp"
 
@@ -46,7 +47,7 @@ DataContainer::DataContainer(ContainerMemory& memory, std::uint8_t* block, std::
       seed_(seed),
       strings_(seed),
       shapes_(seed ^ 0x5bd1e995u),
-      object_shapes_(seed ^ 0x68e31da4u) {
+      shape_steps_(1, ShapeStep{0, VeskType::Null}) {
     room(kDataHeaderSize);
     size_ = kDataHeaderSize;
 }
@@ -63,15 +64,55 @@ void DataContainer::note_dictionary_entry(std::size_t length) noexcept {
     if (length <= kMaxStringLength) dictionary_bytes_ += string_encoding_size(length);
 }
 
-void DataContainer::number_object_shape(std::uint32_t id, std::string_view types) {
-    object_shapes_.replace_text(id, object_shape_types_.store(types));
-    std::vector<ShapeField> fields;
-    fields.reserve(types.size());
-    for (const char type : types) {
-        fields.push_back(ShapeField{static_cast<std::uint32_t>(fields.size()), static_cast<VeskType>(type)});
+std::size_t DataContainer::step_slot(std::uint64_t key) const noexcept {
+    // Seeded, as the string hash is: input cannot be built to make the
+    // steps of its shapes collide.
+    return fold_multiply(key ^ seed_, (seed_ ^ 0x94D049BB133111EBull) | 1) & (step_slots_.size() - 1);
+}
+
+std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
+    if ((step_count_ + 1) * 2 > step_slots_.size()) {
+        std::vector<StepSlot> old = std::move(step_slots_);
+        step_slots_.assign(old.empty() ? 64 : 2 * old.size(), StepSlot{});
+        for (const StepSlot& slot : old) {
+            if (slot.key == 0) continue;
+            std::size_t at = step_slot(slot.key);
+            while (step_slots_[at].key != 0) at = (at + 1) & (step_slots_.size() - 1);
+            step_slots_[at] = slot;
+        }
     }
-    object_numbers_.push_back(definition_number(shapes_.intern_object(fields)));
+    const std::uint64_t key = ((std::uint64_t{shape} << 8) | type_byte(value_type)) + 1;
+    const std::size_t mask = step_slots_.size() - 1;
+    std::size_t at = step_slot(key);
+    while (step_slots_[at].key != key && step_slots_[at].key != 0) at = (at + 1) & mask;
+    StepSlot& slot = step_slots_[at];
+    if (slot.key == 0) {
+        slot = StepSlot{key, static_cast<std::uint32_t>(shape_steps_.size())};
+        ++step_count_;
+        shape_steps_.push_back(ShapeStep{shape, value_type});
+    }
+    ShapeStep& from = shape_steps_[shape];
+    from.last_type = value_type;
+    from.last_next = slot.next;
+    return slot.next;
+}
+
+std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {
+    // The fields, walked back from the last item: each item is its key, a
+    // String, and its value.
+    std::vector<ShapeField> fields;
+    for (std::uint32_t at = shape; at != 0; at = shape_steps_[at].from) {
+        fields.push_back(ShapeField{0, shape_steps_[at].value_type});
+        fields.push_back(ShapeField{0, VeskType::String});
+    }
+    std::reverse(fields.begin(), fields.end());
+    for (std::size_t position = 0; position < fields.size(); ++position) {
+        fields[position].name = static_cast<std::uint32_t>(position);
+    }
+    const std::uint16_t number = definition_number(shapes_.intern_object(fields));
+    shape_steps_[shape].number = number;
     widest_object_ = std::max(widest_object_, fields.size());
+    return number;
 }
 
 std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const StringTable& names) const {

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -14,7 +13,6 @@
 #include "compile/array_item_rule.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
-#include "compile/text_arena.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
@@ -112,31 +110,37 @@ public:
         store_u16le(base_ + at + 4, static_cast<std::uint16_t>(count));
     }
 
-    // --- Objects: begin_object() writes the header, add_item() records the
-    // types of one key and its value, end_object() numbers the shape.
+    // --- Objects: begin_object() writes the header, add_item() takes the
+    // type of one item's value (its key is a String), end_object() numbers
+    // the shape.
+    //
+    // Field names are positional, so the value types alone tell a shape. A
+    // shape is found step by step, as a path from the empty shape with one
+    // step per item: each shape knows the shape one more item of a given type
+    // leads to. Records of one shape take the same steps again and again, so
+    // each shape remembers its last step and checks that first.
     struct ObjectStart {
         std::size_t at;
-        std::size_t first_field;
+        std::uint32_t shape;  // of the items so far
     };
     ObjectStart begin_object() {
-        const ObjectStart start{size_, field_types_.size()};
+        const ObjectStart start{size_, 0};
         room(kObjectHeaderSize);
         size_ += kObjectHeaderSize;
         return start;
     }
-    void add_item(VeskType value_type) {
-        field_types_.push_back(static_cast<char>(VeskType::String));
-        field_types_.push_back(static_cast<char>(value_type));
+    void add_item(ObjectStart& object, VeskType value_type) {
+        ShapeStep& step = shape_steps_[object.shape];
+        if (step.last_type == value_type && step.last_next != 0) [[likely]] {
+            object.shape = step.last_next;
+            return;
+        }
+        object.shape = step_to(object.shape, value_type);
     }
     std::uint16_t end_object(const ObjectStart& object) {
-        // Field names are positional, so the type bytes of the values alone
-        // tell a shape.
-        const std::string_view types = std::string_view(field_types_).substr(object.first_field);
-        const StringTable::Interned shape = object_shapes_.intern(types, object_shapes_.hash(types));
-        if (shape.added) [[unlikely]]
-            number_object_shape(shape.id, types);
-        const std::uint16_t number = object_numbers_[shape.id];
-        field_types_.resize(object.first_field);
+        std::uint16_t number = shape_steps_[object.shape].number;
+        if (number == 0) [[unlikely]]
+            number = number_object_shape(object.shape);
         store_u16le(base_ + object.at, number);
         return number;
     }
@@ -191,7 +195,9 @@ private:
     }
     void grow(std::size_t bytes);
     void note_dictionary_entry(std::size_t length) noexcept;
-    void number_object_shape(std::uint32_t id, std::string_view types);
+    std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
+    std::size_t step_slot(std::uint64_t key) const noexcept;
+    std::uint16_t number_object_shape(std::uint32_t shape);
     static std::uint16_t definition_number(std::uint32_t shape) noexcept {
         // Numbers past 16 bits never reach the output: finish() refuses that
         // many definitions.
@@ -211,15 +217,30 @@ private:
     std::size_t longest_string_ = 0;
 
     // Shapes are numbered as they are first interned, so a shape's number is
-    // its id after the primitive definitions. Object shapes are looked up by
-    // the type bytes of their values, kept in the arena once new.
+    // its id after the primitive definitions.
     ShapeTable shapes_;
     std::uint16_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
-    StringTable object_shapes_;
-    std::vector<std::uint16_t> object_numbers_;  // by id in object_shapes_
-    TextArena object_shape_types_;
-    std::string field_types_;  // of the objects open, innermost last
     std::size_t widest_object_ = 0;
+
+    // The object shapes met so far, by a number of their own: 0 is the empty
+    // shape, and every other is the step of one item from an earlier one.
+    struct ShapeStep {
+        std::uint32_t from;
+        VeskType value_type;
+        VeskType last_type = VeskType::Null;  // the last step taken from here
+        std::uint16_t number = 0;             // its definition; 0: none yet
+        std::uint32_t last_next = 0;
+    };
+    std::vector<ShapeStep> shape_steps_;
+    // Every step taken, by (shape, value type): linear probing over a seeded
+    // hash of the pair; a slot holds the pair + 1 (0: free) and where it
+    // leads.
+    struct StepSlot {
+        std::uint64_t key = 0;
+        std::uint32_t next = 0;
+    };
+    std::vector<StepSlot> step_slots_;
+    std::size_t step_count_ = 0;
 
     std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;
     std::optional<LongArray> long_array_;  // the first in the data

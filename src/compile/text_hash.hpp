@@ -36,8 +36,24 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
         left -= 8;
     }
     if (left > 0) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, at, left);
+        // The last bytes as one word, read in loads of a fixed size (a copy
+        // of `left` bytes would cost a call): the text's last eight bytes
+        // where there are eight, overlapping words already taken in, else
+        // two loads that overlap as needed. Together with the length, taken
+        // in first, the word tells texts apart all the same.
+        std::uint64_t word;
+        if (text.size() >= 8) {
+            std::memcpy(&word, text.data() + text.size() - 8, 8);
+        } else if (left >= 4) {
+            std::uint32_t low;
+            std::uint32_t high;
+            std::memcpy(&low, at, 4);
+            std::memcpy(&high, at + left - 4, 4);
+            word = low | static_cast<std::uint64_t>(high) << 32;
+        } else {
+            const auto byte = [at](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(at[i])}; };
+            word = byte(0) | byte(left / 2) << 8 | byte(left - 1) << 16;
+        }
         state = fold_multiply(state ^ word, secret);
     }
     state = fold_multiply(state ^ multiplier, secret);

@@ -382,7 +382,7 @@ private:
         const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
-        const DataContainer::ObjectStart object = out_.begin_object();
+        DataContainer::ObjectStart object = out_.begin_object();
         Py_ssize_t position = 0;
         Py_ssize_t visited = 0;
         PyObject* key = nullptr;
@@ -395,7 +395,7 @@ private:
             if (!write_key(key)) return false;
             VeskType type = VeskType::Null;
             if (!convert(value, type)) return false;
-            out_.add_item(type);
+            out_.add_item(object, type);
             ++visited;
             if (PyDict_GET_SIZE(dict) != start_size) {
                 raise_internal_fault(module_, "dictionary changed size during iteration");
