@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
-#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -22,14 +22,13 @@
 
 namespace vesk {
 
-// The block of memory a container is written into. The writer decides how
-// large it must be and its owner makes it so: emit grows the very bytes
+// Where a finished container goes: emit writes it straight into the bytes
 // object it returns.
 class ContainerMemory {
 public:
-    // The block resized to exactly `size` bytes, its first bytes kept as far
-    // as both sizes reach. Throws std::bad_alloc when it cannot.
-    virtual std::uint8_t* resize(std::size_t size) = 0;
+    // A block of exactly `size` bytes for the container. Throws
+    // std::bad_alloc when there is none.
+    virtual std::uint8_t* allocate(std::size_t size) = 0;
 
 protected:
     ~ContainerMemory() = default;
@@ -45,18 +44,19 @@ protected:
 // shapes), an object when its values are done, its number patched into the
 // header written before them.
 //
-// The data block is written first, at the start of the memory; finish()
-// moves it behind the header, definition and dictionary blocks, whose sizes
-// are known only then, and writes those. The writer's refusals (too many
-// definitions, fields or items, strings or a container too large) are noted
-// as they turn up and reported by finish() in the order the document writer
-// checks them, so the result matches what that writer makes of the same
-// document, bytes and refusals alike.
+// Where the data block starts is known only at the end, once the definitions
+// and the dictionary are complete, so the data is written into chunks of its
+// own, which never move (headers and numbers are patched through pointers),
+// and finish() writes the container into its block in one go: the header,
+// definition and dictionary blocks where they belong, then the data copied
+// from the chunks. The writer's refusals (too many definitions, fields or
+// items, strings or a container too large) are noted as they turn up and
+// reported by finish() in the order the document writer checks them, so the
+// result matches what that writer makes of the same document, bytes and
+// refusals alike.
 class DataContainer {
 public:
-    // `block` is the memory's current block, `capacity` bytes long.
-    DataContainer(ContainerMemory& memory, std::uint8_t* block, std::size_t capacity, std::uint64_t seed,
-                  std::size_t max_container_size = kMaxContainerSize);
+    explicit DataContainer(std::uint64_t seed, std::size_t max_container_size = kMaxContainerSize);
 
     DataContainer(const DataContainer&) = delete;
     DataContainer& operator=(const DataContainer&) = delete;
@@ -64,50 +64,55 @@ public:
     // --- Scalars, appended to the data.
     void write_bool(bool value) {
         *room(1) = value ? 1 : 0;
-        size_ += 1;
+        cursor_ += 1;
     }
     void write_int32(std::int32_t value) { write_u32(static_cast<std::uint32_t>(value)); }
     void write_float32(float value) { write_u32(std::bit_cast<std::uint32_t>(value)); }
 
-    // A string inline. One too long for the format is left out: add_string
-    // has noted the refusal.
+    // A string, inline. Every string belongs in the dictionary as well,
+    // which finish() gathers from the data: each string's place is noted, and
+    // the first of each text becomes an entry, encoded as it is inline.
     void write_string(std::string_view text) {
-        if (text.size() > kMaxStringLength) return;
-        std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
-        const LengthPrefix prefix = length_prefix_for(text.size());
-        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
-        copy_text(at + prefix.size, text);
-        size_ += prefix.size + text.size();
+        if (text.size() > kMaxStringLength) [[unlikely]] {
+            string_places_.push_back(write_unencodable(text));
+            return;
+        }
+        string_places_.push_back(write_inline(text));
     }
-
-    // Adds a string to the dictionary unless it holds it already. Strings
-    // are numbered 0, 1, 2, ... as they are added; the text of a new one
-    // must stay where it is until finish().
-    std::uint64_t hash(std::string_view text) const noexcept { return strings_.hash(text); }
-    StringTable::Interned add_string(std::string_view text, std::uint64_t hash) {
-        const StringTable::Interned interned = strings_.intern(text, hash);
-        if (interned.added) note_dictionary_entry(text.size());
-        return interned;
+    // The same for a text written before, as it was then: it needs no note,
+    // having one already.
+    void write_known_string(std::string_view text) {
+        if (text.size() > kMaxStringLength) [[unlikely]] {
+            write_unencodable(text);
+            return;
+        }
+        write_inline(text);
     }
 
     // --- Arrays: begin_array() writes the header, number_array() fills in
     // its definition numbers, end_array() its item count.
-    std::size_t begin_array() {
-        const std::size_t at = size_;
+    struct ArrayStart {
+        std::uint8_t* header;
+        std::size_t at;  // its place in the data
+    };
+    ArrayStart begin_array() {
         room(kArrayHeaderSize);
-        size_ += kArrayHeaderSize;
-        return at;
+        const ArrayStart start{cursor_, data_size()};
+        cursor_ += kArrayHeaderSize;
+        return start;
     }
-    std::uint16_t number_array(std::size_t at, VeskType element_type) {
+    std::uint16_t number_array(const ArrayStart& array, VeskType element_type) {
         std::uint16_t& known = array_numbers_[type_byte(element_type)];
         if (known == 0) known = definition_number(shapes_.intern_array(element_type));
-        store_u16le(base_ + at, known);
-        store_u16le(base_ + at + 2, known);
+        store_u16le(array.header, known);
+        store_u16le(array.header + 2, known);
         return known;
     }
-    void end_array(std::size_t at, std::size_t count) {
-        if (count > kMaxArrayItems && (!long_array_ || at < long_array_->at)) long_array_ = LongArray{at, count};
-        store_u16le(base_ + at + 4, static_cast<std::uint16_t>(count));
+    void end_array(const ArrayStart& array, std::size_t count) {
+        if (count > kMaxArrayItems && (!long_array_ || array.at < long_array_->at)) {
+            long_array_ = LongArray{array.at, count};
+        }
+        store_u16le(array.header + 4, static_cast<std::uint16_t>(count));
     }
 
     // --- Objects: begin_object() writes the header, add_item() takes the
@@ -120,17 +125,17 @@ public:
     // leads to. Records of one shape take the same steps again and again, so
     // each shape remembers its last step and checks that first.
     struct ObjectStart {
-        std::size_t at;
+        std::uint8_t* header;
         std::uint32_t shape;  // of the items so far
     };
     ObjectStart begin_object() {
-        const ObjectStart start{size_, 0};
         room(kObjectHeaderSize);
-        size_ += kObjectHeaderSize;
+        const ObjectStart start{cursor_, 0};
+        cursor_ += kObjectHeaderSize;
         return start;
     }
     void add_item(ObjectStart& object, VeskType value_type) {
-        ShapeStep& step = shape_steps_[object.shape];
+        const ShapeStep& step = shape_steps_[object.shape];
         if (step.last_type == value_type && step.last_next != 0) [[likely]] {
             object.shape = step.last_next;
             return;
@@ -141,29 +146,33 @@ public:
         std::uint16_t number = shape_steps_[object.shape].number;
         if (number == 0) [[unlikely]]
             number = number_object_shape(object.shape);
-        store_u16le(base_ + object.at, number);
+        store_u16le(object.header, number);
         return number;
     }
 
-    // --- The whole container: moves the data behind the blocks before it
-    // and writes those. Returns the container's size (the memory holds
-    // exactly that many bytes), or the writer's refusal. `root_definition`
-    // names the value's definition: its own number for an array or object,
-    // its type byte for a scalar. Once only.
-    Result<std::size_t> finish(std::uint16_t root_definition);
+    // --- The whole container, written into a block of `memory`; returns its
+    // size, or the writer's refusal. `root_definition` names the value's
+    // definition: its own number for an array or object, its type byte for a
+    // scalar. Once only.
+    Result<std::size_t> finish(ContainerMemory& memory, std::uint16_t root_definition);
 
-    // A view of the data written so far; rewriting a list's numbers needs it.
-    std::uint8_t* data_at(std::size_t at) noexcept { return base_ + at; }
-    std::size_t data_size() const noexcept { return size_; }
+    // The last `size` bytes written, which the caller may change in place.
+    std::uint8_t* last_written(std::size_t size) noexcept { return cursor_ - size; }
 
-    // Integers of the list being written that do not fit 32 bits, by position,
-    // for when the list turns out to mix ints and floats.
+    // Scratch of the list being written, for when it turns out to mix ints
+    // and floats: where runs of its ints lie (a chunk ends a run), and its
+    // ints that do not fit 32 bits, both by position.
+    std::vector<std::pair<std::size_t, std::uint8_t*>>& int_runs() noexcept { return int_runs_; }
     std::vector<std::pair<std::size_t, std::int64_t>>& wide_integers() noexcept { return wide_integers_; }
 
 private:
     struct LongArray {
         std::size_t at;
         std::size_t count;
+    };
+    struct Chunk {
+        std::uint8_t* start;
+        std::size_t size;
     };
 
     // Most strings are short, keys above all: copied in at most two moves
@@ -184,17 +193,29 @@ private:
         }
     }
 
+    const std::uint8_t* write_inline(std::string_view text) {
+        std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
+        const LengthPrefix prefix = length_prefix_for(text.size());
+        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
+        copy_text(at + prefix.size, text);
+        cursor_ += prefix.size + text.size();
+        return at;
+    }
+    const std::uint8_t* write_unencodable(std::string_view text);
+
     void write_u32(std::uint32_t bits) {
         store_u32le(room(4), bits);
-        size_ += 4;
+        cursor_ += 4;
     }
+    // Room for `bytes` in one piece at the cursor.
     std::uint8_t* room(std::size_t bytes) {
-        if (capacity_ - size_ < bytes) [[unlikely]]
-            grow(bytes);
-        return base_ + size_;
+        if (static_cast<std::size_t>(limit_ - cursor_) < bytes) [[unlikely]]
+            next_chunk(bytes);
+        return cursor_;
     }
-    void grow(std::size_t bytes);
-    void note_dictionary_entry(std::size_t length) noexcept;
+    void next_chunk(std::size_t bytes);
+    std::size_t data_size() const noexcept { return chunked_ + static_cast<std::size_t>(cursor_ - chunk_start_); }
+
     std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
     std::size_t step_slot(std::uint64_t key) const noexcept;
     std::uint16_t number_object_shape(std::uint32_t shape);
@@ -203,17 +224,38 @@ private:
         // many definitions.
         return static_cast<std::uint16_t>(kPrimitiveDefinitionCount + shape);
     }
-    std::optional<VeskError> refusal(std::size_t prefix_size, const StringTable& names) const;
 
-    ContainerMemory& memory_;
-    std::uint8_t* base_;
-    std::size_t capacity_;
-    std::size_t size_ = 0;
+    // The dictionary's entries, by where their text lies in the data, with
+    // the size of its encoding.
+    struct DictionaryEntry {
+        const std::uint8_t* text;
+        std::size_t size;
+    };
+    struct Dictionary {
+        std::vector<DictionaryEntry> entries;
+        std::size_t bytes = 0;  // of the entries' encodings
+    };
+    Dictionary gather_dictionary();
+    std::optional<VeskError> refusal(std::size_t prefix_size, const StringTable& names,
+                                     const Dictionary& dictionary) const;
+
     std::size_t max_size_;
     std::uint64_t seed_;
 
-    StringTable strings_;
-    std::size_t dictionary_bytes_ = 0;  // encodings of the strings so far
+    // The data: the chunks filled so far, then the one being filled. The
+    // first is part of this object, so a small value allocates none.
+    static constexpr std::size_t kFirstChunkSize = 2048;
+    static constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
+    std::uint8_t first_chunk_[kFirstChunkSize];
+    std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;
+    std::vector<Chunk> chunks_;
+    std::size_t chunked_ = 0;  // bytes in chunks_
+    std::size_t next_chunk_size_ = 2 * kFirstChunkSize;
+    std::uint8_t* chunk_start_;
+    std::uint8_t* cursor_;
+    std::uint8_t* limit_;
+
+    std::vector<const std::uint8_t*> string_places_;  // every string's, in order
     std::size_t longest_string_ = 0;
 
     // Shapes are numbered as they are first interned, so a shape's number is
@@ -242,6 +284,7 @@ private:
     std::vector<StepSlot> step_slots_;
     std::size_t step_count_ = 0;
 
+    std::vector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
     std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;
     std::optional<LongArray> long_array_;  // the first in the data
 };
@@ -254,12 +297,11 @@ private:
 // way.
 class ListItems {
 public:
-    // `first_item_at`: where the list's first item starts in the data.
-    ListItems(DataContainer& out, std::size_t first_item_at) noexcept
-        : out_(out), first_item_at_(first_item_at), wide_from_(out.wide_integers().size()) {}
+    explicit ListItems(DataContainer& out) noexcept
+        : out_(out), runs_from_(out.int_runs().size()), wide_from_(out.wide_integers().size()) {}
     ~ListItems() {
-        auto& wide = out_.wide_integers();
-        if (wide.size() != wide_from_) wide.resize(wide_from_);
+        if (out_.int_runs().size() != runs_from_) out_.int_runs().resize(runs_from_);
+        if (out_.wide_integers().size() != wide_from_) out_.wide_integers().resize(wide_from_);
     }
 
     ListItems(const ListItems&) = delete;
@@ -276,12 +318,14 @@ public:
             if (!floats_) turn_to_floats(position);
         }
         if (type == VeskType::Int32) {
+            std::uint8_t* item = out_.last_written(4);
             if (floats_) {
-                store_u32le(out_.data_at(out_.data_size() - 4),
-                            std::bit_cast<std::uint32_t>(static_cast<float>(integer)));
-            } else if (integer != static_cast<std::int32_t>(integer)) {
-                out_.wide_integers().emplace_back(position, integer);
+                store_u32le(item, std::bit_cast<std::uint32_t>(static_cast<float>(integer)));
+                return true;
             }
+            if (item != next_int_) out_.int_runs().emplace_back(position, item);
+            next_int_ = item + 4;
+            if (integer != static_cast<std::int32_t>(integer)) out_.wide_integers().emplace_back(position, integer);
         }
         return true;
     }
@@ -296,8 +340,9 @@ private:
     void turn_to_floats(std::size_t count);
 
     DataContainer& out_;
-    std::size_t first_item_at_;
+    std::size_t runs_from_;
     std::size_t wide_from_;
+    std::uint8_t* next_int_ = nullptr;  // where the next int goes if it follows on
     VeskType first_ = VeskType::Null;
     bool floats_ = false;
 };

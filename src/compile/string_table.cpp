@@ -25,9 +25,15 @@ StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t h
     }
 }
 
-void StringTable::grow() {
+void StringTable::reserve(std::size_t count) {
+    std::size_t capacity = 64;
+    while (capacity < (count + 1) * 2) capacity *= 2;
+    if (capacity > slots_.size()) rehash(capacity);
+    entries_.reserve(count);
+}
+
+void StringTable::rehash(std::size_t capacity) {
     std::vector<std::uint64_t> old = std::move(slots_);
-    const std::size_t capacity = old.empty() ? 64 : old.size() * 2;
     slots_.assign(capacity, 0);
     mask_ = capacity - 1;
     for (const std::uint64_t slot : old) {

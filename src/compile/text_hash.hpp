@@ -17,7 +17,7 @@ inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
 }
 
 // A fast 64-bit hash for the compiler's lookup tables, reading eight bytes at
-// a time. Only lookups depend on it, never the output, so it needs no
+// a time, or sixteen in each of three lanes for long texts. Only lookups depend on it, never the output, so it needs no
 // stability across versions or runs. The texts come from the input, so the
 // caller passes a seed chosen afresh for every compilation: without it,
 // texts could be crafted to share one hash and turn every lookup into a
@@ -28,10 +28,31 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
     const char* at = text.data();
     std::size_t left = text.size();
     std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
-    while (left >= 8) {
+    const auto word_at = [](const char* from) {
         std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        state = fold_multiply(state ^ word, secret);
+        std::memcpy(&word, from, 8);
+        return word;
+    };
+    if (left > 48) {
+        // Long texts go in three lanes of sixteen bytes, whose multiplies
+        // overlap. Each step multiplies one word by the other, both masked
+        // with secrets, so that neither can be chosen to cancel the lane.
+        const std::uint64_t mask1 = seed ^ 0x94D049BB133111EBull;
+        const std::uint64_t mask2 = seed ^ 0xD6E8FEB86659FD93ull;
+        const std::uint64_t mask3 = seed ^ 0xA0761D6478BD642Full;
+        std::uint64_t lane2 = state ^ mask2;
+        std::uint64_t lane3 = state ^ mask3;
+        do {
+            state = fold_multiply(word_at(at) ^ mask1, word_at(at + 8) ^ state);
+            lane2 = fold_multiply(word_at(at + 16) ^ mask2, word_at(at + 24) ^ lane2);
+            lane3 = fold_multiply(word_at(at + 32) ^ mask3, word_at(at + 40) ^ lane3);
+            at += 48;
+            left -= 48;
+        } while (left > 48);
+        state ^= lane2 ^ lane3;
+    }
+    while (left >= 8) {
+        state = fold_multiply(state ^ word_at(at), secret);
         at += 8;
         left -= 8;
     }
@@ -43,7 +64,7 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
         // in first, the word tells texts apart all the same.
         std::uint64_t word;
         if (text.size() >= 8) {
-            std::memcpy(&word, text.data() + text.size() - 8, 8);
+            word = word_at(text.data() + text.size() - 8);
         } else if (left >= 4) {
             std::uint32_t low;
             std::uint32_t high;

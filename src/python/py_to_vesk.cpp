@@ -153,23 +153,13 @@ private:
     bool entered_ = false;
 };
 
-// The bytes object that the container is written into, grown as the data
-// grows, and returned as the result.
+// The bytes object that the container is written into and returned as.
 class BytesMemory final : public ContainerMemory {
 public:
-    explicit BytesMemory(std::size_t capacity)
-        : bytes_(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity))) {
+    std::uint8_t* allocate(std::size_t size) override {
+        bytes_ = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
         if (!bytes_) throw std::bad_alloc();
-    }
-
-    std::uint8_t* data() const noexcept { return reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes_.get())); }
-
-    std::uint8_t* resize(std::size_t size) override {
-        PyObject* bytes = bytes_.release();
-        // A failed resize has released the object and set MemoryError.
-        if (_PyBytes_Resize(&bytes, static_cast<Py_ssize_t>(size)) < 0) throw std::bad_alloc();
-        bytes_ = PyRef(bytes);
-        return data();
+        return reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes_.get()));
     }
 
     PyObject* release() noexcept { return bytes_.release(); }
@@ -178,16 +168,12 @@ private:
     PyRef bytes_;
 };
 
-// Large enough for small values, small enough to cost nothing: the data
-// doubles from here as it grows.
-constexpr std::size_t kInitialCapacity = 1024;
-
-// str objects whose text the dictionary holds already, by the object's
-// address, so that a string met again as the same object (dict keys usually
-// are, and constants of the caller's code) is neither encoded nor hashed
-// again. Only objects whose reference the converter holds are entered, so no
-// address can pass to another object during the call.
-class StringCache {
+// Dict keys met before, by the address of the str object, so that a key met
+// again as the same object (keys usually are: the parser or the caller's
+// code made each once) is neither encoded nor noted for the dictionary
+// again. Direct-mapped; an entry holds a reference to its object, so no
+// other object can take that address during the call.
+class KeyCache {
 public:
     struct Entry {
         PyObject* str = nullptr;
@@ -195,10 +181,25 @@ public:
         std::size_t size = 0;
     };
 
+    KeyCache() = default;
+    KeyCache(const KeyCache&) = delete;
+    KeyCache& operator=(const KeyCache&) = delete;
+    ~KeyCache() {
+        for (Entry& entry : entries_) Py_XDECREF(entry.str);
+    }
+
     Entry& entry(PyObject* str) noexcept {
         const auto address = reinterpret_cast<std::uintptr_t>(str);
         // Objects are 16-byte aligned; the higher bits spread neighbours.
         return entries_[((address >> 4) ^ (address >> 14)) & (kSize - 1)];
+    }
+
+    // Puts an exact str in the place of what `entry` held. Releasing an
+    // exact str runs no Python code.
+    static void replace(Entry& entry, PyObject* str, std::string_view text) noexcept {
+        Py_INCREF(str);
+        Py_XDECREF(entry.str);
+        entry = Entry{str, text.data(), text.size()};
     }
 
 private:
@@ -269,44 +270,23 @@ private:
         type = VeskType::Int32;
     }
 
-    // Adds the text of `str` to the dictionary. If it is new there, `str`
-    // is kept alive until the end of the call, since the dictionary holds
-    // a view of its text. True if `str` is that object, new or not.
-    bool add_string(PyObject* str, std::string_view text) {
-        const StringTable::Interned interned = out_.add_string(text, out_.hash(text));
-        if (!interned.added) return owners_[interned.id].get() == str;
-        owners_.push_back(PyRef::borrow(str));
-        return true;
-    }
-
     // An exact str; false, with the codec's exception set, when it has no
     // UTF-8 form.
     [[gnu::always_inline]] bool write_exact_str(PyObject* str) {
-        StringCache::Entry& cached = cache_.entry(str);
-        if (cached.str == str) {
-            out_.write_string({cached.text, cached.size});
-            return true;
-        }
         Py_ssize_t size = 0;
         const char* text = utf8_of(str, size);
         if (text == nullptr) return false;
-        const std::string_view view(text, static_cast<std::size_t>(size));
-        // Cached only while the converter holds a reference to it.
-        if (add_string(str, view)) cached = {str, text, view.size()};
-        out_.write_string(view);
+        out_.write_string({text, static_cast<std::size_t>(size)});
         return true;
     }
 
     // Any str, subclasses included; false, with the codec's exception set,
     // when it has no UTF-8 form.
-    [[gnu::always_inline]] bool write_str(PyObject* str) {
-        if (PyUnicode_CheckExact(str)) return write_exact_str(str);
+    bool write_str(PyObject* str) {
         Py_ssize_t size = 0;
         const char* text = PyUnicode_AsUTF8AndSize(str, &size);
         if (text == nullptr) return false;
-        const std::string_view view(text, static_cast<std::size_t>(size));
-        add_string(str, view);
-        out_.write_string(view);
+        out_.write_string({text, static_cast<std::size_t>(size)});
         return true;
     }
 
@@ -314,7 +294,21 @@ private:
     // error for a str that has no UTF-8 form. Keys do not go through the
     // other type tests.
     [[gnu::always_inline]] bool write_key(PyObject* key) {
-        if (!PyUnicode_Check(key)) [[unlikely]] {
+        if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
+            KeyCache::Entry& cached = keys_.entry(key);
+            if (cached.str == key) {
+                out_.write_known_string({cached.text, cached.size});
+                return true;
+            }
+            Py_ssize_t size = 0;
+            const char* text = utf8_of(key, size);
+            if (text == nullptr) return false;
+            const std::string_view view(text, static_cast<std::size_t>(size));
+            out_.write_string(view);
+            KeyCache::replace(cached, key, view);
+            return true;
+        }
+        if (!PyUnicode_Check(key)) {
             raise_type_error_naming("'%U' object is not an instance of 'str'", key);
             return false;
         }
@@ -415,8 +409,8 @@ private:
         const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
-        const std::size_t at = out_.begin_array();
-        ListItems items(out_, at + kArrayHeaderSize);
+        const DataContainer::ArrayStart array = out_.begin_array();
+        ListItems items(out_);
         // A list whose first item is a dict or a list is numbered before the
         // shapes inside that item; its element type is known without running
         // any Python code. Any other list holds no shapes and is numbered at
@@ -429,7 +423,7 @@ private:
         for (; i < start_length && i < PyList_GET_SIZE(list); ++i) {
             PyObject* item = PyList_GET_ITEM(list, i);
             if (i == 0 && (PyDict_Check(item) || PyList_Check(item))) {
-                number = out_.number_array(at, PyDict_Check(item) ? VeskType::Object : VeskType::Array);
+                number = out_.number_array(array, PyDict_Check(item) ? VeskType::Object : VeskType::Array);
             }
             VeskType type = VeskType::Null;
             if (!convert(item, type)) return false;
@@ -438,8 +432,8 @@ private:
                 return false;
             }
         }
-        number_ = number ? *number : out_.number_array(at, items.element_type());
-        out_.end_array(at, static_cast<std::size_t>(i));
+        number_ = number ? *number : out_.number_array(array, items.element_type());
+        out_.end_array(array, static_cast<std::size_t>(i));
         return true;
     }
 
@@ -448,17 +442,14 @@ private:
     unsigned& levels_;
     long integer_ = 0;
     std::uint16_t number_ = 0;
-    StringCache cache_;
-    // The str objects whose text the dictionary views, by string number.
-    std::vector<PyRef> owners_;
+    KeyCache keys_;
 };
 
 }  // namespace
 
 PyObject* emit_container(PyObject* module, PyObject* obj) {
     unsigned& levels = open_levels;
-    BytesMemory memory(kInitialCapacity);
-    DataContainer out(memory, memory.data(), kInitialCapacity, fresh_hash_seed(&memory));
+    DataContainer out(fresh_hash_seed(&levels));
     Converter converter(module, out, levels);
     VeskType type = VeskType::Null;
     {
@@ -469,7 +460,8 @@ PyObject* emit_container(PyObject* module, PyObject* obj) {
         if (!converter.convert(obj, type)) return nullptr;
     }
     const bool compound = type == VeskType::Array || type == VeskType::Object;
-    Result<std::size_t> size = out.finish(compound ? converter.number() : type_byte(type));
+    BytesMemory memory;
+    Result<std::size_t> size = out.finish(memory, compound ? converter.number() : type_byte(type));
     if (!size) return to_py_err(module, size.error());
     return memory.release();
 }
