@@ -49,6 +49,7 @@ StringTable field_names(std::size_t count, std::uint64_t seed, std::string& stor
         ends.push_back(storage.size());
     }
     StringTable names(seed);
+    names.reserve(count);
     std::size_t begin = 0;
     for (const std::size_t end : ends) {
         names.intern(std::string_view(storage).substr(begin, end - begin));
@@ -91,19 +92,17 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
 }
 
 DataContainer::Dictionary DataContainer::gather_dictionary() {
-    // Every place is hashed and looked up in one loop, apart from the walk
-    // of the Python value: the work of one string overlaps that of the next.
     StringTable strings(seed_);
     strings.reserve(string_places_.size());
     std::size_t bytes = 0;
-    for (const std::uint8_t* place : string_places_) {
+    for (const StringPlace& place : string_places_) {
         std::size_t prefix_size = 0;
-        const std::string_view text = string_at(place, prefix_size);
-        if (strings.intern(text, strings.hash(text)).added) bytes += prefix_size + text.size();
+        const std::string_view text = string_at(place.at, prefix_size);
+        if (strings.intern(text, place.hash).added) bytes += prefix_size + text.size();
     }
     // What is no longer needed goes before the container's block is taken,
     // so that the call's memory peaks lower.
-    std::vector<const std::uint8_t*>().swap(string_places_);
+    std::vector<StringPlace>().swap(string_places_);
     Dictionary dictionary;
     dictionary.bytes = bytes;
     dictionary.entries.reserve(strings.size());

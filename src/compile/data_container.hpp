@@ -13,6 +13,7 @@
 #include "compile/array_item_rule.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
+#include "compile/text_hash.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
@@ -70,14 +71,16 @@ public:
     void write_float32(float value) { write_u32(std::bit_cast<std::uint32_t>(value)); }
 
     // A string, inline. Every string belongs in the dictionary as well,
-    // which finish() gathers from the data: each string's place is noted, and
-    // the first of each text becomes an entry, encoded as it is inline.
-    void write_string(std::string_view text) {
+    // which finish() gathers from the data: each string's place is noted
+    // with its hash, taken while the text is at hand, and the first of each
+    // text becomes an entry, encoded as it is inline.
+    [[gnu::always_inline]] void write_string(std::string_view text) {
+        const std::uint64_t hash = hash_text(text, seed_);
         if (text.size() > kMaxStringLength) [[unlikely]] {
-            string_places_.push_back(write_unencodable(text));
+            string_places_.push_back(StringPlace{write_unencodable(text), hash});
             return;
         }
-        string_places_.push_back(write_inline(text));
+        string_places_.push_back(StringPlace{write_inline(text), hash});
     }
     // The same for a text written before, as it was then: it needs no note,
     // having one already.
@@ -255,7 +258,11 @@ private:
     std::uint8_t* cursor_;
     std::uint8_t* limit_;
 
-    std::vector<const std::uint8_t*> string_places_;  // every string's, in order
+    struct StringPlace {
+        const std::uint8_t* at;
+        std::uint64_t hash;
+    };
+    std::vector<StringPlace> string_places_;  // every string's, in order
     std::size_t longest_string_ = 0;
 
     // Shapes are numbered as they are first interned, so a shape's number is

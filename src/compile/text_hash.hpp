@@ -16,28 +16,28 @@ inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
 
-// A fast 64-bit hash for the compiler's lookup tables, reading eight bytes at
-// a time, or sixteen in each of three lanes for long texts. Only lookups depend on it, never the output, so it needs no
-// stability across versions or runs. The texts come from the input, so the
-// caller passes a seed chosen afresh for every compilation: without it,
-// texts could be crafted to share one hash and turn every lookup into a
-// walk over all of them. It is never 0: the tables use 0 to mark a free slot.
+// A fast 64-bit hash for the compiler's lookup tables, taking sixteen bytes
+// per multiply, in three lanes whose multiplies overlap for long texts. Each
+// step multiplies one word by the other, both masked with secrets, so that
+// neither can be chosen to cancel what came before. Only lookups depend on
+// the hash, never the output, so it needs no stability across versions or
+// runs. The texts come from the input, so the caller passes a seed chosen
+// afresh for every compilation: without it, texts could be crafted to share
+// one hash and turn every lookup into a walk over all of them. It is never 0:
+// the tables use 0 to mark a free slot.
 inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
     const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
-    const char* at = text.data();
-    std::size_t left = text.size();
-    std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
+    const std::uint64_t mask1 = seed ^ 0x94D049BB133111EBull;
     const auto word_at = [](const char* from) {
         std::uint64_t word;
         std::memcpy(&word, from, 8);
         return word;
     };
+    const char* at = text.data();
+    std::size_t left = text.size();
+    std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
     if (left > 48) {
-        // Long texts go in three lanes of sixteen bytes, whose multiplies
-        // overlap. Each step multiplies one word by the other, both masked
-        // with secrets, so that neither can be chosen to cancel the lane.
-        const std::uint64_t mask1 = seed ^ 0x94D049BB133111EBull;
         const std::uint64_t mask2 = seed ^ 0xD6E8FEB86659FD93ull;
         const std::uint64_t mask3 = seed ^ 0xA0761D6478BD642Full;
         std::uint64_t lane2 = state ^ mask2;
@@ -51,32 +51,35 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
         } while (left > 48);
         state ^= lane2 ^ lane3;
     }
-    while (left >= 8) {
-        state = fold_multiply(state ^ word_at(at), secret);
-        at += 8;
-        left -= 8;
+    while (left > 16) {
+        state = fold_multiply(word_at(at) ^ mask1, word_at(at + 8) ^ state);
+        at += 16;
+        left -= 16;
     }
-    if (left > 0) {
-        // The last bytes as one word, read in loads of a fixed size (a copy
-        // of `left` bytes would cost a call): the text's last eight bytes
-        // where there are eight, overlapping words already taken in, else
-        // two loads that overlap as needed. Together with the length, taken
-        // in first, the word tells texts apart all the same.
-        std::uint64_t word;
-        if (text.size() >= 8) {
-            word = word_at(text.data() + text.size() - 8);
-        } else if (left >= 4) {
-            std::uint32_t low;
-            std::uint32_t high;
-            std::memcpy(&low, at, 4);
-            std::memcpy(&high, at + left - 4, 4);
-            word = low | static_cast<std::uint64_t>(high) << 32;
-        } else {
-            const auto byte = [at](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(at[i])}; };
-            word = byte(0) | byte(left / 2) << 8 | byte(left - 1) << 16;
-        }
-        state = fold_multiply(state ^ word, secret);
+    // The last one to sixteen bytes as two words, read in loads of a fixed
+    // size (a copy of `left` bytes would cost a call): the text's last
+    // sixteen bytes where there are sixteen, overlapping words already taken
+    // in, else loads that overlap as needed. Together with the length, taken
+    // in first, the words tell texts apart all the same.
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    if (text.size() >= 16) {
+        low = word_at(text.data() + text.size() - 16);
+        high = word_at(text.data() + text.size() - 8);
+    } else if (left >= 8) {
+        low = word_at(at);
+        high = word_at(at + left - 8);
+    } else if (left >= 4) {
+        std::uint32_t first;
+        std::uint32_t last;
+        std::memcpy(&first, at, 4);
+        std::memcpy(&last, at + left - 4, 4);
+        low = first | static_cast<std::uint64_t>(last) << 32;
+    } else if (left > 0) {
+        const auto byte = [at](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(at[i])}; };
+        low = byte(0) | byte(left / 2) << 8 | byte(left - 1) << 16;
     }
+    state = fold_multiply(low ^ mask1, high ^ state);
     state = fold_multiply(state ^ multiplier, secret);
     return state == 0 ? 1 : state;
 }

@@ -170,41 +170,35 @@ private:
 
 // Dict keys met before, by the address of the str object, so that a key met
 // again as the same object (keys usually are: the parser or the caller's
-// code made each once) is neither encoded nor noted for the dictionary
-// again. Direct-mapped; an entry holds a reference to its object, so no
-// other object can take that address during the call.
+// code made each once) is neither hashed nor noted for the dictionary again.
+// Direct-mapped; an entry holds a reference to its object, so no other
+// object can take that address during the call.
 class KeyCache {
 public:
-    struct Entry {
-        PyObject* str = nullptr;
-        const char* text = nullptr;
-        std::size_t size = 0;
-    };
-
     KeyCache() = default;
     KeyCache(const KeyCache&) = delete;
     KeyCache& operator=(const KeyCache&) = delete;
     ~KeyCache() {
-        for (Entry& entry : entries_) Py_XDECREF(entry.str);
+        for (PyObject* key : keys_) Py_XDECREF(key);
     }
 
-    Entry& entry(PyObject* str) noexcept {
-        const auto address = reinterpret_cast<std::uintptr_t>(str);
+    PyObject*& entry(PyObject* key) noexcept {
+        const auto address = reinterpret_cast<std::uintptr_t>(key);
         // Objects are 16-byte aligned; the higher bits spread neighbours.
-        return entries_[((address >> 4) ^ (address >> 14)) & (kSize - 1)];
+        return keys_[((address >> 4) ^ (address >> 13)) & (kSize - 1)];
     }
 
     // Puts an exact str in the place of what `entry` held. Releasing an
     // exact str runs no Python code.
-    static void replace(Entry& entry, PyObject* str, std::string_view text) noexcept {
-        Py_INCREF(str);
-        Py_XDECREF(entry.str);
-        entry = Entry{str, text.data(), text.size()};
+    static void replace(PyObject*& entry, PyObject* key) noexcept {
+        Py_INCREF(key);
+        Py_XDECREF(entry);
+        entry = key;
     }
 
 private:
-    static constexpr std::size_t kSize = 1024;
-    std::array<Entry, kSize> entries_{};
+    static constexpr std::size_t kSize = 512;
+    std::array<PyObject*, kSize> keys_{};
 };
 
 class Converter {
@@ -295,17 +289,17 @@ private:
     // other type tests.
     [[gnu::always_inline]] bool write_key(PyObject* key) {
         if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
-            KeyCache::Entry& cached = keys_.entry(key);
-            if (cached.str == key) {
-                out_.write_known_string({cached.text, cached.size});
-                return true;
-            }
             Py_ssize_t size = 0;
             const char* text = utf8_of(key, size);
             if (text == nullptr) return false;
             const std::string_view view(text, static_cast<std::size_t>(size));
+            PyObject*& cached = keys_.entry(key);
+            if (cached == key) {
+                out_.write_known_string(view);
+                return true;
+            }
             out_.write_string(view);
-            KeyCache::replace(cached, key, view);
+            KeyCache::replace(cached, key);
             return true;
         }
         if (!PyUnicode_Check(key)) {
