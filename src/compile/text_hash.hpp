@@ -27,7 +27,6 @@ inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
 // the tables use 0 to mark a free slot.
 inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
-    const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
     const std::uint64_t mask1 = seed ^ 0x94D049BB133111EBull;
     const auto word_at = [](const char* from) {
         std::uint64_t word;
@@ -79,8 +78,9 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
         const auto byte = [at](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(at[i])}; };
         low = byte(0) | byte(left / 2) << 8 | byte(left - 1) << 16;
     }
+    // The product's halves, folded, mix every bit of both words into the
+    // low bits that pick a slot and the high bits kept beside it.
     state = fold_multiply(low ^ mask1, high ^ state);
-    state = fold_multiply(state ^ multiplier, secret);
     return state == 0 ? 1 : state;
 }
 

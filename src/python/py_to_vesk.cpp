@@ -380,6 +380,9 @@ private:
         // done with before any Python code can run; the value is held by
         // convert() wherever its conversion may run some.
         while (PyDict_Next(dict, &position, &key, &value)) {
+            // The value is needed only after the key: its first touch can
+            // be on its way meanwhile.
+            __builtin_prefetch(value);
             if (!write_key(key)) return false;
             VeskType type = VeskType::Null;
             if (!convert(value, type)) return false;
