@@ -4,6 +4,14 @@
 
 namespace vesk {
 
+void StringTable::reserve(std::size_t count) {
+    entries_.reserve(count);
+    if (count * 2 <= slots_.size()) return;
+    std::size_t capacity = slots_.empty() ? 64 : slots_.size();
+    while (count * 2 > capacity) capacity *= 2;
+    resize_slots(capacity);
+}
+
 StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
     if ((entries_.size() + 1) * 2 > slots_.size()) grow();
     const auto high = static_cast<std::uint32_t>(hash >> 32);
@@ -19,20 +27,15 @@ StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t h
         if (static_cast<std::uint32_t>(slot >> 32) != high) continue;
         const auto id = static_cast<std::uint32_t>(slot) - 1;
         const Entry& entry = entries_[id];
-        if (entry.size == text.size() && (text.empty() || std::memcmp(entry.data, text.data(), text.size()) == 0)) {
+        if (entry.size == text.size() && same_bytes(entry.data, text.data(), text.size())) {
             return {id, false};
         }
     }
 }
 
-void StringTable::reserve(std::size_t count) {
-    std::size_t capacity = 64;
-    while (capacity < (count + 1) * 2) capacity *= 2;
-    if (capacity > slots_.size()) rehash(capacity);
-    entries_.reserve(count);
-}
+void StringTable::grow() { resize_slots(slots_.empty() ? 64 : slots_.size() * 2); }
 
-void StringTable::rehash(std::size_t capacity) {
+void StringTable::resize_slots(std::size_t capacity) {
     std::vector<std::uint64_t> old = std::move(slots_);
     slots_.assign(capacity, 0);
     mask_ = capacity - 1;

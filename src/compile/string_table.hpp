@@ -29,16 +29,14 @@ public:
     Interned intern(std::string_view text, std::uint64_t hash);
     Interned intern(std::string_view text) { return intern(text, hash(text)); }
 
-    // Makes room for `count` texts in all, so that interning that many
-    // rehashes nothing.
-    void reserve(std::size_t count);
-
     // Points a text's entry at another copy of the same bytes, which must
     // outlive the table: a caller can intern a passing view and keep a copy
     // only of texts that turn out to be new.
     void replace_text(std::uint32_t id, std::string_view copy) noexcept { entries_[id].data = copy.data(); }
 
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(entries_.size()); }
+    // Room for `count` texts without growing.
+    void reserve(std::size_t count);
     std::string_view text(std::uint32_t id) const noexcept { return {entries_[id].data, entries_[id].size}; }
 
 private:
@@ -48,8 +46,8 @@ private:
         std::uint32_t hash_low;  // the high half is in the slot
     };
 
-    void grow() { rehash(slots_.empty() ? 64 : slots_.size() * 2); }
-    void rehash(std::size_t capacity);
+    void grow();
+    void resize_slots(std::size_t capacity);
 
     std::vector<Entry> entries_;
     // Linear probing over the low bits of the hash. A slot holds the id + 1

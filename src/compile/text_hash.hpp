@@ -16,72 +16,69 @@ inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
 
-// A fast 64-bit hash for the compiler's lookup tables, taking sixteen bytes
-// per multiply, in three lanes whose multiplies overlap for long texts. Each
-// step multiplies one word by the other, both masked with secrets, so that
-// neither can be chosen to cancel what came before. Only lookups depend on
-// the hash, never the output, so it needs no stability across versions or
-// runs. The texts come from the input, so the caller passes a seed chosen
-// afresh for every compilation: without it, texts could be crafted to share
-// one hash and turn every lookup into a walk over all of them. It is never 0:
-// the tables use 0 to mark a free slot.
+// Loads of 8 and 4 bytes from anywhere, as little-endian numbers (on the
+// little-endian machines this runs on; elsewhere only the hash differs).
+inline std::uint64_t load_word(const char* at) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
+inline std::uint64_t load_half_word(const char* at) noexcept {
+    std::uint32_t half;
+    std::memcpy(&half, at, 4);
+    return half;
+}
+
+// The last 1 to 8 bytes of a text as one word, without reading past them:
+// two overlapping loads where there are four bytes or more. Texts of equal
+// length always overlap alike, and the length goes into the hash.
+inline std::uint64_t tail_word(const char* at, std::size_t left) noexcept {
+    if (left >= 4) return load_half_word(at) | (load_half_word(at + left - 4) << 32);
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(at[0])) |
+           (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left / 2])) << 8) |
+           (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << 16);
+}
+
+// A fast 64-bit hash for the compiler's lookup tables, reading sixteen bytes
+// at a time in two independent lanes. Only lookups depend on it, never the
+// output, so it needs no stability across versions or runs. The texts come
+// from the input, so the caller passes a seed chosen afresh for every
+// compilation: without it, texts could be crafted to share one hash and turn
+// every lookup into a walk over all of them. It is never 0: the tables use 0
+// to mark a free slot.
 inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
-    const std::uint64_t mask1 = seed ^ 0x94D049BB133111EBull;
-    const auto word_at = [](const char* from) {
-        std::uint64_t word;
-        std::memcpy(&word, from, 8);
-        return word;
-    };
+    const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
+    const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
     const char* at = text.data();
     std::size_t left = text.size();
-    std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
-    if (left > 48) {
-        const std::uint64_t mask2 = seed ^ 0xD6E8FEB86659FD93ull;
-        const std::uint64_t mask3 = seed ^ 0xA0761D6478BD642Full;
-        std::uint64_t lane2 = state ^ mask2;
-        std::uint64_t lane3 = state ^ mask3;
-        do {
-            state = fold_multiply(word_at(at) ^ mask1, word_at(at + 8) ^ state);
-            lane2 = fold_multiply(word_at(at + 16) ^ mask2, word_at(at + 24) ^ lane2);
-            lane3 = fold_multiply(word_at(at + 32) ^ mask3, word_at(at + 40) ^ lane3);
-            at += 48;
-            left -= 48;
-        } while (left > 48);
-        state ^= lane2 ^ lane3;
-    }
+    std::uint64_t first = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
+    std::uint64_t second = seed ^ 0x2545F4914F6CDD1Dull;
     while (left > 16) {
-        state = fold_multiply(word_at(at) ^ mask1, word_at(at + 8) ^ state);
+        first = fold_multiply(first ^ load_word(at), secret);
+        second = fold_multiply(second ^ load_word(at + 8), other_secret);
         at += 16;
         left -= 16;
     }
-    // The last one to sixteen bytes as two words, read in loads of a fixed
-    // size (a copy of `left` bytes would cost a call): the text's last
-    // sixteen bytes where there are sixteen, overlapping words already taken
-    // in, else loads that overlap as needed. Together with the length, taken
-    // in first, the words tell texts apart all the same.
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;
-    if (text.size() >= 16) {
-        low = word_at(text.data() + text.size() - 16);
-        high = word_at(text.data() + text.size() - 8);
-    } else if (left >= 8) {
-        low = word_at(at);
-        high = word_at(at + left - 8);
-    } else if (left >= 4) {
-        std::uint32_t first;
-        std::uint32_t last;
-        std::memcpy(&first, at, 4);
-        std::memcpy(&last, at + left - 4, 4);
-        low = first | static_cast<std::uint64_t>(last) << 32;
+    // The last 1 to 16 bytes, as two words read within the text (they
+    // overlap when fewer than 16 are left; the length tells how).
+    if (left > 8) {
+        first = fold_multiply(first ^ load_word(at), secret);
+        second = fold_multiply(second ^ load_word(at + left - 8), other_secret);
     } else if (left > 0) {
-        const auto byte = [at](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(at[i])}; };
-        low = byte(0) | byte(left / 2) << 8 | byte(left - 1) << 16;
+        first = fold_multiply(first ^ tail_word(at, left), secret);
     }
-    // The product's halves, folded, mix every bit of both words into the
-    // low bits that pick a slot and the high bits kept beside it.
-    state = fold_multiply(low ^ mask1, high ^ state);
+    const std::uint64_t state = fold_multiply(first ^ second ^ multiplier, secret);
     return state == 0 ? 1 : state;
+}
+
+// Whether two texts of `size` bytes each are equal; short ones without a call.
+inline bool same_bytes(const char* a, const char* b, std::size_t size) noexcept {
+    if (size > 16) return std::memcmp(a, b, size) == 0;
+    if (size >= 8) return load_word(a) == load_word(b) && load_word(a + size - 8) == load_word(b + size - 8);
+    if (size == 0) return true;
+    return tail_word(a, size) == tail_word(b, size);
 }
 
 // A hash seed the author of the input cannot know in advance: the clock's

@@ -14,7 +14,7 @@ TEST(StringTableTest, NumbersDistinctTextsInFirstSeenOrder) {
     // different buffers are one text.
     StringTable table(12345);
     std::vector<std::string> texts, copies;
-    for (int i = 0; i < 5000; ++i) texts.push_back("t" + std::to_string(i));
+    for (int i = 0; i < 5000; ++i) texts.push_back(std::to_string(i).insert(0, 1, 't'));
     copies = texts;
     for (std::uint32_t i = 0; i < texts.size(); ++i) {
         const StringTable::Interned interned = table.intern(texts[i]);
