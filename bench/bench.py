@@ -18,7 +18,7 @@ from pathlib import Path
 from documents import DEFAULT_CORPUS, Document, corpus_paths, load_document
 from memory import memory_table
 from peers import NoInput, Operation, load_vesk, operations, peer_versions
-from report import Cell, describe_error, operation_table, shorten
+from report import Cell, describe_error, operation_table, ratio_summary, shorten
 from sizes import encodings, size_table
 from timing import FULL, QUICK, Budget, measure_all
 
@@ -75,9 +75,13 @@ def run_operation(op: Operation, documents: list[Document], budget: Budget) -> t
         for contender, cell in zip(op.contenders, run_cells(op.contenders, doc, budget)):
             cells[(doc.name, contender.label)] = cell
     vesk_label = next(c.label for c in op.contenders if c.is_vesk)
+    summary = ""
+    if op.target is not None:
+        summary = ratio_summary(f"{vesk_label} time / {op.target.peer_label} time", [d.name for d in documents],
+                                vesk_label, op.target.peer_label, cells, op.target.mean, op.target.each)
     table = operation_table(
         op.title, op.notes, [(d.name, op.size_of(d)) for d in documents],
-        [c.label for c in op.contenders], vesk_label, cells,
+        [c.label for c in op.contenders], vesk_label, cells, summary,
     )
     rates = {d.name: {label: cell.timing.megabytes_per_second(op.size_of(d)) if cell.timing else None
                       for (name, label), cell in cells.items() if name == d.name} for d in documents}

@@ -82,6 +82,27 @@ def _row(function: str, doc: Document, outcome: dict) -> list[str]:
             f"{outcome['traced'] / 1e6:.1f}", f"{outcome['traced'] / doc.size:.1f}x"]
 
 
+# Peak memory of dumps on each document, as a multiple of the JSON text.
+DUMPS_MEMORY_TARGET = 2.0
+
+
+def dumps_memory_by_document(documents: list[Document], directory: Path, vesk_dumps) -> tuple[list[list[str]], str]:
+    """Rows of vesk.dumps on every document it accepts, and a summary line on the highest."""
+    rows, highest = [], None
+    for doc in sorted(documents, key=lambda d: d.size, reverse=True):
+        outcome = _measure("vesk.dumps", doc, directory, vesk_dumps)
+        if "error" in outcome:
+            continue
+        rows.append(_row("vesk.dumps", doc, outcome))
+        multiple = max(outcome["rss"], outcome["traced"]) / doc.size
+        if highest is None or multiple > highest[0]:
+            highest = (multiple, doc.name)
+    if highest is None:
+        return rows, "   vesk.dumps peak memory: no document measured"
+    return rows, (f"   vesk.dumps peak memory: highest {highest[0]:.1f}x of the JSON text (RSS or traced, whichever "
+                  f"is larger) on {highest[1]} (target <= {DUMPS_MEMORY_TARGET:.0f}x), over {len(rows)} documents")
+
+
 def memory_table(documents: list[Document], vesk_dumps: Callable[[str], bytes]) -> str:
     by_size = sorted(documents, key=lambda d: d.size, reverse=True)
     rows, refusals, methods = [], [], set()
@@ -106,6 +127,7 @@ def memory_table(documents: list[Document], vesk_dumps: Callable[[str], bytes]) 
                     continue
                 rows.append(_row(peer, doc, outcome))
                 methods |= outcome["methods"]
+        by_document, dumps_summary = dumps_memory_by_document(documents, directory, vesk_dumps)
 
     parts = ["== Peak memory of dumps and loads on the largest document each accepts ==",
              "   each call in a fresh process that already holds its input; x: multiple of the JSON text size",
@@ -113,7 +135,10 @@ def memory_table(documents: list[Document], vesk_dumps: Callable[[str], bytes]) 
              "   touched), traced: tracemalloc peak during the call (bytes requested from Python's",
              "   allocators, touched or not; not the C++ heap)",
              f"   methods used: {', '.join(sorted(methods)) or '-'}",
-             "", grid(["call", "document", "JSON MB", "RSS MB", "RSS x", "traced MB", "traced x"], rows)]
+             "", grid(["call", "document", "JSON MB", "RSS MB", "RSS x", "traced MB", "traced x"], rows),
+             "", "   vesk.dumps on every document it accepts (RSS counts whole pages: below about 0.1 MB it is coarse)",
+             "", grid(["call", "document", "JSON MB", "RSS MB", "RSS x", "traced MB", "traced x"], by_document),
+             "", dumps_summary]
     if refusals:
         parts += ["", "   refused:", *refusals]
     return "\n".join(parts) + "\n"

@@ -57,12 +57,22 @@ class Contender:
 
 
 @dataclass(frozen=True)
+class Target:
+    """A bound on vesk time / peer time: for the geometric mean over the documents, and for each."""
+
+    peer_label: str
+    mean: float
+    each: float
+
+
+@dataclass(frozen=True)
 class Operation:
     key: str
     title: str
     notes: tuple[str, ...]
     size_of: Callable[[Document], int]  # bytes that throughput is counted in
     contenders: tuple[Contender, ...]
+    target: Target | None = None
 
 
 class NoInput(Exception):
@@ -112,6 +122,7 @@ def text_to_binary(vesk: dict[str, Callable[[Any], Any]]) -> Operation:
             Contender("cbor2", _text, lambda t: cbor2.dumps(json.loads(t))),
             Contender("orjson.loads", _text, orjson.loads),
         ),
+        target=Target("ormsgpack", mean=0.4, each=0.6),
     )
 
 

@@ -81,6 +81,25 @@ class Refusals:
         return out
 
 
+def ratio_summary(
+    what: str, documents: list[str], vesk_label: str, peer_label: str, cells: dict[tuple[str, str], Cell],
+    mean_target: float, each_target: float,
+) -> str:
+    """One line: the geometric mean and the highest of vesk time / peer time over the documents
+    both handled, against the targets."""
+    ratios = {}
+    for name in documents:
+        mine, theirs = cells[(name, vesk_label)].timing, cells[(name, peer_label)].timing
+        if mine and theirs and theirs.median > 0:
+            ratios[name] = mine.median / theirs.median
+    if not ratios:
+        return f"   {what}: no document measured"
+    worst = max(ratios, key=ratios.__getitem__)
+    mean = geometric_mean(list(ratios.values()))
+    return (f"   {what}: geometric mean {mean:.2f} (target <= {mean_target}), highest {ratios[worst]:.2f} "
+            f"on {worst} (target <= {each_target}), over {len(ratios)} documents")
+
+
 def operation_table(
     title: str,
     notes: tuple[str, ...],
@@ -88,6 +107,7 @@ def operation_table(
     labels: list[str],
     vesk_label: str,
     cells: dict[tuple[str, str], Cell],
+    summary: str = "",
 ) -> str:
     refusals = Refusals()
     rates = []
@@ -124,4 +144,6 @@ def operation_table(
     footnotes = refusals.lines()
     if footnotes:
         parts += ["", "   refused:", *footnotes]
+    if summary:
+        parts += ["", summary]
     return "\n".join(parts) + "\n"

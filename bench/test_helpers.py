@@ -11,7 +11,7 @@ from documents import corpus_paths, load_document, without_none
 from memory_probe import peak_traced
 from peers import Contender, NoInput
 from profile_report import by_function, short_name
-from report import Cell, Refusals, operation_table, shorten
+from report import Cell, Refusals, operation_table, ratio_summary, shorten
 from timing import QUICK, Budget, measure_all, plan, summarise
 
 
@@ -222,3 +222,14 @@ def test_profile_rows_merge_per_function():
     ]
     assert by_function(rows, inclusive=False) == [(100, 100.0, "f"), (40, 40.0, "g")]
     assert by_function(rows, inclusive=True) == [(50, 50.0, "f"), (40, 40.0, "g")]
+
+
+def test_ratio_summary_gives_the_mean_and_the_highest_of_the_measured_documents():
+    def cell(seconds):
+        return Cell(timing=summarise([seconds], calls_per_sample=1))
+
+    cells = {("a", "v"): cell(1.0), ("a", "p"): cell(4.0), ("b", "v"): cell(1.0), ("b", "p"): cell(1.0),
+             ("c", "v"): Cell(refusal="no"), ("c", "p"): cell(1.0)}
+    line = ratio_summary("v time / p time", ["a", "b", "c"], "v", "p", cells, 0.4, 0.6)
+    assert line == ("   v time / p time: geometric mean 0.50 (target <= 0.4), highest 1.00 on b (target <= 0.6), "
+                    "over 2 documents")
