@@ -75,10 +75,10 @@ def run_operation(op: Operation, documents: list[Document], budget: Budget) -> t
         for contender, cell in zip(op.contenders, run_cells(op.contenders, doc, budget)):
             cells[(doc.name, contender.label)] = cell
     vesk_label = next(c.label for c in op.contenders if c.is_vesk)
-    summary = ""
-    if op.target is not None:
-        summary = ratio_summary(f"{vesk_label} time / {op.target.peer_label} time", [d.name for d in documents],
-                                vesk_label, op.target.peer_label, cells, op.target.mean, op.target.each)
+    summary = "\n".join(
+        ratio_summary(f"{vesk_label} time / {target.peer_label} time", [d.name for d in documents], vesk_label,
+                      target.peer_label, cells, target.mean, target.each)
+        for target in op.targets)
     table = operation_table(
         op.title, op.notes, [(d.name, op.size_of(d)) for d in documents],
         [c.label for c in op.contenders], vesk_label, cells, summary,
