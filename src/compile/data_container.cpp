@@ -152,7 +152,8 @@ std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
 std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {
     // The fields, walked back from the last item: each item is its key, a
     // String, and its value.
-    std::vector<ShapeField> fields;
+    std::vector<ShapeField>& fields = shape_fields_;
+    fields.clear();
     for (std::uint32_t at = shape; at != 0; at = shape_steps_[at].from) {
         fields.push_back(ShapeField{0, shape_steps_[at].value_type});
         fields.push_back(ShapeField{0, VeskType::String});

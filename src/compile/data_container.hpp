@@ -290,6 +290,7 @@ private:
     };
     std::vector<StepSlot> step_slots_;
     std::size_t step_count_ = 0;
+    std::vector<ShapeField> shape_fields_;  // scratch of number_object_shape
 
     std::vector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
     std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;
