@@ -31,9 +31,10 @@ std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes,
                                      const DefinitionNumbering& numbering) noexcept {
     store_u16le(at, static_cast<std::uint16_t>(numbering.definition_count()));
     at += kDefinitionCountSize;
-    for (const VeskDefinition& primitive : primitive_definitions()) {
-        at[0] = type_byte(primitive.kind);
-        store_u16le(at + 1, primitive.index);
+    // The primitive definitions: kind and index both the position.
+    for (std::uint8_t position = 0; position < kPrimitiveDefinitionCount; ++position) {
+        at[0] = position;
+        store_u16le(at + 1, position);
         at += kDefinitionHeaderSize;
     }
     auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
