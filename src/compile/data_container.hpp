@@ -247,7 +247,7 @@ private:
 
     // The data: the chunks filled so far, then the one being filled. The
     // first is part of this object, so a small value allocates none.
-    static constexpr std::size_t kFirstChunkSize = 2048;
+    static constexpr std::size_t kFirstChunkSize = 1024;
     static constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
     std::uint8_t first_chunk_[kFirstChunkSize];
     std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;

@@ -1,6 +1,5 @@
 #include "python/py_to_vesk.hpp"
 
-#include <array>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -172,10 +171,11 @@ private:
 // again as the same object (keys usually are: the parser or the caller's
 // code made each once) is neither hashed nor noted for the dictionary again.
 // Direct-mapped; an entry holds a reference to its object, so no other
-// object can take that address during the call.
+// object can take that address during the call. On the heap: an emit that
+// a conversion runs nests its own on the native stack.
 class KeyCache {
 public:
-    KeyCache() = default;
+    KeyCache() : keys_(kSize, nullptr) {}
     KeyCache(const KeyCache&) = delete;
     KeyCache& operator=(const KeyCache&) = delete;
     ~KeyCache() {
@@ -198,7 +198,7 @@ public:
 
 private:
     static constexpr std::size_t kSize = 512;
-    std::array<PyObject*, kSize> keys_{};
+    std::vector<PyObject*> keys_;
 };
 
 class Converter {
