@@ -4,7 +4,6 @@
 #include <string>
 
 #include "compile/container_blocks.hpp"
-#include "compile/text_hash.hpp"
 #include "encode/writer_faults.hpp"
 #include "error/format_message.hpp"
 
@@ -116,37 +115,11 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
     return dictionary;
 }
 
-std::size_t DataContainer::step_slot(std::uint64_t key) const noexcept {
-    // Seeded, as the string hash is: input cannot be built to make the
-    // steps of its shapes collide.
-    return fold_multiply(key ^ seed_, (seed_ ^ 0x94D049BB133111EBull) | 1) & (step_slots_.size() - 1);
-}
-
 std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
-    if ((step_count_ + 1) * 2 > step_slots_.size()) {
-        std::vector<StepSlot> old = std::move(step_slots_);
-        step_slots_.assign(old.empty() ? 64 : 2 * old.size(), StepSlot{});
-        for (const StepSlot& slot : old) {
-            if (slot.key == 0) continue;
-            std::size_t at = step_slot(slot.key);
-            while (step_slots_[at].key != 0) at = (at + 1) & (step_slots_.size() - 1);
-            step_slots_[at] = slot;
-        }
-    }
-    const std::uint64_t key = ((std::uint64_t{shape} << 8) | type_byte(value_type)) + 1;
-    const std::size_t mask = step_slots_.size() - 1;
-    std::size_t at = step_slot(key);
-    while (step_slots_[at].key != key && step_slots_[at].key != 0) at = (at + 1) & mask;
-    StepSlot& slot = step_slots_[at];
-    if (slot.key == 0) {
-        slot = StepSlot{key, static_cast<std::uint32_t>(shape_steps_.size())};
-        ++step_count_;
-        shape_steps_.push_back(ShapeStep{shape, value_type});
-    }
-    ShapeStep& from = shape_steps_[shape];
-    from.last_type = value_type;
-    from.last_next = slot.next;
-    return slot.next;
+    const auto next = static_cast<std::uint32_t>(shape_steps_.size());
+    shape_steps_.push_back(ShapeStep{shape, value_type});
+    shape_steps_[shape].next[type_index(value_type)] = next;
+    return next;
 }
 
 std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {

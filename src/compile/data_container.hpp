@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,14 @@
 #include "structure/string_prefix.hpp"
 
 namespace vesk {
+
+// A different number from 0 to 7 for each type: the type bytes 0 to 5 stand
+// for themselves, Array and Object (0x10 and 0x11) come after them.
+constexpr std::size_t type_index(VeskType type) noexcept {
+    return (type_byte(type) & 7u) + 6u * (type_byte(type) >> 4);
+}
+static_assert(type_index(VeskType::String) == 5 && type_index(VeskType::Array) == 6 &&
+              type_index(VeskType::Object) == 7);
 
 // Where a finished container goes: emit writes it straight into the bytes
 // object it returns.
@@ -124,9 +133,8 @@ public:
     //
     // Field names are positional, so the value types alone tell a shape. A
     // shape is found step by step, as a path from the empty shape with one
-    // step per item: each shape knows the shape one more item of a given type
-    // leads to. Records of one shape take the same steps again and again, so
-    // each shape remembers its last step and checks that first.
+    // step per item: each shape knows, for each of the eight types, the
+    // shape one more item of that type leads to.
     struct ObjectStart {
         std::uint8_t* header;
         std::uint32_t shape;  // of the items so far
@@ -138,12 +146,8 @@ public:
         return start;
     }
     void add_item(ObjectStart& object, VeskType value_type) {
-        const ShapeStep& step = shape_steps_[object.shape];
-        if (step.last_type == value_type && step.last_next != 0) [[likely]] {
-            object.shape = step.last_next;
-            return;
-        }
-        object.shape = step_to(object.shape, value_type);
+        const std::uint32_t next = shape_steps_[object.shape].next[type_index(value_type)];
+        object.shape = next != 0 ? next : step_to(object.shape, value_type);
     }
     std::uint16_t end_object(const ObjectStart& object) {
         std::uint16_t number = shape_steps_[object.shape].number;
@@ -220,7 +224,6 @@ private:
     std::size_t data_size() const noexcept { return chunked_ + static_cast<std::size_t>(cursor_ - chunk_start_); }
 
     std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
-    std::size_t step_slot(std::uint64_t key) const noexcept;
     std::uint16_t number_object_shape(std::uint32_t shape);
     static std::uint16_t definition_number(std::uint32_t shape) noexcept {
         // Numbers past 16 bits never reach the output: finish() refuses that
@@ -276,20 +279,10 @@ private:
     struct ShapeStep {
         std::uint32_t from;
         VeskType value_type;
-        VeskType last_type = VeskType::Null;  // the last step taken from here
-        std::uint16_t number = 0;             // its definition; 0: none yet
-        std::uint32_t last_next = 0;
+        std::uint16_t number = 0;                  // its definition; 0: none yet
+        std::array<std::uint32_t, kTypeCount> next{};  // by type index; 0: not taken yet
     };
     std::vector<ShapeStep> shape_steps_;
-    // Every step taken, by (shape, value type): linear probing over a seeded
-    // hash of the pair; a slot holds the pair + 1 (0: free) and where it
-    // leads.
-    struct StepSlot {
-        std::uint64_t key = 0;
-        std::uint32_t next = 0;
-    };
-    std::vector<StepSlot> step_slots_;
-    std::size_t step_count_ = 0;
     std::vector<ShapeField> shape_fields_;  // scratch of number_object_shape
 
     std::vector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
