@@ -240,7 +240,9 @@ TEST(DataContainerTest, RefusalsAndLongListsGiveTheModelsOutcome) {
     then_a_float.push_back(F(0.5f));
     std::vector<VeskData> wide;
     for (int i = 0; i < 32768; ++i) {
-        wide.push_back(S("k" + std::to_string(i)));
+        std::string key(1, 'k');
+        key += std::to_string(i);
+        wide.push_back(S(std::move(key)));
         wide.push_back(I(i));
     }
     std::vector<VeskData> too_many(70000, I(1));
