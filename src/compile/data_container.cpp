@@ -135,7 +135,7 @@ std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {
     for (std::size_t position = 0; position < fields.size(); ++position) {
         fields[position].name = static_cast<std::uint32_t>(position);
     }
-    const std::uint16_t number = definition_number(shapes_.intern_object(fields));
+    const std::uint16_t number = shape_number(shapes_.intern_object(fields));
     shape_steps_[shape].number = number;
     widest_object_ = std::max(widest_object_, fields.size());
     return number;
@@ -155,7 +155,7 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const S
     for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
         if (offset > max_size_) return container_too_large();
         if (shapes_.shape(shape).kind == VeskType::Object && shapes_.shape(shape).field_count > kMaxFields) {
-            return too_many_fields(definition_number(shape), shapes_.shape(shape).field_count);
+            return too_many_fields(shape_number(shape), shapes_.shape(shape).field_count);
         }
         offset += definition_record_size(shapes_, names, shape);
     }

@@ -115,7 +115,7 @@ public:
     }
     std::uint16_t number_array(const ArrayStart& array, VeskType element_type) {
         std::uint16_t& known = array_numbers_[type_byte(element_type)];
-        if (known == 0) known = definition_number(shapes_.intern_array(element_type));
+        if (known == 0) known = shape_number(shapes_.intern_array(element_type));
         store_u16le(array.header, known);
         store_u16le(array.header + 2, known);
         return known;
@@ -225,7 +225,7 @@ private:
 
     std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
     std::uint16_t number_object_shape(std::uint32_t shape);
-    static std::uint16_t definition_number(std::uint32_t shape) noexcept {
+    static std::uint16_t shape_number(std::uint32_t shape) noexcept {
         // Numbers past 16 bits never reach the output: finish() refuses that
         // many definitions.
         return static_cast<std::uint16_t>(kPrimitiveDefinitionCount + shape);
