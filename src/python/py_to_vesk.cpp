@@ -208,9 +208,9 @@ public:
     // Converts one value and writes it; `type` receives its type. Exact
     // instances of the common types are recognised first: their conversion
     // runs no Python code, so they need no reference of their own. After an
-    // Int32, integer() is its full value; after an array or object, number()
-    // its definition. Inlined into the loops over items; the recursion goes
-    // through convert_other.
+    // Int32, integer_ holds its full value; after an array or object,
+    // number() its definition. Inlined into the loops over items; the
+    // recursion goes through convert_other.
     [[gnu::always_inline]] bool convert(PyObject* obj, VeskType& type) {
         PyTypeObject* const kind = Py_TYPE(obj);
         if (kind == &PyUnicode_Type) {
@@ -248,7 +248,6 @@ public:
         return convert_other(obj, type);
     }
 
-    long integer() const noexcept { return integer_; }
     std::uint16_t number() const noexcept { return number_; }
 
 private:
