@@ -83,16 +83,16 @@ def run_operation(op: Operation, documents: list[Document], budget: Budget) -> t
             cells[(doc.name, contender.label)] = cell
     vesk_label = next(c.label for c in op.contenders if c.is_vesk)
     labels = [c.label for c in op.contenders]
-    target_line = ""
-    if op.target is not None:
-        target_line = ratio_summary(f"{vesk_label} time / {op.target.peer_label} time", [d.name for d in documents],
-                                    vesk_label, op.target.peer_label, cells, op.target.mean, op.target.each)
+    target_lines = [
+        ratio_summary(f"{vesk_label} time / {target.peer_label} time", [d.name for d in documents], vesk_label,
+                      target.peer_label, cells, target.mean, target.each)
+        for target in op.targets]
     table = operation_table(op.title, op.notes, [(d.name, op.size_of(d)) for d in documents], labels, vesk_label,
-                            cells, target_line)
+                            cells, "\n".join(target_lines))
     rates = {d.name: {label: cell.timing.megabytes_per_second(op.size_of(d)) if cell.timing else None
                       for (name, label), cell in cells.items() if name == d.name} for d in documents}
     means = ratio_means([d.name for d in documents], labels, vesk_label, cells)
-    lines = [target_line.strip()] if target_line else []
+    lines = [line.strip() for line in target_lines]
     for peer, what, target in SUMMARY_RATIOS.get(op.key, ()):
         mean = means.get(peer)
         lines.append(f"{what}, geometric mean: {f'{mean:.2f}' if mean is not None else '-'} (target <= {target})")

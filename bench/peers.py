@@ -58,11 +58,11 @@ class Contender:
 
 @dataclass(frozen=True)
 class Target:
-    """A bound on vesk time / peer time: for the geometric mean over the documents, and for each."""
+    """A bound on vesk time / peer time: for the geometric mean over the documents, and for each (if any)."""
 
     peer_label: str
     mean: float
-    each: float
+    each: float | None = None
 
 
 @dataclass(frozen=True)
@@ -72,7 +72,7 @@ class Operation:
     notes: tuple[str, ...]
     size_of: Callable[[Document], int]  # bytes that throughput is counted in
     contenders: tuple[Contender, ...]
-    target: Target | None = None
+    targets: tuple[Target, ...] = ()
 
 
 class NoInput(Exception):
@@ -122,7 +122,7 @@ def text_to_binary(vesk: dict[str, Callable[[Any], Any]]) -> Operation:
             Contender("cbor2", _text, lambda t: cbor2.dumps(json.loads(t))),
             Contender("orjson.loads", _text, orjson.loads),
         ),
-        target=Target("ormsgpack", mean=0.4, each=0.6),
+        targets=(Target("ormsgpack", mean=0.4, each=0.6),),
     )
 
 
@@ -163,6 +163,7 @@ def objects_to_binary(vesk: dict[str, Callable[[Any], Any]]) -> Operation:
             Contender("marshal", _value_without_none, marshal.dumps),
             Contender("orjson.dumps", _value_without_none, orjson.dumps),
         ),
+        targets=(Target("ormsgpack", mean=1.0), Target("msgpack", mean=0.7)),
     )
 
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Profiles vesk.dumps and vesk.loads on twitter.json and canada.json with
+# Profiles vesk.dumps, vesk.loads and vesk.emit on twitter.json and canada.json with
 # callgrind (instruction counts; perf's hardware counters are usually not
 # available here) and prints the top hotspots, inclusive and self.
 #
@@ -33,7 +33,7 @@ cmake --build "$build" -j2 >/dev/null
 mkdir -p "$out"
 
 for document in "${documents[@]}"; do
-  for function in dumps loads; do
+  for function in dumps loads emit; do
     profile="$out/$function-${document%.json}.out"
     # Collect only inside the module function, so the interpreter's start-up
     # and the preparation of the input stay out of the counts.

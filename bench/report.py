@@ -103,7 +103,7 @@ def summary(lines: list[str]) -> str:
 
 def ratio_summary(
     what: str, documents: list[str], vesk_label: str, peer_label: str, cells: dict[tuple[str, str], Cell],
-    mean_target: float, each_target: float,
+    mean_target: float, each_target: float | None,
 ) -> str:
     """One line: the geometric mean and the highest of vesk time / peer time over the documents
     both handled, against the targets."""
@@ -116,8 +116,9 @@ def ratio_summary(
         return f"   {what}: no document measured"
     worst = max(ratios, key=ratios.__getitem__)
     mean = geometric_mean(list(ratios.values()))
+    bound = "" if each_target is None else f" (target <= {each_target})"
     return (f"   {what}: geometric mean {mean:.2f} (target <= {mean_target}), highest {ratios[worst]:.2f} "
-            f"on {worst} (target <= {each_target}), over {len(ratios)} documents")
+            f"on {worst}{bound}, over {len(ratios)} documents")
 
 
 def operation_table(

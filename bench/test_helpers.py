@@ -233,3 +233,5 @@ def test_ratio_summary_gives_the_mean_and_the_highest_of_the_measured_documents(
     line = ratio_summary("v time / p time", ["a", "b", "c"], "v", "p", cells, 0.4, 0.6)
     assert line == ("   v time / p time: geometric mean 0.50 (target <= 0.4), highest 1.00 on b (target <= 0.6), "
                     "over 2 documents")
+    line = ratio_summary("v time / p time", ["a", "b", "c"], "v", "p", cells, 0.7, None)
+    assert line == "   v time / p time: geometric mean 0.50 (target <= 0.7), highest 1.00 on b, over 2 documents"

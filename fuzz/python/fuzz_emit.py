@@ -2,14 +2,20 @@
 refuses, numbers whose __index__/__float__ return, raise, change the
 containers being converted or call emit again. What emit returns must read
 back, through loads and the reference reader alike; what it raises must be
-one of its documented failures or what the value's own methods raised."""
+one of its documented failures or what the value's own methods raised. A
+value without such numbers must give exactly what the Python model of emit's
+rules gives, container or exception."""
 
+import pathlib
 import sys
 
 import atheris
 
 import reference_decoder as reference
 import vesk
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tests" / "python"))
+from emit_model import emit_model  # noqa: E402
 
 
 class Planted(BaseException):
@@ -22,7 +28,10 @@ class Hostile:
     # without testing anything new.
     reentry_budget = 2
 
+    made = 0
+
     def __init__(self, provider, containers):
+        Hostile.made += 1
         self.action = provider.ConsumeIntInRange(0, 9)
         self.value = provider.ConsumeIntInRange(-(2**40), 2**40)
         self.use_float = provider.ConsumeBool()
@@ -96,9 +105,21 @@ def build(provider, depth, containers):
 ACCEPTED_FAILURES = (TypeError, ValueError, RecursionError, UnicodeEncodeError, Planted, vesk.InternalFault)
 
 
+def outcome(call, value):
+    try:
+        return call(value)
+    except (TypeError, ValueError, RecursionError) as error:
+        return type(error), str(error)
+
+
 def check(data):
     provider = atheris.FuzzedDataProvider(data)
+    Hostile.made = 0
     value = build(provider, 0, [])
+    if Hostile.made == 0:
+        expected = outcome(emit_model, value)
+        if outcome(vesk.emit, value) != expected:
+            raise AssertionError(f"emit differs from the model of its rules, which gives {expected!r:.200}")
     try:
         container = vesk.emit(value)
     except ACCEPTED_FAILURES:

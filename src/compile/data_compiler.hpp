@@ -22,6 +22,11 @@ struct TextHash {
 template <class Value>
 using TextMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
 
+// The rules of emit stated plainly, over a value tree: emit itself writes
+// its container in one pass over the Python value (DataContainer), and the
+// tests hold it to what this compiler and the document writer make of the
+// same value.
+//
 // Compiles a value tree made from a Python value (every index field 0, every
 // string inline, dict items stored as alternating key and value) into the
 // parts of a one-chunk document, in two passes:

@@ -1,6 +1,7 @@
 #include "encode/encoder.hpp"
 
 #include "encode/byte_writer.hpp"
+#include "encode/writer_faults.hpp"
 #include "error/format_message.hpp"
 #include "structure/container_layout.hpp"
 #include "structure/format_limits.hpp"
@@ -9,11 +10,6 @@
 namespace vesk {
 
 namespace {
-
-// Named after the format's ceiling even when a test passes a lower one.
-VeskError container_too_large() {
-    return VeskError::parse(format_message("Container exceeds {} bytes", kMaxContainerSize));
-}
 
 // Strings are the only values that can grow the output by megabytes in one
 // step, so the size ceiling is checked after each of them and after each
@@ -27,7 +23,7 @@ public:
     Status write_string(std::string_view text) {
         if (out_.size() > max_size_) return container_too_large();
         if (text.size() > kMaxStringLength) {
-            return VeskError::parse("String exceeds maximum inline length (16 777 215 bytes)");
+            return string_too_long();
         }
         const LengthPrefix prefix = length_prefix_for(text.size());
         out_.insert(out_.end(), prefix.bytes, prefix.bytes + prefix.size);
@@ -58,8 +54,7 @@ public:
                 const auto& items = value.items();
                 if (out_.size() > max_size_) return container_too_large();
                 if (items.size() > kMaxArrayItems) {
-                    return VeskError::parse(
-                        format_message("Array has {} items (max {})", items.size(), kMaxArrayItems));
+                    return too_many_items(items.size());
                 }
                 append_u16(out_, value.self_def_index);
                 append_u16(out_, value.elem_def_index);
@@ -90,8 +85,7 @@ Status write_fields(const VeskDefinition& definition, ByteBuffer& out, std::size
     if (!definition.fields) return VeskError::parse(format_message("Object #{} has no fields", definition.index));
     const auto& fields = *definition.fields;
     if (fields.size() > kMaxFields) {
-        return VeskError::parse(
-            format_message("Object #{} has {} fields (max {})", definition.index, fields.size(), kMaxFields));
+        return too_many_fields(definition.index, fields.size());
     }
     append_u16(out, static_cast<std::uint16_t>(fields.size()));
     for (const VeskField& field : fields) {
@@ -147,8 +141,7 @@ Result<ByteBuffer> encode_document_within(const VeskDocument& document, std::siz
 
     const auto& definitions = document.definitions;
     if (definitions.size() > kMaxDefinitions) {
-        return VeskError::parse(
-            format_message("Too many definitions ({}), max {}", definitions.size(), kMaxDefinitions));
+        return too_many_definitions(definitions.size());
     }
     append_u16(out, static_cast<std::uint16_t>(definitions.size()));
     for (const VeskDefinition& definition : definitions) {

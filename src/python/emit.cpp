@@ -1,11 +1,7 @@
 #include "python/emit.hpp"
 
 #include <array>
-#include <optional>
-#include <utility>
 
-#include "compile/data_compiler.hpp"
-#include "encode/encoder.hpp"
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
@@ -18,13 +14,6 @@ namespace {
 
 constexpr std::array<Param, 1> emit_params = {{{"obj", ParamType::Any}}};
 
-// Compiles and encodes a converted tree, releasing the tree and the document
-// before the bytes are handed back.
-Result<ByteBuffer> compile_and_encode(VeskData tree) {
-    const VeskDocument document = compile_data_document(std::move(tree));
-    return encode_document(document);
-}
-
 }  // namespace
 
 PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -33,13 +22,7 @@ PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!unpack_arguments("emit", emit_params, args, nargs, kwnames, values)) {
             return nullptr;
         }
-        std::optional<VeskData> tree = py_to_vesk_data(module, values[0]);
-        if (!tree) return nullptr;
-        Result<ByteBuffer> bytes = compile_and_encode(std::move(*tree));
-        tree.reset();
-        if (!bytes) return to_py_err(module, bytes.error());
-        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes->data()),
-                                         static_cast<Py_ssize_t>(bytes->size()));
+        return emit_container(module, values[0]);
     });
 }
 

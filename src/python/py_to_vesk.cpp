@@ -1,13 +1,15 @@
 #include "python/py_to_vesk.hpp"
 
-#include <algorithm>
 #include <cstdint>
-#include <limits>
-#include <string>
+#include <new>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
+#include "compile/data_container.hpp"
+#include "compile/text_hash.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "structure/float_narrowing.hpp"
@@ -16,11 +18,6 @@
 namespace vesk::python {
 
 namespace {
-
-// The writer refuses arrays of more than kMaxArrayItems items and objects of
-// more than kMaxFields values, so reserving beyond that would only risk a
-// huge allocation on the way to that refusal.
-constexpr std::size_t kMaxReservedValues = kMaxArrayItems + 1;
 
 // The low 32 bits of v as a two's-complement number: 2**31 -> -2**31,
 // 4294967301 -> 5.
@@ -55,8 +52,7 @@ Match read_integer(PyObject* obj, long& value) {
         value = PyLong_AsLong(obj);
     } else {
         // An object without __index__ would only make PyNumber_Index raise a
-        // TypeError to be dropped; skipping the call spares building it for
-        // every float of a list.
+        // TypeError to be dropped; skipping the call spares building it.
         if (!PyIndex_Check(obj)) return Match::No;
         PyRef index(PyNumber_Index(obj));
         if (!index) return no_match_unless_fatal();
@@ -78,6 +74,31 @@ Match read_double(PyObject* obj, double& value) {
     return Match::Yes;
 }
 
+// The value of an exact int that fits one digit of the interpreter's own
+// representation, read without a call; false for any other.
+inline bool small_int_value(PyObject* obj, long& value) {
+#if PY_VERSION_HEX >= 0x030C0000
+    auto* number = reinterpret_cast<PyLongObject*>(obj);
+    if (!PyUnstable_Long_IsCompact(number)) return false;
+    value = static_cast<long>(PyUnstable_Long_CompactValue(number));
+#else
+    const Py_ssize_t size = Py_SIZE(obj);
+    if (size < -1 || size > 1) return false;
+    value = static_cast<long>(size) * static_cast<long>(reinterpret_cast<PyLongObject*>(obj)->ob_digit[0]);
+#endif
+    return true;
+}
+
+// The UTF-8 text of a str, or nullptr with the codec's exception set. ASCII
+// text stored compactly is its own UTF-8.
+inline const char* utf8_of(PyObject* str, Py_ssize_t& size) {
+    if (PyUnicode_IS_COMPACT_ASCII(str)) {
+        size = PyUnicode_GET_LENGTH(str);
+        return static_cast<const char*>(PyUnicode_DATA(str));
+    }
+    return PyUnicode_AsUTF8AndSize(str, &size);
+}
+
 // Raises TypeError from a printf-style template whose one %U is the __name__
 // of obj's type.
 void raise_type_error_naming(const char* format, PyObject* obj) {
@@ -89,108 +110,6 @@ void raise_type_error_naming(const char* format, PyObject* obj) {
 [[gnu::noinline]] void raise_mixture(PyObject* module, std::size_t position, VeskType type, VeskType expected) {
     to_py_err(module, mixed_array_item(position, type, expected));
 }
-
-// Everything but lists and dicts, in the order of the type tests. Kept out of
-// line so that the frames of the recursion through nested containers stay
-// small.
-[[gnu::noinline]] bool convert_scalar(PyObject* obj, VeskData& out, long& integer_value) {
-    if (PyUnicode_Check(obj)) {
-        Py_ssize_t size = 0;
-        const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
-        if (text != nullptr) {
-            out = VeskData::string(std::string(text, static_cast<std::size_t>(size)));
-            return true;
-        }
-        // A lone surrogate has no UTF-8 form; such a str ends as an
-        // unsupported value below, not with the codec's error.
-        if (no_match_unless_fatal() == Match::Failed) return false;
-    }
-    if (PyBool_Check(obj)) {
-        out = VeskData::boolean(obj == Py_True);
-        return true;
-    }
-    switch (read_integer(obj, integer_value)) {
-        case Match::Yes:
-            out = VeskData::int32(wrap_to_int32(integer_value));
-            return true;
-        case Match::Failed:
-            return false;
-        case Match::No:
-            break;
-    }
-    double number = 0.0;
-    switch (read_double(obj, number)) {
-        case Match::Yes:
-            out = VeskData::float32(nearest_float(number));
-            return true;
-        case Match::Failed:
-            return false;
-        case Match::No:
-            break;
-    }
-    raise_type_error_naming("Unsupported Python type: %U", obj);
-    return false;
-}
-
-// Appends a dict key as a String value; false with an exception set when the
-// key is no str or has no UTF-8 form.
-[[gnu::noinline]] bool append_key(PyObject* key, std::vector<VeskData>& values) {
-    if (!PyUnicode_Check(key)) {
-        raise_type_error_naming("'%U' object is not an instance of 'str'", key);
-        return false;
-    }
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
-    if (text == nullptr) return false;
-    values.push_back(VeskData::string(std::string(text, static_cast<std::size_t>(size))));
-    return true;
-}
-
-// Watches the item types of one list as they arrive. All items must share the
-// first item's type, except that ints and floats may mix; such a list is then
-// made all Float32 once complete, each int from its full 64-bit value rather
-// than from the wrapped Int32 (so 2**40 stays 2**40, not 0).
-class ListTypeRule {
-public:
-    // Records item `position`; false, with the module's
-    // UnsupportedTypeError set, when it breaks the rule.
-    bool admit(PyObject* module, std::size_t position, const VeskData& item, long integer_value) {
-        const VeskType type = item.type();
-        if (position == 0) {
-            first_ = type;
-        } else if (!fits_array_items(type, first_)) {
-            raise_mixture(module, position, type, first_);
-            return false;
-        }
-        if (type == VeskType::Float32) saw_float_ = true;
-        if (type == VeskType::Int32) {
-            saw_int_ = true;
-            if (integer_value != static_cast<long>(item.as_int32())) wide_ints_.emplace_back(position, integer_value);
-        }
-        return true;
-    }
-
-    [[gnu::noinline]] void finish(std::vector<VeskData>& items) const {
-        if (!saw_int_ || !saw_float_) return;
-        auto wide = wide_ints_.begin();
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (items[i].kind != VeskDataKind::Int32) continue;
-            long whole = items[i].as_int32();
-            if (wide != wide_ints_.end() && wide->first == i) whole = (wide++)->second;
-            // Every 64-bit integer lies inside the binary32 range; the
-            // conversion rounds to nearest.
-            items[i] = VeskData::float32(static_cast<float>(whole));
-        }
-    }
-
-private:
-    VeskType first_ = VeskType::Null;
-    bool saw_int_ = false;
-    bool saw_float_ = false;
-    // Ints whose value did not survive the wrap to 32 bits, by position; empty
-    // for the usual list of small numbers.
-    std::vector<std::pair<std::size_t, long>> wide_ints_;
-};
 
 // Levels of nesting open on this thread, summed over every emit running on
 // it: a conversion may run Python code (__index__, __float__) that calls emit
@@ -208,64 +127,265 @@ thread_local unsigned open_levels = 0;
 }
 
 // One level of the budget, held from a container's start to its end and given
-// back on every way out, exceptions included.
+// back on every way out, exceptions included. The count is reached through a
+// reference taken once per call, which is cheaper than naming the
+// thread-local variable at every container.
 class Level {
 public:
-    Level() {
-        if (open_levels >= kMaxEmitNesting) {
+    explicit Level(unsigned& levels) : levels_(levels) {
+        if (levels_ >= kMaxEmitNesting) {
             too_deep();
             return;
         }
-        ++open_levels;
+        ++levels_;
         entered_ = true;
     }
     ~Level() {
-        if (entered_) --open_levels;
+        if (entered_) --levels_;
     }
     Level(const Level&) = delete;
     Level& operator=(const Level&) = delete;
     explicit operator bool() const { return entered_; }
 
 private:
+    unsigned& levels_;
     bool entered_ = false;
+};
+
+// The bytes object that the container is written into and returned as.
+class BytesMemory final : public ContainerMemory {
+public:
+    std::uint8_t* allocate(std::size_t size) override {
+        bytes_ = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+        if (!bytes_) throw std::bad_alloc();
+        return reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes_.get()));
+    }
+
+    PyObject* release() noexcept { return bytes_.release(); }
+
+private:
+    PyRef bytes_;
+};
+
+// Dict keys met before, by the address of the str object, so that a key met
+// again as the same object (keys usually are: the parser or the caller's
+// code made each once) is neither hashed nor noted for the dictionary again.
+// Direct-mapped; an entry holds a reference to its object, so no other
+// object can take that address during the call. On the heap: an emit that
+// a conversion runs nests its own on the native stack.
+class KeyCache {
+public:
+    KeyCache() : keys_(kSize, nullptr) {}
+    KeyCache(const KeyCache&) = delete;
+    KeyCache& operator=(const KeyCache&) = delete;
+    ~KeyCache() {
+        for (PyObject* key : keys_) Py_XDECREF(key);
+    }
+
+    PyObject*& entry(PyObject* key) noexcept {
+        const auto address = reinterpret_cast<std::uintptr_t>(key);
+        // Objects are 16-byte aligned; the higher bits spread neighbours.
+        return keys_[((address >> 4) ^ (address >> 13)) & (kSize - 1)];
+    }
+
+    // Puts an exact str in the place of what `entry` held. Releasing an
+    // exact str runs no Python code.
+    static void replace(PyObject*& entry, PyObject* key) noexcept {
+        Py_INCREF(key);
+        Py_XDECREF(entry);
+        entry = key;
+    }
+
+private:
+    static constexpr std::size_t kSize = 512;
+    std::vector<PyObject*> keys_;
 };
 
 class Converter {
 public:
-    explicit Converter(PyObject* module) : module_(module) {}
+    Converter(PyObject* module, DataContainer& out, unsigned& levels) : module_(module), out_(out), levels_(levels) {}
 
-    // `integer_value` receives the unwrapped value when the result is Int32.
-    bool convert(PyObject* obj, VeskData& out, long& integer_value) {
-        if (PyDict_Check(obj)) return convert_dict(obj, out);
-        if (PyList_Check(obj)) return convert_list(obj, out);
-        return convert_scalar(obj, out, integer_value);
+    // Converts one value and writes it; `type` receives its type. Exact
+    // instances of the common types are recognised first: their conversion
+    // runs no Python code, so they need no reference of their own. After an
+    // Int32, integer_ holds its full value; after an array or object,
+    // number() its definition. Inlined into the loops over items; the
+    // recursion goes through convert_other.
+    [[gnu::always_inline]] bool convert(PyObject* obj, VeskType& type) {
+        PyTypeObject* const kind = Py_TYPE(obj);
+        if (kind == &PyUnicode_Type) {
+            type = VeskType::String;
+            if (write_exact_str(obj)) return true;
+            // A lone surrogate has no UTF-8 form; such a str ends as an
+            // unsupported value, not with the codec's error.
+            if (no_match_unless_fatal() == Match::Failed) return false;
+            return convert_non_string(obj, type);
+        }
+        if (kind == &PyLong_Type) {
+            long value = 0;
+            if (!small_int_value(obj, value) && !exact_int_value(obj, value)) return convert_non_string(obj, type);
+            write_integer(value, type);
+            return true;
+        }
+        if (kind == &PyFloat_Type) {
+            out_.write_float32(nearest_float(PyFloat_AS_DOUBLE(obj)));
+            type = VeskType::Float32;
+            return true;
+        }
+        if (kind == &PyBool_Type) {
+            out_.write_bool(obj == Py_True);
+            type = VeskType::Bool;
+            return true;
+        }
+        if (kind == &PyDict_Type) {
+            type = VeskType::Object;
+            return convert_dict(obj);
+        }
+        if (kind == &PyList_Type) {
+            type = VeskType::Array;
+            return convert_list(obj);
+        }
+        return convert_other(obj, type);
     }
 
+    std::uint16_t number() const noexcept { return number_; }
+
 private:
-    [[gnu::noinline]] bool convert_dict(PyObject* dict, VeskData& out) {
-        const Level level;
+    static bool exact_int_value(PyObject* obj, long& value) {
+        int overflow = 0;
+        value = PyLong_AsLongAndOverflow(obj, &overflow);
+        return overflow == 0;
+    }
+
+    void write_integer(long value, VeskType& type) {
+        out_.write_int32(wrap_to_int32(value));
+        integer_ = value;
+        type = VeskType::Int32;
+    }
+
+    // An exact str; false, with the codec's exception set, when it has no
+    // UTF-8 form.
+    [[gnu::always_inline]] bool write_exact_str(PyObject* str) {
+        Py_ssize_t size = 0;
+        const char* text = utf8_of(str, size);
+        if (text == nullptr) return false;
+        out_.write_string({text, static_cast<std::size_t>(size)});
+        return true;
+    }
+
+    // Any str, subclasses included; false, with the codec's exception set,
+    // when it has no UTF-8 form.
+    bool write_str(PyObject* str) {
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(str, &size);
+        if (text == nullptr) return false;
+        out_.write_string({text, static_cast<std::size_t>(size)});
+        return true;
+    }
+
+    // A dict key: a str, or the whole conversion fails, with the codec's
+    // error for a str that has no UTF-8 form. Keys do not go through the
+    // other type tests.
+    [[gnu::always_inline]] bool write_key(PyObject* key) {
+        if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
+            Py_ssize_t size = 0;
+            const char* text = utf8_of(key, size);
+            if (text == nullptr) return false;
+            const std::string_view view(text, static_cast<std::size_t>(size));
+            PyObject*& cached = keys_.entry(key);
+            if (cached == key) {
+                out_.write_known_string(view);
+                return true;
+            }
+            out_.write_string(view);
+            KeyCache::replace(cached, key);
+            return true;
+        }
+        if (!PyUnicode_Check(key)) {
+            raise_type_error_naming("'%U' object is not an instance of 'str'", key);
+            return false;
+        }
+        return write_str(key);
+    }
+
+    // Whatever is not of an exact common type, in the order of the type
+    // tests.
+    [[gnu::noinline]] bool convert_other(PyObject* obj, VeskType& type) {
+        if (PyDict_Check(obj)) {
+            type = VeskType::Object;
+            return convert_dict(obj);
+        }
+        if (PyList_Check(obj)) {
+            type = VeskType::Array;
+            return convert_list(obj);
+        }
+        // Converting it may run Python code that drops every other reference
+        // to it.
+        const PyRef held = PyRef::borrow(obj);
+        if (PyUnicode_Check(obj)) {
+            type = VeskType::String;
+            if (write_str(obj)) return true;
+            if (no_match_unless_fatal() == Match::Failed) return false;
+        }
+        return convert_non_string(obj, type);
+    }
+
+    // The type tests after the string test: bool, integer, float.
+    [[gnu::noinline]] bool convert_non_string(PyObject* obj, VeskType& type) {
+        if (PyBool_Check(obj)) {
+            out_.write_bool(obj == Py_True);
+            type = VeskType::Bool;
+            return true;
+        }
+        long integer = 0;
+        switch (read_integer(obj, integer)) {
+            case Match::Yes:
+                write_integer(integer, type);
+                return true;
+            case Match::Failed:
+                return false;
+            case Match::No:
+                break;
+        }
+        double number = 0.0;
+        switch (read_double(obj, number)) {
+            case Match::Yes:
+                out_.write_float32(nearest_float(number));
+                type = VeskType::Float32;
+                return true;
+            case Match::Failed:
+                return false;
+            case Match::No:
+                break;
+        }
+        raise_type_error_naming("Unsupported Python type: %U", obj);
+        return false;
+    }
+
+    // Containers hold a reference of their own: converting their contents
+    // may run Python code that drops every other one.
+    [[gnu::noinline]] bool convert_dict(PyObject* dict) {
+        const PyRef held = PyRef::borrow(dict);
+        const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
-        std::vector<VeskData> values;
-        values.reserve(std::min(2 * static_cast<std::size_t>(start_size), kMaxReservedValues));
+        DataContainer::ObjectStart object = out_.begin_object();
         Py_ssize_t position = 0;
         Py_ssize_t visited = 0;
-        PyObject* borrowed_key = nullptr;
-        PyObject* borrowed_value = nullptr;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
         // PyDict_Next rather than iteration: it gives the stored order, also
-        // for subclasses that override their iteration methods.
-        while (PyDict_Next(dict, &position, &borrowed_key, &borrowed_value)) {
-            // Converting the value may run Python code that removes this very
-            // item; our own references keep key and value alive meanwhile.
-            const PyRef key = PyRef::borrow(borrowed_key);
-            const PyRef value = PyRef::borrow(borrowed_value);
-            if (!append_key(key.get(), values)) return false;
-
-            // Converted in place: no item-sized temporary on the frame of
-            // every nesting level.
-            long unused = 0;
-            if (!convert(value.get(), values.emplace_back(), unused)) return false;
-
+        // for subclasses that override their iteration methods. The key is
+        // done with before any Python code can run; the value is held by
+        // convert() wherever its conversion may run some.
+        while (PyDict_Next(dict, &position, &key, &value)) {
+            // The value is needed only after the key: its first touch can
+            // be on its way meanwhile.
+            __builtin_prefetch(value);
+            if (!write_key(key)) return false;
+            VeskType type = VeskType::Null;
+            if (!convert(value, type)) return false;
+            out_.add_item(object, type);
             ++visited;
             if (PyDict_GET_SIZE(dict) != start_size) {
                 raise_internal_fault(module_, "dictionary changed size during iteration");
@@ -276,49 +396,70 @@ private:
                 return false;
             }
         }
-        out.kind = VeskDataKind::Object;
-        out.children = std::move(values);
+        number_ = out_.end_object(object);
         return true;
     }
 
-    [[gnu::noinline]] bool convert_list(PyObject* list, VeskData& out) {
-        const Level level;
+    [[gnu::noinline]] bool convert_list(PyObject* list) {
+        const PyRef held = PyRef::borrow(list);
+        const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
-        std::vector<VeskData> items;
-        items.reserve(std::min(static_cast<std::size_t>(start_length), kMaxReservedValues));
-        ListTypeRule rule;
+        const DataContainer::ArrayStart array = out_.begin_array();
+        ListItems items(out_);
+        // A list whose first item is a dict or a list is numbered before the
+        // shapes inside that item; its element type is known without running
+        // any Python code. Any other list holds no shapes and is numbered at
+        // its end, once a mixture of numbers has shown.
+        std::optional<std::uint16_t> number;
+        Py_ssize_t i = 0;
         // The length is read again for every item: code run by a conversion
         // may shrink the list, and items are never read past its end. Items
         // appended meanwhile are not read.
-        for (Py_ssize_t i = 0; i < start_length && i < PyList_GET_SIZE(list); ++i) {
-            const PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
-            long integer_value = 0;
-            VeskData& converted = items.emplace_back();
-            if (!convert(item.get(), converted, integer_value)) return false;
-            if (!rule.admit(module_, static_cast<std::size_t>(i), converted, integer_value)) return false;
+        for (; i < start_length && i < PyList_GET_SIZE(list); ++i) {
+            PyObject* item = PyList_GET_ITEM(list, i);
+            if (i == 0 && (PyDict_Check(item) || PyList_Check(item))) {
+                number = out_.number_array(array, PyDict_Check(item) ? VeskType::Object : VeskType::Array);
+            }
+            VeskType type = VeskType::Null;
+            if (!convert(item, type)) return false;
+            if (!items.admit(static_cast<std::size_t>(i), type, integer_)) [[unlikely]] {
+                raise_mixture(module_, static_cast<std::size_t>(i), type, items.expected());
+                return false;
+            }
         }
-        rule.finish(items);
-        out.kind = VeskDataKind::Array;
-        out.children = std::move(items);
+        number_ = number ? *number : out_.number_array(array, items.element_type());
+        out_.end_array(array, static_cast<std::size_t>(i));
         return true;
     }
 
     PyObject* module_;
+    DataContainer& out_;
+    unsigned& levels_;
+    long integer_ = 0;
+    std::uint16_t number_ = 0;
+    KeyCache keys_;
 };
 
 }  // namespace
 
-std::optional<VeskData> py_to_vesk_data(PyObject* module, PyObject* obj) {
-    // A scalar root takes a level too: an emit that its __index__ or
-    // __float__ calls nests on top of it, so a chain of such calls ends.
-    std::optional<Level> root_level;
-    if (!PyDict_Check(obj) && !PyList_Check(obj) && !root_level.emplace()) return std::nullopt;
-    Converter converter(module);
-    VeskData result;
-    long unused = 0;
-    if (!converter.convert(obj, result, unused)) return std::nullopt;
-    return result;
+PyObject* emit_container(PyObject* module, PyObject* obj) {
+    unsigned& levels = open_levels;
+    DataContainer out(fresh_hash_seed(&levels));
+    Converter converter(module, out, levels);
+    VeskType type = VeskType::Null;
+    {
+        // A scalar root takes a level too: an emit that its __index__ or
+        // __float__ calls nests on top of it, so a chain of such calls ends.
+        std::optional<Level> root_level;
+        if (!PyDict_Check(obj) && !PyList_Check(obj) && !root_level.emplace(levels)) return nullptr;
+        if (!converter.convert(obj, type)) return nullptr;
+    }
+    const bool compound = type == VeskType::Array || type == VeskType::Object;
+    BytesMemory memory;
+    Result<std::size_t> size = out.finish(memory, compound ? converter.number() : type_byte(type));
+    if (!size) return to_py_err(module, size.error());
+    return memory.release();
 }
 
 void raise_internal_fault(PyObject* module, const char* message) {

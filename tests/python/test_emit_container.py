@@ -1,11 +1,16 @@
 """emit(obj): the containers it writes, byte for byte and shape by shape,
 the refusal of lists that mix types, the size limits, and round trips."""
 
+import collections
+import decimal
 import struct
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import vesk
+from emit_model import emit_model
 from expected_values import float32, float32_of_int
 
 NULL, BOOL, INT32, UINT32, FLOAT32, STRING, ARRAY, OBJECT = 0, 1, 2, 3, 4, 5, 0x10, 0x11
@@ -414,3 +419,71 @@ def test_random_values_load_back_as_the_rules_say(seed):
     for _ in range(60):
         value = random_value(rng, 0)
         assert vesk.loads(vesk.emit(value)) == model(value), value
+
+
+# --- Random values against the byte-level model of the rules: the container,
+# or the exception with its message.
+
+
+class MyInt(int):
+    pass
+
+
+class MyFloat(float):
+    pass
+
+
+class MyStr(str):
+    pass
+
+
+class Floaty:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+    def __repr__(self):
+        return f"Floaty({self.value!r})"
+
+
+def outcome(call, value):
+    try:
+        return call(value)
+    except (TypeError, ValueError, RecursionError) as error:
+        return type(error), str(error)
+
+
+def nest(value, depth, in_dicts):
+    for _ in range(depth):
+        value = {"k": value} if in_dicts else [value]
+    return value
+
+
+texts = st.text(max_size=6) | st.sampled_from(["\ud800", "x\udfff", "é" * 70, "k" * 200])
+numbers = (st.integers(-(2**70), 2**70) | st.floats() | st.builds(MyInt, st.integers(-5, 5))
+           | st.builds(MyFloat, st.floats(-1e3, 1e3)) | st.builds(Index, st.integers(-(2**65), 2**65))
+           | st.builds(Floaty, st.floats()) | st.sampled_from([decimal.Decimal("1.5"), decimal.Decimal("sNaN")]))
+scalars = (st.booleans() | numbers | texts | st.builds(MyStr, texts)
+           | st.sampled_from([None, (), b"x", 1j, 10**400]))
+keys = texts | st.sampled_from([1, None, MyStr("k")])
+
+
+def containers(children):
+    # Lists of one kind of item, ints and floats together, or anything.
+    same_kind = st.one_of(st.lists(st.booleans()), st.lists(numbers), st.lists(texts),
+                          st.lists(st.dictionaries(texts, children, max_size=3), max_size=3))
+    return (same_kind | st.lists(children, max_size=4) | st.dictionaries(keys, children, max_size=4)
+            | st.builds(collections.OrderedDict, st.dictionaries(texts, children, max_size=3)))
+
+
+emit_values = (st.recursive(scalars, containers, max_leaves=24)
+               | st.builds(nest, scalars, st.integers(125, 130), st.booleans())
+               | st.sampled_from([[0] * 65536, {"a": [[True] * 65535, [0] * 70000]}]))
+
+
+@settings(max_examples=400, deadline=None)
+@given(emit_values)
+def test_emit_gives_what_the_model_of_its_rules_gives(value):
+    assert outcome(vesk.emit, value) == outcome(emit_model, value)

@@ -1,0 +1,243 @@
+#include "compile/data_container.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "compile/container_blocks.hpp"
+#include "encode/writer_faults.hpp"
+#include "error/format_message.hpp"
+
+namespace vesk {
+
+namespace {
+
+// The data block opens with its entry count and the one entry's header
+// (definition number and payload length), filled in by finish().
+constexpr std::size_t kDataHeaderSize = kEntryCountSize + kEntryHeaderSize;
+
+// A string too long for the format still goes into the data, so that the
+// dictionary can be gathered in full and the refusal reported where the
+// document writer would: marked by a first byte no string starts with, its
+// length in the next eight bytes. Such a container is never returned.
+constexpr std::uint8_t kUnencodableMark = kStrRefMarker;
+constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
+
+// The text of the string written at `at`, and the bytes its prefix takes.
+std::string_view string_at(const std::uint8_t* at, std::size_t& prefix_size) noexcept {
+    std::size_t length = 0;
+    if (at[0] == kUnencodableMark) {
+        prefix_size = kUnencodablePrefixSize;
+        std::memcpy(&length, at + 1, 8);
+    } else {
+        const StringClass string_class = string_class_of(at[0]);
+        prefix_size = string_prefix_size(string_class);
+        length = prefixed_length(string_class, at);
+    }
+    return {reinterpret_cast<const char*>(at + prefix_size), length};
+}
+
+// The positional field names f0, f1, ..., as a table whose ids are the
+// positions, for the definition block writer. `storage` holds the texts.
+StringTable field_names(std::size_t count, std::uint64_t seed, std::string& storage) {
+    storage.reserve(count * 6);
+    std::vector<std::size_t> ends;
+    ends.reserve(count);
+    for (std::size_t position = 0; position < count; ++position) {
+        storage.push_back('f');
+        append_decimal(storage, position);
+        ends.push_back(storage.size());
+    }
+    StringTable names(seed);
+    names.reserve(count);
+    std::size_t begin = 0;
+    for (const std::size_t end : ends) {
+        names.intern(std::string_view(storage).substr(begin, end - begin));
+        begin = end;
+    }
+    return names;
+}
+
+}  // namespace
+
+DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
+    : max_size_(max_container_size),
+      seed_(seed),
+      chunk_start_(first_chunk_),
+      cursor_(first_chunk_ + kDataHeaderSize),
+      limit_(first_chunk_ + kFirstChunkSize),
+      shapes_(seed ^ 0x5bd1e995u),
+      shape_steps_(1, ShapeStep{0, VeskType::Null}) {}
+
+void DataContainer::next_chunk(std::size_t bytes) {
+    const std::size_t size = std::max(bytes, next_chunk_size_);
+    auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    chunks_.push_back(Chunk{chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_)});
+    chunked_ += chunks_.back().size;
+    chunk_start_ = cursor_ = storage.get();
+    limit_ = chunk_start_ + size;
+    chunk_storage_.push_back(std::move(storage));
+    next_chunk_size_ = std::min(2 * next_chunk_size_, kLargestChunkSize);
+}
+
+const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
+    std::uint8_t* at = room(kUnencodablePrefixSize + text.size());
+    at[0] = kUnencodableMark;
+    const std::uint64_t length = text.size();
+    std::memcpy(at + 1, &length, 8);
+    std::memcpy(at + kUnencodablePrefixSize, text.data(), text.size());
+    cursor_ += kUnencodablePrefixSize + text.size();
+    longest_string_ = std::max(longest_string_, text.size());
+    return at;
+}
+
+DataContainer::Dictionary DataContainer::gather_dictionary() {
+    StringTable strings(seed_);
+    strings.reserve(string_places_.size());
+    std::size_t bytes = 0;
+    for (const StringPlace& place : string_places_) {
+        std::size_t prefix_size = 0;
+        const std::string_view text = string_at(place.at, prefix_size);
+        if (strings.intern(text, place.hash).added) bytes += prefix_size + text.size();
+    }
+    // What is no longer needed goes before the container's block is taken,
+    // so that the call's memory peaks lower.
+    std::vector<StringPlace>().swap(string_places_);
+    Dictionary dictionary;
+    dictionary.bytes = bytes;
+    dictionary.entries.reserve(strings.size());
+    for (std::uint32_t id = 0; id < strings.size(); ++id) {
+        const std::string_view text = strings.text(id);
+        const std::size_t prefix_size = text.size() > kMaxStringLength ? kUnencodablePrefixSize
+                                                                       : length_prefix_for(text.size()).size;
+        dictionary.entries.push_back(DictionaryEntry{reinterpret_cast<const std::uint8_t*>(text.data()) - prefix_size,
+                                                     prefix_size + text.size()});
+    }
+    return dictionary;
+}
+
+std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
+    const auto next = static_cast<std::uint32_t>(shape_steps_.size());
+    shape_steps_.push_back(ShapeStep{shape, value_type});
+    shape_steps_[shape].next[type_index(value_type)] = next;
+    return next;
+}
+
+std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {
+    // The fields, walked back from the last item: each item is its key, a
+    // String, and its value.
+    std::vector<ShapeField>& fields = shape_fields_;
+    fields.clear();
+    for (std::uint32_t at = shape; at != 0; at = shape_steps_[at].from) {
+        fields.push_back(ShapeField{0, shape_steps_[at].value_type});
+        fields.push_back(ShapeField{0, VeskType::String});
+    }
+    std::reverse(fields.begin(), fields.end());
+    for (std::size_t position = 0; position < fields.size(); ++position) {
+        fields[position].name = static_cast<std::uint32_t>(position);
+    }
+    const std::uint16_t number = shape_number(shapes_.intern_object(fields));
+    shape_steps_[shape].number = number;
+    widest_object_ = std::max(widest_object_, fields.size());
+    return number;
+}
+
+std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const StringTable& names,
+                                                const Dictionary& dictionary) const {
+    const std::size_t total = prefix_size + data_size();
+    if (total <= max_size_ && widest_object_ <= kMaxFields && longest_string_ <= kMaxStringLength &&
+        !long_array_) {
+        return std::nullopt;
+    }
+    // Something is refused, or the container is too large, and whichever the
+    // document writer meets first is reported. Its output only grows, so the
+    // size is found too large exactly where it checks it past the ceiling.
+    std::size_t offset = kHeaderSize + definition_block_base_size();
+    for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
+        if (offset > max_size_) return container_too_large();
+        if (shapes_.shape(shape).kind == VeskType::Object && shapes_.shape(shape).field_count > kMaxFields) {
+            return too_many_fields(shape_number(shape), shapes_.shape(shape).field_count);
+        }
+        offset += definition_record_size(shapes_, names, shape);
+    }
+    if (offset > max_size_ || dictionary.entries.size() > max_size_) return container_too_large();
+    offset += kStringCountSize;
+    for (const DictionaryEntry& entry : dictionary.entries) {
+        if (offset > max_size_) return container_too_large();
+        if (entry.text[0] == kUnencodableMark) return string_too_long();
+        offset += entry.size;
+    }
+    // The data: the entry count, then the one entry, whose header is written
+    // unchecked.
+    if (offset > max_size_ || max_size_ < 1) return container_too_large();
+    if (long_array_) {
+        if (prefix_size + long_array_->at > max_size_) return container_too_large();
+        return too_many_items(long_array_->count);
+    }
+    if (total > max_size_) return container_too_large();
+    return std::nullopt;
+}
+
+Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t root_definition) {
+    const std::size_t definition_count = kPrimitiveDefinitionCount + std::size_t{shapes_.size()};
+    if (definition_count > kMaxDefinitions) return too_many_definitions(definition_count);
+
+    std::string name_storage;
+    const StringTable names = field_names(widest_object_, seed_ ^ 0x27d4eb2du, name_storage);
+    DefinitionNumbering numbering;
+    std::size_t definition_block_size = definition_block_base_size();
+    for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
+        numbering.number(shape);
+        definition_block_size += definition_record_size(shapes_, names, shape);
+    }
+    const Dictionary dictionary = gather_dictionary();
+    const std::size_t dict_block_offset = kHeaderSize + definition_block_size;
+    const std::size_t data_block_offset = dict_block_offset + kStringCountSize + dictionary.bytes;
+    if (std::optional<VeskError> refused = refusal(data_block_offset, names, dictionary)) {
+        return std::move(*refused);
+    }
+
+    const std::size_t data_size = this->data_size();
+    store_u32le(first_chunk_, 1);
+    store_u16le(first_chunk_ + kEntryCountSize, root_definition);
+    store_u32le(first_chunk_ + kEntryCountSize + 2, static_cast<std::uint32_t>(data_size - kDataHeaderSize));
+
+    const std::size_t total = data_block_offset + data_size;
+    std::uint8_t* const container = memory.allocate(total);
+    write_header(container, dict_block_offset, data_block_offset);
+    std::uint8_t* at = write_definition_block(container + kHeaderSize, shapes_, names, numbering);
+    // Each entry is encoded as its first occurrence is inline, and copied
+    // from there.
+    store_u32le(at, static_cast<std::uint32_t>(dictionary.entries.size()));
+    at += kStringCountSize;
+    for (const DictionaryEntry& entry : dictionary.entries) {
+        std::memcpy(at, entry.text, entry.size);
+        at += entry.size;
+    }
+    for (const Chunk& chunk : chunks_) {
+        std::memcpy(at, chunk.start, chunk.size);
+        at += chunk.size;
+    }
+    std::memcpy(at, chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_));
+    return total;
+}
+
+void ListItems::turn_to_floats(std::size_t count) {
+    floats_ = true;
+    if (first_ != VeskType::Int32) return;
+    // Every item so far is an Int32, in runs that lie end to end within a
+    // chunk. Its full value is its own unless it was noted as wide.
+    const auto& runs = out_.int_runs();
+    const auto& wide = out_.wide_integers();
+    std::size_t next_wide = wide_from_;
+    for (std::size_t run = runs_from_; run < runs.size(); ++run) {
+        const std::size_t end = run + 1 < runs.size() ? runs[run + 1].first : count;
+        for (std::size_t position = runs[run].first; position < end; ++position) {
+            std::uint8_t* item = runs[run].second + 4 * (position - runs[run].first);
+            std::int64_t whole = static_cast<std::int32_t>(load_u32le(item));
+            if (next_wide < wide.size() && wide[next_wide].first == position) whole = wide[next_wide++].second;
+            store_u32le(item, std::bit_cast<std::uint32_t>(static_cast<float>(whole)));
+        }
+    }
+}
+
+}  // namespace vesk

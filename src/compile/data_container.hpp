@@ -1,0 +1,351 @@
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "compile/array_item_rule.hpp"
+#include "compile/shape_table.hpp"
+#include "compile/string_table.hpp"
+#include "compile/text_hash.hpp"
+#include "error/result.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/document.hpp"
+#include "structure/format_limits.hpp"
+#include "structure/string_prefix.hpp"
+
+namespace vesk {
+
+// A different number from 0 to 7 for each type: the type bytes 0 to 5 stand
+// for themselves, Array and Object (0x10 and 0x11) come after them.
+constexpr std::size_t type_index(VeskType type) noexcept {
+    return (type_byte(type) & 7u) + 6u * (type_byte(type) >> 4);
+}
+static_assert(type_index(VeskType::String) == 5 && type_index(VeskType::Array) == 6 &&
+              type_index(VeskType::Object) == 7);
+
+// Where a finished container goes: emit writes it straight into the bytes
+// object it returns.
+class ContainerMemory {
+public:
+    // A block of exactly `size` bytes for the container. Throws
+    // std::bad_alloc when there is none.
+    virtual std::uint8_t* allocate(std::size_t size) = 0;
+
+protected:
+    ~ContainerMemory() = default;
+};
+
+// The container of one value that emit converts, written in one pass while
+// the value is walked. Dicts are objects whose values alternate key and
+// value, with positional field names f0, f1, ...; every string, key or value,
+// goes into the dictionary at its first occurrence and stays inline in the
+// data. Definitions are numbered as they are asked for: an array when its
+// element type is known (at its first item if that is a container, else at
+// its end, which gives the same order since a list of scalars holds no
+// shapes), an object when its values are done, its number patched into the
+// header written before them.
+//
+// Where the data block starts is known only at the end, once the definitions
+// and the dictionary are complete, so the data is written into chunks of its
+// own, which never move (headers and numbers are patched through pointers),
+// and finish() writes the container into its block in one go: the header,
+// definition and dictionary blocks where they belong, then the data copied
+// from the chunks. The writer's refusals (too many definitions, fields or
+// items, strings or a container too large) are noted as they turn up and
+// reported by finish() in the order the document writer checks them, so the
+// result matches what that writer makes of the same document, bytes and
+// refusals alike.
+class DataContainer {
+public:
+    explicit DataContainer(std::uint64_t seed, std::size_t max_container_size = kMaxContainerSize);
+
+    DataContainer(const DataContainer&) = delete;
+    DataContainer& operator=(const DataContainer&) = delete;
+
+    // --- Scalars, appended to the data.
+    void write_bool(bool value) {
+        *room(1) = value ? 1 : 0;
+        cursor_ += 1;
+    }
+    void write_int32(std::int32_t value) { write_u32(static_cast<std::uint32_t>(value)); }
+    void write_float32(float value) { write_u32(std::bit_cast<std::uint32_t>(value)); }
+
+    // A string, inline. Every string belongs in the dictionary as well,
+    // which finish() gathers from the data: each string's place is noted
+    // with its hash, taken while the text is at hand, and the first of each
+    // text becomes an entry, encoded as it is inline.
+    [[gnu::always_inline]] void write_string(std::string_view text) {
+        const std::uint64_t hash = hash_text(text, seed_);
+        if (text.size() > kMaxStringLength) [[unlikely]] {
+            string_places_.push_back(StringPlace{write_unencodable(text), hash});
+            return;
+        }
+        string_places_.push_back(StringPlace{write_inline(text), hash});
+    }
+    // The same for a text written before, as it was then: it needs no note,
+    // having one already.
+    void write_known_string(std::string_view text) {
+        if (text.size() > kMaxStringLength) [[unlikely]] {
+            write_unencodable(text);
+            return;
+        }
+        write_inline(text);
+    }
+
+    // --- Arrays: begin_array() writes the header, number_array() fills in
+    // its definition numbers, end_array() its item count.
+    struct ArrayStart {
+        std::uint8_t* header;
+        std::size_t at;  // its place in the data
+    };
+    ArrayStart begin_array() {
+        room(kArrayHeaderSize);
+        const ArrayStart start{cursor_, data_size()};
+        cursor_ += kArrayHeaderSize;
+        return start;
+    }
+    std::uint16_t number_array(const ArrayStart& array, VeskType element_type) {
+        std::uint16_t& known = array_numbers_[type_byte(element_type)];
+        if (known == 0) known = shape_number(shapes_.intern_array(element_type));
+        store_u16le(array.header, known);
+        store_u16le(array.header + 2, known);
+        return known;
+    }
+    void end_array(const ArrayStart& array, std::size_t count) {
+        if (count > kMaxArrayItems && (!long_array_ || array.at < long_array_->at)) {
+            long_array_ = LongArray{array.at, count};
+        }
+        store_u16le(array.header + 4, static_cast<std::uint16_t>(count));
+    }
+
+    // --- Objects: begin_object() writes the header, add_item() takes the
+    // type of one item's value (its key is a String), end_object() numbers
+    // the shape.
+    //
+    // Field names are positional, so the value types alone tell a shape. A
+    // shape is found step by step, as a path from the empty shape with one
+    // step per item: each shape knows, for each of the eight types, the
+    // shape one more item of that type leads to.
+    struct ObjectStart {
+        std::uint8_t* header;
+        std::uint32_t shape;  // of the items so far
+    };
+    ObjectStart begin_object() {
+        room(kObjectHeaderSize);
+        const ObjectStart start{cursor_, 0};
+        cursor_ += kObjectHeaderSize;
+        return start;
+    }
+    void add_item(ObjectStart& object, VeskType value_type) {
+        const std::uint32_t next = shape_steps_[object.shape].next[type_index(value_type)];
+        object.shape = next != 0 ? next : step_to(object.shape, value_type);
+    }
+    std::uint16_t end_object(const ObjectStart& object) {
+        std::uint16_t number = shape_steps_[object.shape].number;
+        if (number == 0) [[unlikely]]
+            number = number_object_shape(object.shape);
+        store_u16le(object.header, number);
+        return number;
+    }
+
+    // --- The whole container, written into a block of `memory`; returns its
+    // size, or the writer's refusal. `root_definition` names the value's
+    // definition: its own number for an array or object, its type byte for a
+    // scalar. Once only.
+    Result<std::size_t> finish(ContainerMemory& memory, std::uint16_t root_definition);
+
+    // The last `size` bytes written, which the caller may change in place.
+    std::uint8_t* last_written(std::size_t size) noexcept { return cursor_ - size; }
+
+    // Scratch of the list being written, for when it turns out to mix ints
+    // and floats: where runs of its ints lie (a chunk ends a run), and its
+    // ints that do not fit 32 bits, both by position.
+    std::vector<std::pair<std::size_t, std::uint8_t*>>& int_runs() noexcept { return int_runs_; }
+    std::vector<std::pair<std::size_t, std::int64_t>>& wide_integers() noexcept { return wide_integers_; }
+
+private:
+    struct LongArray {
+        std::size_t at;
+        std::size_t count;
+    };
+    struct Chunk {
+        std::uint8_t* start;
+        std::size_t size;
+    };
+
+    // Most strings are short, keys above all: copied in at most two moves
+    // of a fixed size that may overlap, rather than by a call.
+    static void copy_text(std::uint8_t* to, std::string_view text) noexcept {
+        const std::size_t size = text.size();
+        const char* from = text.data();
+        if (size >= 8 && size <= 16) {
+            std::memcpy(to, from, 8);
+            std::memcpy(to + size - 8, from + size - 8, 8);
+        } else if (size >= 4 && size < 8) {
+            std::memcpy(to, from, 4);
+            std::memcpy(to + size - 4, from + size - 4, 4);
+        } else if (size > 16) {
+            std::memcpy(to, from, size);
+        } else {
+            for (std::size_t i = 0; i < size; ++i) to[i] = static_cast<std::uint8_t>(from[i]);
+        }
+    }
+
+    const std::uint8_t* write_inline(std::string_view text) {
+        std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
+        const LengthPrefix prefix = length_prefix_for(text.size());
+        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
+        copy_text(at + prefix.size, text);
+        cursor_ += prefix.size + text.size();
+        return at;
+    }
+    const std::uint8_t* write_unencodable(std::string_view text);
+
+    void write_u32(std::uint32_t bits) {
+        store_u32le(room(4), bits);
+        cursor_ += 4;
+    }
+    // Room for `bytes` in one piece at the cursor.
+    std::uint8_t* room(std::size_t bytes) {
+        if (static_cast<std::size_t>(limit_ - cursor_) < bytes) [[unlikely]]
+            next_chunk(bytes);
+        return cursor_;
+    }
+    void next_chunk(std::size_t bytes);
+    std::size_t data_size() const noexcept { return chunked_ + static_cast<std::size_t>(cursor_ - chunk_start_); }
+
+    std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
+    std::uint16_t number_object_shape(std::uint32_t shape);
+    static std::uint16_t shape_number(std::uint32_t shape) noexcept {
+        // Numbers past 16 bits never reach the output: finish() refuses that
+        // many definitions.
+        return static_cast<std::uint16_t>(kPrimitiveDefinitionCount + shape);
+    }
+
+    // The dictionary's entries, by where their text lies in the data, with
+    // the size of its encoding.
+    struct DictionaryEntry {
+        const std::uint8_t* text;
+        std::size_t size;
+    };
+    struct Dictionary {
+        std::vector<DictionaryEntry> entries;
+        std::size_t bytes = 0;  // of the entries' encodings
+    };
+    Dictionary gather_dictionary();
+    std::optional<VeskError> refusal(std::size_t prefix_size, const StringTable& names,
+                                     const Dictionary& dictionary) const;
+
+    std::size_t max_size_;
+    std::uint64_t seed_;
+
+    // The data: the chunks filled so far, then the one being filled. The
+    // first is part of this object, so a small value allocates none.
+    static constexpr std::size_t kFirstChunkSize = 1024;
+    static constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
+    std::uint8_t first_chunk_[kFirstChunkSize];
+    std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;
+    std::vector<Chunk> chunks_;
+    std::size_t chunked_ = 0;  // bytes in chunks_
+    std::size_t next_chunk_size_ = 2 * kFirstChunkSize;
+    std::uint8_t* chunk_start_;
+    std::uint8_t* cursor_;
+    std::uint8_t* limit_;
+
+    struct StringPlace {
+        const std::uint8_t* at;
+        std::uint64_t hash;
+    };
+    std::vector<StringPlace> string_places_;  // every string's, in order
+    std::size_t longest_string_ = 0;
+
+    // Shapes are numbered as they are first interned, so a shape's number is
+    // its id after the primitive definitions.
+    ShapeTable shapes_;
+    std::uint16_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
+    std::size_t widest_object_ = 0;
+
+    // The object shapes met so far, by a number of their own: 0 is the empty
+    // shape, and every other is the step of one item from an earlier one.
+    struct ShapeStep {
+        std::uint32_t from;
+        VeskType value_type;
+        std::uint16_t number = 0;                  // its definition; 0: none yet
+        std::array<std::uint32_t, kTypeCount> next{};  // by type index; 0: not taken yet
+    };
+    std::vector<ShapeStep> shape_steps_;
+    std::vector<ShapeField> shape_fields_;  // scratch of number_object_shape
+
+    std::vector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
+    std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;
+    std::optional<LongArray> long_array_;  // the first in the data
+};
+
+// The items of one list as they are written. All must have the first item's
+// type, except that ints and floats may mix; every int of such a list is then
+// written as Float32, rounded once from its full value (so 2**40 stays 2**40
+// instead of turning into its low 32 bits). Ints written before the first
+// float are rewritten in place when it comes: numbers take four bytes either
+// way.
+class ListItems {
+public:
+    explicit ListItems(DataContainer& out) noexcept
+        : out_(out), runs_from_(out.int_runs().size()), wide_from_(out.wide_integers().size()) {}
+    ~ListItems() {
+        if (out_.int_runs().size() != runs_from_) out_.int_runs().resize(runs_from_);
+        if (out_.wide_integers().size() != wide_from_) out_.wide_integers().resize(wide_from_);
+    }
+
+    ListItems(const ListItems&) = delete;
+    ListItems& operator=(const ListItems&) = delete;
+
+    // Item `position`, of `type`, has just been written; an Int32 item holds
+    // the low 32 bits of `integer`. False if its type does not fit the list:
+    // the caller reports mixed_array_item(position, type, expected()).
+    bool admit(std::size_t position, VeskType type, std::int64_t integer) {
+        if (position == 0) {
+            first_ = type;
+        } else if (type != first_) {
+            if (!fits_array_items(type, first_)) return false;
+            if (!floats_) turn_to_floats(position);
+        }
+        if (type == VeskType::Int32) {
+            std::uint8_t* item = out_.last_written(4);
+            if (floats_) {
+                store_u32le(item, std::bit_cast<std::uint32_t>(static_cast<float>(integer)));
+                return true;
+            }
+            if (item != next_int_) out_.int_runs().emplace_back(position, item);
+            next_int_ = item + 4;
+            if (integer != static_cast<std::int32_t>(integer)) out_.wide_integers().emplace_back(position, integer);
+        }
+        return true;
+    }
+
+    VeskType expected() const noexcept { return first_; }
+
+    // The element type of the list as written: its first item's, Float32 for
+    // mixed numbers, Null when it has no items.
+    VeskType element_type() const noexcept { return floats_ ? VeskType::Float32 : first_; }
+
+private:
+    void turn_to_floats(std::size_t count);
+
+    DataContainer& out_;
+    std::size_t runs_from_;
+    std::size_t wide_from_;
+    std::uint8_t* next_int_ = nullptr;  // where the next int goes if it follows on
+    VeskType first_ = VeskType::Null;
+    bool floats_ = false;
+};
+
+}  // namespace vesk
