@@ -111,7 +111,7 @@ sanitized_python() {
     LD_PRELOAD="$atheris_dir/asan_with_fuzzer.so" ASAN_OPTIONS=detect_leaks=0 \
         PYTHONPATH="$module_build:$root/fuzz/python" "$python" "$@"
 }
-sanitized_python "$root/fuzz/python/make_seeds.py" "$root/../shared/data/json-test-suite/test_parsing" \
+sanitized_python "$root/fuzz/python/make_seeds.py" "$root/tests/data/json-test-suite/test_parsing" \
     "$out/py-seeds"
 for harness in "$root"/fuzz/python/fuzz_*.py; do
     name="py_$(basename "$harness" .py)"

@@ -12,6 +12,8 @@ import vesk
 
 def main():
     source, out = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
+    if not source.is_dir():
+        sys.exit(f"missing seed directory {source}")
     for name in ("dumps", "loads"):
         (out / name).mkdir(parents=True, exist_ok=True)
 
@@ -22,7 +24,7 @@ def main():
     for value in values:
         write("loads", vesk.emit(value))
         write("loads", vesk.dumps(json.dumps(value)))
-    for path in sorted(source.glob("*.json")) if source.is_dir() else []:
+    for path in sorted(source.glob("*.json")):
         data = path.read_bytes()
         if len(data) > 4096:
             continue
