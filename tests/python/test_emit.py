@@ -53,6 +53,9 @@ class Floaty:
     def __float__(self):
         return self.value
 
+    def __repr__(self):
+        return f"Floaty({self.value!r})"
+
 
 class FailingFloat:
     def __float__(self):

@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 import vesk
 from emit_model import emit_model
 from expected_values import float32, float32_of_int
+from test_emit import Floaty, Index, MyFloat, MyInt, MyStr
 
 NULL, BOOL, INT32, UINT32, FLOAT32, STRING, ARRAY, OBJECT = 0, 1, 2, 3, 4, 5, 0x10, 0x11
 PRIMITIVES = [(i, "prim", i) for i in range(6)]
@@ -225,14 +226,6 @@ def test_many_items_come_back_under_byte_ordered_names():
 # --- Lists of mixed item types.
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
 def float_items(blob):
     definitions, _, [(root, payload)] = parse(blob)
     assert definitions[root] == (6, "arr", FLOAT32)
@@ -423,29 +416,6 @@ def test_random_values_load_back_as_the_rules_say(seed):
 
 # --- Random values against the byte-level model of the rules: the container,
 # or the exception with its message.
-
-
-class MyInt(int):
-    pass
-
-
-class MyFloat(float):
-    pass
-
-
-class MyStr(str):
-    pass
-
-
-class Floaty:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-    def __repr__(self):
-        return f"Floaty({self.value!r})"
 
 
 def outcome(call, value):

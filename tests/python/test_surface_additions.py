@@ -129,9 +129,9 @@ def test_file_errors_carry_errno_and_filename(tmp_path, function, make_path, num
 
 
 def test_every_module_object_has_classes_of_its_own():
-    spec = importlib.util.find_spec("vesk")
-    other = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(other)
+    found = importlib.util.find_spec("vesk")
+    other = importlib.util.module_from_spec(found)
+    found.loader.exec_module(other)
     assert other.ParseError is not vesk.ParseError
     with pytest.raises(other.ParseError):
         other.loads(b"")
