@@ -11,6 +11,7 @@
 #include "json/json_number.hpp"
 #include "json/json_scanner.hpp"
 #include "json/json_value.hpp"
+#include "json/plain_run.hpp"
 #include "structure/format_limits.hpp"
 #include "structure/utf8.hpp"
 
@@ -265,60 +266,13 @@ private:
         return false;
     }
 
-    // Bytes that end a plain run of a string: the quote, the backslash,
-    // control bytes and, unless the text is known to be well-formed, bytes
-    // of multi-byte UTF-8 sequences.
-    static constexpr bool ends_plain_run(unsigned char byte) noexcept {
-        return byte == '"' || byte == '\\' || byte < 0x20 || (!kWellFormedUtf8 && byte >= 0x80);
-    }
-
-    // The high bit set in every byte of `word` that ends a plain run; only
-    // the lowest mark is exact, which is all that is used.
-    static constexpr std::uint64_t plain_run_breaks(std::uint64_t word) noexcept {
-        constexpr std::uint64_t ones = 0x0101010101010101ull;
-        constexpr std::uint64_t high = 0x8080808080808080ull;
-        auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x; };
-        std::uint64_t quote = has_zero(word ^ (ones * '"'));
-        std::uint64_t backslash = has_zero(word ^ (ones * '\\'));
-        std::uint64_t control = (word - ones * 0x20) & ~word;
-        return (quote | backslash | control | (kWellFormedUtf8 ? 0 : word)) & high;
-    }
-
-    const char* skip_plain_run(const char* p) const noexcept {
-#if defined(__SSE2__)
-        // As signed bytes, those of multi-byte sequences are negative and so
-        // below 0x20 along with the control bytes; as unsigned bytes, only
-        // the control bytes are.
-        while (end_ - p >= 16) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i low = kWellFormedUtf8
-                                    ? _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk)
-                                    : _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20));
-            const __m128i breaks = _mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'))), low);
-            if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(breaks))) return p + std::countr_zero(mask);
-            p += 16;
-        }
-#endif
-        if constexpr (std::endian::native == std::endian::little) {
-            while (end_ - p >= 8) {
-                std::uint64_t word;
-                std::memcpy(&word, p, sizeof word);
-                if (std::uint64_t marks = plain_run_breaks(word)) return p + (std::countr_zero(marks) >> 3);
-                p += 8;
-            }
-        }
-        while (p != end_ && !ends_plain_run(static_cast<unsigned char>(*p))) ++p;
-        return p;
-    }
-
     // The opening quote has been consumed. A string without escapes is a
     // view into the input; one with escapes is resolved into a scratch copy.
     bool read_string(std::string_view& text, bool& in_input) {
         const char* start = at_;
         const char* p = start;
         for (;;) {
-            p = skip_plain_run(p);
+            p = skip_plain_run<kWellFormedUtf8>(p, end_);
             if (p == end_) return false;
             const auto byte = static_cast<unsigned char>(*p);
             if (byte == '"') {
@@ -341,7 +295,7 @@ private:
                 if (!read_escape(p)) return false;
             } else {
                 const char* run = p;
-                p = skip_plain_run(p);
+                p = skip_plain_run<kWellFormedUtf8>(p, end_);
                 scratch_.append(run, p);
                 if (p == end_) return false;
                 const auto byte = static_cast<unsigned char>(*p);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "json/plain_run.hpp"
 #include "structure/utf8.hpp"
 
 namespace vesk {
@@ -11,36 +12,6 @@ namespace vesk {
 namespace {
 
 namespace fail = json_failure;
-
-// Bytes that end a plain run: the quote, the backslash, control bytes, and
-// bytes of multi-byte UTF-8 sequences (which need checking).
-constexpr bool ends_plain_run(unsigned char byte) noexcept { return byte == '"' || byte == '\\' || byte < 0x20 || byte >= 0x80; }
-
-// Sets the high bit of every byte of `word` that ends a plain run. Borrows
-// can only mark bytes above (later than) a truly marked byte, so the lowest
-// mark is exact, which is all the caller uses.
-constexpr std::uint64_t plain_run_breaks(std::uint64_t word) noexcept {
-    constexpr std::uint64_t ones = 0x0101010101010101ull;
-    constexpr std::uint64_t high = 0x8080808080808080ull;
-    auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x; };
-    std::uint64_t quote = has_zero(word ^ (ones * '"'));
-    std::uint64_t backslash = has_zero(word ^ (ones * '\\'));
-    std::uint64_t control = (word - ones * 0x20) & ~word;
-    return (quote | backslash | control | word) & high;
-}
-
-const char* skip_plain_run(const char* p, const char* end) noexcept {
-    if constexpr (std::endian::native == std::endian::little) {
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            if (std::uint64_t marks = plain_run_breaks(word)) return p + (std::countr_zero(marks) >> 3);
-            p += 8;
-        }
-    }
-    while (p != end && !ends_plain_run(static_cast<unsigned char>(*p))) ++p;
-    return p;
-}
 
 int hex_value(char c) noexcept {
     if (c >= '0' && c <= '9') return c - '0';
@@ -122,7 +93,7 @@ bool read_json_string(JsonScanner& scanner, std::string& out) {
     bool well_formed = true;
     bool escaped = false;
     for (;;) {
-        p = skip_plain_run(p, end);
+        p = skip_plain_run<false>(p, end);
         if (p == end) return scanner.fail_at_end(fail::eof_string);
         unsigned char byte = static_cast<unsigned char>(*p);
         if (byte == '"') break;

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vesk {
+
+// A plain run of a JSON string is what can be taken as it stands: it ends at
+// the quote, the backslash, a control byte and, unless the text is known to
+// be well-formed UTF-8, at a byte of a multi-byte sequence (which needs
+// checking). Both JSON readers skip such runs here.
+template <bool kWellFormedUtf8>
+constexpr bool ends_plain_run(unsigned char byte) noexcept {
+    return byte == '"' || byte == '\\' || byte < 0x20 || (!kWellFormedUtf8 && byte >= 0x80);
+}
+
+// The high bit set in every byte of `word` that ends a plain run. Borrows can
+// only mark bytes above (later than) a truly marked byte, so the lowest mark
+// is exact, which is all that is used.
+template <bool kWellFormedUtf8>
+constexpr std::uint64_t plain_run_breaks(std::uint64_t word) noexcept {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t high = 0x8080808080808080ull;
+    auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x; };
+    const std::uint64_t quote = has_zero(word ^ (ones * '"'));
+    const std::uint64_t backslash = has_zero(word ^ (ones * '\\'));
+    const std::uint64_t control = (word - ones * 0x20) & ~word;
+    return (quote | backslash | control | (kWellFormedUtf8 ? 0 : word)) & high;
+}
+
+// The first byte at or after `p` that ends a plain run, or `end`.
+template <bool kWellFormedUtf8>
+inline const char* skip_plain_run(const char* p, const char* end) noexcept {
+#if defined(__SSE2__)
+    // As signed bytes, those of multi-byte sequences are negative and so
+    // below 0x20 along with the control bytes; as unsigned bytes, only the
+    // control bytes are.
+    while (end - p >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i low = kWellFormedUtf8 ? _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk)
+                                            : _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20));
+        const __m128i breaks = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'))), low);
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(breaks))) return p + std::countr_zero(mask);
+        p += 16;
+    }
+#endif
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if (const std::uint64_t marks = plain_run_breaks<kWellFormedUtf8>(word)) {
+                return p + (std::countr_zero(marks) >> 3);
+            }
+            p += 8;
+        }
+    }
+    while (p != end && !ends_plain_run<kWellFormedUtf8>(static_cast<unsigned char>(*p))) ++p;
+    return p;
+}
+
+}  // namespace vesk
