@@ -542,6 +542,15 @@ private:
                 item = record_end(tape_, item);
             }
             first_element = type_byte(VeskType::Float32);
+        } else if (count != 0 && tag_of(tape_[item]) == kNumberTag) {
+            // Numbers of one type (coordinates, mostly) need only their
+            // narrowed values, one after the other.
+            first_element = static_cast<std::uint16_t>((tape_[item] >> 3) & 0xFF);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                store_u32le(out_, tape_[item + 1]);
+                out_ += 4;
+                item += (tape_[item] & kWideNumber) ? 3 : 2;
+            }
         } else {
             std::uint16_t item_definition = 0;
             for (std::uint32_t i = 0; i < count; ++i) {
