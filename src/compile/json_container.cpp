@@ -242,7 +242,7 @@ public:
         return add_value(VeskType::Bool);
     }
 
-    bool number(JsonKind kind, std::uint64_t bits) {
+    [[gnu::always_inline]] bool number(JsonKind kind, std::uint64_t bits) {
         const VeskType type = json_value_type(kind, bits);
         const auto value = static_cast<std::int64_t>(bits);
         const bool wide = kind != JsonKind::Float && (kind == JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
@@ -265,7 +265,7 @@ public:
 
     bool begin_array() { return open(true); }
 
-    bool end_array() {
+    [[gnu::always_inline]] bool end_array() {
         const Open array = open_.back();
         open_.pop_back();
         const bool mixed = array.mixed;
@@ -414,7 +414,7 @@ private:
         std::uint32_t first_member = 0;   // objects: in member_names_ and member_types_
     };
 
-    bool open(bool is_array) {
+    [[gnu::always_inline]] bool open(bool is_array) {
         if (tape_.size() > kMaxTapeSize) return false;
         open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
         open_.back().first_member = static_cast<std::uint32_t>(member_names_.size());
