@@ -184,11 +184,13 @@ private:
     // The first eight bytes of a name as a big-endian number, zeros past its
     // end: ordering these orders the names, except among equal prefixes.
     static std::uint64_t name_prefix(std::string_view name) noexcept {
-        std::uint64_t prefix = 0;
-        for (std::size_t i = 0; i < 8; ++i) {
-            prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
+        if constexpr (std::endian::native == std::endian::little) {
+            if (name.size() >= 8) return __builtin_bswap64(load_word(name.data()));
         }
-        return prefix;
+        const std::size_t size = std::min<std::size_t>(name.size(), 8);
+        std::uint64_t prefix = 0;
+        for (std::size_t i = 0; i < size; ++i) prefix = (prefix << 8) | static_cast<unsigned char>(name[i]);
+        return size == 0 ? 0 : prefix << (8 * (8 - size));
     }
 
     struct Keyed {
