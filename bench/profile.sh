@@ -4,6 +4,7 @@
 # available here) and prints the top hotspots, inclusive and self.
 #
 #   bash bench/profile.sh [DOCUMENT...]     default: twitter.json canada.json
+#   FUNCTIONS="dumps" bash bench/profile.sh ...   only these functions (default: dumps loads emit)
 #
 # The module is built with symbols (RelWithDebInfo) in build/profile; profiles
 # and full annotations stay in build/profile/callgrind.
@@ -33,7 +34,7 @@ cmake --build "$build" -j2 >/dev/null
 mkdir -p "$out"
 
 for document in "${documents[@]}"; do
-  for function in dumps loads emit; do
+  for function in ${FUNCTIONS:-dumps loads emit}; do
     profile="$out/$function-${document%.json}.out"
     # Collect only inside the module function, so the interpreter's start-up
     # and the preparation of the input stay out of the counts.

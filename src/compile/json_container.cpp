@@ -184,11 +184,13 @@ private:
     // The first eight bytes of a name as a big-endian number, zeros past its
     // end: ordering these orders the names, except among equal prefixes.
     static std::uint64_t name_prefix(std::string_view name) noexcept {
-        std::uint64_t prefix = 0;
-        for (std::size_t i = 0; i < 8; ++i) {
-            prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
+        if constexpr (std::endian::native == std::endian::little) {
+            if (name.size() >= 8) return __builtin_bswap64(load_word(name.data()));
         }
-        return prefix;
+        const std::size_t size = std::min<std::size_t>(name.size(), 8);
+        std::uint64_t prefix = 0;
+        for (std::size_t i = 0; i < size; ++i) prefix = (prefix << 8) | static_cast<unsigned char>(name[i]);
+        return size == 0 ? 0 : prefix << (8 * (8 - size));
     }
 
     struct Keyed {
@@ -242,7 +244,7 @@ public:
         return add_value(VeskType::Bool);
     }
 
-    bool number(JsonKind kind, std::uint64_t bits) {
+    [[gnu::always_inline]] bool number(JsonKind kind, std::uint64_t bits) {
         const VeskType type = json_value_type(kind, bits);
         const auto value = static_cast<std::int64_t>(bits);
         const bool wide = kind != JsonKind::Float && (kind == JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
@@ -265,7 +267,7 @@ public:
 
     bool begin_array() { return open(true); }
 
-    bool end_array() {
+    [[gnu::always_inline]] bool end_array() {
         const Open array = open_.back();
         open_.pop_back();
         const bool mixed = array.mixed;
@@ -414,7 +416,7 @@ private:
         std::uint32_t first_member = 0;   // objects: in member_names_ and member_types_
     };
 
-    bool open(bool is_array) {
+    [[gnu::always_inline]] bool open(bool is_array) {
         if (tape_.size() > kMaxTapeSize) return false;
         open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
         open_.back().first_member = static_cast<std::uint32_t>(member_names_.size());
@@ -542,6 +544,15 @@ private:
                 item = record_end(tape_, item);
             }
             first_element = type_byte(VeskType::Float32);
+        } else if (count != 0 && tag_of(tape_[item]) == kNumberTag) {
+            // Numbers of one type (coordinates, mostly) need only their
+            // narrowed values, one after the other.
+            first_element = static_cast<std::uint16_t>((tape_[item] >> 3) & 0xFF);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                store_u32le(out_, tape_[item + 1]);
+                out_ += 4;
+                item += (tape_[item] & kWideNumber) ? 3 : 2;
+            }
         } else {
             std::uint16_t item_definition = 0;
             for (std::uint32_t i = 0; i < count; ++i) {

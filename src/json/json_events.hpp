@@ -268,7 +268,9 @@ private:
 
     // The opening quote has been consumed. A string without escapes is a
     // view into the input; one with escapes is resolved into a scratch copy.
-    bool read_string(std::string_view& text, bool& in_input) {
+    // The plain case is inlined into its two callers: the call cost more
+    // than scanning a short string.
+    [[gnu::always_inline]] bool read_string(std::string_view& text, bool& in_input) {
         const char* start = at_;
         const char* p = start;
         for (;;) {
@@ -281,13 +283,17 @@ private:
                 at_ = p + 1;
                 return true;
             }
-            if (byte == '\\') break;
+            if (byte == '\\') return read_escaped_string(start, p, text, in_input);
             if (byte < 0x20) return false;
             const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
                                                          reinterpret_cast<const std::uint8_t*>(end_)).width;
             if (width == 0) return false;
             p += width;
         }
+    }
+
+    // The rest of a string from its first escape at `p`.
+    [[gnu::noinline]] bool read_escaped_string(const char* start, const char* p, std::string_view& text, bool& in_input) {
         scratch_.assign(start, p);
         for (;;) {
             if (p == end_) return false;
