@@ -609,6 +609,26 @@ std::size_t JsonContainer::size() const noexcept { return parts_->size; }
 
 std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std::size_t max_container_size,
                                                  KnownUtf8 known_utf8) {
+    return known_utf8 == KnownUtf8::Yes ? plan_text<char, true>(json_text, max_container_size)
+                                        : plan_text<char, false>(json_text, max_container_size);
+}
+
+std::optional<JsonContainer> JsonContainer::plan(std::span<const std::uint8_t> latin1, std::size_t max_container_size) {
+    return plan_text<std::uint8_t, false>(latin1, max_container_size);
+}
+
+std::optional<JsonContainer> JsonContainer::plan(std::span<const std::uint16_t> ucs2, std::size_t max_container_size) {
+    return plan_text<std::uint16_t, false>(ucs2, max_container_size);
+}
+
+std::optional<JsonContainer> JsonContainer::plan(std::span<const std::uint32_t> ucs4, std::size_t max_container_size) {
+    return plan_text<std::uint32_t, false>(ucs4, max_container_size);
+}
+
+// Sizes below are in units of the text, which for code-point text
+// underestimates its UTF-8 form: the estimates only reserve memory.
+template <class Unit, bool kWellFormedUtf8>
+std::optional<JsonContainer> JsonContainer::plan_text(std::span<const Unit> json_text, std::size_t max_container_size) {
     // Tape positions and offsets are 32-bit; such a text is not worth a plan.
     if (json_text.size() > kMaxTapeSize) return std::nullopt;
     auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&json_text));
@@ -619,9 +639,7 @@ std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std
     parts->string_counts.reserve(json_text.size() / 128);
     parts->names.reserve(64);
     TapeBuilder builder(*parts);
-    const bool read = known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()
-                                                   : JsonEventReader<TapeBuilder>(json_text, builder).read_document();
-    if (!read) return std::nullopt;
+    if (!JsonEventReader<TapeBuilder, kWellFormedUtf8, Unit>(json_text, builder).read_document()) return std::nullopt;
 
     // Shapes met only inside values that a repeated member name dropped are
     // not written, and neither are such strings.
