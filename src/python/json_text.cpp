@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "python/text_argument.hpp"
 
@@ -9,17 +10,22 @@ namespace vesk::python {
 
 namespace {
 
-// Bytes of the UTF-8 form of `length` code points, or 0 when one of them is
-// a surrogate, which UTF-8 cannot hold (a str of one or more code points
-// never has an empty UTF-8 form).
+// Whether one of `length` code units is a surrogate, which has no UTF-8
+// form. Without a branch per unit the compiler takes many units per step.
+template <class Unit>
+bool has_surrogate(const Unit* units, std::size_t length) noexcept {
+    bool found = false;
+    for (std::size_t i = 0; i < length; ++i) found |= static_cast<std::uint32_t>(units[i]) - 0xD800u < 0x800u;
+    return found;
+}
+
+// Bytes of the UTF-8 form of `length` code points, none of them a surrogate.
 template <class Unit>
 std::size_t utf8_size(const Unit* units, std::size_t length) noexcept {
     std::size_t size = length;
     for (std::size_t i = 0; i < length; ++i) {
         const std::uint32_t unit = units[i];
-        if (unit < 0x80) continue;
-        if (unit >= 0xD800 && unit <= 0xDFFF) return 0;
-        size += unit < 0x800 ? 1 : unit < 0x10000 ? 2 : 3;
+        size += unit < 0x80 ? 0 : unit < 0x800 ? 1 : unit < 0x10000 ? 2 : 3;
     }
     return size;
 }
@@ -48,13 +54,17 @@ void encode_utf8(const Unit* units, std::size_t length, char* out) noexcept {
 }
 
 template <class Unit>
-std::size_t transcode(const void* data, std::size_t length, std::unique_ptr<char[]>& copy) {
+std::string_view transcode(const void* data, std::size_t length, std::unique_ptr<char[]>& copy) {
     const auto* units = static_cast<const Unit*>(data);
     const std::size_t size = utf8_size(units, length);
-    if (size == 0) return 0;
     copy = std::make_unique_for_overwrite<char[]>(size);
     encode_utf8(units, length, copy.get());
-    return size;
+    return std::string_view(copy.get(), size);
+}
+
+template <class Unit>
+std::span<const Unit> units_of(const void* data, std::size_t length) noexcept {
+    return std::span<const Unit>(static_cast<const Unit*>(data), length);
 }
 
 }  // namespace
@@ -67,17 +77,25 @@ bool JsonText::take(PyObject* text) {
         if (compact->utf8 == nullptr) {
             const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
             const void* data = PyUnicode_DATA(text);
-            std::size_t size = 0;
+            bool surrogate = false;
             switch (PyUnicode_KIND(text)) {
-                case PyUnicode_1BYTE_KIND: size = transcode<Py_UCS1>(data, length, copy_); break;
-                case PyUnicode_2BYTE_KIND: size = transcode<Py_UCS2>(data, length, copy_); break;
-                case PyUnicode_4BYTE_KIND: size = transcode<Py_UCS4>(data, length, copy_); break;
+                case PyUnicode_1BYTE_KIND: form_ = Form::Latin1; break;
+                case PyUnicode_2BYTE_KIND:
+                    form_ = Form::Ucs2;
+                    surrogate = has_surrogate(static_cast<const Py_UCS2*>(data), length);
+                    break;
+                case PyUnicode_4BYTE_KIND:
+                    form_ = Form::Ucs4;
+                    surrogate = has_surrogate(static_cast<const Py_UCS4*>(data), length);
+                    break;
             }
-            if (size != 0) {
-                view_ = std::string_view(copy_.get(), size);
+            if (!surrogate) {
+                units_ = data;
+                length_ = length;
                 return true;
             }
-            // A surrogate: the interpreter reports it as it always does.
+            // The interpreter reports it as it always does.
+            form_ = Form::Utf8;
         }
     }
 #endif
@@ -87,6 +105,27 @@ bool JsonText::take(PyObject* text) {
     }
     view_ = *own;
     return true;
+}
+
+std::optional<JsonContainer> JsonText::plan() const {
+    switch (form_) {
+        case Form::Utf8: return JsonContainer::plan(view_, kMaxContainerSize, KnownUtf8::Yes);
+        case Form::Latin1: return JsonContainer::plan(units_of<Py_UCS1>(units_, length_));
+        case Form::Ucs2: return JsonContainer::plan(units_of<Py_UCS2>(units_, length_));
+        case Form::Ucs4: return JsonContainer::plan(units_of<Py_UCS4>(units_, length_));
+    }
+    return std::nullopt;
+}
+
+std::string_view JsonText::utf8() {
+    if (view_.data() != nullptr) return view_;
+    switch (form_) {
+        case Form::Utf8: break;
+        case Form::Latin1: view_ = transcode<Py_UCS1>(units_, length_, copy_); break;
+        case Form::Ucs2: view_ = transcode<Py_UCS2>(units_, length_, copy_); break;
+        case Form::Ucs4: view_ = transcode<Py_UCS4>(units_, length_, copy_); break;
+    }
+    return view_;
 }
 
 }  // namespace vesk::python
