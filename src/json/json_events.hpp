@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -78,8 +77,8 @@ private:
         ++at_;
         if (at_ == end_ || !is_whitespace(*at_)) return;
 #if defined(__SSE2__)
-        while (kUtf8 && end_ - at_ >= 16) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at_));
+        while (end_ - at_ >= 16) {
+            const __m128i chunk = load_sixteen_units(at_);
             const __m128i blank = _mm_or_si128(
                 _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))),
                 _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\t'))));
@@ -356,14 +355,10 @@ private:
 
     // Code-point text: see the class comment.
     bool read_string(std::string_view& text, bool& in_input) requires(!kUtf8) {
-        const Unit* p = at_;
+        const Unit* p = skip_plain_units(at_, end_);
         if constexpr (std::is_same_v<Unit, std::uint8_t>) {
-            // Latin-1 bytes from 0x80 up end a plain run as UTF-8 lead bytes would.
-            const char* start = reinterpret_cast<const char*>(p);
-            const char* run_end = skip_plain_run<false>(start, reinterpret_cast<const char*>(end_));
-            p += run_end - start;
             if (p != end_ && *p == '"') {
-                text = std::string_view(start, static_cast<std::size_t>(run_end - start));
+                text = std::string_view(reinterpret_cast<const char*>(at_), static_cast<std::size_t>(p - at_));
                 in_input = true;
                 at_ = p + 1;
                 return true;
@@ -373,7 +368,7 @@ private:
         append_ascii(at_, p);
         for (;;) {
             const Unit* run = p;
-            while (p != end_ && *p >= 0x20 && *p < 0x80 && *p != '"' && *p != '\\') ++p;
+            p = skip_plain_units(p, end_);
             append_ascii(run, p);
             if (p == end_) return false;
             const char32_t unit = *p;
@@ -395,8 +390,9 @@ private:
     // Units below 0x80, one byte each.
     void append_ascii(const Unit* begin, const Unit* end) {
         const std::size_t old_size = scratch_.size();
-        scratch_.resize(old_size + static_cast<std::size_t>(end - begin));
-        std::copy(begin, end, scratch_.begin() + static_cast<std::ptrdiff_t>(old_size));
+        const auto count = static_cast<std::size_t>(end - begin);
+        scratch_.resize(old_size + count);
+        store_ascii_units(begin, count, scratch_.data() + old_size);
     }
 
     static int hex_value(Unit c) noexcept {
