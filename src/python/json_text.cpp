@@ -10,22 +10,17 @@ namespace vesk::python {
 
 namespace {
 
-// Whether one of `length` code units is a surrogate, which has no UTF-8
-// form. Without a branch per unit the compiler takes many units per step.
-template <class Unit>
-bool has_surrogate(const Unit* units, std::size_t length) noexcept {
-    bool found = false;
-    for (std::size_t i = 0; i < length; ++i) found |= static_cast<std::uint32_t>(units[i]) - 0xD800u < 0x800u;
-    return found;
-}
-
-// Bytes of the UTF-8 form of `length` code points, none of them a surrogate.
+// Bytes of the UTF-8 form of `length` code points, or 0 when one of them is
+// a surrogate, which UTF-8 cannot hold (a str of one or more code points
+// never has an empty UTF-8 form).
 template <class Unit>
 std::size_t utf8_size(const Unit* units, std::size_t length) noexcept {
     std::size_t size = length;
     for (std::size_t i = 0; i < length; ++i) {
         const std::uint32_t unit = units[i];
-        size += unit < 0x80 ? 0 : unit < 0x800 ? 1 : unit < 0x10000 ? 2 : 3;
+        if (unit < 0x80) continue;
+        if (unit >= 0xD800 && unit <= 0xDFFF) return 0;
+        size += unit < 0x800 ? 1 : unit < 0x10000 ? 2 : 3;
     }
     return size;
 }
@@ -54,12 +49,23 @@ void encode_utf8(const Unit* units, std::size_t length, char* out) noexcept {
 }
 
 template <class Unit>
-std::string_view transcode(const void* data, std::size_t length, std::unique_ptr<char[]>& copy) {
+std::size_t transcode(const void* data, std::size_t length, std::unique_ptr<char[]>& copy) {
     const auto* units = static_cast<const Unit*>(data);
     const std::size_t size = utf8_size(units, length);
+    if (size == 0) return 0;
     copy = std::make_unique_for_overwrite<char[]>(size);
     encode_utf8(units, length, copy.get());
-    return std::string_view(copy.get(), size);
+    return size;
+}
+
+// Whether one of `length` code units is a surrogate. Without a branch per
+// unit the compiler takes many units per step.
+template <class Unit>
+bool has_surrogate(const void* data, std::size_t length) noexcept {
+    const auto* units = static_cast<const Unit*>(data);
+    bool found = false;
+    for (std::size_t i = 0; i < length; ++i) found |= static_cast<std::uint32_t>(units[i]) - 0xD800u < 0x800u;
+    return found;
 }
 
 template <class Unit>
@@ -70,33 +76,18 @@ std::span<const Unit> units_of(const void* data, std::size_t length) noexcept {
 }  // namespace
 
 bool JsonText::take(PyObject* text) {
+    text_ = text;
     // The cached form lives in fields of the str that these versions share.
 #if PY_VERSION_HEX < 0x030E0000
-    if (!PyUnicode_IS_ASCII(text)) {
-        const auto* compact = reinterpret_cast<const PyCompactUnicodeObject*>(text);
-        if (compact->utf8 == nullptr) {
-            const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
-            const void* data = PyUnicode_DATA(text);
-            bool surrogate = false;
-            switch (PyUnicode_KIND(text)) {
-                case PyUnicode_1BYTE_KIND: form_ = Form::Latin1; break;
-                case PyUnicode_2BYTE_KIND:
-                    form_ = Form::Ucs2;
-                    surrogate = has_surrogate(static_cast<const Py_UCS2*>(data), length);
-                    break;
-                case PyUnicode_4BYTE_KIND:
-                    form_ = Form::Ucs4;
-                    surrogate = has_surrogate(static_cast<const Py_UCS4*>(data), length);
-                    break;
-            }
-            if (!surrogate) {
-                units_ = data;
-                length_ = length;
-                return true;
-            }
-            // The interpreter reports it as it always does.
-            form_ = Form::Utf8;
+    if (!PyUnicode_IS_ASCII(text) && reinterpret_cast<const PyCompactUnicodeObject*>(text)->utf8 == nullptr) {
+        switch (PyUnicode_KIND(text)) {
+            case PyUnicode_1BYTE_KIND: form_ = Form::Latin1; break;
+            case PyUnicode_2BYTE_KIND: form_ = Form::Ucs2; break;
+            case PyUnicode_4BYTE_KIND: form_ = Form::Ucs4; break;
         }
+        units_ = PyUnicode_DATA(text);
+        length_ = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
+        return true;
     }
 #endif
     const std::optional<std::string_view> own = utf8_view(text);
@@ -105,6 +96,18 @@ bool JsonText::take(PyObject* text) {
     }
     view_ = *own;
     return true;
+}
+
+bool JsonText::check() {
+    bool surrogate = false;
+    switch (form_) {
+        case Form::Utf8:
+        case Form::Latin1: break;
+        case Form::Ucs2: surrogate = has_surrogate<Py_UCS2>(units_, length_); break;
+        case Form::Ucs4: surrogate = has_surrogate<Py_UCS4>(units_, length_); break;
+    }
+    // The interpreter reports it as it always does.
+    return !surrogate || utf8_view(text_).has_value();
 }
 
 std::optional<JsonContainer> JsonText::plan() const {
@@ -117,15 +120,21 @@ std::optional<JsonContainer> JsonText::plan() const {
     return std::nullopt;
 }
 
-std::string_view JsonText::utf8() {
-    if (view_.data() != nullptr) return view_;
+bool JsonText::make_utf8() {
+    std::size_t size = 0;
     switch (form_) {
-        case Form::Utf8: break;
-        case Form::Latin1: view_ = transcode<Py_UCS1>(units_, length_, copy_); break;
-        case Form::Ucs2: view_ = transcode<Py_UCS2>(units_, length_, copy_); break;
-        case Form::Ucs4: view_ = transcode<Py_UCS4>(units_, length_, copy_); break;
+        case Form::Utf8: return true;
+        case Form::Latin1: size = transcode<Py_UCS1>(units_, length_, copy_); break;
+        case Form::Ucs2: size = transcode<Py_UCS2>(units_, length_, copy_); break;
+        case Form::Ucs4: size = transcode<Py_UCS4>(units_, length_, copy_); break;
     }
-    return view_;
+    if (size == 0) {
+        // A surrogate: the interpreter reports it as it always does.
+        return utf8_view(text_).has_value();
+    }
+    view_ = std::string_view(copy_.get(), size);
+    form_ = Form::Utf8;
+    return true;
 }
 
 }  // namespace vesk::python

@@ -19,26 +19,38 @@ namespace vesk::python {
 // the document path.
 class JsonText {
 public:
+    // Takes the str, which the caller keeps alive while this is used.
     // Returns false with the interpreter's error set when the str has no
-    // UTF-8 form (lone surrogates).
+    // UTF-8 form (lone surrogates) and that is known already; a str read as
+    // code points is not searched for surrogates here, which check() and
+    // make_utf8() do.
     bool take(PyObject* text);
 
-    // The direct plan, from whichever form the text is read in. Touches no
-    // Python object, so it may run without the interpreter lock.
+    // Whether the str has a UTF-8 form; if not, sets the interpreter's error.
+    // For callers that must report it before reading further arguments.
+    bool check();
+
+    // The direct plan, from whichever form the text is read in; it declines
+    // at a surrogate. Touches no Python object, so it may run without the
+    // interpreter lock.
     std::optional<JsonContainer> plan() const;
 
-    // The UTF-8 form, transcoded here on the first call when the text is
-    // read as code points. Touches no Python object.
-    std::string_view utf8();
+    // Makes the UTF-8 form if the text is read as code points. Returns false
+    // with the interpreter's error set when the str has none.
+    bool make_utf8();
+
+    // The UTF-8 form, once take() or make_utf8() made it known.
+    std::string_view utf8() const noexcept { return view_; }
 
 private:
     enum class Form { Utf8, Latin1, Ucs2, Ucs4 };
 
+    PyObject* text_ = nullptr;
     Form form_ = Form::Utf8;
     const void* units_ = nullptr;  // code points, in the str
     std::size_t length_ = 0;       // code points
     std::unique_ptr<char[]> copy_;
-    std::string_view view_;  // the UTF-8 form, once known
+    std::string_view view_;
 };
 
 }  // namespace vesk::python

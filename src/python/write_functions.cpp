@@ -45,7 +45,10 @@ bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allo
         return true;
     }
     // What the plan declines, mostly text that fails, the document path
-    // compiles or reports.
+    // compiles or reports, from the UTF-8 form.
+    if (!json_text.make_utf8()) {
+        return false;
+    }
     std::optional<Result<ByteBuffer>> container;
     {
         ReleasedGil released;
@@ -90,8 +93,9 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!unpack_arguments("dump", dump_params, args, nargs, kwnames, values)) {
             return nullptr;
         }
+        // The text's own error comes before any of the path's.
         JsonText json_text;
-        if (!json_text.take(values[0])) {
+        if (!json_text.take(values[0]) || !json_text.check()) {
             return nullptr;
         }
         PathArgument path;
