@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "error/result.hpp"
+#include "json/code_point_text.hpp"
 #include "structure/document.hpp"
 #include "structure/format_limits.hpp"
 
@@ -35,14 +36,9 @@ public:
     static std::optional<JsonContainer> plan(std::string_view json_text,
                                              std::size_t max_container_size = kMaxContainerSize,
                                              KnownUtf8 known_utf8 = KnownUtf8::No);
-    // The same for text of code points, one per unit, as a Python str holds
-    // them: Latin-1, UCS-2 or UCS-4. It is read in place and compiles as its
-    // UTF-8 form would; text with a surrogate has none, and is declined.
-    static std::optional<JsonContainer> plan(std::span<const std::uint8_t> latin1,
-                                             std::size_t max_container_size = kMaxContainerSize);
-    static std::optional<JsonContainer> plan(std::span<const std::uint16_t> ucs2,
-                                             std::size_t max_container_size = kMaxContainerSize);
-    static std::optional<JsonContainer> plan(std::span<const std::uint32_t> ucs4,
+    // The same for text of code points, read in place; it compiles as its
+    // UTF-8 form would. Text with a surrogate has none, and is declined.
+    static std::optional<JsonContainer> plan(const CodePointText& json_text,
                                              std::size_t max_container_size = kMaxContainerSize);
 
     JsonContainer(JsonContainer&&) noexcept;
@@ -57,8 +53,8 @@ public:
 private:
     explicit JsonContainer(std::unique_ptr<JsonContainerParts> parts) noexcept;
 
-    template <class Unit, bool kWellFormedUtf8>
-    static std::optional<JsonContainer> plan_text(std::span<const Unit> json_text, std::size_t max_container_size);
+    template <class Read>
+    static std::optional<JsonContainer> plan_read(std::size_t text_size, std::size_t max_container_size, Read&& read);
 
     std::unique_ptr<JsonContainerParts> parts_;
 };

@@ -113,9 +113,9 @@ bool JsonText::check() {
 std::optional<JsonContainer> JsonText::plan() const {
     switch (form_) {
         case Form::Utf8: return JsonContainer::plan(view_, kMaxContainerSize, KnownUtf8::Yes);
-        case Form::Latin1: return JsonContainer::plan(units_of<Py_UCS1>(units_, length_));
-        case Form::Ucs2: return JsonContainer::plan(units_of<Py_UCS2>(units_, length_));
-        case Form::Ucs4: return JsonContainer::plan(units_of<Py_UCS4>(units_, length_));
+        case Form::Latin1: return JsonContainer::plan(CodePointText(units_of<Py_UCS1>(units_, length_)));
+        case Form::Ucs2: return JsonContainer::plan(CodePointText(units_of<Py_UCS2>(units_, length_)));
+        case Form::Ucs4: return JsonContainer::plan(CodePointText(units_of<Py_UCS4>(units_, length_)));
     }
     return std::nullopt;
 }
