@@ -44,10 +44,10 @@ namespace vesk {
 //
 // A Unit other than char reads text of code points, one per unit, the way a
 // Python str holds them: Latin-1 bytes (std::uint8_t), UCS-2 (std::uint16_t)
-// or UCS-4 (std::uint32_t). Such text is read where it lies and the handler still
-// sees UTF-8 only: a string of ASCII units in Latin-1 text is its own UTF-8
-// form and stays in the input, any other string is transcoded into the
-// scratch copy. A surrogate unit has no UTF-8 form, so the reader stops there.
+// or UCS-4 (std::uint32_t). Such text is read where it lies and the handler
+// still sees UTF-8 only: a string of ASCII units in Latin-1 text is its own
+// UTF-8 form and stays in the input, any other string is transcoded into the
+// scratch copy. A surrogate has no UTF-8 form, so the reader stops there.
 template <class Handler, bool kWellFormedUtf8 = false, class Unit = char>
 class JsonEventReader {
     static_assert(std::is_same_v<Unit, char> || std::is_same_v<Unit, std::uint8_t> ||
@@ -246,10 +246,10 @@ private:
         return handler_.number(number_.kind, number_.bits);
     }
 
-    // Code-point text: the number's characters, and any that could extend
-    // it, are copied as bytes for read_json_number. It stops at the same
-    // character either way, and only a number it refuses can read to the
-    // end of the copy, which it refuses too.
+    // Code-point text: the run of characters a number can hold is copied as
+    // bytes for read_json_number. The character after the run continues no
+    // number, so the copy's end stops or fails the reader just as that
+    // character would (perhaps described otherwise, which is not kept).
     bool read_exact_number() requires(!kUtf8) {
         number_text_.clear();
         for (const Unit* p = at_; p != end_; ++p) {
