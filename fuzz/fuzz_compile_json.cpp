@@ -4,21 +4,29 @@
 // the same bytes; every compiled value agrees with its definition; the
 // document encodes unless it exceeds a limit of the container; and the
 // container written straight from the text (what dumps uses) is byte for
-// byte the document path's outcome, also just below its exact size.
+// byte the document path's outcome, also just below its exact size. The same
+// text given as code points (Latin-1, UCS-2, UCS-4 units, the way a Python
+// str holds it) plans exactly as its UTF-8 form; surrogates, which the input
+// spells as UTF-8 would if it allowed them, have no UTF-8 form and are
+// declined. The raw bytes are also read as Latin-1 text.
 //
 // fuzz-seeds: tests/data/json-test-suite/test_parsing
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "compile/compile_json.hpp"
 #include "compile/json_container.hpp"
 #include "encode/encoder.hpp"
 #include "json/json_reader.hpp"
+#include "structure/utf8.hpp"
 
 namespace {
 
@@ -91,9 +99,67 @@ void check_direct_path(std::string_view text) {
           "direct path differs below the ceiling");
 }
 
+bool is_surrogate(char32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
+
+template <class Unit>
+void check_code_point_plan(const std::vector<char32_t>& code_points) {
+    const std::vector<Unit> units(code_points.begin(), code_points.end());
+    std::optional<JsonContainer> planned = JsonContainer::plan(CodePointText(std::span<const Unit>(units)));
+    std::string utf8;
+    for (const char32_t code_point : code_points) {
+        if (is_surrogate(code_point)) {
+            check(!planned, "code-point text with a surrogate planned");
+            return;
+        }
+        append_utf8(utf8, code_point);
+    }
+    std::optional<JsonContainer> expected = JsonContainer::plan(utf8, kMaxContainerSize, KnownUtf8::Yes);
+    check(planned.has_value() == expected.has_value(), "code-point plan declines otherwise than the UTF-8 plan");
+    if (!planned) return;
+    check(planned->size() == expected->size(), "code-point plan differs in size");
+    ByteBuffer written(planned->size());
+    planned->write(written);
+    ByteBuffer reference(expected->size());
+    expected->write(reference);
+    check(written == reference, "code-point plan differs");
+}
+
+// The code points of the input, if it is UTF-8 with surrogates allowed.
+std::optional<std::vector<char32_t>> decode_code_points(const std::uint8_t* p, const std::uint8_t* end) {
+    std::vector<char32_t> code_points;
+    while (p != end) {
+        if (*p < 0x80) {
+            code_points.push_back(*p++);
+            continue;
+        }
+        std::size_t width = read_utf8_sequence(p, end).width;
+        const bool surrogate = width == 0 && *p == 0xED && end - p >= 3 && p[1] >= 0xA0 && p[1] <= 0xBF &&
+                               p[2] >= 0x80 && p[2] <= 0xBF;
+        if (surrogate) width = 3;
+        if (width == 0) return std::nullopt;
+        char32_t code_point = *p & (0x7F >> width);
+        for (std::size_t k = 1; k < width; ++k) code_point = (code_point << 6) | (p[k] & 0x3F);
+        code_points.push_back(code_point);
+        p += width;
+    }
+    return code_points;
+}
+
+void check_code_point_plans(const std::uint8_t* data, std::size_t size) {
+    check_code_point_plan<std::uint8_t>(std::vector<char32_t>(data, data + size));
+    const std::optional<std::vector<char32_t>> code_points = decode_code_points(data, data + size);
+    if (!code_points) return;
+    char32_t widest = 0;
+    for (const char32_t code_point : *code_points) widest = std::max(widest, code_point);
+    if (widest < 0x100) check_code_point_plan<std::uint8_t>(*code_points);
+    if (widest < 0x10000) check_code_point_plan<std::uint16_t>(*code_points);
+    check_code_point_plan<std::uint32_t>(*code_points);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     check_direct_path(text);
+    check_code_point_plans(data, size);
     Result<JsonValue> tree = parse_json(text);
     Result<VeskDocument> document = compile_json_str(text);
     if (!tree) {

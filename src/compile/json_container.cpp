@@ -16,6 +16,7 @@
 #include "compile/text_arena.hpp"
 #include "compile/text_hash.hpp"
 #include "encode/encoder.hpp"
+#include "json/code_point_text.hpp"
 #include "json/json_events.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
@@ -472,6 +473,25 @@ private:
     }
 };
 
+// The tape builder behind the virtual calls of a reader compiled elsewhere.
+class TapeEvents final : public JsonEventSink {
+public:
+    explicit TapeEvents(TapeBuilder& builder) noexcept : builder_(builder) {}
+
+    bool null_value() override { return builder_.null_value(); }
+    bool boolean(bool value) override { return builder_.boolean(value); }
+    bool number(JsonKind kind, std::uint64_t bits) override { return builder_.number(kind, bits); }
+    bool string(std::string_view text, bool in_input) override { return builder_.string(text, in_input); }
+    bool begin_array() override { return builder_.begin_array(); }
+    bool end_array() override { return builder_.end_array(); }
+    bool begin_object() override { return builder_.begin_object(); }
+    bool member_name(std::string_view name, bool in_input) override { return builder_.member_name(name, in_input); }
+    bool end_object() override { return builder_.end_object(); }
+
+private:
+    TapeBuilder& builder_;
+};
+
 // Walks the tape in the compiler's order: depth first, array items in
 // order, object members in byte order of their names, each container's
 // shape numbered after its contents. Writes the data as it goes.
@@ -620,19 +640,34 @@ std::size_t JsonContainer::size() const noexcept { return parts_->size; }
 
 std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std::size_t max_container_size,
                                                  KnownUtf8 known_utf8) {
+    return plan_read(json_text.size(), max_container_size, [&](TapeBuilder& builder) {
+        return known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()
+                                            : JsonEventReader<TapeBuilder>(json_text, builder).read_document();
+    });
+}
+
+std::optional<JsonContainer> JsonContainer::plan(const CodePointText& json_text, std::size_t max_container_size) {
+    return plan_read(json_text.size(), max_container_size, [&](TapeBuilder& builder) {
+        TapeEvents events(builder);
+        return json_text.read_events(events);
+    });
+}
+
+// `read(builder)` reads the text, of `text_size` bytes or code points, into
+// the builder. Sizes are only estimated from it.
+template <class Read>
+std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std::size_t max_container_size, Read&& read) {
     // Tape positions and offsets are 32-bit; such a text is not worth a plan.
-    if (json_text.size() > kMaxTapeSize) return std::nullopt;
-    auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&json_text));
+    if (text_size > kMaxTapeSize) return std::nullopt;
+    auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&text_size));
     // Untouched capacity costs address space only; few texts need more.
-    parts->tape.reserve(json_text.size() / 2 + 16);
+    parts->tape.reserve(text_size / 2 + 16);
     // Texts hold a distinct string per 128 bytes or more, mostly, and few names.
-    parts->strings.reserve(json_text.size() / 128);
-    parts->string_counts.reserve(json_text.size() / 128);
+    parts->strings.reserve(text_size / 128);
+    parts->string_counts.reserve(text_size / 128);
     parts->names.reserve(64);
     TapeBuilder builder(*parts);
-    const bool read = known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()
-                                                   : JsonEventReader<TapeBuilder>(json_text, builder).read_document();
-    if (!read) return std::nullopt;
+    if (!read(builder)) return std::nullopt;
 
     // Shapes met only inside values that a repeated member name dropped are
     // not written, and neither are such strings.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "error/result.hpp"
+#include "json/code_point_text.hpp"
 #include "structure/document.hpp"
 #include "structure/format_limits.hpp"
 
@@ -35,6 +36,10 @@ public:
     static std::optional<JsonContainer> plan(std::string_view json_text,
                                              std::size_t max_container_size = kMaxContainerSize,
                                              KnownUtf8 known_utf8 = KnownUtf8::No);
+    // The same for text of code points, read in place; it compiles as its
+    // UTF-8 form would. Text with a surrogate has none, and is declined.
+    static std::optional<JsonContainer> plan(const CodePointText& json_text,
+                                             std::size_t max_container_size = kMaxContainerSize);
 
     JsonContainer(JsonContainer&&) noexcept;
     JsonContainer& operator=(JsonContainer&&) noexcept;
@@ -47,6 +52,9 @@ public:
 
 private:
     explicit JsonContainer(std::unique_ptr<JsonContainerParts> parts) noexcept;
+
+    template <class Read>
+    static std::optional<JsonContainer> plan_read(std::size_t text_size, std::size_t max_container_size, Read&& read);
 
     std::unique_ptr<JsonContainerParts> parts_;
 };

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "json/json_number.hpp"
 #include "json/json_scanner.hpp"
@@ -39,10 +41,21 @@ namespace vesk {
 // With kWellFormedUtf8 the caller vouches that the text is well-formed UTF-8
 // (as a Python str's UTF-8 form always is), and strings are not checked
 // again.
-template <class Handler, bool kWellFormedUtf8 = false>
+//
+// A Unit other than char reads text of code points, one per unit, the way a
+// Python str holds them: Latin-1 bytes (std::uint8_t), UCS-2 (std::uint16_t)
+// or UCS-4 (std::uint32_t). Such text is read where it lies and the handler
+// still sees UTF-8 only: a string of ASCII units in Latin-1 text is its own
+// UTF-8 form and stays in the input, any other string is transcoded into the
+// scratch copy. A surrogate has no UTF-8 form, so the reader stops there.
+template <class Handler, bool kWellFormedUtf8 = false, class Unit = char>
 class JsonEventReader {
+    static_assert(std::is_same_v<Unit, char> || std::is_same_v<Unit, std::uint8_t> ||
+                  std::is_same_v<Unit, std::uint16_t> || std::is_same_v<Unit, std::uint32_t>);
+    static constexpr bool kUtf8 = std::is_same_v<Unit, char>;
+
 public:
-    JsonEventReader(std::string_view text, Handler& handler)
+    JsonEventReader(std::span<const Unit> text, Handler& handler)
         : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()), handler_(handler) {}
 
     // Whether the whole text was read and the handler took every value.
@@ -53,8 +66,9 @@ public:
     }
 
 private:
-    static bool is_whitespace(char c) noexcept { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-    static bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+    static bool is_whitespace(Unit c) noexcept { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+    static bool is_digit(Unit c) noexcept { return c >= '0' && c <= '9'; }
+    static int digit_value(Unit c) noexcept { return static_cast<int>(c) - '0'; }
 
     void skip_whitespace() noexcept {
         // Most gaps are empty, a single space, or a line break and its
@@ -64,7 +78,7 @@ private:
         if (at_ == end_ || !is_whitespace(*at_)) return;
 #if defined(__SSE2__)
         while (end_ - at_ >= 16) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at_));
+            const __m128i chunk = load_sixteen_units(at_);
             const __m128i blank = _mm_or_si128(
                 _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))),
                 _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\t'))));
@@ -102,7 +116,14 @@ private:
     }
 
     bool read_literal(const char* word, std::size_t size) noexcept {
-        if (static_cast<std::size_t>(end_ - at_) < size || std::memcmp(at_, word, size) != 0) return false;
+        if (static_cast<std::size_t>(end_ - at_) < size) return false;
+        if constexpr (kUtf8) {
+            if (std::memcmp(at_, word, size) != 0) return false;
+        } else {
+            for (std::size_t i = 0; i < size; ++i) {
+                if (at_[i] != static_cast<Unit>(word[i])) return false;
+            }
+        }
         at_ += size;
         return true;
     }
@@ -112,7 +133,7 @@ private:
         // that cannot settle exactly (more digits, far exponents, integers
         // beyond 64 bits, malformed numbers) is read by read_json_number,
         // which parse_json uses too.
-        const char* p = at_;
+        const Unit* p = at_;
         const bool negative = *p == '-';
         if (negative) ++p;
         DecimalDigits digits;
@@ -134,7 +155,7 @@ private:
             if (p == end_ || !is_digit(*p)) return read_exact_number();
             for (int count = 0; p != end_ && is_digit(*p); ++count) {
                 if (count == 4) return read_exact_number();
-                exponent = exponent * 10 + (*p++ - '0');
+                exponent = exponent * 10 + digit_value(*p++);
             }
             if (negative_exponent) exponent = -exponent;
         }
@@ -185,8 +206,8 @@ private:
 
         // Takes the run of digits at `p`, up to eight at a time; returns the
         // position after it.
-        const char* take(const char* p, const char* end, bool fraction) noexcept {
-            if constexpr (std::endian::native == std::endian::little) {
+        const Unit* take(const Unit* p, const Unit* end, bool fraction) noexcept {
+            if constexpr (kUtf8 && std::endian::native == std::endian::little) {
                 while (end - p >= 8) {
                     std::uint64_t word;
                     std::memcpy(&word, p, 8);
@@ -207,7 +228,7 @@ private:
             }
             for (; p != end && is_digit(*p); ++p) {
                 if (significand < limit / 10) {
-                    significand = significand * 10 + static_cast<std::uint64_t>(*p - '0');
+                    significand = significand * 10 + static_cast<std::uint64_t>(digit_value(*p));
                 } else {
                     exact = false;
                 }
@@ -217,11 +238,28 @@ private:
         }
     };
 
-    bool read_exact_number() {
+    bool read_exact_number() requires kUtf8 {
         JsonScanner scanner(std::string_view(begin_, static_cast<std::size_t>(end_ - begin_)));
         scanner.at = at_;
         if (!read_json_number(scanner, number_)) return false;
         at_ = scanner.at;
+        return handler_.number(number_.kind, number_.bits);
+    }
+
+    // Code-point text: the run of characters a number can hold is copied as
+    // bytes for read_json_number. The character after the run continues no
+    // number, so the copy's end stops or fails the reader just as that
+    // character would (perhaps described otherwise, which is not kept).
+    bool read_exact_number() requires(!kUtf8) {
+        number_text_.clear();
+        for (const Unit* p = at_; p != end_; ++p) {
+            const Unit c = *p;
+            if (!is_digit(c) && c != '-' && c != '+' && c != '.' && c != 'e' && c != 'E') break;
+            number_text_.push_back(static_cast<char>(c));
+        }
+        JsonScanner scanner(number_text_);
+        if (!read_json_number(scanner, number_)) return false;
+        at_ += scanner.at - scanner.begin;
         return handler_.number(number_.kind, number_.bits);
     }
 
@@ -270,7 +308,7 @@ private:
     // view into the input; one with escapes is resolved into a scratch copy.
     // The plain case is inlined into its two callers: the call cost more
     // than scanning a short string.
-    [[gnu::always_inline]] bool read_string(std::string_view& text, bool& in_input) {
+    [[gnu::always_inline]] bool read_string(std::string_view& text, bool& in_input) requires kUtf8 {
         const char* start = at_;
         const char* p = start;
         for (;;) {
@@ -293,7 +331,8 @@ private:
     }
 
     // The rest of a string from its first escape at `p`.
-    [[gnu::noinline]] bool read_escaped_string(const char* start, const char* p, std::string_view& text, bool& in_input) {
+    [[gnu::noinline]] bool read_escaped_string(const char* start, const char* p, std::string_view& text,
+                                               bool& in_input) requires kUtf8 {
         scratch_.assign(start, p);
         for (;;) {
             if (p == end_) return false;
@@ -321,7 +360,49 @@ private:
         return true;
     }
 
-    static int hex_value(char c) noexcept {
+    // Code-point text: see the class comment.
+    bool read_string(std::string_view& text, bool& in_input) requires(!kUtf8) {
+        const Unit* p = skip_plain_units(at_, end_);
+        if constexpr (std::is_same_v<Unit, std::uint8_t>) {
+            if (p != end_ && *p == '"') {
+                text = std::string_view(reinterpret_cast<const char*>(at_), static_cast<std::size_t>(p - at_));
+                in_input = true;
+                at_ = p + 1;
+                return true;
+            }
+        }
+        scratch_.clear();
+        append_ascii(at_, p);
+        for (;;) {
+            const Unit* run = p;
+            p = skip_plain_units(p, end_);
+            append_ascii(run, p);
+            if (p == end_) return false;
+            const char32_t unit = *p;
+            if (unit == '"') break;
+            if (unit == '\\') {
+                if (!read_escape(p)) return false;
+                continue;
+            }
+            if (unit < 0x20 || (unit >= 0xD800 && unit <= 0xDFFF) || unit > 0x10FFFF) return false;
+            append_utf8(scratch_, unit);
+            ++p;
+        }
+        text = scratch_;
+        in_input = false;
+        at_ = p + 1;
+        return true;
+    }
+
+    // Units below 0x80, one byte each.
+    void append_ascii(const Unit* begin, const Unit* end) {
+        const std::size_t old_size = scratch_.size();
+        const auto count = static_cast<std::size_t>(end - begin);
+        scratch_.resize(old_size + count);
+        store_ascii_units(begin, count, scratch_.data() + old_size);
+    }
+
+    static int hex_value(Unit c) noexcept {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
         if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -329,7 +410,7 @@ private:
     }
 
     // Four hex digits at `p`.
-    bool read_code_unit(const char*& p, char32_t& unit) const noexcept {
+    bool read_code_unit(const Unit*& p, char32_t& unit) const noexcept {
         if (end_ - p < 4) return false;
         int value = 0;
         for (int i = 0; i < 4; ++i) {
@@ -343,9 +424,9 @@ private:
     }
 
     // `p` is at a backslash; appends what the escape stands for.
-    bool read_escape(const char*& p) {
+    bool read_escape(const Unit*& p) {
         if (end_ - p < 2) return false;
-        const char code = p[1];
+        const Unit code = p[1];
         p += 2;
         switch (code) {
             case '"': scratch_.push_back('"'); return true;
@@ -429,12 +510,13 @@ private:
         return handler_.end_object();
     }
 
-    const char* begin_;
-    const char* at_;
-    const char* end_;
+    const Unit* begin_;
+    const Unit* at_;
+    const Unit* end_;
     Handler& handler_;
     unsigned depth_ = 0;
     std::string scratch_;
+    std::string number_text_;  // code-point text: a number for read_json_number
     JsonValue number_;
 };
 

@@ -4,23 +4,51 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string_view>
+
+#include "compile/json_container.hpp"
 
 namespace vesk::python {
 
-// The UTF-8 form of a str, for reading during one call without attaching a
-// copy to the str for the rest of its life: its own bytes when it is ASCII,
-// the form it already holds when something made one earlier, else a copy
-// transcoded here, exactly as long as it needs to be.
+// The JSON text of a str, for reading during one call without attaching a
+// UTF-8 copy to the str for the rest of its life. It is read where it lies:
+// the str's own bytes when it is ASCII, the UTF-8 form it holds when
+// something made one earlier, else its code points (Latin-1, UCS-2 or UCS-4
+// units). A UTF-8 copy, exactly as long as it needs to be, is made only for
+// the document path.
 class JsonText {
 public:
+    // Takes the str, which the caller keeps alive while this is used.
     // Returns false with the interpreter's error set when the str has no
-    // UTF-8 form (lone surrogates).
+    // UTF-8 form (lone surrogates) and that is known already; a str read as
+    // code points is not searched for surrogates here, which check() and
+    // make_utf8() do.
     bool take(PyObject* text);
 
-    std::string_view view() const noexcept { return view_; }
+    // Whether the str has a UTF-8 form; if not, sets the interpreter's error.
+    // For callers that must report it before reading further arguments.
+    bool check();
+
+    // The direct plan, from whichever form the text is read in; it declines
+    // at a surrogate. Touches no Python object, so it may run without the
+    // interpreter lock.
+    std::optional<JsonContainer> plan() const;
+
+    // Makes the UTF-8 form if the text is read as code points. Returns false
+    // with the interpreter's error set when the str has none.
+    bool make_utf8();
+
+    // The UTF-8 form, once take() or make_utf8() made it known.
+    std::string_view utf8() const noexcept { return view_; }
 
 private:
+    enum class Form { Utf8, Latin1, Ucs2, Ucs4 };
+
+    PyObject* text_ = nullptr;
+    Form form_ = Form::Utf8;
+    const void* units_ = nullptr;  // code points, in the str
+    std::size_t length_ = 0;       // code points
     std::unique_ptr<char[]> copy_;
     std::string_view view_;
 };

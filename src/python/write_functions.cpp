@@ -3,7 +3,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <string_view>
 
 #include "compile/json_container.hpp"
 #include "python/argument_views.hpp"
@@ -24,17 +23,17 @@ constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"
 
 // JSON text to container bytes, written into the memory that
 // `allocate(size)` returns (nullptr with an exception set when it cannot).
-// The text is the UTF-8 form of an immutable str, which lives as long as the
-// caller's reference or the caller's copy, so the interpreter lock is
-// released while it is read and while the container is written; `allocate`
-// runs with the lock held.
+// The text lies in an immutable str, which lives as long as the caller's
+// reference, or in the text's own copy, so the interpreter lock is released
+// while it is read and while the container is written; `allocate` runs with
+// the lock held.
 // Returns false with an exception set on failure.
 template <class Allocate>
-bool compile_to_container(PyObject* module, std::string_view json_text, Allocate&& allocate) {
+bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allocate) {
     std::optional<JsonContainer> planned;
     {
         ReleasedGil released;
-        planned = JsonContainer::plan(json_text, kMaxContainerSize, KnownUtf8::Yes);
+        planned = json_text.plan();
     }
     if (planned) {
         std::uint8_t* out = allocate(planned->size());
@@ -46,11 +45,14 @@ bool compile_to_container(PyObject* module, std::string_view json_text, Allocate
         return true;
     }
     // What the plan declines, mostly text that fails, the document path
-    // compiles or reports.
+    // compiles or reports, from the UTF-8 form.
+    if (!json_text.make_utf8()) {
+        return false;
+    }
     std::optional<Result<ByteBuffer>> container;
     {
         ReleasedGil released;
-        container.emplace(compile_json_document_container(json_text));
+        container.emplace(compile_json_document_container(json_text.utf8()));
     }
     if (!container->has_value()) {
         to_py_err(module, container->error());
@@ -77,7 +79,7 @@ PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
             return nullptr;
         }
         PyRef bytes;
-        const bool compiled = compile_to_container(module, json_text.view(), [&bytes](std::size_t size) -> std::uint8_t* {
+        const bool compiled = compile_to_container(module, json_text, [&bytes](std::size_t size) -> std::uint8_t* {
             bytes = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
             return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())) : nullptr;
         });
@@ -91,8 +93,9 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!unpack_arguments("dump", dump_params, args, nargs, kwnames, values)) {
             return nullptr;
         }
+        // The text's own error comes before any of the path's.
         JsonText json_text;
-        if (!json_text.take(values[0])) {
+        if (!json_text.take(values[0]) || !json_text.check()) {
             return nullptr;
         }
         PathArgument path;
@@ -103,7 +106,7 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         // existing file as it was.
         std::unique_ptr<std::uint8_t[]> buffer;
         std::size_t size = 0;
-        const bool compiled = compile_to_container(module, json_text.view(), [&](std::size_t needed) {
+        const bool compiled = compile_to_container(module, json_text, [&](std::size_t needed) {
             buffer = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
             size = needed;
             return buffer.get();

@@ -4,10 +4,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "compile/json_container.hpp"
+#include "structure/utf8.hpp"
 
 namespace vesk {
 namespace {
@@ -24,6 +26,32 @@ std::string outcome(const Result<ByteBuffer>& result, const Result<ByteBuffer>* 
         if (mine != result->end()) summary += ", first difference at " + std::to_string(mine - result->begin());
     }
     return summary;
+}
+
+// The code points of well-formed UTF-8.
+std::u32string decoded(std::string_view text) {
+    std::u32string code_points;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto* end = p + text.size();
+    while (p != end) {
+        const std::size_t width = *p < 0x80 ? 1 : read_utf8_sequence(p, end).width;
+        char32_t code_point = width == 1 ? *p : *p & (0x7F >> width);
+        for (std::size_t k = 1; k < width; ++k) code_point = (code_point << 6) | (p[k] & 0x3F);
+        code_points.push_back(code_point);
+        p += width;
+    }
+    return code_points;
+}
+
+template <class Unit>
+void expect_code_point_plan(const std::u32string& code_points, bool planned, const ByteBuffer& expected) {
+    const std::vector<Unit> units(code_points.begin(), code_points.end());
+    std::optional<JsonContainer> wide = JsonContainer::plan(CodePointText(std::span<const Unit>(units)));
+    ASSERT_EQ(wide.has_value(), planned) << sizeof(Unit) << "-byte units";
+    if (!wide) return;
+    ByteBuffer written(wide->size());
+    wide->write(written);
+    EXPECT_TRUE(written == expected) << sizeof(Unit) << "-byte units";
 }
 
 struct Text {
@@ -79,6 +107,8 @@ std::vector<Text> crafted_texts() {
         {"wide object: names around eight bytes", R"({"abcdefgh": 1, "a": 2, "abcdefgi": 3, "abcdefgh\u0000": 4, "": 5, "abcdefg": 6,
             "a\u0000": 7, "abcdefghi": 8, "\u00e9": 9, "zzzzzzzzz": 10, "b": 11, "ab": 12, "A": 13, "abcdefgha": 14,
             "zzzzzzzz": 15, "aa": 16, "abcdefgh": 17, "\u007f": 18})"},
+        {"letters of every width, in runs long and short",
+         R"({"€€": ["é a run of plain units longer than sixteen €€€€€€€€€€€€€€€€€€", "😀\u00e9😀\n", "é"], "é": -0})"},
         {"escaped and plain texts are one text", R"(["A", "\u0041", "\u0041", "A\n", "A\u000a"])"},
         {"escaped names", R"([{"\u0061": 1, "b\"": 2}, {"a": 3, "b\"": 4}])"},
         {"dictionary order follows the walk", R"({"z": ["p", "q"], "a": ["q", "p", "q"], "m": "p"})"},
@@ -139,6 +169,14 @@ TEST_P(JsonContainerTest, WritesWhatTheDocumentPathWrites) {
     }
     const Result<ByteBuffer> chosen = compile_json_container(text.text);
     EXPECT_EQ(outcome(chosen, &expected), outcome(expected, &chosen));
+    // Text the document path takes, given as code points in every unit wide
+    // enough for them, plans as its UTF-8 form does.
+    if (!expected) return;
+    const std::u32string code_points = decoded(text.text);
+    const char32_t widest = code_points.empty() ? 0 : *std::max_element(code_points.begin(), code_points.end());
+    if (widest < 0x100) expect_code_point_plan<std::uint8_t>(code_points, planned.has_value(), *expected);
+    if (widest < 0x10000) expect_code_point_plan<std::uint16_t>(code_points, planned.has_value(), *expected);
+    expect_code_point_plan<std::uint32_t>(code_points, planned.has_value(), *expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Crafted, JsonContainerTest, testing::ValuesIn(crafted_texts()),

@@ -4,6 +4,8 @@ import os
 import stat
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import vesk
 from container_bytes import (ARRAY, BOOL, FLOAT32, INT32, NULL, OBJECT, STRING, UINT32, array_definition,
@@ -64,13 +66,21 @@ class TestDumps:
         lambda tmp: vesk.dumps('"\ud800"'),
         lambda tmp: vesk.dump('"\udfff"', str(tmp / "out.vesk")),
         lambda tmp: vesk.dump("[1]", str(tmp / "out\ud800.vesk")),
+        lambda tmp: vesk.dumps('["😀", "\udfff"]'),
+        lambda tmp: vesk.dumps('[} "\ud800"'),
         lambda tmp: vesk.load(str(tmp / "in\ud800.vesk")),
-    ], ids=["dumps text", "dump text", "dump path", "load path"])
+    ], ids=["dumps text", "dump text", "dump path", "dumps UCS-4", "dumps refused text", "load path"])
     def test_lone_surrogate_raises_interpreters_error(self, tmp_path, call):
         with pytest.raises(UnicodeEncodeError) as raised:
             call(tmp_path)
         assert raised.value.__cause__ is None
         assert list(tmp_path.iterdir()) == []
+
+    def test_text_without_utf8_form_reported_before_path(self, tmp_path):
+        json_text = '["€\udbff"]'
+        with pytest.raises(UnicodeEncodeError) as raised:
+            vesk.dump(json_text, str(tmp_path / "out\ud800.vesk"))
+        assert raised.value.object == json_text
 
     @pytest.mark.parametrize("json_text,message", [
         ("", "Failed to parse VESK: EOF while parsing a value at line 1 column 0"),
@@ -183,15 +193,60 @@ class TestDump:
         assert bytes(received) == vesk.dumps(big)
 
 
-@pytest.mark.parametrize("letter", ["é", "€", "😀"], ids=["one byte", "two bytes", "four bytes"])
-def test_non_ascii_text_compiles_alike_with_and_without_a_cached_utf8_form(letter):
-    # dumps reads a str's cached UTF-8 form when there is one, else encodes a
-    # copy of its own; both must give the same container.
-    text = json.dumps({"k" + letter: [letter * 3, letter * 3, "a\\u00e9" + letter]}, ensure_ascii=False)
-    text = "".join(list(text))  # a fresh str, with no cached form yet
-    without_cache = vesk.dumps(text)
-    ctypes.pythonapi.PyUnicode_AsUTF8.restype = ctypes.c_char_p
-    cached = ctypes.pythonapi.PyUnicode_AsUTF8(ctypes.py_object(text))
-    assert cached == text.encode("utf-8")
-    assert vesk.dumps(text) == without_cache
-    assert vesk.loads(without_cache) == json.loads(text)
+# A str that is not ASCII is read as its own code units (Latin-1, UCS-2 or
+# UCS-4) unless it already holds a UTF-8 form, which is read instead. "X"
+# stands for a letter that sets the kind.
+LETTERS = {"ASCII": "x", "Latin-1": "é", "UCS-2": "€", "UCS-4": "😀"}
+KIND_TEXTS = [
+    '{"kX": ["X", "X", "a\\u00e9X", "\\ud83d\\ude00"], "n": [1, -2, 3.5e10, 12345678901234567890, -0, 1e-7]}',
+    '[{"X": null, "b": [true], "c": 0.30000000000000004}, {"b": [false], "X": null, "c": 1}]',
+    '"XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX\\"X\\\\\\/\\b\\f\\n\\r\\tend"',
+    '[123456789012345678901234567890.5e-3, -9223372036854775808, -9223372036854775809, 1E+2]',
+    # Refused, each with its position.
+    '{"kX": [1, "X"]}', '["X", ', '[X]', '{"X": 1}X', '"X\x01"', '[1.5eX]', '{"X": 1e400}', '["X\\uD800"]',
+    '["X\\q"]', '{"X" 1}', "[" * 200 + '"X"' + "]" * 200,
+]
+
+
+def fresh(text):
+    return "".join(list(text))
+
+
+def with_utf8_form(text):
+    text = fresh(text)
+    ctypes.pythonapi.PyUnicode_AsUTF8AndSize.restype = ctypes.c_void_p
+    assert ctypes.pythonapi.PyUnicode_AsUTF8AndSize(ctypes.py_object(text), None)
+    return text
+
+
+def dumps_outcome(text):
+    try:
+        return vesk.dumps(text)
+    except ValueError as error:
+        return type(error), error.args
+
+
+@pytest.mark.parametrize("kind", LETTERS)
+@pytest.mark.parametrize("template", KIND_TEXTS)
+def test_every_kind_of_str_compiles_as_its_utf8_form(template, kind):
+    text = template.replace("X", LETTERS[kind])
+    assert dumps_outcome(fresh(text)) == dumps_outcome(with_utf8_form(text))
+    # The letter written as an escape in ASCII text is the same string.
+    escaped = template.replace("X", json.dumps(LETTERS[kind])[1:-1])
+    if escaped.isascii() and not isinstance(dumps_outcome(escaped), tuple):
+        assert dumps_outcome(fresh(text)) == dumps_outcome(escaped)
+
+
+json_values = st.recursive(st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text(),
+                           lambda children: st.lists(children, max_size=4) | st.dictionaries(st.text(), children,
+                                                                                          max_size=4),
+                           max_leaves=12)
+
+
+@settings(max_examples=300, deadline=None)
+@given(json_values, st.integers(0, 40))
+def test_code_unit_reading_agrees_with_utf8_reading(value, cut):
+    # Whole texts, and texts cut short, which mostly fail.
+    for text in (json.dumps(value, ensure_ascii=False), json.dumps(value, ensure_ascii=False)[:-cut or None]):
+        if len(text) > 1:
+            assert dumps_outcome(fresh(text)) == dumps_outcome(with_utf8_form(text))
