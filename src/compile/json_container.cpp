@@ -497,8 +497,9 @@ private:
 // shape numbered after its contents. Writes the data as it goes.
 class TapeWriter {
 public:
-    TapeWriter(const JsonContainerParts& parts, std::uint8_t* out)
-        : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size()), out_(out) {}
+    // `spare` is storage for the dictionary numbering, one word per string.
+    TapeWriter(const JsonContainerParts& parts, std::vector<std::uint32_t>&& spare, std::uint8_t* out)
+        : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size(), std::move(spare)), out_(out) {}
 
     // Writes the value at `at` and returns the position after it. `element`
     // receives what an array holding this value records as its element
@@ -662,9 +663,14 @@ std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std
     auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&text_size));
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(text_size / 2 + 16);
-    // Texts hold a distinct string per 128 bytes or more, mostly, and few names.
+    // Texts hold a distinct string per 128 bytes or more, mostly, and few
+    // names. The index is zeroed, so it starts at that size and grows; the
+    // records are not, so they get room for a string per 32 bytes, which
+    // spares the copies (and the pages) of growing them on text dense in
+    // strings.
     parts->strings.reserve(text_size / 128);
-    parts->string_counts.reserve(text_size / 128);
+    parts->strings.reserve_texts(text_size / 32);
+    parts->string_counts.reserve(text_size / 32);
     parts->names.reserve(64);
     TapeBuilder builder(*parts);
     if (!read(builder)) return std::nullopt;
@@ -702,7 +708,8 @@ void JsonContainer::write(std::span<std::uint8_t> out) {
     std::uint8_t* const container = out.data();
     std::uint8_t* const entry = container + parts.data_block_offset;
     std::uint8_t* const payload = entry + kEntryCountSize + kEntryHeaderSize;
-    TapeWriter writer(parts, payload);
+    // The occurrence counts are spent; their pages take the numbering.
+    TapeWriter writer(parts, std::move(parts.string_counts), payload);
     std::uint16_t element = 0;
     std::uint16_t definition = 0;
     writer.write_value(0, element, definition);

@@ -37,6 +37,9 @@ public:
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(entries_.size()); }
     // Room for `count` texts without growing.
     void reserve(std::size_t count);
+    // Room for the records of `count` texts, so that they need not move;
+    // the index still grows as texts come.
+    void reserve_texts(std::size_t count) { entries_.reserve(count); }
     std::string_view text(std::uint32_t id) const noexcept { return {entries_[id].data, entries_[id].size}; }
 
 private:
@@ -66,6 +69,10 @@ class DictionaryNumbering {
 public:
     // Strings are the ids of a StringTable.
     explicit DictionaryNumbering(std::size_t string_count) : states_(string_count, 0) {}
+    // The same, keeping its states in `storage`, whose contents do not matter.
+    DictionaryNumbering(std::size_t string_count, std::vector<std::uint32_t>&& storage) : states_(std::move(storage)) {
+        states_.assign(string_count, 0);
+    }
 
     // Nothing for the first occurrence (write it inline), else the index of
     // the dictionary entry to refer to.
