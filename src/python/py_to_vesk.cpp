@@ -10,6 +10,7 @@
 #include "compile/array_item_rule.hpp"
 #include "compile/data_container.hpp"
 #include "compile/text_hash.hpp"
+#include "python/dict_items.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "structure/float_narrowing.hpp"
@@ -374,11 +375,11 @@ private:
         Py_ssize_t visited = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
-        // PyDict_Next rather than iteration: it gives the stored order, also
-        // for subclasses that override their iteration methods. The key is
-        // done with before any Python code can run; the value is held by
-        // convert() wherever its conversion may run some.
-        while (PyDict_Next(dict, &position, &key, &value)) {
+        // The stored order rather than iteration, also for subclasses that
+        // override their iteration methods. The key is done with before any
+        // Python code can run; the value is held by convert() wherever its
+        // conversion may run some.
+        while (next_dict_item(dict, position, key, value)) {
             // The value is needed only after the key: its first touch can
             // be on its way meanwhile.
             __builtin_prefetch(value);
