@@ -1,5 +1,7 @@
 #include "python/py_to_vesk.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -13,6 +15,7 @@
 #include "python/dict_items.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
+#include "structure/byte_order.hpp"
 #include "structure/float_narrowing.hpp"
 #include "structure/format_limits.hpp"
 
@@ -401,6 +404,55 @@ private:
         return true;
     }
 
+    // Lists of numbers, the bulk of many documents, are written in runs: the
+    // items from the first on, as long as they are exact floats (or exact
+    // ints that fit 32 bits), in blocks with room made once per block.
+    // Converting them runs no Python code, so the list cannot change
+    // meanwhile. Each returns how many items it wrote; the caller goes on
+    // from there item by item.
+    static constexpr Py_ssize_t kRunBlock = 256;
+
+    Py_ssize_t write_float_run(PyObject* list, Py_ssize_t length, ListItems& items) {
+        PyObject* const* const item = reinterpret_cast<PyListObject*>(list)->ob_item;
+        Py_ssize_t done = 0;
+        while (done < length) {
+            const Py_ssize_t block = std::min(length - done, kRunBlock);
+            std::uint8_t* const at = out_.number_room(static_cast<std::size_t>(block));
+            Py_ssize_t written = 0;
+            for (; written < block; ++written) {
+                PyObject* const number = item[done + written];
+                if (Py_TYPE(number) != &PyFloat_Type) break;
+                store_u32le(at + 4 * written, std::bit_cast<std::uint32_t>(nearest_float(PyFloat_AS_DOUBLE(number))));
+            }
+            out_.numbers_written(static_cast<std::size_t>(written));
+            done += written;
+            if (written < block) break;
+        }
+        items.admit_floats(static_cast<std::size_t>(done));
+        return done;
+    }
+
+    Py_ssize_t write_int_run(PyObject* list, Py_ssize_t length, ListItems& items) {
+        PyObject* const* const item = reinterpret_cast<PyListObject*>(list)->ob_item;
+        Py_ssize_t done = 0;
+        while (done < length) {
+            const Py_ssize_t block = std::min(length - done, kRunBlock);
+            std::uint8_t* const at = out_.number_room(static_cast<std::size_t>(block));
+            Py_ssize_t written = 0;
+            long value = 0;
+            for (; written < block; ++written) {
+                PyObject* const number = item[done + written];
+                if (Py_TYPE(number) != &PyLong_Type || !small_int_value(number, value)) break;
+                store_u32le(at + 4 * written, static_cast<std::uint32_t>(static_cast<std::int32_t>(value)));
+            }
+            out_.numbers_written(static_cast<std::size_t>(written));
+            items.admit_ints(static_cast<std::size_t>(done), at, static_cast<std::size_t>(written));
+            done += written;
+            if (written < block) break;
+        }
+        return done;
+    }
+
     [[gnu::noinline]] bool convert_list(PyObject* list) {
         const PyRef held = PyRef::borrow(list);
         const Level level(levels_);
@@ -414,6 +466,11 @@ private:
         // its end, once a mixture of numbers has shown.
         std::optional<std::uint16_t> number;
         Py_ssize_t i = 0;
+        if (start_length > 0) {
+            PyTypeObject* const first = Py_TYPE(PyList_GET_ITEM(list, 0));
+            if (first == &PyFloat_Type) i = write_float_run(list, start_length, items);
+            if (first == &PyLong_Type) i = write_int_run(list, start_length, items);
+        }
         // The length is read again for every item: code run by a conversion
         // may shrink the list, and items are never read past its end. Items
         // appended meanwhile are not read.
