@@ -174,35 +174,72 @@ private:
 // Dict keys met before, by the address of the str object, so that a key met
 // again as the same object (keys usually are: the parser or the caller's
 // code made each once) is neither hashed nor noted for the dictionary again.
-// Direct-mapped; an entry holds a reference to its object, so no other
-// object can take that address during the call. On the heap: an emit that
-// a conversion runs nests its own on the native stack.
+// An open-addressing set that keeps every key it is given: a cache that
+// dropped keys would miss over and over on two keys that take turns in every
+// dict and share a place. Each key is held by a reference of the set's own,
+// so no other object can take its address during the call. On the heap: an
+// emit that a conversion runs nests its own on the native stack.
 class KeyCache {
 public:
-    KeyCache() : keys_(kSize, nullptr) {}
+    KeyCache() : keys_(kFirstSize, nullptr) {}
     KeyCache(const KeyCache&) = delete;
     KeyCache& operator=(const KeyCache&) = delete;
     ~KeyCache() {
         for (PyObject* key : keys_) Py_XDECREF(key);
     }
 
-    PyObject*& entry(PyObject* key) noexcept {
-        const auto address = reinterpret_cast<std::uintptr_t>(key);
-        // Objects are 16-byte aligned; the higher bits spread neighbours.
-        return keys_[((address >> 4) ^ (address >> 13)) & (kSize - 1)];
-    }
-
-    // Puts an exact str in the place of what `entry` held. Releasing an
-    // exact str runs no Python code.
-    static void replace(PyObject*& entry, PyObject* key) noexcept {
-        Py_INCREF(key);
-        Py_XDECREF(entry);
-        entry = key;
+    // Whether `key`, an exact str, was given before; if not, it is kept from
+    // now on. Releasing an exact str runs no Python code. May throw
+    // std::bad_alloc.
+    [[gnu::always_inline]] bool met_before(PyObject* key) {
+        const std::size_t at = place(key, shift_);
+        if (keys_[at] == key) [[likely]]
+            return true;
+        return met_before_elsewhere(key, at);
     }
 
 private:
-    static constexpr std::size_t kSize = 512;
+    static constexpr std::size_t kFirstSize = 512;
+    static constexpr unsigned kFirstShift = 64 - 9;
+
+    [[gnu::noinline]] bool met_before_elsewhere(PyObject* key, std::size_t at) {
+        for (PyObject* held = keys_[at]; held != nullptr; held = keys_[at]) {
+            if (held == key) return true;
+            at = (at + 1) & (keys_.size() - 1);
+        }
+        if ((count_ + 1) * 2 > keys_.size()) {
+            grow();
+            at = free_place(key);
+        }
+        Py_INCREF(key);
+        keys_[at] = key;
+        ++count_;
+        return false;
+    }
+
+    // The high bits of the address times an odd constant: objects lie 16
+    // bytes apart and more, and their low bits say little.
+    static std::size_t place(PyObject* key, unsigned shift) noexcept {
+        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
+        return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ull) >> shift);
+    }
+    std::size_t free_place(PyObject* key) const noexcept {
+        std::size_t at = place(key, shift_);
+        while (keys_[at] != nullptr) at = (at + 1) & (keys_.size() - 1);
+        return at;
+    }
+    void grow() {
+        std::vector<PyObject*> old(keys_.size() * 2, nullptr);
+        old.swap(keys_);
+        --shift_;
+        for (PyObject* key : old) {
+            if (key != nullptr) keys_[free_place(key)] = key;
+        }
+    }
+
     std::vector<PyObject*> keys_;
+    std::size_t count_ = 0;
+    unsigned shift_ = kFirstShift;
 };
 
 class Converter {
@@ -296,13 +333,11 @@ private:
             const char* text = utf8_of(key, size);
             if (text == nullptr) return false;
             const std::string_view view(text, static_cast<std::size_t>(size));
-            PyObject*& cached = keys_.entry(key);
-            if (cached == key) {
+            if (keys_.met_before(key)) {
                 out_.write_known_string(view);
                 return true;
             }
             out_.write_string(view);
-            KeyCache::replace(cached, key);
             return true;
         }
         if (!PyUnicode_Check(key)) {

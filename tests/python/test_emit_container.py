@@ -325,6 +325,15 @@ def test_long_number_lists_give_what_the_model_gives(value):
     assert outcome(vesk.emit, value) == outcome(emit_model, value)
 
 
+def test_key_objects_met_again_across_many_dicts_give_what_the_model_gives():
+    # More distinct key objects than the first table of keys met holds, each
+    # met again in other dicts and in other orders, some also as values.
+    keys = [f"key{i}" for i in range(1500)]
+    dicts = [{key: i for i, key in enumerate(keys[start::step])} for start, step in ((0, 1), (7, 3), (1, 2))]
+    value = {"dicts": dicts, "values": keys[::-5]}
+    assert vesk.emit(value) == emit_model(value)
+
+
 def test_list_of_65535_items_round_trips():
     value = list(range(65535))
     assert vesk.loads(vesk.emit(value)) == value
