@@ -447,7 +447,7 @@ private:
     // from there item by item.
     static constexpr Py_ssize_t kRunBlock = 256;
 
-    Py_ssize_t write_float_run(PyObject* list, Py_ssize_t length, ListItems& items) {
+    Py_ssize_t write_float_run(PyObject* list, Py_ssize_t length) {
         PyObject* const* const item = reinterpret_cast<PyListObject*>(list)->ob_item;
         Py_ssize_t done = 0;
         while (done < length) {
@@ -463,7 +463,6 @@ private:
             done += written;
             if (written < block) break;
         }
-        items.admit_floats(static_cast<std::size_t>(done));
         return done;
     }
 
@@ -489,22 +488,39 @@ private:
     }
 
     [[gnu::noinline]] bool convert_list(PyObject* list) {
-        const PyRef held = PyRef::borrow(list);
         const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
         const DataContainer::ArrayStart array = out_.begin_array();
+        // A list of floats alone, as coordinates are, is written whole by
+        // the run: no item-by-item bookkeeping, and no reference of its own,
+        // since no Python code runs.
+        Py_ssize_t floats = 0;
+        if (start_length > 0 && Py_TYPE(PyList_GET_ITEM(list, 0)) == &PyFloat_Type) {
+            floats = write_float_run(list, start_length);
+            if (floats == start_length) {
+                number_ = out_.number_array(array, VeskType::Float32);
+                out_.end_array(array, static_cast<std::size_t>(floats));
+                return true;
+            }
+        }
+        return convert_items(list, array, start_length, floats);
+    }
+
+    // The rest of a list, from item `from` on, after `from` floats.
+    [[gnu::always_inline]] bool convert_items(PyObject* list, const DataContainer::ArrayStart& array,
+                                             Py_ssize_t start_length, Py_ssize_t from) {
+        const PyRef held = PyRef::borrow(list);
         ListItems items(out_);
+        items.admit_floats(static_cast<std::size_t>(from));
         // A list whose first item is a dict or a list is numbered before the
         // shapes inside that item; its element type is known without running
         // any Python code. Any other list holds no shapes and is numbered at
         // its end, once a mixture of numbers has shown.
         std::optional<std::uint16_t> number;
-        Py_ssize_t i = 0;
-        if (start_length > 0) {
-            PyTypeObject* const first = Py_TYPE(PyList_GET_ITEM(list, 0));
-            if (first == &PyFloat_Type) i = write_float_run(list, start_length, items);
-            if (first == &PyLong_Type) i = write_int_run(list, start_length, items);
+        Py_ssize_t i = from;
+        if (i == 0 && start_length > 0 && Py_TYPE(PyList_GET_ITEM(list, 0)) == &PyLong_Type) {
+            i = write_int_run(list, start_length, items);
         }
         // The length is read again for every item: code run by a conversion
         // may shrink the list, and items are never read past its end. Items
