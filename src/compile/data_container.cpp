@@ -126,7 +126,11 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
 
 std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
     const auto next = static_cast<std::uint32_t>(shape_steps_.size());
-    shape_steps_.push_back(ShapeStep{shape, value_type});
+    // Filled in place: a step built aside and copied in is written in parts
+    // and read back whole, which the processor cannot forward.
+    ShapeStep& step = shape_steps_.emplace_back();
+    step.from = shape;
+    step.value_type = value_type;
     shape_steps_[shape].next[type_index(value_type)] = next;
     return next;
 }

@@ -283,8 +283,8 @@ private:
     // The object shapes met so far, by a number of their own: 0 is the empty
     // shape, and every other is the step of one item from an earlier one.
     struct ShapeStep {
-        std::uint32_t from;
-        VeskType value_type;
+        std::uint32_t from = 0;
+        VeskType value_type = VeskType::Null;
         std::uint16_t number = 0;                  // its definition; 0: none yet
         std::array<std::uint32_t, kTypeCount> next{};  // by type index; 0: not taken yet
     };
