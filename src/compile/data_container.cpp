@@ -22,6 +22,9 @@ constexpr std::size_t kDataHeaderSize = kEntryCountSize + kEntryHeaderSize;
 constexpr std::uint8_t kUnencodableMark = kStrRefMarker;
 constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
 
+constexpr std::size_t kFirstShapeSteps = 256;
+constexpr std::size_t kFirstStringPlaces = 1024;
+
 // The text of the string written at `at`, and the bytes its prefix takes.
 std::string_view string_at(const std::uint8_t* at, std::size_t& prefix_size) noexcept {
     std::size_t length = 0;
@@ -66,7 +69,13 @@ DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
       cursor_(first_chunk_ + kDataHeaderSize),
       limit_(first_chunk_ + kFirstChunkSize),
       shapes_(seed ^ 0x5bd1e995u),
-      shape_steps_(1, ShapeStep{0, VeskType::Null}) {}
+      shape_steps_(1, ShapeStep{0, VeskType::Null}) {
+    // A value of some size meets a few hundred object shapes and a few
+    // thousand strings: room for them from the start spares the copies of
+    // growing there step by step.
+    shape_steps_.reserve(kFirstShapeSteps);
+    string_places_.reserve(kFirstStringPlaces);
+}
 
 void DataContainer::next_chunk(std::size_t bytes) {
     const std::size_t size = std::max(bytes, next_chunk_size_);
@@ -117,7 +126,11 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
 
 std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
     const auto next = static_cast<std::uint32_t>(shape_steps_.size());
-    shape_steps_.push_back(ShapeStep{shape, value_type});
+    // Filled in place: a step built aside and copied in is written in parts
+    // and read back whole, which the processor cannot forward.
+    ShapeStep& step = shape_steps_.emplace_back();
+    step.from = shape;
+    step.value_type = value_type;
     shape_steps_[shape].next[type_index(value_type)] = next;
     return next;
 }

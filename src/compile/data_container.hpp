@@ -84,7 +84,7 @@ public:
     // with its hash, taken while the text is at hand, and the first of each
     // text becomes an entry, encoded as it is inline.
     [[gnu::always_inline]] void write_string(std::string_view text) {
-        const std::uint64_t hash = hash_text(text, seed_);
+        const std::uint64_t hash = hash_text_in_pairs(text, seed_);
         if (text.size() > kMaxStringLength) [[unlikely]] {
             string_places_.push_back(StringPlace{write_unencodable(text), hash});
             return;
@@ -162,6 +162,12 @@ public:
     // definition: its own number for an array or object, its type byte for a
     // scalar. Once only.
     Result<std::size_t> finish(ContainerMemory& memory, std::uint16_t root_definition);
+
+    // Room for `count` four-byte numbers in one piece at the end of the data,
+    // for a caller that writes a run of them itself and then passes how many
+    // it wrote to numbers_written().
+    std::uint8_t* number_room(std::size_t count) { return room(4 * count); }
+    void numbers_written(std::size_t count) noexcept { cursor_ += 4 * count; }
 
     // The last `size` bytes written, which the caller may change in place.
     std::uint8_t* last_written(std::size_t size) noexcept { return cursor_ - size; }
@@ -277,8 +283,8 @@ private:
     // The object shapes met so far, by a number of their own: 0 is the empty
     // shape, and every other is the step of one item from an earlier one.
     struct ShapeStep {
-        std::uint32_t from;
-        VeskType value_type;
+        std::uint32_t from = 0;
+        VeskType value_type = VeskType::Null;
         std::uint16_t number = 0;                  // its definition; 0: none yet
         std::array<std::uint32_t, kTypeCount> next{};  // by type index; 0: not taken yet
     };
@@ -329,6 +335,20 @@ public:
             if (integer != static_cast<std::int32_t>(integer)) out_.wide_integers().emplace_back(position, integer);
         }
         return true;
+    }
+
+    // The same for items written as a run by the caller: `count` Float32
+    // items from the first one on.
+    void admit_floats(std::size_t count) noexcept {
+        if (count > 0) first_ = VeskType::Float32;
+    }
+    // `count` Int32 items that fit 32 bits, from item `position` on, lying
+    // end to end from `first`; every item before them was an Int32 too.
+    void admit_ints(std::size_t position, std::uint8_t* first, std::size_t count) {
+        if (count == 0) return;
+        if (position == 0) first_ = VeskType::Int32;
+        if (first != next_int_) out_.int_runs().emplace_back(position, first);
+        next_int_ = first + 4 * count;
     }
 
     VeskType expected() const noexcept { return first_; }

@@ -1,7 +1,5 @@
 #include "compile/string_table.hpp"
 
-#include <cstring>
-
 namespace vesk {
 
 void StringTable::reserve(std::size_t count) {
@@ -10,27 +8,6 @@ void StringTable::reserve(std::size_t count) {
     std::size_t capacity = slots_.empty() ? 64 : slots_.size();
     while (count * 2 > capacity) capacity *= 2;
     resize_slots(capacity);
-}
-
-StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
-    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
-    const auto high = static_cast<std::uint32_t>(hash >> 32);
-    for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
-        const std::uint64_t slot = slots_[at];
-        if (slot == 0) {
-            const auto id = static_cast<std::uint32_t>(entries_.size());
-            entries_.push_back(Entry{text.data(), static_cast<std::uint32_t>(text.size()),
-                                     static_cast<std::uint32_t>(hash)});
-            slots_[at] = (static_cast<std::uint64_t>(high) << 32) | (id + 1u);
-            return {id, true};
-        }
-        if (static_cast<std::uint32_t>(slot >> 32) != high) continue;
-        const auto id = static_cast<std::uint32_t>(slot) - 1;
-        const Entry& entry = entries_[id];
-        if (entry.size == text.size() && same_bytes(entry.data, text.data(), text.size())) {
-            return {id, false};
-        }
-    }
 }
 
 void StringTable::grow() { resize_slots(slots_.empty() ? 64 : slots_.size() * 2); }

@@ -61,6 +61,29 @@ private:
     std::uint64_t seed_;
 };
 
+// Inline: the compilers intern every string they meet, most of them in a
+// loop of their own.
+inline StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
+    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+    const auto high = static_cast<std::uint32_t>(hash >> 32);
+    for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
+        const std::uint64_t slot = slots_[at];
+        if (slot == 0) {
+            const auto id = static_cast<std::uint32_t>(entries_.size());
+            entries_.push_back(Entry{text.data(), static_cast<std::uint32_t>(text.size()),
+                                     static_cast<std::uint32_t>(hash)});
+            slots_[at] = (static_cast<std::uint64_t>(high) << 32) | (id + 1u);
+            return {id, true};
+        }
+        if (static_cast<std::uint32_t>(slot >> 32) != high) continue;
+        const auto id = static_cast<std::uint32_t>(slot) - 1;
+        const Entry& entry = entries_[id];
+        if (entry.size == text.size() && same_bytes(entry.data, text.data(), text.size())) {
+            return {id, false};
+        }
+    }
+}
+
 // Where each occurrence of a string goes, in the order a compiler writes
 // them: the first stays inline, the second enters the dictionary, and from
 // then on every occurrence refers to that entry. Dictionary indices are thus

@@ -86,6 +86,54 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
     return state == 0 ? 1 : state;
 }
 
+// The same kind of hash with sixteen bytes in every multiply, also below 49
+// bytes, where hash_text takes eight: the strings of 9 to 48 bytes that most
+// documents are made of take one or two multiplies fewer. Its values are not
+// hash_text's, so a table uses one of the two for all its texts.
+inline std::uint64_t hash_text_in_pairs(std::string_view text, std::uint64_t seed) noexcept {
+    constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
+    const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
+    const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
+    const char* at = text.data();
+    std::size_t left = text.size();
+    std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    if (left > 16) {
+        if (left > 48) {
+            std::uint64_t second = seed ^ 0x2545F4914F6CDD1Dull;
+            std::uint64_t third = seed ^ 0xD6E8FEB86659FD93ull;
+            do {
+                state = fold_multiply(load_word(at) ^ secret, load_word(at + 8) ^ state);
+                second = fold_multiply(load_word(at + 16) ^ other_secret, load_word(at + 24) ^ second);
+                third = fold_multiply(load_word(at + 32) ^ multiplier, load_word(at + 40) ^ third);
+                at += 48;
+                left -= 48;
+            } while (left > 48);
+            state ^= second ^ third;
+        }
+        while (left > 16) {
+            state = fold_multiply(load_word(at) ^ secret, load_word(at + 8) ^ state);
+            at += 16;
+            left -= 16;
+        }
+        // The last sixteen bytes of the text, some of them hashed already:
+        // the length tells how many.
+        low = load_word(at + left - 16);
+        high = load_word(at + left - 8);
+    } else if (left > 8) {
+        low = load_word(at);
+        high = load_word(at + left - 8);
+    } else if (left > 0) {
+        low = tail_word(at, left);
+    }
+    // The last pair is masked on both sides, so that no state (the length
+    // alone, for a short text) can zero the multiply.
+    state ^= fold_multiply(low ^ secret, high ^ other_secret);
+    state = fold_multiply(state ^ multiplier, secret);
+    return state == 0 ? 1 : state;
+}
+
 // Whether two texts of `size` bytes each are equal; short ones without a call.
 inline bool same_bytes(const char* a, const char* b, std::size_t size) noexcept {
     if (size > 16) return std::memcmp(a, b, size) == 0;

@@ -1,5 +1,7 @@
 #include "python/py_to_vesk.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -10,8 +12,10 @@
 #include "compile/array_item_rule.hpp"
 #include "compile/data_container.hpp"
 #include "compile/text_hash.hpp"
+#include "python/dict_items.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
+#include "structure/byte_order.hpp"
 #include "structure/float_narrowing.hpp"
 #include "structure/format_limits.hpp"
 
@@ -170,35 +174,72 @@ private:
 // Dict keys met before, by the address of the str object, so that a key met
 // again as the same object (keys usually are: the parser or the caller's
 // code made each once) is neither hashed nor noted for the dictionary again.
-// Direct-mapped; an entry holds a reference to its object, so no other
-// object can take that address during the call. On the heap: an emit that
-// a conversion runs nests its own on the native stack.
+// An open-addressing set that keeps every key it is given: a cache that
+// dropped keys would miss over and over on two keys that take turns in every
+// dict and share a place. Each key is held by a reference of the set's own,
+// so no other object can take its address during the call. On the heap: an
+// emit that a conversion runs nests its own on the native stack.
 class KeyCache {
 public:
-    KeyCache() : keys_(kSize, nullptr) {}
+    KeyCache() : keys_(kFirstSize, nullptr) {}
     KeyCache(const KeyCache&) = delete;
     KeyCache& operator=(const KeyCache&) = delete;
     ~KeyCache() {
         for (PyObject* key : keys_) Py_XDECREF(key);
     }
 
-    PyObject*& entry(PyObject* key) noexcept {
-        const auto address = reinterpret_cast<std::uintptr_t>(key);
-        // Objects are 16-byte aligned; the higher bits spread neighbours.
-        return keys_[((address >> 4) ^ (address >> 13)) & (kSize - 1)];
-    }
-
-    // Puts an exact str in the place of what `entry` held. Releasing an
-    // exact str runs no Python code.
-    static void replace(PyObject*& entry, PyObject* key) noexcept {
-        Py_INCREF(key);
-        Py_XDECREF(entry);
-        entry = key;
+    // Whether `key`, an exact str, was given before; if not, it is kept from
+    // now on. Releasing an exact str runs no Python code. May throw
+    // std::bad_alloc.
+    [[gnu::always_inline]] bool met_before(PyObject* key) {
+        const std::size_t at = place(key, shift_);
+        if (keys_[at] == key) [[likely]]
+            return true;
+        return met_before_elsewhere(key, at);
     }
 
 private:
-    static constexpr std::size_t kSize = 512;
+    static constexpr std::size_t kFirstSize = 512;
+    static constexpr unsigned kFirstShift = 64 - 9;
+
+    [[gnu::noinline]] bool met_before_elsewhere(PyObject* key, std::size_t at) {
+        for (PyObject* held = keys_[at]; held != nullptr; held = keys_[at]) {
+            if (held == key) return true;
+            at = (at + 1) & (keys_.size() - 1);
+        }
+        if ((count_ + 1) * 2 > keys_.size()) {
+            grow();
+            at = free_place(key);
+        }
+        Py_INCREF(key);
+        keys_[at] = key;
+        ++count_;
+        return false;
+    }
+
+    // The high bits of the address times an odd constant: objects lie 16
+    // bytes apart and more, and their low bits say little.
+    static std::size_t place(PyObject* key, unsigned shift) noexcept {
+        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
+        return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ull) >> shift);
+    }
+    std::size_t free_place(PyObject* key) const noexcept {
+        std::size_t at = place(key, shift_);
+        while (keys_[at] != nullptr) at = (at + 1) & (keys_.size() - 1);
+        return at;
+    }
+    void grow() {
+        std::vector<PyObject*> old(keys_.size() * 2, nullptr);
+        old.swap(keys_);
+        --shift_;
+        for (PyObject* key : old) {
+            if (key != nullptr) keys_[free_place(key)] = key;
+        }
+    }
+
     std::vector<PyObject*> keys_;
+    std::size_t count_ = 0;
+    unsigned shift_ = kFirstShift;
 };
 
 class Converter {
@@ -292,13 +333,11 @@ private:
             const char* text = utf8_of(key, size);
             if (text == nullptr) return false;
             const std::string_view view(text, static_cast<std::size_t>(size));
-            PyObject*& cached = keys_.entry(key);
-            if (cached == key) {
+            if (keys_.met_before(key)) {
                 out_.write_known_string(view);
                 return true;
             }
             out_.write_string(view);
-            KeyCache::replace(cached, key);
             return true;
         }
         if (!PyUnicode_Check(key)) {
@@ -374,11 +413,11 @@ private:
         Py_ssize_t visited = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
-        // PyDict_Next rather than iteration: it gives the stored order, also
-        // for subclasses that override their iteration methods. The key is
-        // done with before any Python code can run; the value is held by
-        // convert() wherever its conversion may run some.
-        while (PyDict_Next(dict, &position, &key, &value)) {
+        // The stored order rather than iteration, also for subclasses that
+        // override their iteration methods. The key is done with before any
+        // Python code can run; the value is held by convert() wherever its
+        // conversion may run some.
+        while (next_dict_item(dict, position, key, value)) {
             // The value is needed only after the key: its first touch can
             // be on its way meanwhile.
             __builtin_prefetch(value);
@@ -400,19 +439,89 @@ private:
         return true;
     }
 
+    // Lists of numbers, the bulk of many documents, are written in runs: the
+    // items from the first on, as long as they are exact floats (or exact
+    // ints that fit 32 bits), in blocks with room made once per block.
+    // Converting them runs no Python code, so the list cannot change
+    // meanwhile. Each returns how many items it wrote; the caller goes on
+    // from there item by item.
+    static constexpr Py_ssize_t kRunBlock = 256;
+
+    Py_ssize_t write_float_run(PyObject* list, Py_ssize_t length) {
+        PyObject* const* const item = reinterpret_cast<PyListObject*>(list)->ob_item;
+        Py_ssize_t done = 0;
+        while (done < length) {
+            const Py_ssize_t block = std::min(length - done, kRunBlock);
+            std::uint8_t* const at = out_.number_room(static_cast<std::size_t>(block));
+            Py_ssize_t written = 0;
+            for (; written < block; ++written) {
+                PyObject* const number = item[done + written];
+                if (Py_TYPE(number) != &PyFloat_Type) break;
+                store_u32le(at + 4 * written, std::bit_cast<std::uint32_t>(nearest_float(PyFloat_AS_DOUBLE(number))));
+            }
+            out_.numbers_written(static_cast<std::size_t>(written));
+            done += written;
+            if (written < block) break;
+        }
+        return done;
+    }
+
+    Py_ssize_t write_int_run(PyObject* list, Py_ssize_t length, ListItems& items) {
+        PyObject* const* const item = reinterpret_cast<PyListObject*>(list)->ob_item;
+        Py_ssize_t done = 0;
+        while (done < length) {
+            const Py_ssize_t block = std::min(length - done, kRunBlock);
+            std::uint8_t* const at = out_.number_room(static_cast<std::size_t>(block));
+            Py_ssize_t written = 0;
+            long value = 0;
+            for (; written < block; ++written) {
+                PyObject* const number = item[done + written];
+                if (Py_TYPE(number) != &PyLong_Type || !small_int_value(number, value)) break;
+                store_u32le(at + 4 * written, static_cast<std::uint32_t>(static_cast<std::int32_t>(value)));
+            }
+            out_.numbers_written(static_cast<std::size_t>(written));
+            items.admit_ints(static_cast<std::size_t>(done), at, static_cast<std::size_t>(written));
+            done += written;
+            if (written < block) break;
+        }
+        return done;
+    }
+
     [[gnu::noinline]] bool convert_list(PyObject* list) {
-        const PyRef held = PyRef::borrow(list);
         const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
         const DataContainer::ArrayStart array = out_.begin_array();
+        // A list of floats alone, as coordinates are, is written whole by
+        // the run: no item-by-item bookkeeping, and no reference of its own,
+        // since no Python code runs.
+        Py_ssize_t floats = 0;
+        if (start_length > 0 && Py_TYPE(PyList_GET_ITEM(list, 0)) == &PyFloat_Type) {
+            floats = write_float_run(list, start_length);
+            if (floats == start_length) {
+                number_ = out_.number_array(array, VeskType::Float32);
+                out_.end_array(array, static_cast<std::size_t>(floats));
+                return true;
+            }
+        }
+        return convert_items(list, array, start_length, floats);
+    }
+
+    // The rest of a list, from item `from` on, after `from` floats.
+    [[gnu::always_inline]] bool convert_items(PyObject* list, const DataContainer::ArrayStart& array,
+                                             Py_ssize_t start_length, Py_ssize_t from) {
+        const PyRef held = PyRef::borrow(list);
         ListItems items(out_);
+        items.admit_floats(static_cast<std::size_t>(from));
         // A list whose first item is a dict or a list is numbered before the
         // shapes inside that item; its element type is known without running
         // any Python code. Any other list holds no shapes and is numbered at
         // its end, once a mixture of numbers has shown.
         std::optional<std::uint16_t> number;
-        Py_ssize_t i = 0;
+        Py_ssize_t i = from;
+        if (i == 0 && start_length > 0 && Py_TYPE(PyList_GET_ITEM(list, 0)) == &PyLong_Type) {
+            i = write_int_run(list, start_length, items);
+        }
         // The length is read again for every item: code run by a conversion
         // may shrink the list, and items are never read past its end. Items
         // appended meanwhile are not read.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,29 @@ TEST(StringTableTest, NumbersDistinctTextsInFirstSeenOrder) {
     EXPECT_EQ(table.intern(std::string_view("t1\0", 3)).id, 5001u);
     EXPECT_EQ(table.size(), 5002u);
     EXPECT_EQ(table.text(1), "t1");
+}
+
+TEST(TextHashTest, EveryByteAndTheLengthReachTheHashInPairs) {
+    // Each length from empty to past the three-lane loop, so every way of
+    // reading the text is taken: a byte that some path skips, or a length
+    // that two texts differing in trailing zeros cannot tell apart, collides.
+    for (const std::uint64_t seed : {0ull, 0x9E3779B97F4A7C15ull, 0x0123456789ABCDEFull}) {
+        std::set<std::uint64_t> zeros;
+        for (std::size_t length = 0; length <= 100; ++length) {
+            std::string text(length, '\0');
+            for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (i * 7 + length) % 26);
+            const std::uint64_t hash = hash_text_in_pairs(text, seed);
+            EXPECT_NE(hash, 0u);
+            for (std::size_t i = 0; i < length; ++i) {
+                std::string changed = text;
+                changed[i] = static_cast<char>(changed[i] ^ 0x80);
+                EXPECT_NE(hash_text_in_pairs(changed, seed), hash) << length << " " << i;
+            }
+            zeros.insert(hash_text_in_pairs(std::string(length, '\0'), seed));
+        }
+        EXPECT_EQ(zeros.size(), 101u);
+    }
+    EXPECT_NE(hash_text_in_pairs("abc", 1), hash_text_in_pairs("abc", 2));
 }
 
 TEST(DictionaryNumberingTest, SecondOccurrenceEntersTheDictionary) {

@@ -290,6 +290,38 @@ def test_subclasses_read_like_their_base(value, plain):
     assert vesk.emit(value) == vesk.emit(plain)
 
 
+def with_removed(keys, removed, key_type=str):
+    result = {key_type(key): index for index, key in enumerate(keys)}
+    for key in removed:
+        del result[key_type(key)]
+    return result
+
+
+class Attributes:
+    def __init__(self):
+        self.b = 1
+        self.a = 2
+
+
+# However the interpreter holds a dict's items (removed items leaving holes,
+# str-only or general keys, an instance's attributes sharing their keys),
+# exactly the items left are read, in their stored order.
+@pytest.mark.parametrize(
+    "value, plain",
+    [
+        (with_removed("abcde", "a"), {"b": 1, "c": 2, "d": 3, "e": 4}),
+        (with_removed("abcde", "bd"), {"a": 0, "c": 2, "e": 4}),
+        (with_removed("abcde", "e"), {"a": 0, "b": 1, "c": 2, "d": 3}),
+        (with_removed("ab", "ab"), {}),
+        (with_removed("abcd", "ac", MyStr), {"b": 1, "d": 3}),
+        (vars(Attributes()), {"b": 1, "a": 2}),
+    ],
+    ids=["first-removed", "inner-removed", "last-removed", "all-removed", "general-keys", "instance-attributes"],
+)
+def test_every_dict_table_reads_its_items_in_order(value, plain):
+    assert vesk.emit(value) == vesk.emit(plain)
+
+
 def test_dict_order_is_kept():
     # b before a: the stored order, not sorted.
     assert vesk.emit({"b": 1, "a": 2}) != vesk.emit({"a": 2, "b": 1})

@@ -305,6 +305,35 @@ def test_first_failure_in_item_order_wins(value, error):
 # --- Limits of the container.
 
 
+# Long lists of numbers, written in blocks across chunks of the data: where
+# the first item of another kind turns up decides how the rest is written.
+@pytest.mark.parametrize(
+    "value",
+    [
+        list(range(-300, 700)) + [0.5],
+        [7] * 900 + [2**40] + [1] * 300 + [0.25],
+        [1.5] * 1000 + [3] + [2**50, 1.0],
+        [2] * 600 + [MyInt(3), Index(4)] + [5] * 400 + [MyFloat(0.5)],
+        [0.5] * 513 + [MyFloat(1.5), Floaty(2.5)] + [0.25] * 300,
+        [1] * 1030 + ["s"],
+        [0.5] * 257 + [True],
+    ],
+    ids=["ints-then-float", "wide-int-mid-run", "floats-then-ints", "int-subclass-mid-run",
+         "float-subclass-mid-run", "ints-then-str", "floats-then-bool"],
+)
+def test_long_number_lists_give_what_the_model_gives(value):
+    assert outcome(vesk.emit, value) == outcome(emit_model, value)
+
+
+def test_key_objects_met_again_across_many_dicts_give_what_the_model_gives():
+    # More distinct key objects than the first table of keys met holds, each
+    # met again in other dicts and in other orders, some also as values.
+    keys = [f"key{i}" for i in range(1500)]
+    dicts = [{key: i for i, key in enumerate(keys[start::step])} for start, step in ((0, 1), (7, 3), (1, 2))]
+    value = {"dicts": dicts, "values": keys[::-5]}
+    assert vesk.emit(value) == emit_model(value)
+
+
 def test_list_of_65535_items_round_trips():
     value = list(range(65535))
     assert vesk.loads(vesk.emit(value)) == value
