@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -66,6 +67,43 @@ std::uint32_t record_end(const std::uint32_t* tape, std::uint32_t at) noexcept {
     }
     return at + 1;
 }
+
+// The tape's words. Unlike a vector's, an append is a store and a bump, all
+// inline, whatever the compiler makes of the code around it; only growing
+// is a call.
+class Tape {
+public:
+    void reserve(std::size_t count) {
+        if (count > capacity_) resize_storage(count);
+    }
+    std::size_t size() const noexcept { return size_; }
+    const std::uint32_t* data() const noexcept { return words_.get(); }
+    std::uint32_t& operator[](std::size_t at) noexcept { return words_[at]; }
+    std::uint32_t operator[](std::size_t at) const noexcept { return words_[at]; }
+
+    // `count` (at most three) more words, for the caller to fill.
+    [[gnu::always_inline]] std::uint32_t* append(std::size_t count) {
+        if (capacity_ - size_ < kMaxAppend) [[unlikely]] resize_storage(capacity_ * 2 + 64);
+        std::uint32_t* at = words_.get() + size_;
+        size_ += count;
+        return at;
+    }
+    void push_back(std::uint32_t word) { *append(1) = word; }
+
+    static constexpr std::size_t kMaxAppend = 3;
+
+private:
+    [[gnu::noinline]] void resize_storage(std::size_t capacity) {
+        auto words = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+        if (size_ != 0) std::memcpy(words.get(), words_.get(), size_ * sizeof(std::uint32_t));
+        words_ = std::move(words);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<std::uint32_t[]> words_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
 
 // The member names of an object in text order, interned: objects that list
 // the same names in the same order share a layout, and with it the order in
@@ -210,9 +248,15 @@ private:
 
 // Everything plan() learns about the text, kept for write().
 struct JsonContainerParts {
-    explicit JsonContainerParts(std::uint64_t seed) : strings(seed), names(seed ^ 1), shapes(seed ^ 2), layouts(seed ^ 3) {}
+    explicit JsonContainerParts(std::uint64_t seed)
+        : string_seed(seed), name_seed(seed ^ 1), strings(seed), names(seed ^ 1), shapes(seed ^ 2), layouts(seed ^ 3) {}
 
-    std::vector<std::uint32_t> tape;
+    // The tables of texts are hashed by hash_text_padded, which the reader's
+    // short texts can be hashed by from registers.
+    std::uint64_t string_seed;
+    std::uint64_t name_seed;
+
+    Tape tape;
     StringTable strings;  // string values
     StringTable names;    // member names
     ShapeTable shapes;
@@ -249,16 +293,25 @@ public:
         const VeskType type = json_value_type(kind, bits);
         const auto value = static_cast<std::int64_t>(bits);
         const bool wide = kind != JsonKind::Float && (kind == JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
-        tape_.push_back(kNumberTag | (std::uint32_t{type_byte(type)} << 3) | (wide ? kWideNumber : 0));
-        tape_.push_back(narrowed_number_bits(kind, bits));
-        if (wide) tape_.push_back(std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits)));
+        std::uint32_t* record = tape_.append(wide ? 3 : 2);
+        record[0] = kNumberTag | (std::uint32_t{type_byte(type)} << 3) | (wide ? kWideNumber : 0);
+        record[1] = narrowed_number_bits(kind, bits);
+        if (wide) record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
         fixed_data_size_ += 4;
         return add_value(type);
     }
 
     bool string(std::string_view text, bool in_input) {
         if (text.size() > kMaxStringLength) return false;
-        const std::uint32_t id = intern(parts_.strings, text, in_input);
+        return add_string(intern(parts_.strings, parts_.string_seed, text, in_input));
+    }
+
+    bool string(std::string_view text, JsonShortText words) {
+        const std::uint64_t hash = hash_padded_words(words.low, words.high, text.size(), parts_.string_seed);
+        return add_string(parts_.strings.intern(text, hash).id);
+    }
+
+    bool add_string(std::uint32_t id) {
         if (id > kMaxStringId) return false;
         if (id == parts_.string_counts.size()) parts_.string_counts.push_back(0);
         ++parts_.string_counts[id];
@@ -288,7 +341,15 @@ public:
     bool member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) return false;
         member_names_.push_back(predicted_name(name).value_or(kNone));
-        if (member_names_.back() == kNone) member_names_.back() = intern(parts_.names, name, in_input);
+        if (member_names_.back() == kNone) member_names_.back() = intern(parts_.names, parts_.name_seed, name, in_input);
+        member_types_.push_back(VeskType::Null);  // until the value is read
+        return true;
+    }
+
+    bool member_name(std::string_view name, JsonShortText words) {
+        std::uint32_t id = predicted_name(name).value_or(kNone);
+        if (id == kNone) id = parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.name_seed)).id;
+        member_names_.push_back(id);
         member_types_.push_back(VeskType::Null);  // until the value is read
         return true;
     }
@@ -421,13 +482,13 @@ private:
         if (tape_.size() > kMaxTapeSize) return false;
         open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
         open_.back().first_member = static_cast<std::uint32_t>(member_names_.size());
-        tape_.insert(tape_.end(), kContainerRecordSize, 0);
+        std::fill_n(tape_.append(kContainerRecordSize), kContainerRecordSize, 0);
         return true;
     }
 
     // A value of `type` is complete: it becomes an item or a member of the
     // container around it.
-    bool add_value(VeskType type) {
+    [[gnu::always_inline]] bool add_value(VeskType type) {
         if (open_.empty()) return true;
         Open& parent = open_.back();
         if (!parent.is_array) {
@@ -445,8 +506,8 @@ private:
     }
 
     // Texts outside the JSON text are copied once, when they are new.
-    std::uint32_t intern(StringTable& table, std::string_view text, bool in_input) {
-        const std::uint64_t hash = table.hash(text);
+    std::uint32_t intern(StringTable& table, std::uint64_t seed, std::string_view text, bool in_input) {
+        const std::uint64_t hash = hash_text_padded(text, seed);
         if (in_input) return table.intern(text, hash).id;
         const StringTable::Interned found = table.intern(text, hash);
         if (found.added) table.replace_text(found.id, parts_.unescaped.store(text));
@@ -454,7 +515,7 @@ private:
     }
 
     JsonContainerParts& parts_;
-    std::vector<std::uint32_t>& tape_;
+    Tape& tape_;
     std::vector<Open> open_;
     std::vector<std::uint32_t> member_names_;
     std::vector<VeskType> member_types_;

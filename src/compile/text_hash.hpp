@@ -134,6 +134,40 @@ inline std::uint64_t hash_text_in_pairs(std::string_view text, std::uint64_t see
     return state == 0 ? 1 : state;
 }
 
+// hash_text_in_pairs' values for texts over 16 bytes; a shorter text is
+// hashed as its bytes padded with zeros to sixteen, taken as two words (the
+// first eight bytes in the low one). A reader that already holds those
+// sixteen bytes in a register hashes the text from there with
+// hash_padded_words, without reading it again.
+inline std::uint64_t hash_padded_words(std::uint64_t low, std::uint64_t high, std::size_t size,
+                                       std::uint64_t seed) noexcept {
+    constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
+    const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
+    const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
+    std::uint64_t state = seed ^ (static_cast<std::uint64_t>(size) * multiplier);
+    state ^= fold_multiply(low ^ secret, high ^ other_secret);
+    state = fold_multiply(state ^ multiplier, secret);
+    return state == 0 ? 1 : state;
+}
+
+// The first `size` bytes at `at` (1 to 8) as a word padded with zeros,
+// without reading past them.
+inline std::uint64_t padded_word(const char* at, std::size_t size) noexcept {
+    if (size == 8) return load_word(at);
+    if (size >= 4) return load_half_word(at) | ((load_half_word(at + size - 4) >> (8 * (8 - size))) << 32);
+    std::uint64_t word = static_cast<unsigned char>(at[0]);
+    if (size > 1) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[1])) << 8;
+    if (size > 2) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[2])) << 16;
+    return word;
+}
+
+inline std::uint64_t hash_text_padded(std::string_view text, std::uint64_t seed) noexcept {
+    const std::size_t size = text.size();
+    if (size > 16) return hash_text_in_pairs(text, seed);
+    if (size > 8) return hash_padded_words(load_word(text.data()), padded_word(text.data() + 8, size - 8), size, seed);
+    return hash_padded_words(size == 0 ? 0 : padded_word(text.data(), size), 0, size, seed);
+}
+
 // Whether two texts of `size` bytes each are equal; short ones without a call.
 inline bool same_bytes(const char* a, const char* b, std::size_t size) noexcept {
     if (size > 16) return std::memcmp(a, b, size) == 0;

@@ -23,6 +23,13 @@
 
 namespace vesk {
 
+// A string of at most fifteen bytes, found within the sixteen read at its
+// start, as those bytes padded with zeros: two words, the first byte lowest.
+struct JsonShortText {
+    std::uint64_t low;
+    std::uint64_t high;
+};
+
 // A one-pass JSON reader that hands each value to a handler as it is read,
 // for callers that build their own representation. It accepts exactly the
 // texts that parse_json accepts and delivers the same values (numbers in the
@@ -36,7 +43,10 @@ namespace vesk {
 //   string(std::string_view text, bool in_input), begin_array(), end_array(),
 //   begin_object(), member_name(std::string_view name, bool in_input), end_object().
 // A text `in_input` is a view into the JSON text; any other view is valid
-// only during the call.
+// only during the call. A handler that also has string(std::string_view,
+// JsonShortText) and member_name(std::string_view, JsonShortText) gets the
+// short texts of UTF-8 input there, views into the input with their bytes
+// in registers already.
 //
 // With kWellFormedUtf8 the caller vouches that the text is well-formed UTF-8
 // (as a Python str's UTF-8 form always is), and strings are not checked
@@ -53,6 +63,11 @@ class JsonEventReader {
     static_assert(std::is_same_v<Unit, char> || std::is_same_v<Unit, std::uint8_t> ||
                   std::is_same_v<Unit, std::uint16_t> || std::is_same_v<Unit, std::uint32_t>);
     static constexpr bool kUtf8 = std::is_same_v<Unit, char>;
+    static constexpr bool kShortTexts =
+        kUtf8 && requires(Handler& handler, std::string_view text, JsonShortText words) {
+            handler.string(text, words);
+            handler.member_name(text, words);
+        };
 
 public:
     JsonEventReader(std::span<const Unit> text, Handler& handler)
@@ -70,7 +85,7 @@ private:
     static bool is_digit(Unit c) noexcept { return c >= '0' && c <= '9'; }
     static int digit_value(Unit c) noexcept { return static_cast<int>(c) - '0'; }
 
-    void skip_whitespace() noexcept {
+    [[gnu::always_inline]] void skip_whitespace() noexcept {
         // Most gaps are empty, a single space, or a line break and its
         // indentation, which is scanned sixteen bytes at a time.
         if (at_ == end_ || !is_whitespace(*at_)) return;
@@ -100,6 +115,10 @@ private:
             case '"': {
                 ++at_;
                 std::string_view text;
+                if constexpr (kShortTexts) {
+                    JsonShortText words;
+                    if (read_short_string(text, words)) return handler_.string(text, words);
+                }
                 bool in_input = false;
                 return read_string(text, in_input) && handler_.string(text, in_input);
             }
@@ -270,7 +289,7 @@ private:
     // significand of x87 extended precision, where powers up to 10^27 are
     // exact: one rounding there, and a second one to double that is right
     // unless the first left the value within a unit of a halfway point.
-    static bool decimal_to_double(std::uint64_t significand, int power, double& value) noexcept {
+    [[gnu::always_inline]] static bool decimal_to_double(std::uint64_t significand, int power, double& value) noexcept {
         static constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -328,6 +347,33 @@ private:
             if (width == 0) return false;
             p += width;
         }
+    }
+
+    // The opening quote has been consumed. A string that ends, without
+    // escapes, within the sixteen bytes that follow is taken with those
+    // bytes; anything else is left for read_string.
+    [[gnu::always_inline]] bool read_short_string(std::string_view& text, JsonShortText& words) requires kUtf8 {
+#if defined(__SSE2__) && defined(__x86_64__)
+        if (end_ - at_ < 16) return false;
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at_));
+        const unsigned breaks = plain_run_breaks<kWellFormedUtf8>(chunk);
+        if (breaks == 0) return false;
+        const int size = std::countr_zero(breaks);
+        if (at_[size] != '"') return false;
+        static constexpr std::array<std::uint8_t, 32> keep = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                              0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        const __m128i kept =
+            _mm_and_si128(chunk, _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep.data() + 16 - size)));
+        words.low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(kept));
+        words.high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(kept, kept)));
+        text = std::string_view(at_, static_cast<std::size_t>(size));
+        at_ += size + 1;
+        return true;
+#else
+        (void)text;
+        (void)words;
+        return false;
+#endif
     }
 
     // The rest of a string from its first escape at `p`.
@@ -490,8 +536,18 @@ private:
                 if (*at_ != '"') return false;
                 ++at_;
                 std::string_view name;
-                bool in_input = false;
-                if (!read_string(name, in_input) || !handler_.member_name(name, in_input)) return false;
+                bool named = false;
+                if constexpr (kShortTexts) {
+                    JsonShortText words;
+                    if (read_short_string(name, words)) {
+                        if (!handler_.member_name(name, words)) return false;
+                        named = true;
+                    }
+                }
+                if (!named) {
+                    bool in_input = false;
+                    if (!read_string(name, in_input) || !handler_.member_name(name, in_input)) return false;
+                }
                 skip_whitespace();
                 if (at_ == end_ || *at_ != ':') return false;
                 ++at_;

@@ -34,20 +34,27 @@ constexpr std::uint64_t plain_run_breaks(std::uint64_t word) noexcept {
     return (quote | backslash | control | (kWellFormedUtf8 ? 0 : word)) & high;
 }
 
+#if defined(__SSE2__)
+// The bytes of `chunk` that end a plain run, one bit each. As signed bytes,
+// those of multi-byte sequences are negative and so below 0x20 along with
+// the control bytes; as unsigned bytes, only the control bytes are.
+template <bool kWellFormedUtf8>
+inline unsigned plain_run_breaks(__m128i chunk) noexcept {
+    const __m128i low = kWellFormedUtf8 ? _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk)
+                                        : _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20));
+    const __m128i breaks = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'))), low);
+    return static_cast<unsigned>(_mm_movemask_epi8(breaks));
+}
+#endif
+
 // The first byte at or after `p` that ends a plain run, or `end`.
 template <bool kWellFormedUtf8>
 inline const char* skip_plain_run(const char* p, const char* end) noexcept {
 #if defined(__SSE2__)
-    // As signed bytes, those of multi-byte sequences are negative and so
-    // below 0x20 along with the control bytes; as unsigned bytes, only the
-    // control bytes are.
     while (end - p >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i low = kWellFormedUtf8 ? _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk)
-                                            : _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20));
-        const __m128i breaks = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'))), low);
-        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(breaks))) return p + std::countr_zero(mask);
+        if (const unsigned mask = plain_run_breaks<kWellFormedUtf8>(chunk)) return p + std::countr_zero(mask);
         p += 16;
     }
 #endif
