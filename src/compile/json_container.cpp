@@ -336,11 +336,16 @@ public:
         return add_value(VeskType::Array);
     }
 
-    bool begin_object() { return open(false); }
+    bool begin_object() {
+        if (!open(false)) return false;
+        open_.back().expected_layout = expected_layout();
+        return true;
+    }
 
     bool member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) return false;
         member_names_.push_back(predicted_name(name).value_or(kNone));
+        if (member_names_.back() != kNone) ++open_.back().predicted;
         if (member_names_.back() == kNone) member_names_.back() = intern(parts_.names, parts_.name_seed, name, in_input);
         member_types_.push_back(VeskType::Null);  // until the value is read
         return true;
@@ -348,6 +353,7 @@ public:
 
     bool member_name(std::string_view name, JsonShortText words) {
         std::uint32_t id = predicted_name(name).value_or(kNone);
+        if (id != kNone) ++open_.back().predicted;
         if (id == kNone) id = parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.name_seed)).id;
         member_names_.push_back(id);
         member_types_.push_back(VeskType::Null);  // until the value is read
@@ -358,7 +364,12 @@ public:
         const Open object = open_.back();
         open_.pop_back();
         const std::span<const std::uint32_t> names = std::span<const std::uint32_t>(member_names_).subspan(object.first_member);
-        const std::uint32_t layout_id = parts_.layouts.intern(names, parts_.names);
+        // Every name as predicted, and as many: the expected layout.
+        const std::uint32_t last = object.expected_layout;
+        const std::uint32_t layout_id =
+            object.predicted == names.size() && last != kNone && parts_.layouts.layout(last).member_count == names.size()
+                ? last
+                : parts_.layouts.intern(names, parts_.names);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
         if (layout.kept_count > kMaxFields) return false;
         if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
@@ -367,6 +378,11 @@ public:
         if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
         use_shape(shape);
         last_layout_at_depth_[open_.size()] = layout_id;
+        if (!open_.empty() && !open_.back().is_array) {
+            const std::uint32_t member = member_names_[object.first_member - 1];
+            if (member >= layout_by_member_.size()) layout_by_member_.resize(std::size_t{member} + 1 + member / 2, kNone);
+            layout_by_member_[member] = layout_id;
+        }
         tape_[object.at] = kObjectTag | (shape << 3);
         tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
         tape_[object.at + 2] = layout_id;
@@ -434,11 +450,22 @@ private:
         }
     }
 
-    // Objects at one depth mostly repeat the names of the last object closed
-    // there, in the same order: a name that matches its counterpart there is
-    // known without hashing it.
+    // The layout the object just opened most likely has: that of the last
+    // object that was the value of a member of the same name, or, for an
+    // item or the root, that of the last object closed at its depth.
+    std::uint32_t expected_layout() const noexcept {
+        if (open_.size() >= 2 && !open_[open_.size() - 2].is_array) {
+            const std::uint32_t member = member_names_.back();
+            return member < layout_by_member_.size() ? layout_by_member_[member] : kNone;
+        }
+        return last_layout_at_depth_[open_.size() - 1];
+    }
+
+    // Objects mostly repeat the names of the layout expected for them, in
+    // the same order: a name that matches its counterpart there is known
+    // without hashing it.
     std::optional<std::uint32_t> predicted_name(std::string_view name) const noexcept {
-        const std::uint32_t last = last_layout_at_depth_[open_.size() - 1];
+        const std::uint32_t last = open_.back().expected_layout;
         if (last == kNone) return std::nullopt;
         const std::span<const std::uint32_t> names = parts_.layouts.names(parts_.layouts.layout(last));
         const std::size_t position = member_names_.size() - open_.back().first_member;
@@ -476,6 +503,8 @@ private:
         VeskType first = VeskType::Null;
         std::uint32_t count = 0;          // arrays: items so far
         std::uint32_t first_member = 0;   // objects: in member_names_ and member_types_
+        std::uint32_t predicted = 0;      // objects: names that predicted_name knew
+        std::uint32_t expected_layout = kNone;  // objects: see expected_layout()
     };
 
     [[gnu::always_inline]] bool open(bool is_array) {
@@ -524,6 +553,8 @@ private:
     std::size_t fixed_data_size_ = 0;
     // By layout, the shape of the last object of that layout.
     std::vector<std::uint32_t> last_shape_of_layout_;
+    // By member name, the layout of the last object that was its value.
+    std::vector<std::uint32_t> layout_by_member_;
     // By depth, the layout of the last object closed there.
     std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none();
 
