@@ -756,11 +756,10 @@ std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(text_size / 2 + 16);
     // Texts hold a distinct string per 96 bytes or more, mostly (event logs
-    // come close, at one per 90), and few
-    // names. The index is zeroed, so it starts at that size and grows; the
-    // records are not, so they get room for a string per 32 bytes, which
-    // spares the copies (and the pages) of growing them on text dense in
-    // strings.
+    // come close, at one per 90), and few names. The index is zeroed, so it
+    // starts at that size and grows; the records are not, so they get room
+    // for a string per 32 bytes, which spares the copies (and the pages) of
+    // growing them on text dense in strings.
     parts->strings.reserve(text_size / 96);
     parts->strings.reserve_texts(text_size / 32);
     parts->string_counts.reserve(text_size / 32);
