@@ -326,7 +326,12 @@ public:
         open_.pop_back();
         const bool mixed = array.mixed;
         const VeskType elem_type = array.count == 0 ? VeskType::Null : mixed ? VeskType::Float32 : array.first;
-        const std::uint32_t shape = parts_.shapes.intern_array(elem_type);
+        // Arrays mostly come in runs of one element type (coordinates).
+        if (elem_type != last_array_type_ || last_array_shape_ == kNone) {
+            last_array_type_ = elem_type;
+            last_array_shape_ = parts_.shapes.intern_array(elem_type);
+        }
+        const std::uint32_t shape = last_array_shape_;
         if (shape > kMaxArrayShape || tape_.size() > kMaxTapeSize) return false;
         use_shape(shape);
         tape_[array.at] = kArrayTag | (mixed ? 8u : 0u) | (shape << 4);
@@ -553,6 +558,9 @@ private:
     std::size_t fixed_data_size_ = 0;
     // By layout, the shape of the last object of that layout.
     std::vector<std::uint32_t> last_shape_of_layout_;
+    // The shape of the last array closed, and its element type.
+    VeskType last_array_type_ = VeskType::Null;
+    std::uint32_t last_array_shape_ = kNone;
     // By member name, the layout of the last object that was its value.
     std::vector<std::uint32_t> layout_by_member_;
     // By depth, the layout of the last object closed there.
