@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,23 +38,40 @@ TEST(TextHashTest, EveryByteAndTheLengthReachTheHashInPairs) {
     // Each length from empty to past the three-lane loop, so every way of
     // reading the text is taken: a byte that some path skips, or a length
     // that two texts differing in trailing zeros cannot tell apart, collides.
-    for (const std::uint64_t seed : {0ull, 0x9E3779B97F4A7C15ull, 0x0123456789ABCDEFull}) {
-        std::set<std::uint64_t> zeros;
-        for (std::size_t length = 0; length <= 100; ++length) {
-            std::string text(length, '\0');
-            for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (i * 7 + length) % 26);
-            const std::uint64_t hash = hash_text_in_pairs(text, seed);
-            EXPECT_NE(hash, 0u);
-            for (std::size_t i = 0; i < length; ++i) {
-                std::string changed = text;
-                changed[i] = static_cast<char>(changed[i] ^ 0x80);
-                EXPECT_NE(hash_text_in_pairs(changed, seed), hash) << length << " " << i;
+    // hash_text_padded takes texts of up to sixteen bytes otherwise.
+    using Hash = std::uint64_t (*)(std::string_view, std::uint64_t);
+    for (const Hash hash_of : {Hash{hash_text_in_pairs}, Hash{hash_text_padded}}) {
+        for (const std::uint64_t seed : {0ull, 0x9E3779B97F4A7C15ull, 0x0123456789ABCDEFull}) {
+            std::set<std::uint64_t> zeros;
+            for (std::size_t length = 0; length <= 100; ++length) {
+                std::string text(length, '\0');
+                for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (i * 7 + length) % 26);
+                const std::uint64_t hash = hash_of(text, seed);
+                EXPECT_NE(hash, 0u);
+                for (std::size_t i = 0; i < length; ++i) {
+                    std::string changed = text;
+                    changed[i] = static_cast<char>(changed[i] ^ 0x80);
+                    EXPECT_NE(hash_of(changed, seed), hash) << length << " " << i;
+                }
+                zeros.insert(hash_of(std::string(length, '\0'), seed));
             }
-            zeros.insert(hash_text_in_pairs(std::string(length, '\0'), seed));
+            EXPECT_EQ(zeros.size(), 101u);
         }
-        EXPECT_EQ(zeros.size(), 101u);
+        EXPECT_NE(hash_of("abc", 1), hash_of("abc", 2));
     }
-    EXPECT_NE(hash_text_in_pairs("abc", 1), hash_text_in_pairs("abc", 2));
+}
+
+TEST(TextHashTest, PaddedWordsHashAsTheTextTheyHold) {
+    // The JSON reader hashes short texts from the sixteen bytes it scanned,
+    // zeros past the text; the table finds them by the text itself.
+    for (std::size_t length = 0; length <= 16; ++length) {
+        std::string text(length, '\0');
+        for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>(0xF1 - i * 13);
+        char padded[16] = {};
+        std::memcpy(padded, text.data(), length);
+        EXPECT_EQ(hash_padded_words(load_word(padded), load_word(padded + 8), length, 7), hash_text_padded(text, 7))
+            << length;
+    }
 }
 
 TEST(DictionaryNumberingTest, SecondOccurrenceEntersTheDictionary) {
