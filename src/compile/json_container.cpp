@@ -306,7 +306,7 @@ public:
         return add_string(intern(parts_.strings, parts_.string_seed, text, in_input));
     }
 
-    bool string(std::string_view text, JsonShortText words) {
+    [[gnu::flatten]] bool string(std::string_view text, JsonShortText words) {
         const std::uint64_t hash = hash_padded_words(words.low, words.high, text.size(), parts_.string_seed);
         return add_string(parts_.strings.intern(text, hash).id);
     }
@@ -356,7 +356,7 @@ public:
         return true;
     }
 
-    bool member_name(std::string_view name, JsonShortText words) {
+    [[gnu::flatten]] bool member_name(std::string_view name, JsonShortText words) {
         std::uint32_t id = predicted_name(name).value_or(kNone);
         if (id != kNone) ++open_.back().predicted;
         if (id == kNone) id = parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.name_seed)).id;
