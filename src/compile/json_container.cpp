@@ -301,7 +301,7 @@ public:
         return add_value(type);
     }
 
-    bool string(std::string_view text, bool in_input) {
+    [[gnu::flatten]] bool string(std::string_view text, bool in_input) {
         if (text.size() > kMaxStringLength) return false;
         return add_string(intern(parts_.strings, parts_.string_seed, text, in_input));
     }
