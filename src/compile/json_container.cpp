@@ -347,7 +347,7 @@ public:
         return true;
     }
 
-    bool member_name(std::string_view name, bool in_input) {
+    [[gnu::flatten]] bool member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) return false;
         member_names_.push_back(predicted_name(name).value_or(kNone));
         if (member_names_.back() != kNone) ++open_.back().predicted;
