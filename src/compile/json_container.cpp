@@ -604,7 +604,7 @@ public:
     // Writes the value at `at` and returns the position after it. `element`
     // receives what an array holding this value records as its element
     // definition, `definition` the definition the value names on its own.
-    std::uint32_t write_value(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
+    [[gnu::flatten]] std::uint32_t write_value(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
         const std::uint32_t word = tape_[at];
         switch (tag_of(word)) {
             case kNullTag:
