@@ -21,6 +21,7 @@
 #include "json/json_events.hpp"
 #include "structure/byte_order.hpp"
 #include "structure/container_layout.hpp"
+#include "structure/string_prefix.hpp"
 
 namespace vesk {
 
@@ -626,7 +627,8 @@ public:
                     store_u32le(out_ + 1, *entry);
                     out_ += string_prefix_size(StringClass::Reference);
                 } else {
-                    out_ = write_string(out_, parts_.strings.text(id));
+                    const std::string_view text = parts_.strings.text(id);
+                    out_ = text.size() <= 16 ? write_short_string(out_, text) : write_string(out_, text);
                 }
                 element = definition = type_byte(VeskType::String);
                 return at + 1;
@@ -642,6 +644,27 @@ public:
     const std::uint8_t* position() const noexcept { return out_; }
 
 private:
+    // write_string for texts of up to sixteen bytes, all in one prefix byte:
+    // two overlapping moves rather than a call that sorts sizes out again.
+    static std::uint8_t* write_short_string(std::uint8_t* out, std::string_view text) noexcept {
+        const std::size_t size = text.size();
+        const char* bytes = text.data();
+        static_assert(length_prefix_for(16).size == 1);
+        *out++ = length_prefix_for(size).bytes[0];
+        if (size >= 8) {
+            std::memcpy(out, bytes, 8);
+            std::memcpy(out + size - 8, bytes + size - 8, 8);
+        } else if (size >= 4) {
+            std::memcpy(out, bytes, 4);
+            std::memcpy(out + size - 4, bytes + size - 4, 4);
+        } else if (size > 0) {
+            out[0] = static_cast<std::uint8_t>(bytes[0]);
+            out[size / 2] = static_cast<std::uint8_t>(bytes[size / 2]);
+            out[size - 1] = static_cast<std::uint8_t>(bytes[size - 1]);
+        }
+        return out + size;
+    }
+
     std::uint32_t write_array(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
         const std::uint32_t word = tape_[at];
         const std::uint32_t count = tape_[at + 2];
