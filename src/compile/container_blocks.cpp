@@ -8,27 +8,20 @@
 
 namespace vesk {
 
-std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept {
+namespace {
+
+// Names are ids into `names`, which either kind of name table resolves.
+template <typename Names>
+std::size_t record_size(const ShapeTable& shapes, const Names& names, std::uint32_t shape) noexcept {
     if (shapes.shape(shape).kind == VeskType::Array) return kArrayDefinitionSize;
     std::size_t size = kObjectDefinitionHeaderSize;
     for (const ShapeField& field : shapes.fields(shape)) size += kMinFieldSize + names.text(field.name).size();
     return size;
 }
 
-std::size_t definition_block_base_size() noexcept {
-    return kDefinitionCountSize + kPrimitiveDefinitionCount * kDefinitionHeaderSize;
-}
-
-std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
-    const LengthPrefix prefix = length_prefix_for(text.size());
-    std::memcpy(at, prefix.bytes, prefix.size);
-    at += prefix.size;
-    if (!text.empty()) std::memcpy(at, text.data(), text.size());
-    return at + text.size();
-}
-
-std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
-                                     const DefinitionNumbering& numbering) noexcept {
+template <typename Names>
+std::uint8_t* write_definitions(std::uint8_t* at, const ShapeTable& shapes, const Names& names,
+                                const DefinitionNumbering& numbering) noexcept {
     store_u16le(at, static_cast<std::uint16_t>(numbering.definition_count()));
     at += kDefinitionCountSize;
     // The primitive definitions: kind and index both the position.
@@ -58,6 +51,39 @@ std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes,
         }
     }
     return at;
+}
+
+}  // namespace
+
+std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept {
+    return record_size(shapes, names, shape);
+}
+
+std::size_t definition_record_size(const ShapeTable& shapes, const PositionalNames& names,
+                                   std::uint32_t shape) noexcept {
+    return record_size(shapes, names, shape);
+}
+
+std::size_t definition_block_base_size() noexcept {
+    return kDefinitionCountSize + kPrimitiveDefinitionCount * kDefinitionHeaderSize;
+}
+
+std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
+    const LengthPrefix prefix = length_prefix_for(text.size());
+    std::memcpy(at, prefix.bytes, prefix.size);
+    at += prefix.size;
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
+                                     const DefinitionNumbering& numbering) noexcept {
+    return write_definitions(at, shapes, names, numbering);
+}
+
+std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const PositionalNames& names,
+                                     const DefinitionNumbering& numbering) noexcept {
+    return write_definitions(at, shapes, names, numbering);
 }
 
 std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,

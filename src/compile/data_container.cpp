@@ -1,11 +1,9 @@
 #include "compile/data_container.hpp"
 
 #include <algorithm>
-#include <string>
 
 #include "compile/container_blocks.hpp"
 #include "encode/writer_faults.hpp"
-#include "error/format_message.hpp"
 
 namespace vesk {
 
@@ -37,27 +35,6 @@ std::string_view string_at(const std::uint8_t* at, std::size_t& prefix_size) noe
         length = prefixed_length(string_class, at);
     }
     return {reinterpret_cast<const char*>(at + prefix_size), length};
-}
-
-// The positional field names f0, f1, ..., as a table whose ids are the
-// positions, for the definition block writer. `storage` holds the texts.
-StringTable field_names(std::size_t count, std::uint64_t seed, std::string& storage) {
-    storage.reserve(count * 6);
-    std::vector<std::size_t> ends;
-    ends.reserve(count);
-    for (std::size_t position = 0; position < count; ++position) {
-        storage.push_back('f');
-        append_decimal(storage, position);
-        ends.push_back(storage.size());
-    }
-    StringTable names(seed);
-    names.reserve(count);
-    std::size_t begin = 0;
-    for (const std::size_t end : ends) {
-        names.intern(std::string_view(storage).substr(begin, end - begin));
-        begin = end;
-    }
-    return names;
 }
 
 }  // namespace
@@ -154,7 +131,7 @@ std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {
     return number;
 }
 
-std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const StringTable& names,
+std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const PositionalNames& names,
                                                 const Dictionary& dictionary) const {
     const std::size_t total = prefix_size + data_size();
     if (total <= max_size_ && widest_object_ <= kMaxFields && longest_string_ <= kMaxStringLength &&
@@ -194,8 +171,7 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     const std::size_t definition_count = kPrimitiveDefinitionCount + std::size_t{shapes_.size()};
     if (definition_count > kMaxDefinitions) return too_many_definitions(definition_count);
 
-    std::string name_storage;
-    const StringTable names = field_names(widest_object_, seed_ ^ 0x27d4eb2du, name_storage);
+    const PositionalNames names(widest_object_);
     DefinitionNumbering numbering;
     std::size_t definition_block_size = definition_block_base_size();
     for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
+#include "compile/positional_names.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
 #include "compile/text_hash.hpp"
@@ -248,7 +249,7 @@ private:
         std::size_t bytes = 0;  // of the entries' encodings
     };
     Dictionary gather_dictionary();
-    std::optional<VeskError> refusal(std::size_t prefix_size, const StringTable& names,
+    std::optional<VeskError> refusal(std::size_t prefix_size, const PositionalNames& names,
                                      const Dictionary& dictionary) const;
 
     std::size_t max_size_;
