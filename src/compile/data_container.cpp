@@ -21,6 +21,9 @@ constexpr std::uint8_t kUnencodableMark = kStrRefMarker;
 constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
 
 constexpr std::size_t kFirstShapeSteps = 256;
+constexpr std::size_t kFirstShapes = 64;
+constexpr std::size_t kFirstShapeFields = 1024;
+constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;
 
 // The text of the string written at `at`, and the bytes its prefix takes.
@@ -51,10 +54,16 @@ DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
     // thousand strings: room for them from the start spares the copies of
     // growing there step by step.
     shape_steps_.reserve(kFirstShapeSteps);
+    shapes_.reserve(kFirstShapes, kFirstShapeFields);
+    shape_fields_.reserve(2 * kFirstShapeSteps);
     string_places_.reserve(kFirstStringPlaces);
 }
 
 void DataContainer::next_chunk(std::size_t bytes) {
+    if (chunks_.empty()) {
+        chunks_.reserve(kFirstChunks);
+        chunk_storage_.reserve(kFirstChunks);
+    }
     const std::size_t size = std::max(bytes, next_chunk_size_);
     auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     chunks_.push_back(Chunk{chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_)});
@@ -173,6 +182,7 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
 
     const PositionalNames names(widest_object_);
     DefinitionNumbering numbering;
+    numbering.reserve(shapes_.size());
     std::size_t definition_block_size = definition_block_base_size();
     for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
         numbering.number(shape);
