@@ -86,7 +86,8 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
 }
 
 DataContainer::Dictionary DataContainer::gather_dictionary() {
-    StringTable strings(seed_);
+    Dictionary dictionary{StringTable(seed_), 0};
+    StringTable& strings = dictionary.strings;
     strings.reserve(string_places_.size());
     std::size_t bytes = 0;
     for (const StringPlace& place : string_places_) {
@@ -94,19 +95,10 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
         const std::string_view text = string_at(place.at, prefix_size);
         if (strings.intern(text, place.hash).added) bytes += prefix_size + text.size();
     }
+    dictionary.bytes = bytes;
     // What is no longer needed goes before the container's block is taken,
     // so that the call's memory peaks lower.
     std::vector<StringPlace>().swap(string_places_);
-    Dictionary dictionary;
-    dictionary.bytes = bytes;
-    dictionary.entries.reserve(strings.size());
-    for (std::uint32_t id = 0; id < strings.size(); ++id) {
-        const std::string_view text = strings.text(id);
-        const std::size_t prefix_size = text.size() > kMaxStringLength ? kUnencodablePrefixSize
-                                                                       : length_prefix_for(text.size()).size;
-        dictionary.entries.push_back(DictionaryEntry{reinterpret_cast<const std::uint8_t*>(text.data()) - prefix_size,
-                                                     prefix_size + text.size()});
-    }
     return dictionary;
 }
 
@@ -158,12 +150,14 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const P
         }
         offset += definition_record_size(shapes_, names, shape);
     }
-    if (offset > max_size_ || dictionary.entries.size() > max_size_) return container_too_large();
+    const StringTable& strings = dictionary.strings;
+    if (offset > max_size_ || strings.size() > max_size_) return container_too_large();
     offset += kStringCountSize;
-    for (const DictionaryEntry& entry : dictionary.entries) {
+    for (std::uint32_t id = 0; id < strings.size(); ++id) {
         if (offset > max_size_) return container_too_large();
-        if (entry.text[0] == kUnencodableMark) return string_too_long();
-        offset += entry.size;
+        const std::size_t size = strings.text(id).size();
+        if (size > kMaxStringLength) return string_too_long();
+        offset += string_encoding_size(size);
     }
     // The data: the entry count, then the one entry, whose header is written
     // unchecked.
@@ -206,11 +200,14 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     std::uint8_t* at = write_definition_block(container + kHeaderSize, shapes_, names, numbering);
     // Each entry is encoded as its first occurrence is inline, and copied
     // from there.
-    store_u32le(at, static_cast<std::uint32_t>(dictionary.entries.size()));
+    const StringTable& strings = dictionary.strings;
+    store_u32le(at, static_cast<std::uint32_t>(strings.size()));
     at += kStringCountSize;
-    for (const DictionaryEntry& entry : dictionary.entries) {
-        std::memcpy(at, entry.text, entry.size);
-        at += entry.size;
+    for (std::uint32_t id = 0; id < strings.size(); ++id) {
+        const std::string_view text = strings.text(id);
+        const std::size_t prefix_size = length_prefix_for(text.size()).size;
+        std::memcpy(at, text.data() - prefix_size, prefix_size + text.size());
+        at += prefix_size + text.size();
     }
     for (const Chunk& chunk : chunks_) {
         std::memcpy(at, chunk.start, chunk.size);
