@@ -19,6 +19,23 @@ std::size_t record_size(const ShapeTable& shapes, const Names& names, std::uint3
     return size;
 }
 
+// Field names are mostly short: those of 1 to 8 bytes are copied in at
+// most two moves of a fixed size that may overlap, rather than by a call.
+inline void copy_name(std::uint8_t* to, std::string_view name) noexcept {
+    const std::size_t size = name.size();
+    if (size >= 4 && size <= 8) {
+        std::memcpy(to, name.data(), 4);
+        std::memcpy(to + size - 4, name.data() + size - 4, 4);
+    } else if (size >= 2 && size < 4) {
+        std::memcpy(to, name.data(), 2);
+        std::memcpy(to + size - 2, name.data() + size - 2, 2);
+    } else if (size == 1) {
+        to[0] = static_cast<std::uint8_t>(name[0]);
+    } else if (size != 0) {
+        std::memcpy(to, name.data(), size);
+    }
+}
+
 template <typename Names>
 std::uint8_t* write_definitions(std::uint8_t* at, const ShapeTable& shapes, const Names& names,
                                 const DefinitionNumbering& numbering) noexcept {
@@ -45,7 +62,7 @@ std::uint8_t* write_definitions(std::uint8_t* at, const ShapeTable& shapes, cons
         for (const ShapeField& field : shapes.fields(id)) {
             const std::string_view name = names.text(field.name);
             *at++ = static_cast<std::uint8_t>(name.size());
-            if (!name.empty()) std::memcpy(at, name.data(), name.size());
+            copy_name(at, name);
             at += name.size();
             *at++ = type_byte(field.type);
         }
