@@ -8,27 +8,37 @@
 
 namespace vesk {
 
-std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept {
+namespace {
+
+// Names are ids into `names`, which either kind of name table resolves.
+template <typename Names>
+std::size_t record_size(const ShapeTable& shapes, const Names& names, std::uint32_t shape) noexcept {
     if (shapes.shape(shape).kind == VeskType::Array) return kArrayDefinitionSize;
     std::size_t size = kObjectDefinitionHeaderSize;
     for (const ShapeField& field : shapes.fields(shape)) size += kMinFieldSize + names.text(field.name).size();
     return size;
 }
 
-std::size_t definition_block_base_size() noexcept {
-    return kDefinitionCountSize + kPrimitiveDefinitionCount * kDefinitionHeaderSize;
+// Field names are mostly short: those of 1 to 8 bytes are copied in at
+// most two moves of a fixed size that may overlap, rather than by a call.
+inline void copy_name(std::uint8_t* to, std::string_view name) noexcept {
+    const std::size_t size = name.size();
+    if (size >= 4 && size <= 8) {
+        std::memcpy(to, name.data(), 4);
+        std::memcpy(to + size - 4, name.data() + size - 4, 4);
+    } else if (size >= 2 && size < 4) {
+        std::memcpy(to, name.data(), 2);
+        std::memcpy(to + size - 2, name.data() + size - 2, 2);
+    } else if (size == 1) {
+        to[0] = static_cast<std::uint8_t>(name[0]);
+    } else if (size != 0) {
+        std::memcpy(to, name.data(), size);
+    }
 }
 
-std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
-    const LengthPrefix prefix = length_prefix_for(text.size());
-    std::memcpy(at, prefix.bytes, prefix.size);
-    at += prefix.size;
-    if (!text.empty()) std::memcpy(at, text.data(), text.size());
-    return at + text.size();
-}
-
-std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
-                                     const DefinitionNumbering& numbering) noexcept {
+template <typename Names>
+std::uint8_t* write_definitions(std::uint8_t* at, const ShapeTable& shapes, const Names& names,
+                                const DefinitionNumbering& numbering) noexcept {
     store_u16le(at, static_cast<std::uint16_t>(numbering.definition_count()));
     at += kDefinitionCountSize;
     // The primitive definitions: kind and index both the position.
@@ -52,12 +62,45 @@ std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes,
         for (const ShapeField& field : shapes.fields(id)) {
             const std::string_view name = names.text(field.name);
             *at++ = static_cast<std::uint8_t>(name.size());
-            if (!name.empty()) std::memcpy(at, name.data(), name.size());
+            copy_name(at, name);
             at += name.size();
             *at++ = type_byte(field.type);
         }
     }
     return at;
+}
+
+}  // namespace
+
+std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept {
+    return record_size(shapes, names, shape);
+}
+
+std::size_t definition_record_size(const ShapeTable& shapes, const PositionalNames& names,
+                                   std::uint32_t shape) noexcept {
+    return record_size(shapes, names, shape);
+}
+
+std::size_t definition_block_base_size() noexcept {
+    return kDefinitionCountSize + kPrimitiveDefinitionCount * kDefinitionHeaderSize;
+}
+
+std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
+    const LengthPrefix prefix = length_prefix_for(text.size());
+    std::memcpy(at, prefix.bytes, prefix.size);
+    at += prefix.size;
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
+                                     const DefinitionNumbering& numbering) noexcept {
+    return write_definitions(at, shapes, names, numbering);
+}
+
+std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const PositionalNames& names,
+                                     const DefinitionNumbering& numbering) noexcept {
+    return write_definitions(at, shapes, names, numbering);
 }
 
 std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,

@@ -1,11 +1,9 @@
 #include "compile/data_container.hpp"
 
 #include <algorithm>
-#include <string>
 
 #include "compile/container_blocks.hpp"
 #include "encode/writer_faults.hpp"
-#include "error/format_message.hpp"
 
 namespace vesk {
 
@@ -23,6 +21,9 @@ constexpr std::uint8_t kUnencodableMark = kStrRefMarker;
 constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
 
 constexpr std::size_t kFirstShapeSteps = 256;
+constexpr std::size_t kFirstShapes = 64;
+constexpr std::size_t kFirstShapeFields = 1024;
+constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;
 
 // The text of the string written at `at`, and the bytes its prefix takes.
@@ -39,27 +40,6 @@ std::string_view string_at(const std::uint8_t* at, std::size_t& prefix_size) noe
     return {reinterpret_cast<const char*>(at + prefix_size), length};
 }
 
-// The positional field names f0, f1, ..., as a table whose ids are the
-// positions, for the definition block writer. `storage` holds the texts.
-StringTable field_names(std::size_t count, std::uint64_t seed, std::string& storage) {
-    storage.reserve(count * 6);
-    std::vector<std::size_t> ends;
-    ends.reserve(count);
-    for (std::size_t position = 0; position < count; ++position) {
-        storage.push_back('f');
-        append_decimal(storage, position);
-        ends.push_back(storage.size());
-    }
-    StringTable names(seed);
-    names.reserve(count);
-    std::size_t begin = 0;
-    for (const std::size_t end : ends) {
-        names.intern(std::string_view(storage).substr(begin, end - begin));
-        begin = end;
-    }
-    return names;
-}
-
 }  // namespace
 
 DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
@@ -74,10 +54,16 @@ DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
     // thousand strings: room for them from the start spares the copies of
     // growing there step by step.
     shape_steps_.reserve(kFirstShapeSteps);
+    shapes_.reserve(kFirstShapes, kFirstShapeFields);
+    shape_fields_.reserve(2 * kFirstShapeSteps);
     string_places_.reserve(kFirstStringPlaces);
 }
 
 void DataContainer::next_chunk(std::size_t bytes) {
+    if (chunks_.empty()) {
+        chunks_.reserve(kFirstChunks);
+        chunk_storage_.reserve(kFirstChunks);
+    }
     const std::size_t size = std::max(bytes, next_chunk_size_);
     auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     chunks_.push_back(Chunk{chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_)});
@@ -100,7 +86,8 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
 }
 
 DataContainer::Dictionary DataContainer::gather_dictionary() {
-    StringTable strings(seed_);
+    Dictionary dictionary{StringTable(seed_), 0};
+    StringTable& strings = dictionary.strings;
     strings.reserve(string_places_.size());
     std::size_t bytes = 0;
     for (const StringPlace& place : string_places_) {
@@ -108,19 +95,10 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
         const std::string_view text = string_at(place.at, prefix_size);
         if (strings.intern(text, place.hash).added) bytes += prefix_size + text.size();
     }
+    dictionary.bytes = bytes;
     // What is no longer needed goes before the container's block is taken,
     // so that the call's memory peaks lower.
     std::vector<StringPlace>().swap(string_places_);
-    Dictionary dictionary;
-    dictionary.bytes = bytes;
-    dictionary.entries.reserve(strings.size());
-    for (std::uint32_t id = 0; id < strings.size(); ++id) {
-        const std::string_view text = strings.text(id);
-        const std::size_t prefix_size = text.size() > kMaxStringLength ? kUnencodablePrefixSize
-                                                                       : length_prefix_for(text.size()).size;
-        dictionary.entries.push_back(DictionaryEntry{reinterpret_cast<const std::uint8_t*>(text.data()) - prefix_size,
-                                                     prefix_size + text.size()});
-    }
     return dictionary;
 }
 
@@ -154,7 +132,7 @@ std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {
     return number;
 }
 
-std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const StringTable& names,
+std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const PositionalNames& names,
                                                 const Dictionary& dictionary) const {
     const std::size_t total = prefix_size + data_size();
     if (total <= max_size_ && widest_object_ <= kMaxFields && longest_string_ <= kMaxStringLength &&
@@ -172,12 +150,14 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const S
         }
         offset += definition_record_size(shapes_, names, shape);
     }
-    if (offset > max_size_ || dictionary.entries.size() > max_size_) return container_too_large();
+    const StringTable& strings = dictionary.strings;
+    if (offset > max_size_ || strings.size() > max_size_) return container_too_large();
     offset += kStringCountSize;
-    for (const DictionaryEntry& entry : dictionary.entries) {
+    for (std::uint32_t id = 0; id < strings.size(); ++id) {
         if (offset > max_size_) return container_too_large();
-        if (entry.text[0] == kUnencodableMark) return string_too_long();
-        offset += entry.size;
+        const std::size_t size = strings.text(id).size();
+        if (size > kMaxStringLength) return string_too_long();
+        offset += string_encoding_size(size);
     }
     // The data: the entry count, then the one entry, whose header is written
     // unchecked.
@@ -194,9 +174,9 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     const std::size_t definition_count = kPrimitiveDefinitionCount + std::size_t{shapes_.size()};
     if (definition_count > kMaxDefinitions) return too_many_definitions(definition_count);
 
-    std::string name_storage;
-    const StringTable names = field_names(widest_object_, seed_ ^ 0x27d4eb2du, name_storage);
+    const PositionalNames names(widest_object_);
     DefinitionNumbering numbering;
+    numbering.reserve(shapes_.size());
     std::size_t definition_block_size = definition_block_base_size();
     for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
         numbering.number(shape);
@@ -220,11 +200,14 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     std::uint8_t* at = write_definition_block(container + kHeaderSize, shapes_, names, numbering);
     // Each entry is encoded as its first occurrence is inline, and copied
     // from there.
-    store_u32le(at, static_cast<std::uint32_t>(dictionary.entries.size()));
+    const StringTable& strings = dictionary.strings;
+    store_u32le(at, static_cast<std::uint32_t>(strings.size()));
     at += kStringCountSize;
-    for (const DictionaryEntry& entry : dictionary.entries) {
-        std::memcpy(at, entry.text, entry.size);
-        at += entry.size;
+    for (std::uint32_t id = 0; id < strings.size(); ++id) {
+        const std::string_view text = strings.text(id);
+        const std::size_t prefix_size = length_prefix_for(text.size()).size;
+        std::memcpy(at, text.data() - prefix_size, prefix_size + text.size());
+        at += prefix_size + text.size();
     }
     for (const Chunk& chunk : chunks_) {
         std::memcpy(at, chunk.start, chunk.size);

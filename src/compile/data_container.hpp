@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
+#include "compile/positional_names.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
 #include "compile/text_hash.hpp"
@@ -237,18 +238,14 @@ private:
         return static_cast<std::uint16_t>(kPrimitiveDefinitionCount + shape);
     }
 
-    // The dictionary's entries, by where their text lies in the data, with
-    // the size of its encoding.
-    struct DictionaryEntry {
-        const std::uint8_t* text;
-        std::size_t size;
-    };
+    // The dictionary: its entries' texts, by where they lie in the data,
+    // and the bytes of their encodings.
     struct Dictionary {
-        std::vector<DictionaryEntry> entries;
-        std::size_t bytes = 0;  // of the entries' encodings
+        StringTable strings;
+        std::size_t bytes = 0;
     };
     Dictionary gather_dictionary();
-    std::optional<VeskError> refusal(std::size_t prefix_size, const StringTable& names,
+    std::optional<VeskError> refusal(std::size_t prefix_size, const PositionalNames& names,
                                      const Dictionary& dictionary) const;
 
     std::size_t max_size_;

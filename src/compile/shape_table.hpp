@@ -41,6 +41,11 @@ public:
     std::uint32_t intern_array(VeskType elem_type);
 
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(shapes_.size()); }
+    // Room for `shapes` shapes with `fields` fields in all, without growing.
+    void reserve(std::size_t shapes, std::size_t fields) {
+        shapes_.reserve(shapes);
+        fields_.reserve(fields);
+    }
     const Shape& shape(std::uint32_t id) const noexcept { return shapes_[id]; }
     std::span<const ShapeField> fields(std::uint32_t id) const noexcept {
         return std::span<const ShapeField>(fields_).subspan(shapes_[id].first_field, shapes_[id].field_count);
@@ -78,6 +83,12 @@ public:
             order_.push_back(shape);
         }
         return number;
+    }
+
+    // Room for `shapes` shapes, without growing.
+    void reserve(std::size_t shapes) {
+        numbers_.reserve(shapes);
+        order_.reserve(shapes);
     }
 
     // The numbered shapes: position i has number kPrimitiveDefinitionCount + i.

@@ -199,8 +199,10 @@ public:
     }
 
 private:
-    static constexpr std::size_t kFirstSize = 512;
-    static constexpr unsigned kFirstShift = 64 - 9;
+    // Small, since every call fills it and empties it again: most values
+    // have few distinct keys, and a table that grows holds only pointers.
+    static constexpr std::size_t kFirstSize = 64;
+    static constexpr unsigned kFirstShift = 64 - 6;
 
     [[gnu::noinline]] bool met_before_elsewhere(PyObject* key, std::size_t at) {
         for (PyObject* held = keys_[at]; held != nullptr; held = keys_[at]) {
