@@ -111,7 +111,13 @@ private:
 // which their values are compiled, worked out once.
 class LayoutTable {
 public:
-    explicit LayoutTable(std::uint64_t seed) noexcept : seed_(seed) {}
+    // Room for the layouts of a typical text from the start: growing these
+    // step by step cost a small text more than reading its members.
+    explicit LayoutTable(std::uint64_t seed) : seed_(seed) {
+        layouts_.reserve(64);
+        names_.reserve(512);
+        order_.reserve(512);
+    }
 
     struct Layout {
         std::uint32_t first_name;  // in names_
@@ -600,7 +606,12 @@ class TapeWriter {
 public:
     // `spare` is storage for the dictionary numbering, one word per string.
     TapeWriter(const JsonContainerParts& parts, std::vector<std::uint32_t>&& spare, std::uint8_t* out)
-        : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size(), std::move(spare)), out_(out) {}
+        : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size(), std::move(spare)), out_(out) {
+        positions_.reserve(256);
+        // The numbering grows its table half again past the shape asked
+        // for; twice the shapes in use spares it every growth.
+        numbering_.reserve(parts.shape_uses.size() * 2);
+    }
 
     // Writes the value at `at` and returns the position after it. `element`
     // receives what an array holding this value records as its element
