@@ -802,8 +802,9 @@ std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std
     // starts at that size and grows; the records are not, so they get room
     // for a string per 32 bytes, which spares the copies (and the pages) of
     // growing them on text dense in strings.
-    parts->strings.reserve(text_size / 96);
+    // Records first: the index's own reservation then finds them in place.
     parts->strings.reserve_texts(text_size / 32);
+    parts->strings.reserve(text_size / 96);
     parts->string_counts.reserve(text_size / 32);
     parts->names.reserve(64);
     TapeBuilder builder(*parts);
