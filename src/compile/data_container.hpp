@@ -85,7 +85,7 @@ public:
     // with its hash, taken while the text is at hand, and the first of each
     // text becomes an entry, encoded as it is inline.
     [[gnu::always_inline]] void write_string(std::string_view text) {
-        const std::uint64_t hash = hash_text_in_pairs(text, seed_);
+        const std::uint64_t hash = hash_text(text, seed_);
         if (text.size() > kMaxStringLength) [[unlikely]] {
             string_places_.push_back(StringPlace{write_unencodable(text), hash});
             return;

@@ -40,57 +40,14 @@ inline std::uint64_t tail_word(const char* at, std::size_t left) noexcept {
            (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << 16);
 }
 
-// A fast 64-bit hash for the compiler's lookup tables, reading sixteen bytes
-// at a time in two independent lanes. Only lookups depend on it, never the
-// output, so it needs no stability across versions or runs. The texts come
-// from the input, so the caller passes a seed chosen afresh for every
-// compilation: without it, texts could be crafted to share one hash and turn
-// every lookup into a walk over all of them. It is never 0: the tables use 0
-// to mark a free slot.
+// A fast 64-bit hash for the compiler's lookup tables, taking sixteen bytes
+// in every multiply (three lanes of them past 48 bytes). Only lookups depend
+// on it, never the output, so it needs no stability across versions or runs.
+// The texts come from the input, so the caller passes a seed chosen afresh
+// for every compilation: without it, texts could be crafted to share one hash
+// and turn every lookup into a walk over all of them. It is never 0: the
+// tables use 0 to mark a free slot.
 inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
-    constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
-    const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
-    const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
-    const char* at = text.data();
-    std::size_t left = text.size();
-    std::uint64_t first = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
-    std::uint64_t second = seed ^ 0x2545F4914F6CDD1Dull;
-    if (left > 48) {
-        // Longer texts take sixteen bytes per multiply, in three lanes: one
-        // word by the other, each masked, so that neither can cancel the lane.
-        std::uint64_t third = seed ^ 0xD6E8FEB86659FD93ull;
-        do {
-            first = fold_multiply(load_word(at) ^ secret, load_word(at + 8) ^ first);
-            second = fold_multiply(load_word(at + 16) ^ other_secret, load_word(at + 24) ^ second);
-            third = fold_multiply(load_word(at + 32) ^ multiplier, load_word(at + 40) ^ third);
-            at += 48;
-            left -= 48;
-        } while (left > 48);
-        first ^= third;
-    }
-    while (left > 16) {
-        first = fold_multiply(first ^ load_word(at), secret);
-        second = fold_multiply(second ^ load_word(at + 8), other_secret);
-        at += 16;
-        left -= 16;
-    }
-    // The last 1 to 16 bytes, as two words read within the text (they
-    // overlap when fewer than 16 are left; the length tells how).
-    if (left > 8) {
-        first = fold_multiply(first ^ load_word(at), secret);
-        second = fold_multiply(second ^ load_word(at + left - 8), other_secret);
-    } else if (left > 0) {
-        first = fold_multiply(first ^ tail_word(at, left), secret);
-    }
-    const std::uint64_t state = fold_multiply(first ^ second ^ multiplier, secret);
-    return state == 0 ? 1 : state;
-}
-
-// The same kind of hash with sixteen bytes in every multiply, also below 49
-// bytes, where hash_text takes eight: the strings of 9 to 48 bytes that most
-// documents are made of take one or two multiplies fewer. Its values are not
-// hash_text's, so a table uses one of the two for all its texts.
-inline std::uint64_t hash_text_in_pairs(std::string_view text, std::uint64_t seed) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
     const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
     const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
@@ -134,7 +91,7 @@ inline std::uint64_t hash_text_in_pairs(std::string_view text, std::uint64_t see
     return state == 0 ? 1 : state;
 }
 
-// hash_text_in_pairs' values for texts over 16 bytes; a shorter text is
+// hash_text's values for texts over 16 bytes; a shorter text is
 // hashed as its bytes padded with zeros to sixteen, taken as two words (the
 // first eight bytes in the low one). A reader that already holds those
 // sixteen bytes in a register hashes the text from there with
@@ -163,7 +120,7 @@ inline std::uint64_t padded_word(const char* at, std::size_t size) noexcept {
 
 inline std::uint64_t hash_text_padded(std::string_view text, std::uint64_t seed) noexcept {
     const std::size_t size = text.size();
-    if (size > 16) return hash_text_in_pairs(text, seed);
+    if (size > 16) return hash_text(text, seed);
     if (size > 8) return hash_padded_words(load_word(text.data()), padded_word(text.data() + 8, size - 8), size, seed);
     return hash_padded_words(size == 0 ? 0 : padded_word(text.data(), size), 0, size, seed);
 }
