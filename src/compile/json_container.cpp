@@ -256,14 +256,11 @@ private:
 // Everything plan() learns about the text, kept for write().
 struct JsonContainerParts {
     explicit JsonContainerParts(std::uint64_t seed)
-        : string_seed(seed), name_seed(seed ^ 1), strings(seed), names(seed ^ 1), shapes(seed ^ 2), layouts(seed ^ 3) {}
-
-    // The tables of texts are hashed by hash_text_padded, which the reader's
-    // short texts can be hashed by from registers.
-    std::uint64_t string_seed;
-    std::uint64_t name_seed;
+        : strings(seed), names(seed ^ 1), shapes(seed ^ 2), layouts(seed ^ 3) {}
 
     Tape tape;
+    // The tables of texts are hashed by hash_text_padded, which the reader's
+    // short texts can be hashed by from registers.
     StringTable strings;  // string values
     StringTable names;    // member names
     ShapeTable shapes;
@@ -310,11 +307,11 @@ public:
 
     [[gnu::flatten]] bool string(std::string_view text, bool in_input) {
         if (text.size() > kMaxStringLength) return false;
-        return add_string(intern(parts_.strings, parts_.string_seed, text, in_input));
+        return add_string(intern(parts_.strings, text, in_input));
     }
 
     [[gnu::flatten]] bool string(std::string_view text, JsonShortText words) {
-        const std::uint64_t hash = hash_padded_words(words.low, words.high, text.size(), parts_.string_seed);
+        const std::uint64_t hash = hash_padded_words(words.low, words.high, text.size(), parts_.strings.seed());
         return add_string(parts_.strings.intern(text, hash).id);
     }
 
@@ -356,17 +353,24 @@ public:
 
     [[gnu::flatten]] bool member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) return false;
-        member_names_.push_back(predicted_name(name).value_or(kNone));
-        if (member_names_.back() != kNone) ++open_.back().predicted;
-        if (member_names_.back() == kNone) member_names_.back() = intern(parts_.names, parts_.name_seed, name, in_input);
+        std::uint32_t id = predicted_name(name).value_or(kNone);
+        if (id != kNone) {
+            ++open_.back().predicted;
+        } else {
+            id = intern(parts_.names, name, in_input);
+        }
+        member_names_.push_back(id);
         member_types_.push_back(VeskType::Null);  // until the value is read
         return true;
     }
 
     [[gnu::flatten]] bool member_name(std::string_view name, JsonShortText words) {
         std::uint32_t id = predicted_name(name).value_or(kNone);
-        if (id != kNone) ++open_.back().predicted;
-        if (id == kNone) id = parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.name_seed)).id;
+        if (id != kNone) {
+            ++open_.back().predicted;
+        } else {
+            id = parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed())).id;
+        }
         member_names_.push_back(id);
         member_types_.push_back(VeskType::Null);  // until the value is read
         return true;
@@ -547,8 +551,8 @@ private:
     }
 
     // Texts outside the JSON text are copied once, when they are new.
-    std::uint32_t intern(StringTable& table, std::uint64_t seed, std::string_view text, bool in_input) {
-        const std::uint64_t hash = hash_text_padded(text, seed);
+    std::uint32_t intern(StringTable& table, std::string_view text, bool in_input) {
+        const std::uint64_t hash = hash_text_padded(text, table.seed());
         if (in_input) return table.intern(text, hash).id;
         const StringTable::Interned found = table.intern(text, hash);
         if (found.added) table.replace_text(found.id, parts_.unescaped.store(text));

@@ -23,6 +23,8 @@ public:
     };
 
     std::uint64_t hash(std::string_view text) const noexcept { return hash_text(text, seed_); }
+    // For callers that hash their texts some other way, seeded alike.
+    std::uint64_t seed() const noexcept { return seed_; }
 
     // `text` is shorter than 4 GiB, `hash` is hash(text), and the table holds
     // fewer than 2^32 - 1 texts.
