@@ -107,8 +107,15 @@ def main(argv: list[str]) -> int:
         del raw
         if takes_text:
             # The first call of a process pages in the code it runs, which on
-            # a small document outweighs the call's own memory.
-            fn("[0]")
+            # a small document outweighs the call's own memory. A str is read
+            # by different code for each width of its characters (one, two or
+            # four bytes), so each width gets a call of its own.
+            # Long strings are read and hashed sixteen bytes at a time, short
+            # ones whole, so each text has both.
+            for char in ("a", "\u00e9", "\u20ac", "\U0001f600"):
+                long = char * 40 + "-" * 40
+                fn('{"%s": ["%s", "x\\n%s", "%s"], "n": [1, 2], "f": -2.5, "t": true, "z": null, "o": {"k": [[]]}}'
+                   % (char, char, char, long))
         outcome = peak_rss(fn, arg) if mode == "rss" else peak_traced(fn, arg)
     except Exception as error:
         outcome = {"error": f"{type(error).__name__}: {error}"}

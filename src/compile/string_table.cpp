@@ -1,5 +1,8 @@
 #include "compile/string_table.hpp"
 
+#include <limits>
+#include <new>
+
 namespace vesk {
 
 void StringTable::reserve(std::size_t count) {
@@ -13,15 +16,20 @@ void StringTable::reserve(std::size_t count) {
 void StringTable::grow() { resize_slots(slots_.empty() ? 64 : slots_.size() * 2); }
 
 void StringTable::resize_slots(std::size_t capacity) {
-    std::vector<std::uint64_t> old = std::move(slots_);
+    // Slots and their masks are 32 bits: enough for the 2^31 texts a table
+    // half full of 2^32 slots holds, which no container has room for.
+    if (capacity - 1 > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    const std::uint32_t old_mask = mask_;
+    std::vector<std::uint32_t> old = std::move(slots_);
     slots_.assign(capacity, 0);
-    mask_ = capacity - 1;
-    for (const std::uint64_t slot : old) {
+    mask_ = static_cast<std::uint32_t>(capacity - 1);
+    for (const std::uint32_t slot : old) {
         if (slot == 0) continue;
-        const std::uint64_t hash = (slot & 0xFFFFFFFF00000000ull) | entries_[static_cast<std::uint32_t>(slot) - 1].hash_low;
-        std::uint64_t at = hash & mask_;
+        const std::uint32_t id_plus_one = slot & old_mask;
+        const std::uint32_t hash = entries_[id_plus_one - 1].hash;
+        std::uint32_t at = hash & mask_;
         while (slots_[at] != 0) at = (at + 1) & mask_;
-        slots_[at] = slot;
+        slots_[at] = (hash & ~mask_) | id_plus_one;
     }
 }
 

@@ -48,18 +48,21 @@ private:
     struct Entry {
         const char* data;
         std::uint32_t size;
-        std::uint32_t hash_low;  // the high half is in the slot
+        std::uint32_t hash;  // the low half of the text's hash, all the index uses
     };
 
     void grow();
     void resize_slots(std::size_t capacity);
 
     std::vector<Entry> entries_;
-    // Linear probing over the low bits of the hash. A slot holds the id + 1
-    // in its low half and the hash's high half above it, so a probe rarely
-    // needs the entry itself; 0 marks a free slot.
-    std::vector<std::uint64_t> slots_;
-    std::uint64_t mask_ = 0;
+    // Linear probing over the low bits of the hash, in four bytes a slot:
+    // the index takes as much memory as the texts' records on a large text.
+    // The table is never more than half full, so an id + 1 fits in the bits
+    // below the capacity; the slot holds it there and the hash's bits above
+    // them, whose comparison spares most probes a look at the entry itself.
+    // 0 marks a free slot.
+    std::vector<std::uint32_t> slots_;
+    std::uint32_t mask_ = 0;
     std::uint64_t seed_;
 };
 
@@ -67,18 +70,17 @@ private:
 // loop of their own.
 inline StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
     if ((entries_.size() + 1) * 2 > slots_.size()) grow();
-    const auto high = static_cast<std::uint32_t>(hash >> 32);
-    for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
-        const std::uint64_t slot = slots_[at];
+    const auto low = static_cast<std::uint32_t>(hash);
+    for (std::uint32_t at = low & mask_;; at = (at + 1) & mask_) {
+        const std::uint32_t slot = slots_[at];
         if (slot == 0) {
             const auto id = static_cast<std::uint32_t>(entries_.size());
-            entries_.push_back(Entry{text.data(), static_cast<std::uint32_t>(text.size()),
-                                     static_cast<std::uint32_t>(hash)});
-            slots_[at] = (static_cast<std::uint64_t>(high) << 32) | (id + 1u);
+            entries_.push_back(Entry{text.data(), static_cast<std::uint32_t>(text.size()), low});
+            slots_[at] = (low & ~mask_) | (id + 1u);
             return {id, true};
         }
-        if (static_cast<std::uint32_t>(slot >> 32) != high) continue;
-        const auto id = static_cast<std::uint32_t>(slot) - 1;
+        if (((slot ^ low) & ~mask_) != 0) continue;
+        const std::uint32_t id = (slot & mask_) - 1;
         const Entry& entry = entries_[id];
         if (entry.size == text.size() && same_bytes(entry.data, text.data(), text.size())) {
             return {id, false};

@@ -34,6 +34,38 @@ TEST(StringTableTest, NumbersDistinctTextsInFirstSeenOrder) {
     EXPECT_EQ(table.text(1), "t1");
 }
 
+TEST(StringTableTest, TellsTextsApartWhateverTheirHashesShare) {
+    // The index keeps only part of each hash beside the id, split where the
+    // capacity puts it: hashes that agree in the probed bits, in the kept
+    // bits or everywhere must still leave every text its own id across
+    // every growth of the table.
+    using HashOf = std::uint64_t (*)(std::uint32_t);
+    const HashOf patterns[] = {
+        [](std::uint32_t) -> std::uint64_t { return 0x5A5A5A5A5A5A5A5Aull; },
+        [](std::uint32_t i) -> std::uint64_t { return std::uint64_t{i} << 20; },
+        [](std::uint32_t i) -> std::uint64_t { return 0xFFF00000u | (i % 3); },
+        [](std::uint32_t i) -> std::uint64_t { return std::uint64_t{i} * 0x9E3779B97F4A7C15ull; },
+    };
+    // The table keeps views: the texts live beside it.
+    std::vector<std::string> texts, copies;
+    for (std::uint32_t i = 0; i < 1500; ++i) texts.push_back(std::to_string(i).insert(0, 1, 's'));
+    copies = texts;
+    for (const HashOf hash_of : patterns) {
+        StringTable table(7);
+        for (std::uint32_t i = 0; i < texts.size(); ++i) {
+            const StringTable::Interned interned = table.intern(texts[i], hash_of(i));
+            ASSERT_TRUE(interned.added) << i;
+            ASSERT_EQ(interned.id, i);
+        }
+        for (std::uint32_t i = 0; i < copies.size(); ++i) {
+            const StringTable::Interned again = table.intern(copies[i], hash_of(i));
+            ASSERT_FALSE(again.added) << i;
+            ASSERT_EQ(again.id, i);
+            ASSERT_EQ(table.text(i), texts[i]);
+        }
+    }
+}
+
 TEST(TextHashTest, EveryByteAndTheLengthReachTheHash) {
     // Each length from empty to past the three-lane loop, so every way of
     // reading the text is taken: a byte that some path skips, or a length
