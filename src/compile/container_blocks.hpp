@@ -8,6 +8,8 @@
 #include "compile/positional_names.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
 #include "structure/string_prefix.hpp"
 
 namespace vesk {
@@ -41,6 +43,17 @@ std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes,
 // `entries` are ids in `strings`, by dictionary index.
 std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,
                                      std::span<const std::uint32_t> entries) noexcept;
+// The same for strings not all kept as their UTF-8 form: `write_entry(at,
+// id)` writes the string `id` as write_string would and returns the
+// position after it.
+template <class WriteEntry>
+std::uint8_t* write_dictionary_block(std::uint8_t* at, std::span<const std::uint32_t> entries,
+                                     WriteEntry&& write_entry) noexcept {
+    store_u32le(at, static_cast<std::uint32_t>(entries.size()));
+    at += kStringCountSize;
+    for (const std::uint32_t id : entries) at = write_entry(at, id);
+    return at;
+}
 void write_header(std::uint8_t* container, std::size_t dict_block_offset, std::size_t data_block_offset) noexcept;
 
 }  // namespace vesk

@@ -268,6 +268,9 @@ struct JsonContainerParts {
     std::vector<std::uint32_t> string_counts;  // occurrences, by string id
     std::vector<std::uint32_t> shape_uses;     // containers, by shape id
     TextArena unescaped;  // texts that held escapes, which the tables point at
+    // Code-point text: the string values without escapes are kept as views
+    // of their units, in the text's own memory, and only written as UTF-8.
+    TextUnits units;
 
     std::size_t dict_block_offset = 0;
     std::size_t data_block_offset = 0;
@@ -313,6 +316,34 @@ public:
     [[gnu::flatten]] bool string(std::string_view text, JsonShortText words) {
         const std::uint64_t hash = hash_padded_words(words.low, words.high, text.size(), parts_.strings.seed());
         return add_string(parts_.strings.intern(text, hash).id);
+    }
+
+    // Code-point text. A string without escapes is kept as a view of its
+    // units; those of two such strings whose UTF-8 forms have one size are
+    // the same exactly when their texts are (the units of the shorter one
+    // end before the other's do: at its closing quote).
+    bool string_in_units(std::string_view text, const void* first_unit, std::size_t unit_count) {
+        if (text.size() > kMaxStringLength) return false;
+        const TextUnits& units = parts_.units;
+        const char* first = static_cast<const char*>(first_unit);
+        const std::size_t bytes = unit_count * units.unit_size;
+        const std::uint64_t hash = hash_text_padded(text, parts_.strings.seed());
+        return add_string(parts_.strings.intern_where({first, text.size()}, hash, [&](const char* kept) {
+            if (!units.hold(kept)) return same_bytes(kept, text.data(), text.size());
+            return bytes <= static_cast<std::size_t>(units.end - kept) && std::memcmp(kept, first, bytes) == 0;
+        }).id);
+    }
+
+    // Code-point text: a string that held escapes, copied as UTF-8 when new.
+    bool string_with_escapes(std::string_view text) {
+        if (text.size() > kMaxStringLength) return false;
+        const TextUnits& units = parts_.units;
+        const std::uint64_t hash = hash_text_padded(text, parts_.strings.seed());
+        const StringTable::Interned found = parts_.strings.intern_where(text, hash, [&](const char* kept) {
+            return units.hold(kept) ? units_start_with(units, kept, text) : same_bytes(kept, text.data(), text.size());
+        });
+        if (found.added) parts_.strings.replace_text(found.id, parts_.unescaped.store(text));
+        return add_string(found.id);
     }
 
     bool add_string(std::uint32_t id) {
@@ -409,6 +440,7 @@ public:
     }
 
     std::size_t fixed_data_size() const noexcept { return fixed_data_size_; }
+    void keep_strings_in(const TextUnits& units) noexcept { parts_.units = units; }
 
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
@@ -584,7 +616,8 @@ private:
     }
 };
 
-// The tape builder behind the virtual calls of a reader compiled elsewhere.
+// The tape builder behind the virtual calls of a reader of code-point text,
+// compiled elsewhere.
 class TapeEvents final : public JsonEventSink {
 public:
     explicit TapeEvents(TapeBuilder& builder) noexcept : builder_(builder) {}
@@ -592,7 +625,12 @@ public:
     bool null_value() override { return builder_.null_value(); }
     bool boolean(bool value) override { return builder_.boolean(value); }
     bool number(JsonKind kind, std::uint64_t bits) override { return builder_.number(kind, bits); }
-    bool string(std::string_view text, bool in_input) override { return builder_.string(text, in_input); }
+    // Every string without escapes comes to plain_string(), so these are the
+    // ones with.
+    bool string(std::string_view text, bool) override { return builder_.string_with_escapes(text); }
+    bool plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) override {
+        return builder_.string_in_units(text, first_unit, unit_count);
+    }
     bool begin_array() override { return builder_.begin_array(); }
     bool end_array() override { return builder_.end_array(); }
     bool begin_object() override { return builder_.begin_object(); }
@@ -602,6 +640,14 @@ public:
 private:
     TapeBuilder& builder_;
 };
+
+// write_string for a string kept as a view of its `kept.size()` bytes of
+// UTF-8 form in code units.
+std::uint8_t* write_string_of_units(const TextUnits& units, std::uint8_t* out, std::string_view kept) noexcept {
+    const LengthPrefix prefix = length_prefix_for(kept.size());
+    std::memcpy(out, prefix.bytes, prefix.size);
+    return write_units_as_utf8(units, kept.data(), kept.size(), out + prefix.size);
+}
 
 // Walks the tape in the compiler's order: depth first, array items in
 // order, object members in byte order of their names, each container's
@@ -643,7 +689,11 @@ public:
                     out_ += string_prefix_size(StringClass::Reference);
                 } else {
                     const std::string_view text = parts_.strings.text(id);
-                    out_ = text.size() <= 16 ? write_short_string(out_, text) : write_string(out_, text);
+                    if (parts_.units.hold(text.data())) [[unlikely]] {
+                        out_ = write_string_of_units(parts_.units, out_, text);
+                    } else {
+                        out_ = text.size() <= 16 ? write_short_string(out_, text) : write_string(out_, text);
+                    }
                 }
                 element = definition = type_byte(VeskType::String);
                 return at + 1;
@@ -787,6 +837,7 @@ std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std
 
 std::optional<JsonContainer> JsonContainer::plan(const CodePointText& json_text, std::size_t max_container_size) {
     return plan_read(json_text.size(), max_container_size, [&](TapeBuilder& builder) {
+        builder.keep_strings_in(json_text.units());
         TapeEvents events(builder);
         return json_text.read_events(events);
     });
@@ -856,7 +907,12 @@ void JsonContainer::write(std::span<std::uint8_t> out) {
     store_u16le(entry + kEntryCountSize, definition);
     store_u32le(entry + kEntryCountSize + 2, static_cast<std::uint32_t>(writer.position() - payload));
     write_definition_block(container + kHeaderSize, parts.shapes, parts.names, writer.numbering());
-    write_dictionary_block(container + parts.dict_block_offset, parts.strings, writer.dictionary().entries());
+    write_dictionary_block(container + parts.dict_block_offset, writer.dictionary().entries(),
+                           [&parts](std::uint8_t* at, std::uint32_t id) {
+                               const std::string_view text = parts.strings.text(id);
+                               return parts.units.hold(text.data()) ? write_string_of_units(parts.units, at, text)
+                                                                    : write_string(at, text);
+                           });
     write_header(container, parts.dict_block_offset, parts.data_block_offset);
 }
 

@@ -28,8 +28,16 @@ public:
 
     // `text` is shorter than 4 GiB, `hash` is hash(text), and the table holds
     // fewer than 2^32 - 1 texts.
-    Interned intern(std::string_view text, std::uint64_t hash);
+    Interned intern(std::string_view text, std::uint64_t hash) {
+        return intern_where(text, hash, [text](const char* kept) { return same_bytes(kept, text.data(), text.size()); });
+    }
     Interned intern(std::string_view text) { return intern(text, hash(text)); }
+    // The same for a caller that keeps some texts in a form of its own:
+    // `kept` is what the table keeps when the text is new, with the text's
+    // size, and `same(data)` says whether a text kept at `data`, of that
+    // size, is this text.
+    template <class Same>
+    Interned intern_where(std::string_view kept, std::uint64_t hash, Same&& same);
 
     // Points a text's entry at another copy of the same bytes, which must
     // outlive the table: a caller can intern a passing view and keep a copy
@@ -68,23 +76,22 @@ private:
 
 // Inline: the compilers intern every string they meet, most of them in a
 // loop of their own.
-inline StringTable::Interned StringTable::intern(std::string_view text, std::uint64_t hash) {
+template <class Same>
+inline StringTable::Interned StringTable::intern_where(std::string_view kept, std::uint64_t hash, Same&& same) {
     if ((entries_.size() + 1) * 2 > slots_.size()) grow();
     const auto low = static_cast<std::uint32_t>(hash);
     for (std::uint32_t at = low & mask_;; at = (at + 1) & mask_) {
         const std::uint32_t slot = slots_[at];
         if (slot == 0) {
             const auto id = static_cast<std::uint32_t>(entries_.size());
-            entries_.push_back(Entry{text.data(), static_cast<std::uint32_t>(text.size()), low});
+            entries_.push_back(Entry{kept.data(), static_cast<std::uint32_t>(kept.size()), low});
             slots_[at] = (low & ~mask_) | (id + 1u);
             return {id, true};
         }
         if (((slot ^ low) & ~mask_) != 0) continue;
         const std::uint32_t id = (slot & mask_) - 1;
         const Entry& entry = entries_[id];
-        if (entry.size == text.size() && same_bytes(entry.data, text.data(), text.size())) {
-            return {id, false};
-        }
+        if (entry.size == kept.size() && same(entry.data)) return {id, false};
     }
 }
 

@@ -1,6 +1,10 @@
 #include "json/code_point_text.hpp"
 
+#include <cstring>
+
 #include "json/json_events.hpp"
+#include "json/plain_run.hpp"
+#include "structure/utf8.hpp"
 
 namespace vesk {
 
@@ -12,7 +16,135 @@ bool read_units(const void* units, std::size_t length, JsonEventSink& sink) {
     return JsonEventReader<JsonEventSink, false, Unit>(text, sink).read_document();
 }
 
+#if defined(__SSE2__)
+// Whether the sixteen units from `p` are all ASCII.
+inline bool sixteen_ascii(const std::uint8_t* p) noexcept {
+    return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0;
+}
+inline bool sixteen_ascii(const std::uint16_t* p) noexcept {
+    const __m128i units = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80))),
+                                             _mm_setzero_si128())) == 0xFFFF;
+}
+inline bool sixteen_ascii(const std::uint32_t* p) noexcept {
+    const __m128i units = _mm_or_si128(
+        _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4))),
+        _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12))));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(units, _mm_set1_epi32(~0x7F)), _mm_setzero_si128())) ==
+           0xFFFF;
+}
+
+// The same for eight units, stored as bytes at `out` if they are.
+inline bool store_eight_ascii(const std::uint8_t* p, std::uint8_t* out) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if ((word & 0x8080808080808080ull) != 0) return false;
+    std::memcpy(out, &word, 8);
+    return true;
+}
+inline bool store_eight_ascii(const std::uint16_t* p, std::uint8_t* out) noexcept {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80))),
+                                          _mm_setzero_si128())) != 0xFFFF) {
+        return false;
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(units, units));
+    return true;
+}
+inline bool store_eight_ascii(const std::uint32_t* p, std::uint8_t* out) noexcept {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4));
+    const __m128i all = _mm_or_si128(low, high);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(all, _mm_set1_epi32(~0x7F)), _mm_setzero_si128())) != 0xFFFF) {
+        return false;
+    }
+    const __m128i words = _mm_packs_epi32(low, high);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
+    return true;
+}
+#endif
+
+// Strings are mostly ASCII: sixteen such units are written at once where
+// the text has them.
+template <class Unit>
+std::uint8_t* write_as_utf8(const Unit* p, const Unit* text_end, std::size_t utf8_size, std::uint8_t* out) noexcept {
+    for (std::uint8_t* const end = out + utf8_size; out != end; ++p) {
+#if defined(__SSE2__)
+        // Sixteen ASCII units give sixteen bytes, so they are the string's
+        // own when that many bytes are left.
+        while (end - out >= 16 && text_end - p >= 16 && sixteen_ascii(p)) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), load_sixteen_units(p));
+            p += 16;
+            out += 16;
+        }
+        if (end - out >= 8 && text_end - p >= 8 && store_eight_ascii(p, out)) {
+            p += 8;
+            out += 8;
+            if (out == end) break;
+        }
+        if (out == end) break;
+#endif
+        out += encode_utf8(*p, reinterpret_cast<char*>(out));
+    }
+    return out;
+}
+
+template <class Unit>
+bool start_with(const Unit* p, const Unit* end, std::string_view utf8) noexcept {
+    for (std::size_t at = 0; at < utf8.size(); ++p) {
+        if (p == end) return false;
+        char bytes[4];
+        const std::size_t size = encode_utf8(*p, bytes);
+        if (size > utf8.size() - at || std::memcmp(bytes, utf8.data() + at, size) != 0) return false;
+        at += size;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::uint8_t* write_units_as_utf8(const TextUnits& units, const char* first, std::size_t utf8_size,
+                                  std::uint8_t* out) noexcept {
+    switch (units.unit_size) {
+        case 1:
+            return write_as_utf8(reinterpret_cast<const std::uint8_t*>(first),
+                                 reinterpret_cast<const std::uint8_t*>(units.end), utf8_size, out);
+        case 2:
+            return write_as_utf8(reinterpret_cast<const std::uint16_t*>(first),
+                                 reinterpret_cast<const std::uint16_t*>(units.end), utf8_size, out);
+        default:
+            return write_as_utf8(reinterpret_cast<const std::uint32_t*>(first),
+                                 reinterpret_cast<const std::uint32_t*>(units.end), utf8_size, out);
+    }
+}
+
+bool units_start_with(const TextUnits& units, const char* first, std::string_view utf8) noexcept {
+    switch (units.unit_size) {
+        case 1:
+            return start_with(reinterpret_cast<const std::uint8_t*>(first),
+                              reinterpret_cast<const std::uint8_t*>(units.end), utf8);
+        case 2:
+            return start_with(reinterpret_cast<const std::uint16_t*>(first),
+                              reinterpret_cast<const std::uint16_t*>(units.end), utf8);
+        default:
+            return start_with(reinterpret_cast<const std::uint32_t*>(first),
+                              reinterpret_cast<const std::uint32_t*>(units.end), utf8);
+    }
+}
+
+TextUnits CodePointText::units() const noexcept {
+    std::size_t unit_size = 4;
+    switch (width_) {
+        case Width::Latin1: unit_size = 1; break;
+        case Width::Ucs2: unit_size = 2; break;
+        case Width::Ucs4: unit_size = 4; break;
+    }
+    const char* begin = static_cast<const char*>(units_);
+    return TextUnits{begin, begin + length_ * unit_size, unit_size};
+}
 
 bool CodePointText::read_events(JsonEventSink& sink) const {
     switch (width_) {

@@ -18,6 +18,13 @@ public:
     virtual bool boolean(bool value) = 0;
     virtual bool number(JsonKind kind, std::uint64_t bits) = 0;
     virtual bool string(std::string_view text, bool in_input) = 0;
+    // A string without escapes: its UTF-8 form, valid during the call, and
+    // the `unit_count` units it is in the text, from `first_unit` on. A sink
+    // that only needs the text can leave this to string().
+    virtual bool plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) {
+        (void)unit_count;
+        return string(text, text.data() == first_unit);
+    }
     virtual bool begin_array() = 0;
     virtual bool end_array() = 0;
     virtual bool begin_object() = 0;
@@ -27,6 +34,31 @@ public:
 protected:
     ~JsonEventSink() = default;
 };
+
+// The units of a code-point text, for strings kept as views of their units
+// rather than as copies of their UTF-8 form.
+struct TextUnits {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    std::size_t unit_size = 0;  // bytes: 1, 2 or 4
+
+    // Whether `at` points into these units (a view never points elsewhere
+    // into them); no address does when there are none.
+    bool hold(const char* at) const noexcept {
+        const auto address = reinterpret_cast<std::uintptr_t>(at);
+        return address >= reinterpret_cast<std::uintptr_t>(begin) && address < reinterpret_cast<std::uintptr_t>(end);
+    }
+};
+
+// Writes the UTF-8 form of the string whose units start at `first` (and
+// which has no surrogates), `utf8_size` bytes of it, at `out`; returns the
+// position after it.
+std::uint8_t* write_units_as_utf8(const TextUnits& units, const char* first, std::size_t utf8_size,
+                                  std::uint8_t* out) noexcept;
+// Whether the units from `first` on start with exactly the code points of
+// `utf8` (well-formed): the string there is `utf8` if its own UTF-8 form has
+// as many bytes.
+bool units_start_with(const TextUnits& units, const char* first, std::string_view utf8) noexcept;
 
 // JSON text as code points, one per unit, the way a Python str that is not
 // ASCII holds them: Latin-1 bytes, UCS-2 or UCS-4 units. The text is
@@ -42,10 +74,12 @@ public:
 
     // Code points.
     std::size_t size() const noexcept { return length_; }
+    TextUnits units() const noexcept;
 
     // Reads the text with a JsonEventReader into `sink`: whether the whole
     // text was read and the sink took every value. A string that is in the
-    // input (only ASCII strings of Latin-1 text) is a view into the units.
+    // input (only ASCII strings of Latin-1 text) is a view into the units;
+    // strings without escapes go to plain_string().
     bool read_events(JsonEventSink& sink) const;
 
 private:

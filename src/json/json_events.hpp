@@ -58,6 +58,9 @@ struct JsonShortText {
 // still sees UTF-8 only: a string of ASCII units in Latin-1 text is its own
 // UTF-8 form and stays in the input, any other string is transcoded into the
 // scratch copy. A surrogate has no UTF-8 form, so the reader stops there.
+// Such a handler also has plain_string(std::string_view text, const Unit*
+// first, std::size_t count), which gets the string values without escapes,
+// with where their units lie.
 template <class Handler, bool kWellFormedUtf8 = false, class Unit = char>
 class JsonEventReader {
     static_assert(std::is_same_v<Unit, char> || std::is_same_v<Unit, std::uint8_t> ||
@@ -120,7 +123,14 @@ private:
                     if (read_short_string(text, words)) return handler_.string(text, words);
                 }
                 bool in_input = false;
-                return read_string(text, in_input) && handler_.string(text, in_input);
+                if constexpr (!kUtf8) {
+                    const Unit* first = at_;
+                    if (!read_string(text, in_input)) return false;
+                    if (escaped_) return handler_.string(text, in_input);
+                    return handler_.plain_string(text, first, static_cast<std::size_t>(at_ - 1 - first));
+                } else {
+                    return read_string(text, in_input) && handler_.string(text, in_input);
+                }
             }
             case '[': return read_array();
             case '{': return read_object();
@@ -408,6 +418,7 @@ private:
 
     // Code-point text: see the class comment.
     bool read_string(std::string_view& text, bool& in_input) requires(!kUtf8) {
+        escaped_ = false;
         const Unit* p = skip_plain_units(at_, end_);
         if constexpr (std::is_same_v<Unit, std::uint8_t>) {
             if (p != end_ && *p == '"') {
@@ -427,6 +438,7 @@ private:
             const char32_t unit = *p;
             if (unit == '"') break;
             if (unit == '\\') {
+                escaped_ = true;
                 if (!read_escape(p)) return false;
                 continue;
             }
@@ -573,6 +585,7 @@ private:
     unsigned depth_ = 0;
     std::string scratch_;
     std::string number_text_;  // code-point text: a number for read_json_number
+    bool escaped_ = false;     // code-point text: the last string read had an escape
     JsonValue number_;
 };
 

@@ -47,22 +47,40 @@ inline Utf8Sequence read_utf8_sequence(const std::uint8_t* p, const std::uint8_t
     return Utf8Sequence{width, width, false};
 }
 
-// Appends a code point (not a surrogate, at most U+10FFFF) as UTF-8.
-inline void append_utf8(std::string& out, char32_t code_point) {
+// Writes a code point (not a surrogate, at most U+10FFFF) as UTF-8 at
+// `out`, which has room for four bytes; returns how many it took.
+inline std::size_t encode_utf8(char32_t code_point, char* out) noexcept {
     auto byte = [](char32_t value) { return static_cast<char>(value); };
     if (code_point < 0x80) {
-        out.push_back(byte(code_point));
-    } else if (code_point < 0x800) {
-        char bytes[2] = {byte(0xC0 | (code_point >> 6)), byte(0x80 | (code_point & 0x3F))};
-        out.append(bytes, 2);
-    } else if (code_point < 0x10000) {
-        char bytes[3] = {byte(0xE0 | (code_point >> 12)), byte(0x80 | ((code_point >> 6) & 0x3F)),
-                         byte(0x80 | (code_point & 0x3F))};
-        out.append(bytes, 3);
-    } else {
-        char bytes[4] = {byte(0xF0 | (code_point >> 18)), byte(0x80 | ((code_point >> 12) & 0x3F)),
-                         byte(0x80 | ((code_point >> 6) & 0x3F)), byte(0x80 | (code_point & 0x3F))};
-        out.append(bytes, 4);
+        out[0] = byte(code_point);
+        return 1;
+    }
+    if (code_point < 0x800) {
+        out[0] = byte(0xC0 | (code_point >> 6));
+        out[1] = byte(0x80 | (code_point & 0x3F));
+        return 2;
+    }
+    if (code_point < 0x10000) {
+        out[0] = byte(0xE0 | (code_point >> 12));
+        out[1] = byte(0x80 | ((code_point >> 6) & 0x3F));
+        out[2] = byte(0x80 | (code_point & 0x3F));
+        return 3;
+    }
+    out[0] = byte(0xF0 | (code_point >> 18));
+    out[1] = byte(0x80 | ((code_point >> 12) & 0x3F));
+    out[2] = byte(0x80 | ((code_point >> 6) & 0x3F));
+    out[3] = byte(0x80 | (code_point & 0x3F));
+    return 4;
+}
+
+// Appends of a constant size, which the string does without a call.
+inline void append_utf8(std::string& out, char32_t code_point) {
+    char bytes[4];
+    switch (encode_utf8(code_point, bytes)) {
+        case 1: out.push_back(bytes[0]); break;
+        case 2: out.append(bytes, 2); break;
+        case 3: out.append(bytes, 3); break;
+        default: out.append(bytes, 4); break;
     }
 }
 

@@ -202,6 +202,9 @@ KIND_TEXTS = [
     '[{"X": null, "b": [true], "c": 0.30000000000000004}, {"b": [false], "X": null, "c": 1}]',
     '"XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX\\"X\\\\\\/\\b\\f\\n\\r\\tend"',
     '[123456789012345678901234567890.5e-3, -9223372036854775808, -9223372036854775809, 1E+2]',
+    # One string spelled with and without escapes; and strings whose UTF-8
+    # bytes are those of another's code units (U+6261 is the units 61 62).
+    '["Xab", "X\\u0061b", "Xab", "\\u00e9X", "\u00e9X", "\u6261", "ab\\"", "ab\\u0000", "\u6261", "ab\\""]',
     # Refused, each with its position.
     '{"kX": [1, "X"]}', '["X", ', '[X]', '{"X": 1}X', '"X\x01"', '[1.5eX]', '{"X": 1e400}', '["X\\uD800"]',
     '["X\\q"]', '{"X" 1}', "[" * 200 + '"X"' + "]" * 200,
