@@ -214,6 +214,11 @@ private:
 
         static constexpr std::uint64_t powers[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
         static constexpr std::uint64_t limit = 10000000000000000000ull;
+        // limit / powers[count]: a division by a number from a table would
+        // take as long as reading the digits.
+        static constexpr std::uint64_t limits[9] = {
+            limit / powers[0], limit / powers[1], limit / powers[2], limit / powers[3], limit / powers[4],
+            limit / powers[5], limit / powers[6], limit / powers[7], limit / powers[8]};
 
         // How many of the eight bytes of `word` (the first in its low byte)
         // are digits before the first that is not. A carry out of a byte
@@ -245,7 +250,7 @@ private:
                     // The digits move to the top, zeros fill in below them.
                     const std::uint64_t digits =
                         count == 8 ? word : (word << (64 - 8 * count)) | (0x3030303030303030ull >> (8 * count));
-                    if (significand < limit / powers[count]) {
+                    if (significand < limits[count]) {
                         significand = significand * powers[count] + eight_digits_value(digits);
                     } else {
                         exact = false;
