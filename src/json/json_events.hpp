@@ -167,13 +167,15 @@ private:
         if (negative) ++p;
         DecimalDigits digits;
         if (p == end_ || !is_digit(*p) || (*p == '0' && end_ - p > 1 && is_digit(p[1]))) return read_exact_number();
-        p = digits.take(p, end_, false);
         bool is_float = false;
-        if (p != end_ && *p == '.') {
-            is_float = true;
-            ++p;
-            if (p == end_ || !is_digit(*p)) return read_exact_number();
-            p = digits.take(p, end_, true);
+        if (!digits.take_short(p, end_, is_float)) {
+            p = digits.take(p, end_, false);
+            if (p != end_ && *p == '.') {
+                is_float = true;
+                ++p;
+                if (p == end_ || !is_digit(*p)) return read_exact_number();
+                p = digits.take(p, end_, true);
+            }
         }
         int exponent = 0;
         if (p != end_ && (*p == 'e' || *p == 'E')) {
@@ -238,6 +240,63 @@ private:
                     (((word >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
         }
 
+        // The digits of a word that starts with `count` (1 to 8) of them, moved
+        // to the top, zeros filling in below.
+        static std::uint64_t leading_digits_value(std::uint64_t word, int count) noexcept {
+            return eight_digits_value(count == 8 ? word
+                                                 : (word << (64 - 8 * count)) | (0x3030303030303030ull >> (8 * count)));
+        }
+
+        // Most numbers in data (coordinates, amounts, ids) have an integer
+        // part of at most seven digits and a fraction of at most sixteen:
+        // those are taken from three words without a loop. Takes the integer
+        // part at `p` (a digit) and the fraction if there is one, moving `p`
+        // past them; false, with nothing taken, for any other number.
+        bool take_short(const Unit*& p, const Unit* end, bool& is_float) noexcept {
+            if constexpr (kUtf8 && std::endian::native == std::endian::little) {
+                static constexpr std::uint64_t fraction_powers[17] = {
+                    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000, 10000000000,
+                    100000000000, 1000000000000, 10000000000000, 100000000000000, 1000000000000000,
+                    10000000000000000};
+                if (end - p < 24) return false;
+                std::uint64_t word;
+                std::memcpy(&word, p, 8);
+                const int whole = leading_digits(word);
+                if (whole == 8) return false;
+                std::uint64_t value = leading_digits_value(word, whole);
+                const Unit* at = p + whole;
+                if (*at != '.') {
+                    significand = value;
+                    p = at;
+                    return true;
+                }
+                std::memcpy(&word, at + 1, 8);
+                int count = leading_digits(word);
+                if (count == 0) return false;
+                std::uint64_t fraction = leading_digits_value(word, count);
+                int fraction_digits = count;
+                if (count == 8) {
+                    std::memcpy(&word, at + 9, 8);
+                    count = leading_digits(word);
+                    if (count == 8) return false;
+                    if (count != 0) fraction = fraction * powers[count] + leading_digits_value(word, count);
+                    fraction_digits += count;
+                }
+                // Nineteen digits stay below 10^19, within 64 bits.
+                if (whole + fraction_digits > 19) return false;
+                significand = value * fraction_powers[fraction_digits] + fraction;
+                scale = fraction_digits;
+                is_float = true;
+                p = at + 1 + fraction_digits;
+                return true;
+            } else {
+                (void)p;
+                (void)end;
+                (void)is_float;
+                return false;
+            }
+        }
+
         // Takes the run of digits at `p`, up to eight at a time; returns the
         // position after it.
         const Unit* take(const Unit* p, const Unit* end, bool fraction) noexcept {
@@ -247,11 +306,8 @@ private:
                     std::memcpy(&word, p, 8);
                     const int count = leading_digits(word);
                     if (count == 0) return p;
-                    // The digits move to the top, zeros fill in below them.
-                    const std::uint64_t digits =
-                        count == 8 ? word : (word << (64 - 8 * count)) | (0x3030303030303030ull >> (8 * count));
                     if (significand < limits[count]) {
-                        significand = significand * powers[count] + eight_digits_value(digits);
+                        significand = significand * powers[count] + leading_digits_value(word, count);
                     } else {
                         exact = false;
                     }
