@@ -98,6 +98,27 @@ std::string zeros(std::size_t count) {
     return text + "]";
 }
 
+// Numbers with integer parts and fractions of every length around what one
+// and two eight-byte words hold, with and without exponents, each with more
+// text after it, as most numbers have.
+std::string number_shapes() {
+    const std::string digits = "98765432109876543210987654321";
+    std::string text = "[";
+    for (std::size_t whole = 1; whole <= 10; ++whole) {
+        for (std::size_t fraction = 0; fraction <= 20; ++fraction) {
+            for (const char* exponent : {"", "e-5", "E+12"}) {
+                for (const std::string& fraction_digits : {digits.substr(3, fraction), std::string(fraction, '0')}) {
+                    if (whole % 2) text += '-';
+                    text.append(digits, whole % 3, whole);
+                    if (fraction > 0) text.append(".").append(fraction_digits);
+                    text.append(exponent).append(", ");
+                }
+            }
+        }
+    }
+    return text + "0.5]";
+}
+
 // Texts that stress what the plan must get exactly as the document path does.
 std::vector<Text> crafted_texts() {
     std::vector<Text> texts = {
@@ -122,6 +143,7 @@ std::vector<Text> crafted_texts() {
         {"float at the root", "1e39"},
         {"underflow", "[1e-400, -1e-400, 0e99999999999]"},
         {"long numbers", "[123456789012345678, 1234567890123456789, 12345678901234567890, 0.1000000000000000055511151231257827]"},
+        {"numbers of every length", number_shapes()},
         {"string classes", joined("[", {quoted(127, 'a'), quoted(128, 'b'), quoted(16384, 'c'), quoted(128, 'b')}, "]")},
         {"longest name", joined("{", {quoted(255, 'n'), ": 1"}, "}")},
         {"name too long", joined("{", {quoted(256, 'n'), ": 1"}, "}")},
