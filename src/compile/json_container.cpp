@@ -106,6 +106,48 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// The names of the members read so far in the objects being read, and the
+// types of their values, a stack. Like the tape, a push is inline.
+class MemberStack {
+public:
+    MemberStack() { resize_storage(256); }
+
+    std::uint32_t size() const noexcept { return size_; }
+    [[gnu::always_inline]] void push(std::uint32_t name) {
+        if (size_ == capacity_) [[unlikely]] resize_storage(capacity_ * 2);
+        names_[size_] = name;
+        types_[size_] = VeskType::Null;  // until the value is read
+        ++size_;
+    }
+    void set_last_type(VeskType type) noexcept { types_[size_ - 1] = type; }
+    void truncate(std::uint32_t size) noexcept { size_ = size; }
+    std::uint32_t name(std::uint32_t at) const noexcept { return names_[at]; }
+    std::uint32_t last_name() const noexcept { return names_[size_ - 1]; }
+    // The names and types from `first` on.
+    std::span<const std::uint32_t> names(std::uint32_t first) const noexcept {
+        return {names_.get() + first, size_ - first};
+    }
+    std::span<const VeskType> types(std::uint32_t first) const noexcept { return {types_.get() + first, size_ - first}; }
+
+private:
+    [[gnu::noinline]] void resize_storage(std::uint32_t capacity) {
+        auto names = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+        auto types = std::make_unique_for_overwrite<VeskType[]>(capacity);
+        if (size_ != 0) {
+            std::memcpy(names.get(), names_.get(), size_ * sizeof(std::uint32_t));
+            std::memcpy(types.get(), types_.get(), size_ * sizeof(VeskType));
+        }
+        names_ = std::move(names);
+        types_ = std::move(types);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<std::uint32_t[]> names_;
+    std::unique_ptr<VeskType[]> types_;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;
+};
+
 // The member names of an object in text order, interned: objects that list
 // the same names in the same order share a layout, and with it the order in
 // which their values are compiled, worked out once.
@@ -148,6 +190,8 @@ public:
 
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(layouts_.size()); }
     const Layout& layout(std::uint32_t id) const noexcept { return layouts_[id]; }
+    // The name at `position` in the list of all layouts' names (see first_name).
+    std::uint32_t name_at(std::uint32_t position) const noexcept { return names_[position]; }
     // The member names, in text order.
     std::span<const std::uint32_t> names(const Layout& layout) const noexcept {
         return std::span<const std::uint32_t>(names_).subspan(layout.first_name, layout.member_count);
@@ -347,63 +391,69 @@ public:
 
     bool begin_object() {
         if (!open(false)) return false;
-        open_.back().expected_layout = expected_layout();
+        Open& object = open_.back();
+        object.expected_layout = expected_layout();
+        if (object.expected_layout != kNone) {
+            const LayoutTable::Layout& layout = parts_.layouts.layout(object.expected_layout);
+            object.expected_next = layout.first_name;
+            object.expected_end = layout.first_name + layout.member_count;
+        }
         return true;
     }
 
-    [[gnu::flatten]] bool member_name(std::string_view name, bool in_input) {
+    bool member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) return false;
-        std::uint32_t id = predicted_name(name).value_or(kNone);
-        if (id != kNone) {
-            ++open_.back().predicted;
+        Open& object = open_.back();
+        std::uint32_t id = object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
+        if (id != kNone && parts_.names.text(id) == name) {
+            ++object.predicted;
         } else {
-            id = intern(parts_.names, name, in_input);
+            id = unexpected_name(name, in_input);
         }
-        member_names_.push_back(id);
-        member_types_.push_back(VeskType::Null);  // until the value is read
+        members_.push(id);
         return true;
     }
 
-    [[gnu::flatten]] bool member_name(std::string_view name, JsonShortText words) {
-        std::uint32_t id = predicted_name(name).value_or(kNone);
-        if (id != kNone) {
-            ++open_.back().predicted;
+    // A short name is known by its padded bytes: the predicted one costs a
+    // load and two compares.
+    bool member_name(std::string_view name, JsonShortText words) {
+        Open& object = open_.back();
+        std::uint32_t id = object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
+        if (id != kNone && name_info_[id].same(words, name.size())) {
+            ++object.predicted;
         } else {
-            id = parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed())).id;
+            id = unexpected_name(name, words);
         }
-        member_names_.push_back(id);
-        member_types_.push_back(VeskType::Null);  // until the value is read
+        members_.push(id);
         return true;
     }
 
     bool end_object() {
         const Open object = open_.back();
         open_.pop_back();
-        const std::span<const std::uint32_t> names = std::span<const std::uint32_t>(member_names_).subspan(object.first_member);
+        const std::span<const std::uint32_t> names = members_.names(object.first_member);
         // Every name as predicted, and as many: the expected layout.
-        const std::uint32_t last = object.expected_layout;
-        const std::uint32_t layout_id =
-            object.predicted == names.size() && last != kNone && parts_.layouts.layout(last).member_count == names.size()
-                ? last
-                : parts_.layouts.intern(names, parts_.names);
+        const std::uint32_t layout_id = object.predicted == names.size() && object.expected_next == object.expected_end &&
+                                                object.expected_layout != kNone
+                                            ? object.expected_layout
+                                            : parts_.layouts.intern(names, parts_.names);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
         if (layout.kept_count > kMaxFields) return false;
         if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
-        const std::span<const VeskType> types = std::span<const VeskType>(member_types_).subspan(object.first_member);
+        const std::span<const VeskType> types = members_.types(object.first_member);
         const std::uint32_t shape = object_shape(layout_id, names, types);
         if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
         use_shape(shape);
         last_layout_at_depth_[open_.size()] = layout_id;
         if (!open_.empty() && !open_.back().is_array) {
-            const std::uint32_t member = member_names_[object.first_member - 1];
+            const std::uint32_t member = members_.name(object.first_member - 1);
             if (member >= layout_by_member_.size()) layout_by_member_.resize(std::size_t{member} + 1 + member / 2, kNone);
             layout_by_member_[member] = layout_id;
         }
         tape_[object.at] = kObjectTag | (shape << 3);
         tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
         tape_[object.at + 2] = layout_id;
-        member_names_.resize(object.first_member);
-        member_types_.resize(object.first_member);
+        members_.truncate(object.first_member);
         fixed_data_size_ += kObjectHeaderSize;
         return add_value(VeskType::Object);
     }
@@ -471,24 +521,54 @@ private:
     // item or the root, that of the last object closed at its depth.
     std::uint32_t expected_layout() const noexcept {
         if (open_.size() >= 2 && !open_[open_.size() - 2].is_array) {
-            const std::uint32_t member = member_names_.back();
+            const std::uint32_t member = members_.last_name();
             return member < layout_by_member_.size() ? layout_by_member_[member] : kNone;
         }
         return last_layout_at_depth_[open_.size() - 1];
     }
 
-    // Objects mostly repeat the names of the layout expected for them, in
-    // the same order: a name that matches its counterpart there is known
-    // without hashing it.
-    std::optional<std::uint32_t> predicted_name(std::string_view name) const noexcept {
-        const std::uint32_t last = open_.back().expected_layout;
-        if (last == kNone) return std::nullopt;
-        const std::span<const std::uint32_t> names = parts_.layouts.names(parts_.layouts.layout(last));
-        const std::size_t position = member_names_.size() - open_.back().first_member;
-        if (position >= names.size()) return std::nullopt;
-        const std::string_view known = parts_.names.text(names[position]);
-        if (known.size() != name.size() || !same_bytes(known.data(), name.data(), name.size())) return std::nullopt;
-        return names[position];
+    // A name other than the expected one. After a name that was not
+    // expected either, the name that followed it the last time such a name
+    // was looked up is likely (the members of objects keyed by data, or of
+    // an object that varies from the last of its kind); failing that, the
+    // name is looked up in the table.
+    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, JsonShortText words) {
+        const std::uint32_t previous = previous_name();
+        if (previous != kNone) {
+            const std::uint32_t next = name_info_[previous].next;
+            if (next != kNone && name_info_[next].same(words, name.size())) return next;
+        }
+        const StringTable::Interned found =
+            parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
+        if (found.added) name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
+        if (previous != kNone) name_info_[previous].next = found.id;
+        return found.id;
+    }
+
+    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, bool in_input) {
+        const std::uint32_t previous = previous_name();
+        if (previous != kNone) {
+            const std::uint32_t next = name_info_[previous].next;
+            if (next != kNone && parts_.names.text(next) == name) return next;
+        }
+        const std::uint64_t hash = hash_text_padded(name, parts_.names.seed());
+        StringTable::Interned found = parts_.names.intern(name, hash);
+        if (found.added) {
+            if (!in_input) parts_.names.replace_text(found.id, parts_.unescaped.store(name));
+            NameInfo info{0, 0, static_cast<std::uint32_t>(name.size())};
+            if (name.size() <= 16 && !name.empty()) {
+                info.low = padded_word(name.data(), std::min<std::size_t>(name.size(), 8));
+                if (name.size() > 8) info.high = padded_word(name.data() + 8, name.size() - 8);
+            }
+            name_info_.push_back(info);
+        }
+        if (previous != kNone) name_info_[previous].next = found.id;
+        return found.id;
+    }
+
+    // The name before the one being read, in the innermost object, if any.
+    std::uint32_t previous_name() const noexcept {
+        return members_.size() != open_.back().first_member ? members_.last_name() : kNone;
     }
 
     // The shape of an object of this layout whose values have `types`, in
@@ -518,15 +598,19 @@ private:
         bool mixed = false;
         VeskType first = VeskType::Null;
         std::uint32_t count = 0;          // arrays: items so far
-        std::uint32_t first_member = 0;   // objects: in member_names_ and member_types_
-        std::uint32_t predicted = 0;      // objects: names that predicted_name knew
+        std::uint32_t first_member = 0;   // objects: in members_
+        std::uint32_t predicted = 0;      // objects: names found where the expected layout has them
         std::uint32_t expected_layout = kNone;  // objects: see expected_layout()
+        // Objects: the expected layout's name for the next member, and the
+        // end of its names (positions in the layout table's list of names).
+        std::uint32_t expected_next = 0;
+        std::uint32_t expected_end = 0;
     };
 
     [[gnu::always_inline]] bool open(bool is_array) {
         if (tape_.size() > kMaxTapeSize) return false;
         open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
-        open_.back().first_member = static_cast<std::uint32_t>(member_names_.size());
+        open_.back().first_member = members_.size();
         std::fill_n(tape_.append(kContainerRecordSize), kContainerRecordSize, 0);
         return true;
     }
@@ -537,7 +621,7 @@ private:
         if (open_.empty()) return true;
         Open& parent = open_.back();
         if (!parent.is_array) {
-            member_types_.back() = type;
+            members_.set_last_type(type);
             return true;
         }
         if (parent.count == 0) {
@@ -559,11 +643,26 @@ private:
         return found.id;
     }
 
+    // What is known of a member name, by its id.
+    struct NameInfo {
+        // The name's bytes padded with zeros to sixteen, as two words, and
+        // its size; names of sixteen bytes or more are never short texts.
+        std::uint64_t low;
+        std::uint64_t high;
+        std::uint32_t size;
+        // The name found after this one the last time it was not expected.
+        std::uint32_t next = kNone;
+
+        bool same(JsonShortText words, std::size_t other_size) const noexcept {
+            return low == words.low && high == words.high && size == other_size;
+        }
+    };
+
     JsonContainerParts& parts_;
     Tape& tape_;
     std::vector<Open> open_;
-    std::vector<std::uint32_t> member_names_;
-    std::vector<VeskType> member_types_;
+    MemberStack members_;
+    std::vector<NameInfo> name_info_;  // by name id
     std::vector<ShapeField> fields_;
     std::vector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
