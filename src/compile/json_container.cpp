@@ -304,7 +304,8 @@ struct JsonContainerParts {
 
     Tape tape;
     // The tables of texts are hashed by hash_text_padded, which the reader's
-    // short texts can be hashed by from registers.
+    // short texts can be hashed by from registers; long string values by
+    // hash_text_blocks, which the reader takes as it scans them.
     StringTable strings;  // string values
     StringTable names;    // member names
     ShapeTable shapes;
@@ -351,7 +352,17 @@ public:
 
     [[gnu::flatten]] bool string(std::string_view text, bool in_input) {
         if (text.size() > kMaxStringLength) return false;
-        return add_string(intern(parts_.strings, text, in_input));
+        return add_string(intern_string(text, in_input));
+    }
+
+    // Long strings hashed by the reader as it scanned them.
+    std::uint64_t text_blocks_start() const noexcept { return parts_.strings.seed(); }
+    std::uint64_t fold_text_block(std::uint64_t state, std::uint64_t low, std::uint64_t high) const noexcept {
+        return vesk::fold_text_block(state, low, high, block_secret_);
+    }
+    [[gnu::flatten]] bool string(std::string_view text, JsonTextBlocks blocks) {
+        if (text.size() > kMaxStringLength) return false;
+        return add_string(parts_.strings.intern(text, finish_text_blocks(blocks.state, text, parts_.strings.seed())).id);
     }
 
     [[gnu::flatten]] bool string(std::string_view text, JsonShortText words) {
@@ -635,8 +646,9 @@ private:
     }
 
     // Texts outside the JSON text are copied once, when they are new.
-    std::uint32_t intern(StringTable& table, std::string_view text, bool in_input) {
-        const std::uint64_t hash = hash_text_padded(text, table.seed());
+    std::uint32_t intern_string(std::string_view text, bool in_input) {
+        StringTable& table = parts_.strings;
+        const std::uint64_t hash = hash_text_blocks(text, table.seed());
         if (in_input) return table.intern(text, hash).id;
         const StringTable::Interned found = table.intern(text, hash);
         if (found.added) table.replace_text(found.id, parts_.unescaped.store(text));
@@ -663,6 +675,7 @@ private:
     std::vector<Open> open_;
     MemberStack members_;
     std::vector<NameInfo> name_info_;  // by name id
+    std::uint64_t block_secret_ = text_block_secret(parts_.strings.seed());
     std::vector<ShapeField> fields_;
     std::vector<bool> kept_;
     std::size_t fixed_data_size_ = 0;

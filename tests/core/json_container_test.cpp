@@ -98,6 +98,23 @@ std::string zeros(std::size_t count) {
     return text + "]";
 }
 
+// Strings of every length around the blocks of sixteen bytes that long
+// strings are hashed in while they are read, each given plainly and then
+// with an escape at a block's edge: the two must be found to be one string.
+std::string long_strings_with_and_without_escapes() {
+    std::string text = "[";
+    for (std::size_t size = 15; size <= 50; ++size) {
+        std::string plain(size, 'x');
+        for (std::size_t i = 0; i < size; ++i) plain[i] = static_cast<char>('a' + (i * 5 + size) % 26);
+        const std::size_t escaped = std::min<std::size_t>(size - 1, 16);
+        const std::string hex = "0123456789abcdef";
+        const auto code = static_cast<unsigned char>(plain[escaped]);
+        std::string with_escape = plain.substr(0, escaped) + "\\u00" + hex[code >> 4] + hex[code & 15] + plain.substr(escaped + 1);
+        text += "\"" + plain + "\", \"" + with_escape + "\", ";
+    }
+    return text + "\"end\"]";
+}
+
 // Texts that stress what the plan must get exactly as the document path does.
 std::vector<Text> crafted_texts() {
     std::vector<Text> texts = {
@@ -135,6 +152,10 @@ std::vector<Text> crafted_texts() {
         {"short texts around sixteen bytes",
          R"(["fourteen bytes", "fifteen bytes..", "sixteen bytes...", "fourteen bytes", {"fifteen bytes..": "a"b",
              "é": "é", "sixteen bytes...": 1}, "end"])"},
+        {"long strings with and without escapes", long_strings_with_and_without_escapes()},
+        {"names after unexpected names",
+         R"([{"a": 1, "b": 2, "c": 3}, {"x": 1, "b": 2, "c": 3}, {"q": {"b": 1, "c": 2}}, {"r": {"b": 1, "d": 2, "c": "s"}},
+             {"b": 1, "c": 2, "b": 3}, {"y": {"b": 1, "c": 2, "c": "t"}}, {"b": [], "c\u0000": 2, "c": 3}])"},
         {"fault only in a dropped value", R"({"a": [1, "x"], "a": 2})"},
         {"most items", zeros(65535)},
         {"too many items", zeros(65536)},
