@@ -549,11 +549,24 @@ private:
             const std::uint32_t next = name_info_[previous].next;
             if (next != kNone && name_info_[next].same(words, name.size())) return next;
         }
-        const StringTable::Interned found =
-            parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
-        if (found.added) name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
-        if (previous != kNone) name_info_[previous].next = found.id;
-        return found.id;
+        std::uint32_t& recent = recent_names_[recent_slot(words)];
+        std::uint32_t id = recent;
+        if (id == kNone || !name_info_[id].same(words, name.size())) {
+            const StringTable::Interned found =
+                parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
+            if (found.added) name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
+            id = recent = found.id;
+        }
+        if (previous != kNone) name_info_[previous].next = id;
+        return id;
+    }
+
+    // Short names met before are mostly found by a cache with one place per
+    // slot, indexed without the table's hash: a name the cache has lost, or
+    // shares a slot with another, only costs the table lookup it would
+    // have cost anyway.
+    static std::size_t recent_slot(JsonShortText words) noexcept {
+        return static_cast<std::size_t>(((words.low + words.high * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull) >> 56);
     }
 
     [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, bool in_input) {
@@ -676,6 +689,7 @@ private:
     MemberStack members_;
     std::vector<NameInfo> name_info_;  // by name id
     std::uint64_t block_secret_ = text_block_secret(parts_.strings.seed());
+    std::array<std::uint32_t, 256> recent_names_ = filled_with_none<256>();
     std::vector<ShapeField> fields_;
     std::vector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
@@ -687,12 +701,13 @@ private:
     // By member name, the layout of the last object that was its value.
     std::vector<std::uint32_t> layout_by_member_;
     // By depth, the layout of the last object closed there.
-    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none();
+    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none<kMaxJsonNesting + 1>();
 
-    static constexpr std::array<std::uint32_t, kMaxJsonNesting + 1> filled_with_none() noexcept {
-        std::array<std::uint32_t, kMaxJsonNesting + 1> depths{};
-        depths.fill(kNone);
-        return depths;
+    template <std::size_t kSize>
+    static constexpr std::array<std::uint32_t, kSize> filled_with_none() noexcept {
+        std::array<std::uint32_t, kSize> ids{};
+        ids.fill(kNone);
+        return ids;
     }
 };
 
