@@ -597,22 +597,26 @@ private:
 
     // The shape of an object of this layout whose values have `types`, in
     // text order. Objects of one layout mostly have the shape the last one
-    // had, which is then confirmed type by type rather than looked up.
+    // had: when their types, bytes in text order, equal those the last one
+    // had, the shape is known without a lookup.
     std::uint32_t object_shape(std::uint32_t layout_id, std::span<const std::uint32_t> names,
                                std::span<const VeskType> types) {
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
-        const std::span<const std::uint32_t> order = parts_.layouts.order(layout);
         if (layout_id >= last_shape_of_layout_.size()) last_shape_of_layout_.resize(parts_.layouts.size(), kNone);
+        const std::size_t types_end = std::size_t{layout.first_name} + layout.member_count;
+        if (types_end > last_types_.size()) last_types_.resize(types_end);
         std::uint32_t& last = last_shape_of_layout_[layout_id];
-        if (last != kNone) {
-            const std::span<const ShapeField> fields = parts_.shapes.fields(last);
-            bool same = true;
-            for (std::size_t i = 0; i < order.size() && same; ++i) same = fields[i].type == types[order[i]];
-            if (same) return last;
+        VeskType* const last_types = last_types_.data() + layout.first_name;
+        if (last != kNone && same_bytes(reinterpret_cast<const char*>(last_types),
+                                        reinterpret_cast<const char*>(types.data()), types.size())) {
+            return last;
         }
         fields_.clear();
-        for (const std::uint32_t member : order) fields_.push_back(ShapeField{names[member], types[member]});
+        for (const std::uint32_t member : parts_.layouts.order(layout)) {
+            fields_.push_back(ShapeField{names[member], types[member]});
+        }
         last = parts_.shapes.intern_object(fields_);
+        std::copy(types.begin(), types.end(), last_types);
         return last;
     }
 
@@ -693,8 +697,10 @@ private:
     std::vector<ShapeField> fields_;
     std::vector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
-    // By layout, the shape of the last object of that layout.
+    // By layout, the shape of the last object of that layout, and the types
+    // of its values, at the layout's place in the list of layouts' names.
     std::vector<std::uint32_t> last_shape_of_layout_;
+    std::vector<VeskType> last_types_;
     // The shape of the last array closed, and its element type.
     VeskType last_array_type_ = VeskType::Null;
     std::uint32_t last_array_shape_ = kNone;
