@@ -776,7 +776,9 @@ public:
                     out_ += string_prefix_size(StringClass::Reference);
                 } else {
                     const std::string_view text = parts_.strings.text(id);
-                    out_ = text.size() <= 16 ? write_short_string(out_, text) : write_string(out_, text);
+                    out_ = text.size() <= 16    ? write_short_string(out_, text)
+                           : text.size() < 0x80 ? write_medium_string(out_, text)
+                                                : write_string(out_, text);
                 }
                 element = definition = type_byte(VeskType::String);
                 return at + 1;
@@ -810,6 +812,18 @@ private:
             out[size / 2] = static_cast<std::uint8_t>(bytes[size / 2]);
             out[size - 1] = static_cast<std::uint8_t>(bytes[size - 1]);
         }
+        return out + size;
+    }
+
+    // write_string for texts of 17 to 127 bytes, also in one prefix byte:
+    // moves of sixteen bytes, the last one ending with the text.
+    static std::uint8_t* write_medium_string(std::uint8_t* out, std::string_view text) noexcept {
+        const std::size_t size = text.size();
+        const char* bytes = text.data();
+        static_assert(length_prefix_for(0x7F).size == 1);
+        *out++ = length_prefix_for(size).bytes[0];
+        for (std::size_t at = 0; at + 16 < size; at += 16) std::memcpy(out + at, bytes + at, 16);
+        std::memcpy(out + size - 16, bytes + size - 16, 16);
         return out + size;
     }
 
