@@ -153,6 +153,11 @@ std::vector<Text> crafted_texts() {
          R"(["fourteen bytes", "fifteen bytes..", "sixteen bytes...", "fourteen bytes", {"fifteen bytes..": "a"b",
              "é": "é", "sixteen bytes...": 1}, "end"])"},
         {"long strings with and without escapes", long_strings_with_and_without_escapes()},
+        {"escapes throughout a long string", [] {
+             std::string text = "[\"";
+             for (int i = 0; i < 60; ++i) text += i % 3 == 0 ? "a line\\n" : i % 3 == 1 ? "\u00e9t\\u00e9\\ud83d\\ude00" : "a longer line of plain text\\r\\n";
+             return text + "\", \"\\\"\\\\\\/\\b\\f\\t\"]";
+         }()},
         {"names after unexpected names",
          R"([{"a": 1, "b": 2, "c": 3}, {"x": 1, "b": 2, "c": 3}, {"q": {"b": 1, "c": 2}}, {"r": {"b": 1, "d": 2, "c": "s"}},
              {"b": 1, "c": 2, "b": 3}, {"y": {"b": 1, "c": 2, "c": "t"}}, {"b": [], "c\u0000": 2, "c": 3}])"},
