@@ -682,8 +682,10 @@ private:
         if (*at_ != ']') {
             for (;;) {
                 if (!read_value()) return false;
-                skip_whitespace();
-                if (at_ == end_) return false;
+                if (at_ == end_ || *at_ != ',') {
+                    skip_whitespace();
+                    if (at_ == end_) return false;
+                }
                 if (*at_ == ']') break;
                 if (*at_ != ',') return false;
                 ++at_;
@@ -715,12 +717,18 @@ private:
                     bool in_input = false;
                     if (!read_string(name, in_input) || !handler_.member_name(name, in_input)) return false;
                 }
-                skip_whitespace();
-                if (at_ == end_ || *at_ != ':') return false;
+                // Mostly no whitespace comes before a colon or comma: it is
+                // looked for only when they are not there.
+                if (at_ == end_ || *at_ != ':') {
+                    skip_whitespace();
+                    if (at_ == end_ || *at_ != ':') return false;
+                }
                 ++at_;
                 if (!read_value()) return false;
-                skip_whitespace();
-                if (at_ == end_) return false;
+                if (at_ == end_ || *at_ != ',') {
+                    skip_whitespace();
+                    if (at_ == end_) return false;
+                }
                 if (*at_ == '}') break;
                 if (*at_ != ',') return false;
                 ++at_;
