@@ -304,8 +304,7 @@ struct JsonContainerParts {
 
     Tape tape;
     // The tables of texts are hashed by hash_text_padded, which the reader's
-    // short texts can be hashed by from registers; long string values by
-    // hash_text_blocks, which the reader takes as it scans them.
+    // short texts can be hashed by from registers.
     StringTable strings;  // string values
     StringTable names;    // member names
     ShapeTable shapes;
@@ -353,16 +352,6 @@ public:
     [[gnu::flatten]] bool string(std::string_view text, bool in_input) {
         if (text.size() > kMaxStringLength) return false;
         return add_string(intern_string(text, in_input));
-    }
-
-    // Long strings hashed by the reader as it scanned them.
-    std::uint64_t text_blocks_start() const noexcept { return parts_.strings.seed(); }
-    std::uint64_t fold_text_block(std::uint64_t state, std::uint64_t low, std::uint64_t high) const noexcept {
-        return vesk::fold_text_block(state, low, high, block_secret_);
-    }
-    [[gnu::flatten]] bool string(std::string_view text, JsonTextBlocks blocks) {
-        if (text.size() > kMaxStringLength) return false;
-        return add_string(parts_.strings.intern(text, finish_text_blocks(blocks.state, text, parts_.strings.seed())).id);
     }
 
     [[gnu::flatten]] bool string(std::string_view text, JsonShortText words) {
@@ -665,7 +654,7 @@ private:
     // Texts outside the JSON text are copied once, when they are new.
     std::uint32_t intern_string(std::string_view text, bool in_input) {
         StringTable& table = parts_.strings;
-        const std::uint64_t hash = hash_text_blocks(text, table.seed());
+        const std::uint64_t hash = hash_text_padded(text, table.seed());
         if (in_input) return table.intern(text, hash).id;
         const StringTable::Interned found = table.intern(text, hash);
         if (found.added) table.replace_text(found.id, parts_.unescaped.store(text));
@@ -692,7 +681,6 @@ private:
     std::vector<Open> open_;
     MemberStack members_;
     std::vector<NameInfo> name_info_;  // by name id
-    std::uint64_t block_secret_ = text_block_secret(parts_.strings.seed());
     std::array<std::uint32_t, 256> recent_names_ = filled_with_none<256>();
     std::vector<ShapeField> fields_;
     std::vector<bool> kept_;

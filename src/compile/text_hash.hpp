@@ -125,45 +125,6 @@ inline std::uint64_t hash_text_padded(std::string_view text, std::uint64_t seed)
     return hash_padded_words(size == 0 ? 0 : padded_word(text.data(), size), 0, size, seed);
 }
 
-// A hash of texts over sixteen bytes that a reader can take while it scans
-// a text sixteen bytes at a time, before it knows where the text ends: each
-// block of sixteen bytes that the text goes on past is folded into the state
-// as soon as the next one is seen, and the last sixteen bytes (which may
-// overlap the last block folded) and the length finish it. A single chain of
-// multiplies, so a block costs one. `secret` is text_block_secret(seed).
-inline std::uint64_t text_block_secret(std::uint64_t seed) noexcept { return (seed ^ 0xBF58476D1CE4E5B9ull) | 1; }
-
-inline std::uint64_t fold_text_block(std::uint64_t state, std::uint64_t low, std::uint64_t high,
-                                     std::uint64_t secret) noexcept {
-    return fold_multiply(low ^ secret, high ^ state);
-}
-
-// `state` starts at the seed and has the blocks of all but the text's last
-// sixteen bytes folded in; the text has more than sixteen bytes.
-inline std::uint64_t finish_text_blocks(std::uint64_t state, std::string_view text, std::uint64_t seed) noexcept {
-    constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
-    const std::uint64_t secret = text_block_secret(seed);
-    const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
-    const char* last = text.data() + text.size() - 16;
-    state ^= static_cast<std::uint64_t>(text.size()) * multiplier;
-    state ^= fold_multiply(load_word(last) ^ secret, load_word(last + 8) ^ other_secret);
-    state = fold_multiply(state ^ multiplier, secret);
-    return state == 0 ? 1 : state;
-}
-
-// The same hash from the whole text at once; texts of up to sixteen bytes
-// are hashed as by hash_text_padded.
-inline std::uint64_t hash_text_blocks(std::string_view text, std::uint64_t seed) noexcept {
-    if (text.size() <= 16) return hash_text_padded(text, seed);
-    const std::uint64_t secret = text_block_secret(seed);
-    std::uint64_t state = seed;
-    const char* at = text.data();
-    for (std::size_t left = text.size(); left > 16; left -= 16, at += 16) {
-        state = fold_text_block(state, load_word(at), load_word(at + 8), secret);
-    }
-    return finish_text_blocks(state, text, seed);
-}
-
 // Whether two texts of `size` bytes each are equal; short ones without a call.
 inline bool same_bytes(const char* a, const char* b, std::size_t size) noexcept {
     if (size > 16) return std::memcmp(a, b, size) == 0;

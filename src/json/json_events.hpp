@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <concepts>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -33,13 +32,6 @@ struct JsonShortText {
     std::uint64_t high;
 };
 
-// A string of more than sixteen bytes, read without escapes from UTF-8 input
-// known to be well-formed: the state of the handler's hash of it after every
-// block of sixteen bytes but the one that holds its last byte.
-struct JsonTextBlocks {
-    std::uint64_t state;
-};
-
 // A one-pass JSON reader that hands each value to a handler as it is read,
 // for callers that build their own representation. It accepts exactly the
 // texts that parse_json accepts and delivers the same values (numbers in the
@@ -56,13 +48,7 @@ struct JsonTextBlocks {
 // only during the call. A handler that also has string(std::string_view,
 // JsonShortText) and member_name(std::string_view, JsonShortText) gets the
 // short texts of UTF-8 input there, views into the input with their bytes
-// in registers already. If it also has
-//   std::uint64_t text_blocks_start(),
-//   std::uint64_t fold_text_block(std::uint64_t state, std::uint64_t low, std::uint64_t high),
-//   string(std::string_view text, JsonTextBlocks blocks),
-// the long strings of well-formed UTF-8 input come there, hashed by folding
-// their blocks of sixteen bytes (two words, the first byte lowest) into the
-// state as they are scanned, and the handler finishes the hash.
+// in registers already.
 //
 // With kWellFormedUtf8 the caller vouches that the text is well-formed UTF-8
 // (as a Python str's UTF-8 form always is), and strings are not checked
@@ -83,13 +69,6 @@ class JsonEventReader {
         kUtf8 && requires(Handler& handler, std::string_view text, JsonShortText words) {
             handler.string(text, words);
             handler.member_name(text, words);
-        };
-    static constexpr bool kHashedTexts =
-        kShortTexts && kWellFormedUtf8 &&
-        requires(Handler& handler, std::string_view text, std::uint64_t word, JsonTextBlocks blocks) {
-            { handler.text_blocks_start() } -> std::same_as<std::uint64_t>;
-            { handler.fold_text_block(word, word, word) } -> std::same_as<std::uint64_t>;
-            handler.string(text, blocks);
         };
 
 public:
@@ -143,15 +122,6 @@ private:
                     if (read_short_string(text, words)) return handler_.string(text, words);
                 }
                 bool in_input = false;
-                if constexpr (kHashedTexts) {
-                    JsonTextBlocks blocks;
-                    switch (read_long_string(text, in_input, blocks)) {
-                        case LongText::Hashed: return handler_.string(text, blocks);
-                        case LongText::Read: return handler_.string(text, in_input);
-                        case LongText::Failed: return false;
-                    }
-                    return false;
-                }
                 return read_string(text, in_input) && handler_.string(text, in_input);
             }
             case '[': return read_array();
@@ -406,46 +376,6 @@ private:
         (void)words;
         return false;
 #endif
-    }
-
-    enum class LongText { Hashed, Read, Failed };
-
-    // The opening quote has been consumed. Reads the string as read_string
-    // does, and one of more than sixteen bytes without escapes is hashed on
-    // the way (see JsonTextBlocks); near the end of the text, read_string
-    // takes it alone.
-    [[gnu::always_inline]] LongText read_long_string(std::string_view& text, bool& in_input,
-                                                     JsonTextBlocks& blocks) requires kHashedTexts {
-#if defined(__SSE2__) && defined(__x86_64__)
-        const char* const start = at_;
-        const char* p = start;
-        std::uint64_t state = handler_.text_blocks_start();
-        // The last block the string is known to fill, folded once the
-        // string goes on past it.
-        std::uint64_t low = 0;
-        std::uint64_t high = 0;
-        for (bool first = true; end_ - p >= 16; first = false, p += 16) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            if (const unsigned breaks = plain_run_breaks<true>(chunk)) {
-                const char* stop = p + std::countr_zero(breaks);
-                if (*stop == '\\') return read_escaped_string(start, stop, text, in_input) ? LongText::Read : LongText::Failed;
-                if (*stop != '"') return LongText::Failed;
-                text = std::string_view(start, static_cast<std::size_t>(stop - start));
-                in_input = true;
-                at_ = stop + 1;
-                if (text.size() <= 16) return LongText::Read;
-                if (stop != p) state = handler_.fold_text_block(state, low, high);
-                blocks.state = state;
-                return LongText::Hashed;
-            }
-            if (!first) state = handler_.fold_text_block(state, low, high);
-            low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(chunk));
-            high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(chunk, chunk)));
-        }
-#else
-        (void)blocks;
-#endif
-        return read_string(text, in_input) ? LongText::Read : LongText::Failed;
     }
 
     // The rest of a string from its first escape at `p`, resolved into a

@@ -98,9 +98,9 @@ std::string zeros(std::size_t count) {
     return text + "]";
 }
 
-// Strings of every length around the blocks of sixteen bytes that long
-// strings are hashed in while they are read, each given plainly and then
-// with an escape at a block's edge: the two must be found to be one string.
+// Strings of every length around the sixteen bytes that the reader takes in
+// one step, each given plainly and then with an escape past the first step:
+// the two must be found to be one string.
 std::string long_strings_with_and_without_escapes() {
     std::string text = "[";
     for (std::size_t size = 15; size <= 50; ++size) {
