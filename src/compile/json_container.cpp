@@ -127,7 +127,9 @@ public:
     std::span<const std::uint32_t> names(std::uint32_t first) const noexcept {
         return {names_.get() + first, size_ - first};
     }
-    std::span<const VeskType> types(std::uint32_t first) const noexcept { return {types_.get() + first, size_ - first}; }
+    std::span<const VeskType> types(std::uint32_t first) const noexcept {
+        return {types_.get() + first, size_ - first};
+    }
 
 private:
     [[gnu::noinline]] void resize_storage(std::uint32_t capacity) {
@@ -190,12 +192,9 @@ public:
 
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(layouts_.size()); }
     const Layout& layout(std::uint32_t id) const noexcept { return layouts_[id]; }
-    // The name at `position` in the list of all layouts' names (see first_name).
+    // The name at `position` in the list of all layouts' member names, each
+    // layout's in text order from its first_name.
     std::uint32_t name_at(std::uint32_t position) const noexcept { return names_[position]; }
-    // The member names, in text order.
-    std::span<const std::uint32_t> names(const Layout& layout) const noexcept {
-        return std::span<const std::uint32_t>(names_).subspan(layout.first_name, layout.member_count);
-    }
     // Text positions of the kept members, in ascending byte order of their names.
     std::span<const std::uint32_t> order(const Layout& layout) const noexcept {
         return std::span<const std::uint32_t>(order_).subspan(layout.first_order, layout.kept_count);
@@ -404,7 +403,7 @@ public:
     bool member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) return false;
         Open& object = open_.back();
-        std::uint32_t id = object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
+        std::uint32_t id = next_expected_name(object);
         if (id != kNone && parts_.names.text(id) == name) {
             ++object.predicted;
         } else {
@@ -418,7 +417,7 @@ public:
     // load and two compares.
     bool member_name(std::string_view name, JsonShortText words) {
         Open& object = open_.back();
-        std::uint32_t id = object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
+        std::uint32_t id = next_expected_name(object);
         if (id != kNone && name_info_[id].same(words, name.size())) {
             ++object.predicted;
         } else {
@@ -433,10 +432,10 @@ public:
         open_.pop_back();
         const std::span<const std::uint32_t> names = members_.names(object.first_member);
         // Every name as predicted, and as many: the expected layout.
-        const std::uint32_t layout_id = object.predicted == names.size() && object.expected_next == object.expected_end &&
-                                                object.expected_layout != kNone
-                                            ? object.expected_layout
-                                            : parts_.layouts.intern(names, parts_.names);
+        const bool as_expected = object.expected_layout != kNone && object.predicted == names.size() &&
+                                 object.expected_next == object.expected_end;
+        const std::uint32_t layout_id =
+            as_expected ? object.expected_layout : parts_.layouts.intern(names, parts_.names);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
         if (layout.kept_count > kMaxFields) return false;
         if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
@@ -543,7 +542,9 @@ private:
         if (id == kNone || !name_info_[id].same(words, name.size())) {
             const StringTable::Interned found =
                 parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
-            if (found.added) name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
+            if (found.added) {
+                name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
+            }
             id = recent = found.id;
         }
         if (previous != kNone) name_info_[previous].next = id;
@@ -555,7 +556,8 @@ private:
     // shares a slot with another, only costs the table lookup it would
     // have cost anyway.
     static std::size_t recent_slot(JsonShortText words) noexcept {
-        return static_cast<std::size_t>(((words.low + words.high * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull) >> 56);
+        const std::uint64_t mixed = (words.low + words.high * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+        return static_cast<std::size_t>(mixed >> 56);
     }
 
     [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, bool in_input) {
@@ -623,6 +625,12 @@ private:
         std::uint32_t expected_next = 0;
         std::uint32_t expected_end = 0;
     };
+
+    // The expected layout's name at the position of the member being read,
+    // if it has one there; the position moves on either way.
+    std::uint32_t next_expected_name(Open& object) const noexcept {
+        return object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
+    }
 
     [[gnu::always_inline]] bool open(bool is_array) {
         if (tape_.size() > kMaxTapeSize) return false;

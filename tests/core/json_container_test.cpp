@@ -109,7 +109,8 @@ std::string long_strings_with_and_without_escapes() {
         const std::size_t escaped = std::min<std::size_t>(size - 1, 16);
         const std::string hex = "0123456789abcdef";
         const auto code = static_cast<unsigned char>(plain[escaped]);
-        std::string with_escape = plain.substr(0, escaped) + "\\u00" + hex[code >> 4] + hex[code & 15] + plain.substr(escaped + 1);
+        const std::string with_escape =
+            plain.substr(0, escaped) + "\\u00" + hex[code >> 4] + hex[code & 15] + plain.substr(escaped + 1);
         text += "\"" + plain + "\", \"" + with_escape + "\", ";
     }
     return text + "\"end\"]";
@@ -155,7 +156,9 @@ std::vector<Text> crafted_texts() {
         {"long strings with and without escapes", long_strings_with_and_without_escapes()},
         {"escapes throughout a long string", [] {
              std::string text = "[\"";
-             for (int i = 0; i < 60; ++i) text += i % 3 == 0 ? "a line\\n" : i % 3 == 1 ? "\u00e9t\\u00e9\\ud83d\\ude00" : "a longer line of plain text\\r\\n";
+             const char* const lines[] = {"a line\\n", "\u00e9t\\u00e9\\ud83d\\ude00",
+                                          "a longer line of plain text\\r\\n"};
+             for (int i = 0; i < 60; ++i) text += lines[i % 3];
              return text + "\", \"\\\"\\\\\\/\\b\\f\\t\"]";
          }()},
         {"names after unexpected names",
