@@ -384,7 +384,8 @@ private:
     [[gnu::noinline]] bool read_escaped_string(const char* start, const char* p, std::string_view& text,
                                                bool& in_input) requires kUtf8 {
         std::size_t size = static_cast<std::size_t>(p - start);
-        char* out = unescaped_room(0, size);
+        // With room for the escape at `p` too, so that the buffer exists.
+        char* out = unescaped_room(0, size + 4);
         std::memcpy(out, start, size);
         for (;;) {
             const auto byte = static_cast<unsigned char>(*p);
