@@ -106,6 +106,50 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// The names of the members read so far in the objects being read, and the
+// types of their values, a stack. Like the tape, a push is inline.
+class MemberStack {
+public:
+    MemberStack() { resize_storage(256); }
+
+    std::uint32_t size() const noexcept { return size_; }
+    [[gnu::always_inline]] void push(std::uint32_t name) {
+        if (size_ == capacity_) [[unlikely]] resize_storage(capacity_ * 2);
+        names_[size_] = name;
+        types_[size_] = VeskType::Null;  // until the value is read
+        ++size_;
+    }
+    void set_last_type(VeskType type) noexcept { types_[size_ - 1] = type; }
+    void truncate(std::uint32_t size) noexcept { size_ = size; }
+    std::uint32_t name(std::uint32_t at) const noexcept { return names_[at]; }
+    std::uint32_t last_name() const noexcept { return names_[size_ - 1]; }
+    // The names and types from `first` on.
+    std::span<const std::uint32_t> names(std::uint32_t first) const noexcept {
+        return {names_.get() + first, size_ - first};
+    }
+    std::span<const VeskType> types(std::uint32_t first) const noexcept {
+        return {types_.get() + first, size_ - first};
+    }
+
+private:
+    [[gnu::noinline]] void resize_storage(std::uint32_t capacity) {
+        auto names = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+        auto types = std::make_unique_for_overwrite<VeskType[]>(capacity);
+        if (size_ != 0) {
+            std::memcpy(names.get(), names_.get(), size_ * sizeof(std::uint32_t));
+            std::memcpy(types.get(), types_.get(), size_ * sizeof(VeskType));
+        }
+        names_ = std::move(names);
+        types_ = std::move(types);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<std::uint32_t[]> names_;
+    std::unique_ptr<VeskType[]> types_;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;
+};
+
 // The member names of an object in text order, interned: objects that list
 // the same names in the same order share a layout, and with it the order in
 // which their values are compiled, worked out once.
@@ -148,10 +192,9 @@ public:
 
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(layouts_.size()); }
     const Layout& layout(std::uint32_t id) const noexcept { return layouts_[id]; }
-    // The member names, in text order.
-    std::span<const std::uint32_t> names(const Layout& layout) const noexcept {
-        return std::span<const std::uint32_t>(names_).subspan(layout.first_name, layout.member_count);
-    }
+    // The name at `position` in the list of all layouts' member names, each
+    // layout's in text order from its first_name.
+    std::uint32_t name_at(std::uint32_t position) const noexcept { return names_[position]; }
     // Text positions of the kept members, in ascending byte order of their names.
     std::span<const std::uint32_t> order(const Layout& layout) const noexcept {
         return std::span<const std::uint32_t>(order_).subspan(layout.first_order, layout.kept_count);
@@ -310,7 +353,7 @@ public:
 
     [[gnu::flatten]] bool string(std::string_view text, bool in_input) {
         if (text.size() > kMaxStringLength) return false;
-        return add_string(intern(parts_.strings, text, in_input));
+        return add_string(intern_string(text, in_input));
     }
 
     [[gnu::flatten]] bool string(std::string_view text, JsonShortText words) {
@@ -378,63 +421,69 @@ public:
 
     bool begin_object() {
         if (!open(false)) return false;
-        open_.back().expected_layout = expected_layout();
+        Open& object = open_.back();
+        object.expected_layout = expected_layout();
+        if (object.expected_layout != kNone) {
+            const LayoutTable::Layout& layout = parts_.layouts.layout(object.expected_layout);
+            object.expected_next = layout.first_name;
+            object.expected_end = layout.first_name + layout.member_count;
+        }
         return true;
     }
 
-    [[gnu::flatten]] bool member_name(std::string_view name, bool in_input) {
+    bool member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) return false;
-        std::uint32_t id = predicted_name(name).value_or(kNone);
-        if (id != kNone) {
-            ++open_.back().predicted;
+        Open& object = open_.back();
+        std::uint32_t id = next_expected_name(object);
+        if (id != kNone && parts_.names.text(id) == name) {
+            ++object.predicted;
         } else {
-            id = intern(parts_.names, name, in_input);
+            id = unexpected_name(name, in_input);
         }
-        member_names_.push_back(id);
-        member_types_.push_back(VeskType::Null);  // until the value is read
+        members_.push(id);
         return true;
     }
 
-    [[gnu::flatten]] bool member_name(std::string_view name, JsonShortText words) {
-        std::uint32_t id = predicted_name(name).value_or(kNone);
-        if (id != kNone) {
-            ++open_.back().predicted;
+    // A short name is known by its padded bytes: the predicted one costs a
+    // load and two compares.
+    bool member_name(std::string_view name, JsonShortText words) {
+        Open& object = open_.back();
+        std::uint32_t id = next_expected_name(object);
+        if (id != kNone && name_info_[id].same(words, name.size())) {
+            ++object.predicted;
         } else {
-            id = parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed())).id;
+            id = unexpected_name(name, words);
         }
-        member_names_.push_back(id);
-        member_types_.push_back(VeskType::Null);  // until the value is read
+        members_.push(id);
         return true;
     }
 
     bool end_object() {
         const Open object = open_.back();
         open_.pop_back();
-        const std::span<const std::uint32_t> names = std::span<const std::uint32_t>(member_names_).subspan(object.first_member);
+        const std::span<const std::uint32_t> names = members_.names(object.first_member);
         // Every name as predicted, and as many: the expected layout.
-        const std::uint32_t last = object.expected_layout;
+        const bool as_expected = object.expected_layout != kNone && object.predicted == names.size() &&
+                                 object.expected_next == object.expected_end;
         const std::uint32_t layout_id =
-            object.predicted == names.size() && last != kNone && parts_.layouts.layout(last).member_count == names.size()
-                ? last
-                : parts_.layouts.intern(names, parts_.names);
+            as_expected ? object.expected_layout : parts_.layouts.intern(names, parts_.names);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
         if (layout.kept_count > kMaxFields) return false;
         if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
-        const std::span<const VeskType> types = std::span<const VeskType>(member_types_).subspan(object.first_member);
+        const std::span<const VeskType> types = members_.types(object.first_member);
         const std::uint32_t shape = object_shape(layout_id, names, types);
         if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
         use_shape(shape);
         last_layout_at_depth_[open_.size()] = layout_id;
         if (!open_.empty() && !open_.back().is_array) {
-            const std::uint32_t member = member_names_[object.first_member - 1];
+            const std::uint32_t member = members_.name(object.first_member - 1);
             if (member >= layout_by_member_.size()) layout_by_member_.resize(std::size_t{member} + 1 + member / 2, kNone);
             layout_by_member_[member] = layout_id;
         }
         tape_[object.at] = kObjectTag | (shape << 3);
         tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
         tape_[object.at + 2] = layout_id;
-        member_names_.resize(object.first_member);
-        member_types_.resize(object.first_member);
+        members_.truncate(object.first_member);
         fixed_data_size_ += kObjectHeaderSize;
         return add_value(VeskType::Object);
     }
@@ -503,44 +552,94 @@ private:
     // item or the root, that of the last object closed at its depth.
     std::uint32_t expected_layout() const noexcept {
         if (open_.size() >= 2 && !open_[open_.size() - 2].is_array) {
-            const std::uint32_t member = member_names_.back();
+            const std::uint32_t member = members_.last_name();
             return member < layout_by_member_.size() ? layout_by_member_[member] : kNone;
         }
         return last_layout_at_depth_[open_.size() - 1];
     }
 
-    // Objects mostly repeat the names of the layout expected for them, in
-    // the same order: a name that matches its counterpart there is known
-    // without hashing it.
-    std::optional<std::uint32_t> predicted_name(std::string_view name) const noexcept {
-        const std::uint32_t last = open_.back().expected_layout;
-        if (last == kNone) return std::nullopt;
-        const std::span<const std::uint32_t> names = parts_.layouts.names(parts_.layouts.layout(last));
-        const std::size_t position = member_names_.size() - open_.back().first_member;
-        if (position >= names.size()) return std::nullopt;
-        const std::string_view known = parts_.names.text(names[position]);
-        if (known.size() != name.size() || !same_bytes(known.data(), name.data(), name.size())) return std::nullopt;
-        return names[position];
+    // A name other than the expected one. After a name that was not
+    // expected either, the name that followed it the last time such a name
+    // was looked up is likely (the members of objects keyed by data, or of
+    // an object that varies from the last of its kind); failing that, the
+    // name is looked up in the table.
+    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, JsonShortText words) {
+        const std::uint32_t previous = previous_name();
+        if (previous != kNone) {
+            const std::uint32_t next = name_info_[previous].next;
+            if (next != kNone && name_info_[next].same(words, name.size())) return next;
+        }
+        std::uint32_t& recent = recent_names_[recent_slot(words)];
+        std::uint32_t id = recent;
+        if (id == kNone || !name_info_[id].same(words, name.size())) {
+            const StringTable::Interned found =
+                parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
+            if (found.added) {
+                name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
+            }
+            id = recent = found.id;
+        }
+        if (previous != kNone) name_info_[previous].next = id;
+        return id;
+    }
+
+    // Short names met before are mostly found by a cache with one place per
+    // slot, indexed without the table's hash: a name the cache has lost, or
+    // shares a slot with another, only costs the table lookup it would
+    // have cost anyway.
+    static std::size_t recent_slot(JsonShortText words) noexcept {
+        const std::uint64_t mixed = (words.low + words.high * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+        return static_cast<std::size_t>(mixed >> 56);
+    }
+
+    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, bool in_input) {
+        const std::uint32_t previous = previous_name();
+        if (previous != kNone) {
+            const std::uint32_t next = name_info_[previous].next;
+            if (next != kNone && parts_.names.text(next) == name) return next;
+        }
+        const std::uint64_t hash = hash_text_padded(name, parts_.names.seed());
+        StringTable::Interned found = parts_.names.intern(name, hash);
+        if (found.added) {
+            if (!in_input) parts_.names.replace_text(found.id, parts_.unescaped.store(name));
+            NameInfo info{0, 0, static_cast<std::uint32_t>(name.size())};
+            if (name.size() <= 16 && !name.empty()) {
+                info.low = padded_word(name.data(), std::min<std::size_t>(name.size(), 8));
+                if (name.size() > 8) info.high = padded_word(name.data() + 8, name.size() - 8);
+            }
+            name_info_.push_back(info);
+        }
+        if (previous != kNone) name_info_[previous].next = found.id;
+        return found.id;
+    }
+
+    // The name before the one being read, in the innermost object, if any.
+    std::uint32_t previous_name() const noexcept {
+        return members_.size() != open_.back().first_member ? members_.last_name() : kNone;
     }
 
     // The shape of an object of this layout whose values have `types`, in
     // text order. Objects of one layout mostly have the shape the last one
-    // had, which is then confirmed type by type rather than looked up.
+    // had: when their types, bytes in text order, equal those the last one
+    // had, the shape is known without a lookup.
     std::uint32_t object_shape(std::uint32_t layout_id, std::span<const std::uint32_t> names,
                                std::span<const VeskType> types) {
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
-        const std::span<const std::uint32_t> order = parts_.layouts.order(layout);
         if (layout_id >= last_shape_of_layout_.size()) last_shape_of_layout_.resize(parts_.layouts.size(), kNone);
+        const std::size_t types_end = std::size_t{layout.first_name} + layout.member_count;
+        if (types_end > last_types_.size()) last_types_.resize(types_end);
         std::uint32_t& last = last_shape_of_layout_[layout_id];
-        if (last != kNone) {
-            const std::span<const ShapeField> fields = parts_.shapes.fields(last);
-            bool same = true;
-            for (std::size_t i = 0; i < order.size() && same; ++i) same = fields[i].type == types[order[i]];
-            if (same) return last;
+        VeskType* const last_types = last_types_.data() + layout.first_name;
+        if (last != kNone && same_bytes(reinterpret_cast<const char*>(last_types),
+                                        reinterpret_cast<const char*>(types.data()), types.size())) {
+            return last;
         }
         fields_.clear();
-        for (const std::uint32_t member : order) fields_.push_back(ShapeField{names[member], types[member]});
+        for (const std::uint32_t member : parts_.layouts.order(layout)) {
+            fields_.push_back(ShapeField{names[member], types[member]});
+        }
         last = parts_.shapes.intern_object(fields_);
+        std::copy(types.begin(), types.end(), last_types);
         return last;
     }
 
@@ -550,15 +649,25 @@ private:
         bool mixed = false;
         VeskType first = VeskType::Null;
         std::uint32_t count = 0;          // arrays: items so far
-        std::uint32_t first_member = 0;   // objects: in member_names_ and member_types_
-        std::uint32_t predicted = 0;      // objects: names that predicted_name knew
+        std::uint32_t first_member = 0;   // objects: in members_
+        std::uint32_t predicted = 0;      // objects: names found where the expected layout has them
         std::uint32_t expected_layout = kNone;  // objects: see expected_layout()
+        // Objects: the expected layout's name for the next member, and the
+        // end of its names (positions in the layout table's list of names).
+        std::uint32_t expected_next = 0;
+        std::uint32_t expected_end = 0;
     };
+
+    // The expected layout's name at the position of the member being read,
+    // if it has one there; the position moves on either way.
+    std::uint32_t next_expected_name(Open& object) const noexcept {
+        return object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
+    }
 
     [[gnu::always_inline]] bool open(bool is_array) {
         if (tape_.size() > kMaxTapeSize) return false;
         open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
-        open_.back().first_member = static_cast<std::uint32_t>(member_names_.size());
+        open_.back().first_member = members_.size();
         std::fill_n(tape_.append(kContainerRecordSize), kContainerRecordSize, 0);
         return true;
     }
@@ -569,7 +678,7 @@ private:
         if (open_.empty()) return true;
         Open& parent = open_.back();
         if (!parent.is_array) {
-            member_types_.back() = type;
+            members_.set_last_type(type);
             return true;
         }
         if (parent.count == 0) {
@@ -583,7 +692,8 @@ private:
     }
 
     // Texts outside the JSON text are copied once, when they are new.
-    std::uint32_t intern(StringTable& table, std::string_view text, bool in_input) {
+    std::uint32_t intern_string(std::string_view text, bool in_input) {
+        StringTable& table = parts_.strings;
         const std::uint64_t hash = hash_text_padded(text, table.seed());
         if (in_input) return table.intern(text, hash).id;
         const StringTable::Interned found = table.intern(text, hash);
@@ -591,28 +701,47 @@ private:
         return found.id;
     }
 
+    // What is known of a member name, by its id.
+    struct NameInfo {
+        // The name's bytes padded with zeros to sixteen, as two words, and
+        // its size; names of sixteen bytes or more are never short texts.
+        std::uint64_t low;
+        std::uint64_t high;
+        std::uint32_t size;
+        // The name found after this one the last time it was not expected.
+        std::uint32_t next = kNone;
+
+        bool same(JsonShortText words, std::size_t other_size) const noexcept {
+            return low == words.low && high == words.high && size == other_size;
+        }
+    };
+
     JsonContainerParts& parts_;
     Tape& tape_;
     std::vector<Open> open_;
-    std::vector<std::uint32_t> member_names_;
-    std::vector<VeskType> member_types_;
+    MemberStack members_;
+    std::vector<NameInfo> name_info_;  // by name id
+    std::array<std::uint32_t, 256> recent_names_ = filled_with_none<256>();
     std::vector<ShapeField> fields_;
     std::vector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
-    // By layout, the shape of the last object of that layout.
+    // By layout, the shape of the last object of that layout, and the types
+    // of its values, at the layout's place in the list of layouts' names.
     std::vector<std::uint32_t> last_shape_of_layout_;
+    std::vector<VeskType> last_types_;
     // The shape of the last array closed, and its element type.
     VeskType last_array_type_ = VeskType::Null;
     std::uint32_t last_array_shape_ = kNone;
     // By member name, the layout of the last object that was its value.
     std::vector<std::uint32_t> layout_by_member_;
     // By depth, the layout of the last object closed there.
-    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none();
+    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none<kMaxJsonNesting + 1>();
 
-    static constexpr std::array<std::uint32_t, kMaxJsonNesting + 1> filled_with_none() noexcept {
-        std::array<std::uint32_t, kMaxJsonNesting + 1> depths{};
-        depths.fill(kNone);
-        return depths;
+    template <std::size_t kSize>
+    static constexpr std::array<std::uint32_t, kSize> filled_with_none() noexcept {
+        std::array<std::uint32_t, kSize> ids{};
+        ids.fill(kNone);
+        return ids;
     }
 };
 
@@ -692,7 +821,9 @@ public:
                     if (parts_.units.hold(text.data())) [[unlikely]] {
                         out_ = write_string_of_units(parts_.units, out_, text);
                     } else {
-                        out_ = text.size() <= 16 ? write_short_string(out_, text) : write_string(out_, text);
+                        out_ = text.size() <= 16    ? write_short_string(out_, text)
+                               : text.size() < 0x80 ? write_medium_string(out_, text)
+                                                    : write_string(out_, text);
                     }
                 }
                 element = definition = type_byte(VeskType::String);
@@ -727,6 +858,18 @@ private:
             out[size / 2] = static_cast<std::uint8_t>(bytes[size / 2]);
             out[size - 1] = static_cast<std::uint8_t>(bytes[size - 1]);
         }
+        return out + size;
+    }
+
+    // write_string for texts of 17 to 127 bytes, also in one prefix byte:
+    // moves of sixteen bytes, the last one ending with the text.
+    static std::uint8_t* write_medium_string(std::uint8_t* out, std::string_view text) noexcept {
+        const std::size_t size = text.size();
+        const char* bytes = text.data();
+        static_assert(length_prefix_for(0x7F).size == 1);
+        *out++ = length_prefix_for(size).bytes[0];
+        for (std::size_t at = 0; at + 16 < size; at += 16) std::memcpy(out + at, bytes + at, 16);
+        std::memcpy(out + size - 16, bytes + size - 16, 16);
         return out + size;
     }
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -447,34 +449,130 @@ private:
 #endif
     }
 
-    // The rest of a string from its first escape at `p`.
+    // The rest of a string from its first escape at `p`, resolved into a
+    // buffer of our own: runs are copied whole and escapes written in place,
+    // which std::string's appends cost many times over on text rich in them.
     [[gnu::noinline]] bool read_escaped_string(const char* start, const char* p, std::string_view& text,
                                                bool& in_input) requires kUtf8 {
-        scratch_.assign(start, p);
+        std::size_t size = static_cast<std::size_t>(p - start);
+        // With room for the escape at `p` too, so that the buffer exists.
+        char* out = unescaped_room(0, size + 4);
+        std::memcpy(out, start, size);
         for (;;) {
-            if (p == end_) return false;
-            if (*p == '\\') {
-                if (!read_escape(p)) return false;
+            const auto byte = static_cast<unsigned char>(*p);
+            if (byte == '\\') {
+                // An escape stands for at most four bytes.
+                out = unescaped_room(size, 4);
+                const std::size_t width = read_escape_into(p, out + size);
+                if (width == 0) return false;
+                size += width;
+            } else if (byte == '"') {
+                break;
+            } else if (byte < 0x20) {
+                return false;
             } else {
-                const char* run = p;
-                p = skip_plain_run<kWellFormedUtf8>(p, end_);
-                scratch_.append(run, p);
-                if (p == end_) return false;
-                const auto byte = static_cast<unsigned char>(*p);
-                if (byte == '"') break;
-                if (byte == '\\') continue;
-                if (byte < 0x20) return false;
                 const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
                                                              reinterpret_cast<const std::uint8_t*>(end_)).width;
                 if (width == 0) return false;
-                scratch_.append(p, width);
+                out = unescaped_room(size, width);
+                std::memcpy(out + size, p, width);
+                size += width;
                 p += width;
             }
+            // The plain run that follows. Escapes mostly come close together
+            // (line breaks in text): a run that ends within sixteen bytes is
+            // copied as those bytes, the bytes past its end overwritten next.
+#if defined(__SSE2__)
+            if (end_ - p >= 16) {
+                const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                if (const unsigned breaks = plain_run_breaks<kWellFormedUtf8>(chunk)) {
+                    out = unescaped_room(size, 16);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size), chunk);
+                    const int run_size = std::countr_zero(breaks);
+                    p += run_size;
+                    size += static_cast<std::size_t>(run_size);
+                    continue;
+                }
+            }
+#endif
+            const char* run = p;
+            p = skip_plain_run<kWellFormedUtf8>(p, end_);
+            const auto run_size = static_cast<std::size_t>(p - run);
+            out = unescaped_room(size, run_size);
+            std::memcpy(out + size, run, run_size);
+            size += run_size;
+            if (p == end_) return false;
         }
-        text = scratch_;
+        text = std::string_view(unescaped_.get(), size);
         in_input = false;
         at_ = p + 1;
         return true;
+    }
+
+    // The buffer of read_escaped_string, with room for `more` bytes past
+    // the first `used`, which it keeps.
+    char* unescaped_room(std::size_t used, std::size_t more) {
+        if (unescaped_capacity_ - used < more) [[unlikely]] grow_unescaped(used, used + more);
+        return unescaped_.get();
+    }
+
+    [[gnu::noinline]] void grow_unescaped(std::size_t used, std::size_t needed) {
+        const std::size_t capacity = std::max<std::size_t>(needed, unescaped_capacity_ * 2 + 256);
+        auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+        if (used != 0) std::memcpy(bytes.get(), unescaped_.get(), used);
+        unescaped_ = std::move(bytes);
+        unescaped_capacity_ = capacity;
+    }
+
+    // `p` is at a backslash in UTF-8 text; writes what the escape stands
+    // for at `out` and returns its size, 0 for an escape that is not one.
+    std::size_t read_escape_into(const char*& p, char* out) const noexcept requires kUtf8 {
+        if (end_ - p < 2) return 0;
+        const char code = p[1];
+        p += 2;
+        switch (code) {
+            case '"': *out = '"'; return 1;
+            case '\\': *out = '\\'; return 1;
+            case '/': *out = '/'; return 1;
+            case 'b': *out = '\b'; return 1;
+            case 'f': *out = '\f'; return 1;
+            case 'n': *out = '\n'; return 1;
+            case 'r': *out = '\r'; return 1;
+            case 't': *out = '\t'; return 1;
+            case 'u': break;
+            default: return 0;
+        }
+        char32_t unit = 0;
+        if (!read_code_unit(p, unit)) return 0;
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return 0;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            char32_t low = 0;
+            if (end_ - p < 2 || p[0] != '\\' || p[1] != 'u') return 0;
+            p += 2;
+            if (!read_code_unit(p, low) || low < 0xDC00 || low > 0xDFFF) return 0;
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        }
+        auto byte = [](char32_t value) { return static_cast<char>(value); };
+        if (unit < 0x80) {
+            out[0] = byte(unit);
+            return 1;
+        }
+        if (unit < 0x800) {
+            out[0] = byte(0xC0 | (unit >> 6));
+            out[1] = byte(0x80 | (unit & 0x3F));
+            return 2;
+        }
+        if (unit < 0x10000) {
+            out[0] = byte(0xE0 | (unit >> 12));
+            out[1] = byte(0x80 | ((unit >> 6) & 0x3F));
+            out[2] = byte(0x80 | (unit & 0x3F));
+            return 3;
+        }
+        out[0] = byte(0xF0 | (unit >> 18));
+        out[1] = byte(0x80 | ((unit >> 12) & 0x3F));
+        out[2] = byte(0x80 | ((unit >> 6) & 0x3F));
+        out[3] = byte(0x80 | (unit & 0x3F));
+        return 4;
     }
 
     // Code-point text: see the class comment.
@@ -588,8 +686,10 @@ private:
         if (*at_ != ']') {
             for (;;) {
                 if (!read_value()) return false;
-                skip_whitespace();
-                if (at_ == end_) return false;
+                if (at_ == end_ || *at_ != ',') {
+                    skip_whitespace();
+                    if (at_ == end_) return false;
+                }
                 if (*at_ == ']') break;
                 if (*at_ != ',') return false;
                 ++at_;
@@ -621,12 +721,18 @@ private:
                     bool in_input = false;
                     if (!read_string(name, in_input) || !handler_.member_name(name, in_input)) return false;
                 }
-                skip_whitespace();
-                if (at_ == end_ || *at_ != ':') return false;
+                // Mostly no whitespace comes before a colon or comma: it is
+                // looked for only when they are not there.
+                if (at_ == end_ || *at_ != ':') {
+                    skip_whitespace();
+                    if (at_ == end_ || *at_ != ':') return false;
+                }
                 ++at_;
                 if (!read_value()) return false;
-                skip_whitespace();
-                if (at_ == end_) return false;
+                if (at_ == end_ || *at_ != ',') {
+                    skip_whitespace();
+                    if (at_ == end_) return false;
+                }
                 if (*at_ == '}') break;
                 if (*at_ != ',') return false;
                 ++at_;
@@ -644,7 +750,9 @@ private:
     const Unit* end_;
     Handler& handler_;
     unsigned depth_ = 0;
-    std::string scratch_;
+    std::string scratch_;  // code-point text: a string being transcoded
+    std::unique_ptr<char[]> unescaped_;  // UTF-8 text: see read_escaped_string
+    std::size_t unescaped_capacity_ = 0;
     std::string number_text_;  // code-point text: a number for read_json_number
     bool escaped_ = false;     // code-point text: the last string read had an escape
     JsonValue number_;

@@ -119,6 +119,24 @@ std::string number_shapes() {
     return text + "0.5]";
 }
 
+// Strings of every length around the sixteen bytes that the reader takes in
+// one step, each given plainly and then with an escape past the first step:
+// the two must be found to be one string.
+std::string long_strings_with_and_without_escapes() {
+    std::string text = "[";
+    for (std::size_t size = 15; size <= 50; ++size) {
+        std::string plain(size, 'x');
+        for (std::size_t i = 0; i < size; ++i) plain[i] = static_cast<char>('a' + (i * 5 + size) % 26);
+        const std::size_t escaped = std::min<std::size_t>(size - 1, 16);
+        const std::string hex = "0123456789abcdef";
+        const auto code = static_cast<unsigned char>(plain[escaped]);
+        const std::string with_escape =
+            plain.substr(0, escaped) + "\\u00" + hex[code >> 4] + hex[code & 15] + plain.substr(escaped + 1);
+        text += "\"" + plain + "\", \"" + with_escape + "\", ";
+    }
+    return text + "\"end\"]";
+}
+
 // Texts that stress what the plan must get exactly as the document path does.
 std::vector<Text> crafted_texts() {
     std::vector<Text> texts = {
@@ -157,6 +175,17 @@ std::vector<Text> crafted_texts() {
         {"short texts around sixteen bytes",
          R"(["fourteen bytes", "fifteen bytes..", "sixteen bytes...", "fourteen bytes", {"fifteen bytes..": "a"b",
              "é": "é", "sixteen bytes...": 1}, "end"])"},
+        {"long strings with and without escapes", long_strings_with_and_without_escapes()},
+        {"escapes throughout a long string", [] {
+             std::string text = "[\"";
+             const char* const lines[] = {"a line\\n", "\u00e9t\\u00e9\\ud83d\\ude00",
+                                          "a longer line of plain text\\r\\n"};
+             for (int i = 0; i < 60; ++i) text += lines[i % 3];
+             return text + "\", \"\\\"\\\\\\/\\b\\f\\t\"]";
+         }()},
+        {"names after unexpected names",
+         R"([{"a": 1, "b": 2, "c": 3}, {"x": 1, "b": 2, "c": 3}, {"q": {"b": 1, "c": 2}}, {"r": {"b": 1, "d": 2, "c": "s"}},
+             {"b": 1, "c": 2, "b": 3}, {"y": {"b": 1, "c": 2, "c": "t"}}, {"b": [], "c\u0000": 2, "c": 3}])"},
         {"fault only in a dropped value", R"({"a": [1, "x"], "a": 2})"},
         {"most items", zeros(65535)},
         {"too many items", zeros(65536)},
