@@ -26,18 +26,25 @@ constexpr std::size_t kFirstShapeFields = 1024;
 constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;
 
-// The text of the string written at `at`, and the bytes its prefix takes.
-std::string_view string_at(const std::uint8_t* at, std::size_t& prefix_size) noexcept {
-    std::size_t length = 0;
-    if (at[0] == kUnencodableMark) {
-        prefix_size = kUnencodablePrefixSize;
-        std::memcpy(&length, at + 1, 8);
+// The smallest table of twice as many slots as `count`: at most half full.
+std::size_t slot_count_for(std::size_t count) noexcept {
+    return std::bit_ceil(std::max<std::size_t>(2 * count, 16));
+}
+
+// An encoding of 1 to 16 bytes in at most two moves of a fixed size that may
+// overlap, longer ones by a call.
+inline void copy_encoding(std::uint8_t* to, const std::uint8_t* from, std::size_t size) noexcept {
+    if (size >= 8 && size <= 16) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + size - 8, from + size - 8, 8);
+    } else if (size >= 4 && size < 8) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + size - 4, from + size - 4, 4);
+    } else if (size > 16) {
+        std::memcpy(to, from, size);
     } else {
-        const StringClass string_class = string_class_of(at[0]);
-        prefix_size = string_prefix_size(string_class);
-        length = prefixed_length(string_class, at);
+        for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
     }
-    return {reinterpret_cast<const char*>(at + prefix_size), length};
 }
 
 }  // namespace
@@ -85,21 +92,49 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
     return at;
 }
 
+std::size_t DataContainer::encoding_size(const StringPlace& place) noexcept {
+    if (place.size != kUnencodable) [[likely]]
+        return place.size;
+    std::uint64_t length = 0;
+    std::memcpy(&length, place.at + 1, 8);
+    return kUnencodablePrefixSize + length;
+}
+
 DataContainer::Dictionary DataContainer::gather_dictionary() {
-    Dictionary dictionary{StringTable(seed_), 0};
-    StringTable& strings = dictionary.strings;
-    strings.reserve(string_places_.size());
+    // Linear probing over the low bits of the hash; a slot holds the entry's
+    // number + 1 in its low half and the hash above it, so that a probe
+    // rarely looks at an entry that differs. 0 marks a free slot. The
+    // entries are the places themselves, moved to the front as they are
+    // found to be first: an entry's place is never one still to be read.
+    const std::size_t capacity = slot_count_for(string_places_.size());
+    const std::size_t mask = capacity - 1;
+    const std::unique_ptr<std::uint64_t[]> slots(new std::uint64_t[capacity]());
+    StringPlace* const places = string_places_.data();
+    std::size_t count = 0;
     std::size_t bytes = 0;
-    for (const StringPlace& place : string_places_) {
-        std::size_t prefix_size = 0;
-        const std::string_view text = string_at(place.at, prefix_size);
-        if (strings.intern(text, place.hash).added) bytes += prefix_size + text.size();
+    for (std::size_t next = 0; next < string_places_.size(); ++next) {
+        const StringPlace place = places[next];
+        for (std::size_t at = place.hash & mask;; at = (at + 1) & mask) {
+            const std::uint64_t slot = slots[at];
+            if (slot == 0) {
+                slots[at] = (std::uint64_t{place.hash} << 32) | (count + 1);
+                places[count++] = place;
+                bytes += encoding_size(place);
+                break;
+            }
+            if (static_cast<std::uint32_t>(slot >> 32) != place.hash) continue;
+            const StringPlace& entry = places[static_cast<std::uint32_t>(slot) - 1];
+            if (entry.size == place.size) {
+                const std::size_t size = encoding_size(place);
+                if (size == encoding_size(entry) &&
+                    same_bytes(reinterpret_cast<const char*>(entry.at), reinterpret_cast<const char*>(place.at), size)) {
+                    break;
+                }
+            }
+        }
     }
-    dictionary.bytes = bytes;
-    // What is no longer needed goes before the container's block is taken,
-    // so that the call's memory peaks lower.
-    std::vector<StringPlace>().swap(string_places_);
-    return dictionary;
+    string_places_.resize(count);
+    return Dictionary{count, bytes};
 }
 
 std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
@@ -150,14 +185,12 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const P
         }
         offset += definition_record_size(shapes_, names, shape);
     }
-    const StringTable& strings = dictionary.strings;
-    if (offset > max_size_ || strings.size() > max_size_) return container_too_large();
+    if (offset > max_size_ || dictionary.count > max_size_) return container_too_large();
     offset += kStringCountSize;
-    for (std::uint32_t id = 0; id < strings.size(); ++id) {
+    for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
         if (offset > max_size_) return container_too_large();
-        const std::size_t size = strings.text(id).size();
-        if (size > kMaxStringLength) return string_too_long();
-        offset += string_encoding_size(size);
+        if (string_places_[entry].size == kUnencodable) return string_too_long();
+        offset += string_places_[entry].size;
     }
     // The data: the entry count, then the one entry, whose header is written
     // unchecked.
@@ -200,14 +233,12 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     std::uint8_t* at = write_definition_block(container + kHeaderSize, shapes_, names, numbering);
     // Each entry is encoded as its first occurrence is inline, and copied
     // from there.
-    const StringTable& strings = dictionary.strings;
-    store_u32le(at, static_cast<std::uint32_t>(strings.size()));
+    store_u32le(at, static_cast<std::uint32_t>(dictionary.count));
     at += kStringCountSize;
-    for (std::uint32_t id = 0; id < strings.size(); ++id) {
-        const std::string_view text = strings.text(id);
-        const std::size_t prefix_size = length_prefix_for(text.size()).size;
-        std::memcpy(at, text.data() - prefix_size, prefix_size + text.size());
-        at += prefix_size + text.size();
+    for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
+        const StringPlace& place = string_places_[entry];
+        copy_encoding(at, place.at, place.size);
+        at += place.size;
     }
     for (const Chunk& chunk : chunks_) {
         std::memcpy(at, chunk.start, chunk.size);

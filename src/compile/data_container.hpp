@@ -14,7 +14,6 @@
 #include "compile/array_item_rule.hpp"
 #include "compile/positional_names.hpp"
 #include "compile/shape_table.hpp"
-#include "compile/string_table.hpp"
 #include "compile/text_hash.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
@@ -85,12 +84,13 @@ public:
     // with its hash, taken while the text is at hand, and the first of each
     // text becomes an entry, encoded as it is inline.
     [[gnu::always_inline]] void write_string(std::string_view text) {
-        const std::uint64_t hash = hash_text(text, seed_);
+        const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
         if (text.size() > kMaxStringLength) [[unlikely]] {
-            string_places_.push_back(StringPlace{write_unencodable(text), hash});
+            string_places_.push_back(StringPlace{write_unencodable(text), kUnencodable, hash});
             return;
         }
-        string_places_.push_back(StringPlace{write_inline(text), hash});
+        const std::uint8_t* at = write_inline(text);
+        string_places_.push_back(StringPlace{at, static_cast<std::uint32_t>(cursor_ - at), hash});
     }
     // The same for a text written before, as it was then: it needs no note,
     // having one already.
@@ -238,10 +238,10 @@ private:
         return static_cast<std::uint16_t>(kPrimitiveDefinitionCount + shape);
     }
 
-    // The dictionary: its entries' texts, by where they lie in the data,
-    // and the bytes of their encodings.
+    // The dictionary: how many entries it has and the bytes of their
+    // encodings. Its entries are the first string_places_, in order.
     struct Dictionary {
-        StringTable strings;
+        std::size_t count = 0;
         std::size_t bytes = 0;
     };
     Dictionary gather_dictionary();
@@ -264,10 +264,17 @@ private:
     std::uint8_t* cursor_;
     std::uint8_t* limit_;
 
+    // A string's encoding in the data, its size and the low half of its
+    // text's hash. Two strings are equal when their encodings are, the
+    // length being part of it, so the dictionary is gathered from the
+    // encodings alone.
     struct StringPlace {
         const std::uint8_t* at;
-        std::uint64_t hash;
+        std::uint32_t size;  // kUnencodable: too long for the format
+        std::uint32_t hash;
     };
+    static constexpr std::uint32_t kUnencodable = 0xFFFFFFFF;
+    static std::size_t encoding_size(const StringPlace& place) noexcept;
     std::vector<StringPlace> string_places_;  // every string's, in order
     std::size_t longest_string_ = 0;
 
