@@ -21,8 +21,7 @@ constexpr std::uint8_t kUnencodableMark = kStrRefMarker;
 constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
 
 constexpr std::size_t kFirstShapeSteps = 256;
-constexpr std::size_t kFirstShapes = 64;
-constexpr std::size_t kFirstShapeFields = 1024;
+constexpr std::size_t kFirstDefinitions = 64;
 constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;
 
@@ -55,14 +54,12 @@ DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
       chunk_start_(first_chunk_),
       cursor_(first_chunk_ + kDataHeaderSize),
       limit_(first_chunk_ + kFirstChunkSize),
-      shapes_(seed ^ 0x5bd1e995u),
-      shape_steps_(1, ShapeStep{0, VeskType::Null}) {
+      shape_steps_(1) {
     // A value of some size meets a few hundred object shapes and a few
     // thousand strings: room for them from the start spares the copies of
     // growing there step by step.
     shape_steps_.reserve(kFirstShapeSteps);
-    shapes_.reserve(kFirstShapes, kFirstShapeFields);
-    shape_fields_.reserve(2 * kFirstShapeSteps);
+    definitions_.reserve(kFirstDefinitions);
     string_places_.reserve(kFirstStringPlaces);
 }
 
@@ -143,31 +140,78 @@ std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
     // and read back whole, which the processor cannot forward.
     ShapeStep& step = shape_steps_.emplace_back();
     step.from = shape;
+    step.items = shape_steps_[shape].items + 1;
     step.value_type = value_type;
     shape_steps_[shape].next[type_index(value_type)] = next;
     return next;
 }
 
-std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {
-    // The fields, walked back from the last item: each item is its key, a
-    // String, and its value.
-    std::vector<ShapeField>& fields = shape_fields_;
-    fields.clear();
-    for (std::uint32_t at = shape; at != 0; at = shape_steps_[at].from) {
-        fields.push_back(ShapeField{0, shape_steps_[at].value_type});
-        fields.push_back(ShapeField{0, VeskType::String});
-    }
-    std::reverse(fields.begin(), fields.end());
-    for (std::size_t position = 0; position < fields.size(); ++position) {
-        fields[position].name = static_cast<std::uint32_t>(position);
-    }
-    const std::uint16_t number = shape_number(shapes_.intern_object(fields));
+std::uint32_t DataContainer::number_object_shape(std::uint32_t shape) {
+    const std::uint32_t number = new_definition(Definition{VeskType::Object, VeskType::Null, shape});
     shape_steps_[shape].number = number;
-    widest_object_ = std::max(widest_object_, fields.size());
+    widest_object_ = std::max(widest_object_, 2 * std::size_t{shape_steps_[shape].items});
     return number;
 }
 
-std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const PositionalNames& names,
+// The field records of the widest object, one after another: each field's
+// name with its length before it and a String type byte after it. An object
+// of n fields is the first n records with its values' types written over the
+// type bytes of the odd ones.
+class DataContainer::FieldRecords {
+public:
+    explicit FieldRecords(std::size_t count) {
+        const PositionalNames names(count);
+        ends_.reserve(count);
+        for (std::size_t position = 0; position < count; ++position) {
+            const std::string_view name = names.text(static_cast<std::uint32_t>(position));
+            bytes_.push_back(static_cast<std::uint8_t>(name.size()));
+            bytes_.insert(bytes_.end(), name.begin(), name.end());
+            bytes_.push_back(type_byte(VeskType::String));
+            ends_.push_back(bytes_.size());
+        }
+    }
+
+    // Bytes of the first `count` records.
+    std::size_t size(std::size_t count) const noexcept { return count == 0 ? 0 : ends_[count - 1]; }
+    const std::uint8_t* bytes() const noexcept { return bytes_.data(); }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::vector<std::size_t> ends_;
+};
+
+std::size_t DataContainer::record_size(const Definition& definition, const FieldRecords& records) const noexcept {
+    if (definition.kind == VeskType::Array) return kArrayDefinitionSize;
+    return kObjectDefinitionHeaderSize + records.size(field_count(definition));
+}
+
+std::uint8_t* DataContainer::write_definition_block(std::uint8_t* at, const FieldRecords& records) const noexcept {
+    at = write_primitive_definitions(at, kPrimitiveDefinitionCount + definitions_.size());
+    auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
+    for (const Definition& definition : definitions_) {
+        at[0] = type_byte(definition.kind);
+        store_u16le(at + 1, number++);
+        at += kDefinitionHeaderSize;
+        if (definition.kind == VeskType::Array) {
+            *at++ = type_byte(definition.elem_type);
+            continue;
+        }
+        const ShapeStep* step = &shape_steps_[definition.shape];
+        const std::size_t fields = field_count(definition);
+        store_u16le(at, static_cast<std::uint16_t>(fields));
+        at += 2;
+        std::memcpy(at, records.bytes(), records.size(fields));
+        // The values' types, from the last item back.
+        for (std::size_t item = step->items; item > 0; --item) {
+            at[records.size(2 * item) - 1] = type_byte(step->value_type);
+            step = &shape_steps_[step->from];
+        }
+        at += records.size(fields);
+    }
+    return at;
+}
+
+std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const FieldRecords& records,
                                                 const Dictionary& dictionary) const {
     const std::size_t total = prefix_size + data_size();
     if (total <= max_size_ && widest_object_ <= kMaxFields && longest_string_ <= kMaxStringLength &&
@@ -178,12 +222,14 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const P
     // document writer meets first is reported. Its output only grows, so the
     // size is found too large exactly where it checks it past the ceiling.
     std::size_t offset = kHeaderSize + definition_block_base_size();
-    for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
+    std::size_t number = kPrimitiveDefinitionCount;
+    for (const Definition& definition : definitions_) {
         if (offset > max_size_) return container_too_large();
-        if (shapes_.shape(shape).kind == VeskType::Object && shapes_.shape(shape).field_count > kMaxFields) {
-            return too_many_fields(shape_number(shape), shapes_.shape(shape).field_count);
+        if (definition.kind == VeskType::Object && field_count(definition) > kMaxFields) {
+            return too_many_fields(number, field_count(definition));
         }
-        offset += definition_record_size(shapes_, names, shape);
+        offset += record_size(definition, records);
+        ++number;
     }
     if (offset > max_size_ || dictionary.count > max_size_) return container_too_large();
     offset += kStringCountSize;
@@ -204,21 +250,16 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const P
 }
 
 Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t root_definition) {
-    const std::size_t definition_count = kPrimitiveDefinitionCount + std::size_t{shapes_.size()};
+    const std::size_t definition_count = kPrimitiveDefinitionCount + definitions_.size();
     if (definition_count > kMaxDefinitions) return too_many_definitions(definition_count);
 
-    const PositionalNames names(widest_object_);
-    DefinitionNumbering numbering;
-    numbering.reserve(shapes_.size());
+    const FieldRecords records(widest_object_);
     std::size_t definition_block_size = definition_block_base_size();
-    for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
-        numbering.number(shape);
-        definition_block_size += definition_record_size(shapes_, names, shape);
-    }
+    for (const Definition& definition : definitions_) definition_block_size += record_size(definition, records);
     const Dictionary dictionary = gather_dictionary();
     const std::size_t dict_block_offset = kHeaderSize + definition_block_size;
     const std::size_t data_block_offset = dict_block_offset + kStringCountSize + dictionary.bytes;
-    if (std::optional<VeskError> refused = refusal(data_block_offset, names, dictionary)) {
+    if (std::optional<VeskError> refused = refusal(data_block_offset, records, dictionary)) {
         return std::move(*refused);
     }
 
@@ -230,7 +271,7 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     const std::size_t total = data_block_offset + data_size;
     std::uint8_t* const container = memory.allocate(total);
     write_header(container, dict_block_offset, data_block_offset);
-    std::uint8_t* at = write_definition_block(container + kHeaderSize, shapes_, names, numbering);
+    std::uint8_t* at = write_definition_block(container + kHeaderSize, records);
     // Each entry is encoded as its first occurrence is inline, and copied
     // from there.
     store_u32le(at, static_cast<std::uint32_t>(dictionary.count));

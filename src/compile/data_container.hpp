@@ -13,7 +13,6 @@
 
 #include "compile/array_item_rule.hpp"
 #include "compile/positional_names.hpp"
-#include "compile/shape_table.hpp"
 #include "compile/text_hash.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
@@ -115,11 +114,12 @@ public:
         return start;
     }
     std::uint16_t number_array(const ArrayStart& array, VeskType element_type) {
-        std::uint16_t& known = array_numbers_[type_byte(element_type)];
-        if (known == 0) known = shape_number(shapes_.intern_array(element_type));
-        store_u16le(array.header, known);
-        store_u16le(array.header + 2, known);
-        return known;
+        std::uint32_t& known = array_numbers_[type_byte(element_type)];
+        if (known == 0) known = new_definition(Definition{VeskType::Array, element_type, 0});
+        const auto number = static_cast<std::uint16_t>(known);
+        store_u16le(array.header, number);
+        store_u16le(array.header + 2, number);
+        return number;
     }
     void end_array(const ArrayStart& array, std::size_t count) {
         if (count > kMaxArrayItems && (!long_array_ || array.at < long_array_->at)) {
@@ -151,11 +151,11 @@ public:
         object.shape = next != 0 ? next : step_to(object.shape, value_type);
     }
     std::uint16_t end_object(const ObjectStart& object) {
-        std::uint16_t number = shape_steps_[object.shape].number;
+        std::uint32_t number = shape_steps_[object.shape].number;
         if (number == 0) [[unlikely]]
             number = number_object_shape(object.shape);
-        store_u16le(object.header, number);
-        return number;
+        store_u16le(object.header, static_cast<std::uint16_t>(number));
+        return static_cast<std::uint16_t>(number);
     }
 
     // --- The whole container, written into a block of `memory`; returns its
@@ -230,13 +230,29 @@ private:
     void next_chunk(std::size_t bytes);
     std::size_t data_size() const noexcept { return chunked_ + static_cast<std::size_t>(cursor_ - chunk_start_); }
 
-    std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
-    std::uint16_t number_object_shape(std::uint32_t shape);
-    static std::uint16_t shape_number(std::uint32_t shape) noexcept {
-        // Numbers past 16 bits never reach the output: finish() refuses that
-        // many definitions.
-        return static_cast<std::uint16_t>(kPrimitiveDefinitionCount + shape);
+    // The definitions after the primitive ones, in the order they are
+    // numbered. An object's fields follow from its shape: item i is field
+    // 2i, its key, and field 2i + 1, its value.
+    struct Definition {
+        VeskType kind;       // Array or Object
+        VeskType elem_type;  // arrays
+        std::uint32_t shape;  // objects
+    };
+    // Its number. Numbers past 16 bits never reach the output: finish()
+    // refuses that many definitions.
+    std::uint32_t new_definition(const Definition& definition) {
+        definitions_.push_back(definition);
+        return static_cast<std::uint32_t>(kPrimitiveDefinitionCount + definitions_.size() - 1);
     }
+    std::size_t field_count(const Definition& definition) const noexcept {
+        return 2 * std::size_t{shape_steps_[definition.shape].items};
+    }
+
+    std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
+    std::uint32_t number_object_shape(std::uint32_t shape);
+    class FieldRecords;
+    std::size_t record_size(const Definition& definition, const FieldRecords& records) const noexcept;
+    std::uint8_t* write_definition_block(std::uint8_t* at, const FieldRecords& records) const noexcept;
 
     // The dictionary: how many entries it has and the bytes of their
     // encodings. Its entries are the first string_places_, in order.
@@ -245,7 +261,7 @@ private:
         std::size_t bytes = 0;
     };
     Dictionary gather_dictionary();
-    std::optional<VeskError> refusal(std::size_t prefix_size, const PositionalNames& names,
+    std::optional<VeskError> refusal(std::size_t prefix_size, const FieldRecords& records,
                                      const Dictionary& dictionary) const;
 
     std::size_t max_size_;
@@ -278,22 +294,22 @@ private:
     std::vector<StringPlace> string_places_;  // every string's, in order
     std::size_t longest_string_ = 0;
 
-    // Shapes are numbered as they are first interned, so a shape's number is
-    // its id after the primitive definitions.
-    ShapeTable shapes_;
-    std::uint16_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
+    std::vector<Definition> definitions_;
+    std::uint32_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
     std::size_t widest_object_ = 0;
 
     // The object shapes met so far, by a number of their own: 0 is the empty
     // shape, and every other is the step of one item from an earlier one.
+    // Each path of steps is a different list of value types, so each shape
+    // is met once and needs no lookup by its fields.
     struct ShapeStep {
         std::uint32_t from = 0;
+        std::uint32_t items = 0;
+        std::uint32_t number = 0;  // its definition; 0: none yet
         VeskType value_type = VeskType::Null;
-        std::uint16_t number = 0;                  // its definition; 0: none yet
         std::array<std::uint32_t, kTypeCount> next{};  // by type index; 0: not taken yet
     };
     std::vector<ShapeStep> shape_steps_;
-    std::vector<ShapeField> shape_fields_;  // scratch of number_object_shape
 
     std::vector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
     std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;
