@@ -30,20 +30,13 @@ std::size_t slot_count_for(std::size_t count) noexcept {
     return std::bit_ceil(std::max<std::size_t>(2 * count, 16));
 }
 
-// An encoding of 1 to 16 bytes in at most two moves of a fixed size that may
-// overlap, longer ones by a call.
-inline void copy_encoding(std::uint8_t* to, const std::uint8_t* from, std::size_t size) noexcept {
-    if (size >= 8 && size <= 16) {
-        std::memcpy(to, from, 8);
-        std::memcpy(to + size - 8, from + size - 8, 8);
-    } else if (size >= 4 && size < 8) {
-        std::memcpy(to, from, 4);
-        std::memcpy(to + size - 4, from + size - 4, 4);
-    } else if (size > 16) {
-        std::memcpy(to, from, size);
-    } else {
-        for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
-    }
+// Copies `size` bytes, and up to kCopyBlock - 1 more after them, in whole
+// blocks: a loop whose length follows the size in steps rather than a call
+// whose branches depend on it.
+constexpr std::size_t kCopyBlock = 32;
+
+inline void copy_in_blocks(std::uint8_t* to, const std::uint8_t* from, std::size_t size) noexcept {
+    for (std::size_t done = 0; done < size; done += kCopyBlock) std::memcpy(to + done, from + done, kCopyBlock);
 }
 
 }  // namespace
@@ -69,7 +62,7 @@ void DataContainer::next_chunk(std::size_t bytes) {
         chunk_storage_.reserve(kFirstChunks);
     }
     const std::size_t size = std::max(bytes, next_chunk_size_);
-    auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(size + kChunkSlack);
     chunks_.push_back(Chunk{chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_)});
     chunked_ += chunks_.back().size;
     chunk_start_ = cursor_ = storage.get();
@@ -276,9 +269,18 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     // from there.
     store_u32le(at, static_cast<std::uint32_t>(dictionary.count));
     at += kStringCountSize;
+    // Read in blocks past their end, which the chunks' slack allows, and
+    // written so too, over what comes next, as long as the container's end
+    // is not in reach.
+    static_assert(kCopyBlock <= kChunkSlack);
+    std::uint8_t* const end = container + total;
     for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
         const StringPlace& place = string_places_[entry];
-        copy_encoding(at, place.at, place.size);
+        if (static_cast<std::size_t>(end - at) >= place.size + kCopyBlock) [[likely]] {
+            copy_in_blocks(at, place.at, place.size);
+        } else {
+            std::memcpy(at, place.at, place.size);
+        }
         at += place.size;
     }
     for (const Chunk& chunk : chunks_) {

@@ -271,7 +271,10 @@ private:
     // first is part of this object, so a small value allocates none.
     static constexpr std::size_t kFirstChunkSize = 1024;
     static constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
-    std::uint8_t first_chunk_[kFirstChunkSize];
+    // Every chunk has room for this many bytes past its limit, never written,
+    // so that a string's encoding can be read in whole blocks of this size.
+    static constexpr std::size_t kChunkSlack = 32;
+    std::uint8_t first_chunk_[kFirstChunkSize + kChunkSlack];
     std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;
     std::vector<Chunk> chunks_;
     std::size_t chunked_ = 0;  // bytes in chunks_
