@@ -39,25 +39,6 @@ inline void copy_in_blocks(std::uint8_t* to, const std::uint8_t* from, std::size
     for (std::size_t done = 0; done < size; done += kCopyBlock) std::memcpy(to + done, from + done, kCopyBlock);
 }
 
-// Whether two encodings of `size` bytes are the same. Those that fit one
-// block are compared whole, the bytes past them masked off, without a
-// branch on their size.
-constexpr std::uint8_t kBlockMask[2 * kCopyBlock] = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
-inline bool same_encoding(const std::uint8_t* a, const std::uint8_t* b, std::size_t size) noexcept {
-    if (size > kCopyBlock) return std::memcmp(a, b, size) == 0;
-    const char* mask = reinterpret_cast<const char*>(kBlockMask) + kCopyBlock - size;
-    const char* x = reinterpret_cast<const char*>(a);
-    const char* y = reinterpret_cast<const char*>(b);
-    std::uint64_t differ = 0;
-    for (std::size_t word = 0; word < kCopyBlock; word += 8) {
-        differ |= (load_word(x + word) ^ load_word(y + word)) & load_word(mask + word);
-    }
-    return differ == 0;
-}
-
 }  // namespace
 
 DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
@@ -135,7 +116,8 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
             const StringPlace& entry = places[static_cast<std::uint32_t>(slot) - 1];
             if (entry.size == place.size) {
                 const std::size_t size = encoding_size(place);
-                if (size == encoding_size(entry) && same_encoding(entry.at, place.at, size)) {
+                if (size == encoding_size(entry) && same_bytes_in_block(reinterpret_cast<const char*>(entry.at),
+                                                                        reinterpret_cast<const char*>(place.at), size)) {
                     break;
                 }
             }
@@ -290,7 +272,7 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     // Read in blocks past their end, which the chunks' slack allows, and
     // written so too, over what comes next, as long as the container's end
     // is not in reach.
-    static_assert(kCopyBlock <= kChunkSlack);
+    static_assert(kCopyBlock <= kChunkSlack && kSameBytesBlock <= kChunkSlack);
     std::uint8_t* const end = container + total;
     for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
         const StringPlace& place = string_places_[entry];
