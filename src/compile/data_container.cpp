@@ -147,29 +147,44 @@ std::uint32_t DataContainer::number_object_shape(std::uint32_t shape) {
 }
 
 // The field records of the widest object, one after another: each field's
-// name with its length before it and a String type byte after it. An object
-// of n fields is the first n records with its values' types written over the
-// type bytes of the odd ones.
+// name, f0, f1, ..., with its length before it and a String type byte after
+// it. An object of n fields is the first n records with its values' types
+// written over the type bytes of the odd ones.
 class DataContainer::FieldRecords {
 public:
-    explicit FieldRecords(std::size_t count) {
-        const PositionalNames names(count);
-        ends_.reserve(count);
+    explicit FieldRecords(std::size_t count) : ends_(count) {
+        std::size_t widest_name = 2;
+        for (std::size_t rest = count; rest >= 10; rest /= 10) ++widest_name;
+        bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(count * (widest_name + 2));
+        // Each name is the one before with its number counted up in place,
+        // digit by digit, rather than formatted afresh.
+        char name[24] = {'f', '0'};
+        std::size_t name_size = 2;
+        std::uint8_t* at = bytes_.get();
         for (std::size_t position = 0; position < count; ++position) {
-            const std::string_view name = names.text(static_cast<std::uint32_t>(position));
-            bytes_.push_back(static_cast<std::uint8_t>(name.size()));
-            bytes_.insert(bytes_.end(), name.begin(), name.end());
-            bytes_.push_back(type_byte(VeskType::String));
-            ends_.push_back(bytes_.size());
+            *at++ = static_cast<std::uint8_t>(name_size);
+            std::memcpy(at, name, name_size);
+            at += name_size;
+            *at++ = type_byte(VeskType::String);
+            ends_[position] = static_cast<std::size_t>(at - bytes_.get());
+            std::size_t digit = name_size - 1;
+            while (digit > 0 && name[digit] == '9') name[digit--] = '0';
+            if (digit == 0) {
+                std::memmove(name + 2, name + 1, name_size - 1);
+                name[1] = '1';
+                ++name_size;
+            } else {
+                ++name[digit];
+            }
         }
     }
 
     // Bytes of the first `count` records.
     std::size_t size(std::size_t count) const noexcept { return count == 0 ? 0 : ends_[count - 1]; }
-    const std::uint8_t* bytes() const noexcept { return bytes_.data(); }
+    const std::uint8_t* bytes() const noexcept { return bytes_.get(); }
 
 private:
-    std::vector<std::uint8_t> bytes_;
+    std::unique_ptr<std::uint8_t[]> bytes_;
     std::vector<std::size_t> ends_;
 };
 

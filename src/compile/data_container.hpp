@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
-#include "compile/positional_names.hpp"
 #include "compile/text_hash.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
