@@ -139,6 +139,12 @@ std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
     return next;
 }
 
+std::uint32_t DataContainer::number_array_shape(VeskType element_type) {
+    const std::uint32_t number = new_definition(Definition{VeskType::Array, element_type, 0});
+    array_numbers_[type_byte(element_type)] = number;
+    return number;
+}
+
 std::uint32_t DataContainer::number_object_shape(std::uint32_t shape) {
     const std::uint32_t number = new_definition(Definition{VeskType::Object, VeskType::Null, shape});
     shape_steps_[shape].number = number;

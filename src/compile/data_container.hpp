@@ -113,11 +113,12 @@ public:
         return start;
     }
     std::uint16_t number_array(const ArrayStart& array, VeskType element_type) {
-        std::uint32_t& known = array_numbers_[type_byte(element_type)];
-        if (known == 0) known = new_definition(Definition{VeskType::Array, element_type, 0});
+        std::uint32_t known = array_numbers_[type_byte(element_type)];
+        if (known == 0) [[unlikely]]
+            known = number_array_shape(element_type);
         const auto number = static_cast<std::uint16_t>(known);
-        store_u16le(array.header, number);
-        store_u16le(array.header + 2, number);
+        // The same number twice, in one store.
+        store_u32le(array.header, number * 0x10001u);
         return number;
     }
     void end_array(const ArrayStart& array, std::size_t count) {
@@ -248,6 +249,7 @@ private:
     }
 
     std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
+    std::uint32_t number_array_shape(VeskType element_type);
     std::uint32_t number_object_shape(std::uint32_t shape);
     class FieldRecords;
     std::size_t record_size(const Definition& definition, const FieldRecords& records) const noexcept;
