@@ -90,6 +90,18 @@ std::size_t DataContainer::encoding_size(const StringPlace& place) noexcept {
     return kUnencodablePrefixSize + length;
 }
 
+void DataContainer::write_again_long(const WrittenString& string) {
+    if (string.size == kUnencodable) {
+        std::uint64_t length = 0;
+        std::memcpy(&length, string.at + 1, 8);
+        write_unencodable({reinterpret_cast<const char*>(string.at + kUnencodablePrefixSize), length});
+        return;
+    }
+    std::uint8_t* to = room(string.size);
+    std::memcpy(to, string.at, string.size);
+    cursor_ += string.size;
+}
+
 DataContainer::Dictionary DataContainer::gather_dictionary() {
     // Linear probing over the low bits of the hash; a slot holds the entry's
     // number + 1 in its low half and the hash above it, so that a probe

@@ -81,23 +81,35 @@ public:
     // which finish() gathers from the data: each string's place is noted
     // with its hash, taken while the text is at hand, and the first of each
     // text becomes an entry, encoded as it is inline.
-    [[gnu::always_inline]] void write_string(std::string_view text) {
+    //
+    // Returns where it was written, for writing it again with write_again().
+    struct WrittenString {
+        const std::uint8_t* at;
+        std::uint32_t size;  // of its encoding; kUnencodable: too long for the format
+    };
+    [[gnu::always_inline]] WrittenString write_string(std::string_view text) {
         const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
         if (text.size() > kMaxStringLength) [[unlikely]] {
             string_places_.push_back(StringPlace{write_unencodable(text), kUnencodable, hash});
-            return;
+            return WrittenString{string_places_.back().at, kUnencodable};
         }
         const std::uint8_t* at = write_inline(text);
-        string_places_.push_back(StringPlace{at, static_cast<std::uint32_t>(cursor_ - at), hash});
+        const auto size = static_cast<std::uint32_t>(cursor_ - at);
+        string_places_.push_back(StringPlace{at, size, hash});
+        return WrittenString{at, size};
     }
-    // The same for a text written before, as it was then: it needs no note,
-    // having one already.
-    void write_known_string(std::string_view text) {
-        if (text.size() > kMaxStringLength) [[unlikely]] {
-            write_unencodable(text);
+    // A string written before, copied from there as it was written: it
+    // needs no note, having one already. Most are short, keys above all,
+    // and are moved as one block; the data's slack has room for it.
+    [[gnu::always_inline]] void write_again(const WrittenString& string) {
+        if (string.size <= kMoveBlock) [[likely]] {
+            std::uint8_t* to = room(string.size);
+            // A move: the string may lie less than a block before.
+            std::memmove(to, string.at, kMoveBlock);
+            cursor_ += string.size;
             return;
         }
-        write_inline(text);
+        write_again_long(string);
     }
 
     // --- Arrays: begin_array() writes the header, number_array() fills in
@@ -216,6 +228,7 @@ private:
         return at;
     }
     const std::uint8_t* write_unencodable(std::string_view text);
+    void write_again_long(const WrittenString& string);
 
     void write_u32(std::uint32_t bits) {
         store_u32le(room(4), bits);
@@ -275,6 +288,8 @@ private:
     // Every chunk has room for this many bytes past its limit, never written,
     // so that a string's encoding can be read in whole blocks of this size.
     static constexpr std::size_t kChunkSlack = 32;
+    static constexpr std::size_t kMoveBlock = 32;
+    static_assert(kMoveBlock <= kChunkSlack);
     std::uint8_t first_chunk_[kFirstChunkSize + kChunkSlack];
     std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;
     std::vector<Chunk> chunks_;
