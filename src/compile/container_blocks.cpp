@@ -39,14 +39,7 @@ inline void copy_name(std::uint8_t* to, std::string_view name) noexcept {
 template <typename Names>
 std::uint8_t* write_definitions(std::uint8_t* at, const ShapeTable& shapes, const Names& names,
                                 const DefinitionNumbering& numbering) noexcept {
-    store_u16le(at, static_cast<std::uint16_t>(numbering.definition_count()));
-    at += kDefinitionCountSize;
-    // The primitive definitions: kind and index both the position.
-    for (std::uint8_t position = 0; position < kPrimitiveDefinitionCount; ++position) {
-        at[0] = position;
-        store_u16le(at + 1, position);
-        at += kDefinitionHeaderSize;
-    }
+    at = write_primitive_definitions(at, numbering.definition_count());
     auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
     for (const std::uint32_t id : numbering.shapes()) {
         const ShapeTable::Shape& shape = shapes.shape(id);
@@ -76,9 +69,16 @@ std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& 
     return record_size(shapes, names, shape);
 }
 
-std::size_t definition_record_size(const ShapeTable& shapes, const PositionalNames& names,
-                                   std::uint32_t shape) noexcept {
-    return record_size(shapes, names, shape);
+std::uint8_t* write_primitive_definitions(std::uint8_t* at, std::size_t definition_count) noexcept {
+    store_u16le(at, static_cast<std::uint16_t>(definition_count));
+    at += kDefinitionCountSize;
+    // The primitive definitions: kind and index both the position.
+    for (std::uint8_t position = 0; position < kPrimitiveDefinitionCount; ++position) {
+        at[0] = position;
+        store_u16le(at + 1, position);
+        at += kDefinitionHeaderSize;
+    }
+    return at;
 }
 
 std::size_t definition_block_base_size() noexcept {
@@ -94,11 +94,6 @@ std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
 }
 
 std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
-                                     const DefinitionNumbering& numbering) noexcept {
-    return write_definitions(at, shapes, names, numbering);
-}
-
-std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const PositionalNames& names,
                                      const DefinitionNumbering& numbering) noexcept {
     return write_definitions(at, shapes, names, numbering);
 }

@@ -5,7 +5,6 @@
 #include <span>
 #include <string_view>
 
-#include "compile/positional_names.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
 #include "structure/byte_order.hpp"
@@ -28,17 +27,17 @@ constexpr std::size_t string_encoding_size(std::size_t length) noexcept {
 
 // Bytes of a shape's definition record; names are ids in `names`.
 std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept;
-std::size_t definition_record_size(const ShapeTable& shapes, const PositionalNames& names, std::uint32_t shape) noexcept;
 
 // Bytes of the definition block before any shape: the count and the
 // primitive definitions.
 std::size_t definition_block_base_size() noexcept;
 
 // Each writer returns the position after what it wrote.
+// The definition block's count of all `definition_count` definitions and the
+// primitive ones, for a caller that writes its shapes itself.
+std::uint8_t* write_primitive_definitions(std::uint8_t* at, std::size_t definition_count) noexcept;
 std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept;
 std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
-                                     const DefinitionNumbering& numbering) noexcept;
-std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const PositionalNames& names,
                                      const DefinitionNumbering& numbering) noexcept;
 // `entries` are ids in `strings`, by dictionary index.
 std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,

@@ -21,23 +21,22 @@ constexpr std::uint8_t kUnencodableMark = kStrRefMarker;
 constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
 
 constexpr std::size_t kFirstShapeSteps = 256;
-constexpr std::size_t kFirstShapes = 64;
-constexpr std::size_t kFirstShapeFields = 1024;
+constexpr std::size_t kFirstDefinitions = 64;
 constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;
 
-// The text of the string written at `at`, and the bytes its prefix takes.
-std::string_view string_at(const std::uint8_t* at, std::size_t& prefix_size) noexcept {
-    std::size_t length = 0;
-    if (at[0] == kUnencodableMark) {
-        prefix_size = kUnencodablePrefixSize;
-        std::memcpy(&length, at + 1, 8);
-    } else {
-        const StringClass string_class = string_class_of(at[0]);
-        prefix_size = string_prefix_size(string_class);
-        length = prefixed_length(string_class, at);
-    }
-    return {reinterpret_cast<const char*>(at + prefix_size), length};
+// The smallest table of twice as many slots as `count`: at most half full.
+std::size_t slot_count_for(std::size_t count) noexcept {
+    return std::bit_ceil(std::max<std::size_t>(2 * count, 16));
+}
+
+// Copies `size` bytes, and up to kCopyBlock - 1 more after them, in whole
+// blocks: a loop whose length follows the size in steps rather than a call
+// whose branches depend on it.
+constexpr std::size_t kCopyBlock = 32;
+
+inline void copy_in_blocks(std::uint8_t* to, const std::uint8_t* from, std::size_t size) noexcept {
+    for (std::size_t done = 0; done < size; done += kCopyBlock) std::memcpy(to + done, from + done, kCopyBlock);
 }
 
 }  // namespace
@@ -48,14 +47,12 @@ DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
       chunk_start_(first_chunk_),
       cursor_(first_chunk_ + kDataHeaderSize),
       limit_(first_chunk_ + kFirstChunkSize),
-      shapes_(seed ^ 0x5bd1e995u),
-      shape_steps_(1, ShapeStep{0, VeskType::Null}) {
+      shape_steps_(1) {
     // A value of some size meets a few hundred object shapes and a few
     // thousand strings: room for them from the start spares the copies of
     // growing there step by step.
     shape_steps_.reserve(kFirstShapeSteps);
-    shapes_.reserve(kFirstShapes, kFirstShapeFields);
-    shape_fields_.reserve(2 * kFirstShapeSteps);
+    definitions_.reserve(kFirstDefinitions);
     string_places_.reserve(kFirstStringPlaces);
 }
 
@@ -65,7 +62,7 @@ void DataContainer::next_chunk(std::size_t bytes) {
         chunk_storage_.reserve(kFirstChunks);
     }
     const std::size_t size = std::max(bytes, next_chunk_size_);
-    auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(size + kChunkSlack);
     chunks_.push_back(Chunk{chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_)});
     chunked_ += chunks_.back().size;
     chunk_start_ = cursor_ = storage.get();
@@ -85,21 +82,61 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
     return at;
 }
 
-DataContainer::Dictionary DataContainer::gather_dictionary() {
-    Dictionary dictionary{StringTable(seed_), 0};
-    StringTable& strings = dictionary.strings;
-    strings.reserve(string_places_.size());
-    std::size_t bytes = 0;
-    for (const StringPlace& place : string_places_) {
-        std::size_t prefix_size = 0;
-        const std::string_view text = string_at(place.at, prefix_size);
-        if (strings.intern(text, place.hash).added) bytes += prefix_size + text.size();
+std::size_t DataContainer::encoding_size(const StringPlace& place) noexcept {
+    if (place.size != kUnencodable) [[likely]]
+        return place.size;
+    std::uint64_t length = 0;
+    std::memcpy(&length, place.at + 1, 8);
+    return kUnencodablePrefixSize + length;
+}
+
+void DataContainer::write_again_long(const WrittenString& string) {
+    if (string.size == kUnencodable) {
+        std::uint64_t length = 0;
+        std::memcpy(&length, string.at + 1, 8);
+        write_unencodable({reinterpret_cast<const char*>(string.at + kUnencodablePrefixSize), length});
+        return;
     }
-    dictionary.bytes = bytes;
-    // What is no longer needed goes before the container's block is taken,
-    // so that the call's memory peaks lower.
-    std::vector<StringPlace>().swap(string_places_);
-    return dictionary;
+    std::uint8_t* to = room(string.size);
+    std::memcpy(to, string.at, string.size);
+    cursor_ += string.size;
+}
+
+DataContainer::Dictionary DataContainer::gather_dictionary() {
+    // Linear probing over the low bits of the hash; a slot holds the entry's
+    // number + 1 in its low half and the hash above it, so that a probe
+    // rarely looks at an entry that differs. 0 marks a free slot. The
+    // entries are the places themselves, moved to the front as they are
+    // found to be first: an entry's place is never one still to be read.
+    const std::size_t capacity = slot_count_for(string_places_.size());
+    const std::size_t mask = capacity - 1;
+    const std::unique_ptr<std::uint64_t[]> slots(new std::uint64_t[capacity]());
+    StringPlace* const places = string_places_.data();
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+    for (std::size_t next = 0; next < string_places_.size(); ++next) {
+        const StringPlace place = places[next];
+        for (std::size_t at = place.hash & mask;; at = (at + 1) & mask) {
+            const std::uint64_t slot = slots[at];
+            if (slot == 0) {
+                slots[at] = (std::uint64_t{place.hash} << 32) | (count + 1);
+                places[count++] = place;
+                bytes += encoding_size(place);
+                break;
+            }
+            if (static_cast<std::uint32_t>(slot >> 32) != place.hash) continue;
+            const StringPlace& entry = places[static_cast<std::uint32_t>(slot) - 1];
+            if (entry.size == place.size) {
+                const std::size_t size = encoding_size(place);
+                if (size == encoding_size(entry) && same_bytes_in_block(reinterpret_cast<const char*>(entry.at),
+                                                                        reinterpret_cast<const char*>(place.at), size)) {
+                    break;
+                }
+            }
+        }
+    }
+    string_places_.resize(count);
+    return Dictionary{count, bytes};
 }
 
 std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
@@ -108,31 +145,99 @@ std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
     // and read back whole, which the processor cannot forward.
     ShapeStep& step = shape_steps_.emplace_back();
     step.from = shape;
+    step.items = shape_steps_[shape].items + 1;
     step.value_type = value_type;
     shape_steps_[shape].next[type_index(value_type)] = next;
     return next;
 }
 
-std::uint16_t DataContainer::number_object_shape(std::uint32_t shape) {
-    // The fields, walked back from the last item: each item is its key, a
-    // String, and its value.
-    std::vector<ShapeField>& fields = shape_fields_;
-    fields.clear();
-    for (std::uint32_t at = shape; at != 0; at = shape_steps_[at].from) {
-        fields.push_back(ShapeField{0, shape_steps_[at].value_type});
-        fields.push_back(ShapeField{0, VeskType::String});
-    }
-    std::reverse(fields.begin(), fields.end());
-    for (std::size_t position = 0; position < fields.size(); ++position) {
-        fields[position].name = static_cast<std::uint32_t>(position);
-    }
-    const std::uint16_t number = shape_number(shapes_.intern_object(fields));
-    shape_steps_[shape].number = number;
-    widest_object_ = std::max(widest_object_, fields.size());
+std::uint32_t DataContainer::number_array_shape(VeskType element_type) {
+    const std::uint32_t number = new_definition(Definition{VeskType::Array, element_type, 0});
+    array_numbers_[type_byte(element_type)] = number;
     return number;
 }
 
-std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const PositionalNames& names,
+std::uint32_t DataContainer::number_object_shape(std::uint32_t shape) {
+    const std::uint32_t number = new_definition(Definition{VeskType::Object, VeskType::Null, shape});
+    shape_steps_[shape].number = number;
+    widest_object_ = std::max(widest_object_, 2 * std::size_t{shape_steps_[shape].items});
+    return number;
+}
+
+// The field records of the widest object, one after another: each field's
+// name, f0, f1, ..., with its length before it and a String type byte after
+// it. An object of n fields is the first n records with its values' types
+// written over the type bytes of the odd ones.
+class DataContainer::FieldRecords {
+public:
+    explicit FieldRecords(std::size_t count) : ends_(count) {
+        std::size_t widest_name = 2;
+        for (std::size_t rest = count; rest >= 10; rest /= 10) ++widest_name;
+        bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(count * (widest_name + 2));
+        // Each name is the one before with its number counted up in place,
+        // digit by digit, rather than formatted afresh.
+        char name[24] = {'f', '0'};
+        std::size_t name_size = 2;
+        std::uint8_t* at = bytes_.get();
+        for (std::size_t position = 0; position < count; ++position) {
+            *at++ = static_cast<std::uint8_t>(name_size);
+            std::memcpy(at, name, name_size);
+            at += name_size;
+            *at++ = type_byte(VeskType::String);
+            ends_[position] = static_cast<std::size_t>(at - bytes_.get());
+            std::size_t digit = name_size - 1;
+            while (digit > 0 && name[digit] == '9') name[digit--] = '0';
+            if (digit == 0) {
+                std::memmove(name + 2, name + 1, name_size - 1);
+                name[1] = '1';
+                ++name_size;
+            } else {
+                ++name[digit];
+            }
+        }
+    }
+
+    // Bytes of the first `count` records.
+    std::size_t size(std::size_t count) const noexcept { return count == 0 ? 0 : ends_[count - 1]; }
+    const std::uint8_t* bytes() const noexcept { return bytes_.get(); }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::vector<std::size_t> ends_;
+};
+
+std::size_t DataContainer::record_size(const Definition& definition, const FieldRecords& records) const noexcept {
+    if (definition.kind == VeskType::Array) return kArrayDefinitionSize;
+    return kObjectDefinitionHeaderSize + records.size(field_count(definition));
+}
+
+std::uint8_t* DataContainer::write_definition_block(std::uint8_t* at, const FieldRecords& records) const noexcept {
+    at = write_primitive_definitions(at, kPrimitiveDefinitionCount + definitions_.size());
+    auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
+    for (const Definition& definition : definitions_) {
+        at[0] = type_byte(definition.kind);
+        store_u16le(at + 1, number++);
+        at += kDefinitionHeaderSize;
+        if (definition.kind == VeskType::Array) {
+            *at++ = type_byte(definition.elem_type);
+            continue;
+        }
+        const ShapeStep* step = &shape_steps_[definition.shape];
+        const std::size_t fields = field_count(definition);
+        store_u16le(at, static_cast<std::uint16_t>(fields));
+        at += 2;
+        std::memcpy(at, records.bytes(), records.size(fields));
+        // The values' types, from the last item back.
+        for (std::size_t item = step->items; item > 0; --item) {
+            at[records.size(2 * item) - 1] = type_byte(step->value_type);
+            step = &shape_steps_[step->from];
+        }
+        at += records.size(fields);
+    }
+    return at;
+}
+
+std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const FieldRecords& records,
                                                 const Dictionary& dictionary) const {
     const std::size_t total = prefix_size + data_size();
     if (total <= max_size_ && widest_object_ <= kMaxFields && longest_string_ <= kMaxStringLength &&
@@ -143,21 +248,21 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const P
     // document writer meets first is reported. Its output only grows, so the
     // size is found too large exactly where it checks it past the ceiling.
     std::size_t offset = kHeaderSize + definition_block_base_size();
-    for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
+    std::size_t number = kPrimitiveDefinitionCount;
+    for (const Definition& definition : definitions_) {
         if (offset > max_size_) return container_too_large();
-        if (shapes_.shape(shape).kind == VeskType::Object && shapes_.shape(shape).field_count > kMaxFields) {
-            return too_many_fields(shape_number(shape), shapes_.shape(shape).field_count);
+        if (definition.kind == VeskType::Object && field_count(definition) > kMaxFields) {
+            return too_many_fields(number, field_count(definition));
         }
-        offset += definition_record_size(shapes_, names, shape);
+        offset += record_size(definition, records);
+        ++number;
     }
-    const StringTable& strings = dictionary.strings;
-    if (offset > max_size_ || strings.size() > max_size_) return container_too_large();
+    if (offset > max_size_ || dictionary.count > max_size_) return container_too_large();
     offset += kStringCountSize;
-    for (std::uint32_t id = 0; id < strings.size(); ++id) {
+    for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
         if (offset > max_size_) return container_too_large();
-        const std::size_t size = strings.text(id).size();
-        if (size > kMaxStringLength) return string_too_long();
-        offset += string_encoding_size(size);
+        if (string_places_[entry].size == kUnencodable) return string_too_long();
+        offset += string_places_[entry].size;
     }
     // The data: the entry count, then the one entry, whose header is written
     // unchecked.
@@ -171,21 +276,16 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const P
 }
 
 Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t root_definition) {
-    const std::size_t definition_count = kPrimitiveDefinitionCount + std::size_t{shapes_.size()};
+    const std::size_t definition_count = kPrimitiveDefinitionCount + definitions_.size();
     if (definition_count > kMaxDefinitions) return too_many_definitions(definition_count);
 
-    const PositionalNames names(widest_object_);
-    DefinitionNumbering numbering;
-    numbering.reserve(shapes_.size());
+    const FieldRecords records(widest_object_);
     std::size_t definition_block_size = definition_block_base_size();
-    for (std::uint32_t shape = 0; shape < shapes_.size(); ++shape) {
-        numbering.number(shape);
-        definition_block_size += definition_record_size(shapes_, names, shape);
-    }
+    for (const Definition& definition : definitions_) definition_block_size += record_size(definition, records);
     const Dictionary dictionary = gather_dictionary();
     const std::size_t dict_block_offset = kHeaderSize + definition_block_size;
     const std::size_t data_block_offset = dict_block_offset + kStringCountSize + dictionary.bytes;
-    if (std::optional<VeskError> refused = refusal(data_block_offset, names, dictionary)) {
+    if (std::optional<VeskError> refused = refusal(data_block_offset, records, dictionary)) {
         return std::move(*refused);
     }
 
@@ -197,17 +297,24 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     const std::size_t total = data_block_offset + data_size;
     std::uint8_t* const container = memory.allocate(total);
     write_header(container, dict_block_offset, data_block_offset);
-    std::uint8_t* at = write_definition_block(container + kHeaderSize, shapes_, names, numbering);
+    std::uint8_t* at = write_definition_block(container + kHeaderSize, records);
     // Each entry is encoded as its first occurrence is inline, and copied
     // from there.
-    const StringTable& strings = dictionary.strings;
-    store_u32le(at, static_cast<std::uint32_t>(strings.size()));
+    store_u32le(at, static_cast<std::uint32_t>(dictionary.count));
     at += kStringCountSize;
-    for (std::uint32_t id = 0; id < strings.size(); ++id) {
-        const std::string_view text = strings.text(id);
-        const std::size_t prefix_size = length_prefix_for(text.size()).size;
-        std::memcpy(at, text.data() - prefix_size, prefix_size + text.size());
-        at += prefix_size + text.size();
+    // Read in blocks past their end, which the chunks' slack allows, and
+    // written so too, over what comes next, as long as the container's end
+    // is not in reach.
+    static_assert(kCopyBlock <= kChunkSlack && kSameBytesBlock <= kChunkSlack);
+    std::uint8_t* const end = container + total;
+    for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
+        const StringPlace& place = string_places_[entry];
+        if (static_cast<std::size_t>(end - at) >= place.size + kCopyBlock) [[likely]] {
+            copy_in_blocks(at, place.at, place.size);
+        } else {
+            std::memcpy(at, place.at, place.size);
+        }
+        at += place.size;
     }
     for (const Chunk& chunk : chunks_) {
         std::memcpy(at, chunk.start, chunk.size);

@@ -12,9 +12,6 @@
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
-#include "compile/positional_names.hpp"
-#include "compile/shape_table.hpp"
-#include "compile/string_table.hpp"
 #include "compile/text_hash.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
@@ -84,22 +81,35 @@ public:
     // which finish() gathers from the data: each string's place is noted
     // with its hash, taken while the text is at hand, and the first of each
     // text becomes an entry, encoded as it is inline.
-    [[gnu::always_inline]] void write_string(std::string_view text) {
-        const std::uint64_t hash = hash_text(text, seed_);
+    //
+    // Returns where it was written, for writing it again with write_again().
+    struct WrittenString {
+        const std::uint8_t* at;
+        std::uint32_t size;  // of its encoding; kUnencodable: too long for the format
+    };
+    [[gnu::always_inline]] WrittenString write_string(std::string_view text) {
+        const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
         if (text.size() > kMaxStringLength) [[unlikely]] {
-            string_places_.push_back(StringPlace{write_unencodable(text), hash});
-            return;
+            string_places_.push_back(StringPlace{write_unencodable(text), kUnencodable, hash});
+            return WrittenString{string_places_.back().at, kUnencodable};
         }
-        string_places_.push_back(StringPlace{write_inline(text), hash});
+        const std::uint8_t* at = write_inline(text);
+        const auto size = static_cast<std::uint32_t>(cursor_ - at);
+        string_places_.push_back(StringPlace{at, size, hash});
+        return WrittenString{at, size};
     }
-    // The same for a text written before, as it was then: it needs no note,
-    // having one already.
-    void write_known_string(std::string_view text) {
-        if (text.size() > kMaxStringLength) [[unlikely]] {
-            write_unencodable(text);
+    // A string written before, copied from there as it was written: it
+    // needs no note, having one already. Most are short, keys above all,
+    // and are moved as one block; the data's slack has room for it.
+    [[gnu::always_inline]] void write_again(const WrittenString& string) {
+        if (string.size <= kMoveBlock) [[likely]] {
+            std::uint8_t* to = room(string.size);
+            // A move: the string may lie less than a block before.
+            std::memmove(to, string.at, kMoveBlock);
+            cursor_ += string.size;
             return;
         }
-        write_inline(text);
+        write_again_long(string);
     }
 
     // --- Arrays: begin_array() writes the header, number_array() fills in
@@ -115,11 +125,13 @@ public:
         return start;
     }
     std::uint16_t number_array(const ArrayStart& array, VeskType element_type) {
-        std::uint16_t& known = array_numbers_[type_byte(element_type)];
-        if (known == 0) known = shape_number(shapes_.intern_array(element_type));
-        store_u16le(array.header, known);
-        store_u16le(array.header + 2, known);
-        return known;
+        std::uint32_t known = array_numbers_[type_byte(element_type)];
+        if (known == 0) [[unlikely]]
+            known = number_array_shape(element_type);
+        const auto number = static_cast<std::uint16_t>(known);
+        // The same number twice, in one store.
+        store_u32le(array.header, number * 0x10001u);
+        return number;
     }
     void end_array(const ArrayStart& array, std::size_t count) {
         if (count > kMaxArrayItems && (!long_array_ || array.at < long_array_->at)) {
@@ -151,11 +163,11 @@ public:
         object.shape = next != 0 ? next : step_to(object.shape, value_type);
     }
     std::uint16_t end_object(const ObjectStart& object) {
-        std::uint16_t number = shape_steps_[object.shape].number;
+        std::uint32_t number = shape_steps_[object.shape].number;
         if (number == 0) [[unlikely]]
             number = number_object_shape(object.shape);
-        store_u16le(object.header, number);
-        return number;
+        store_u16le(object.header, static_cast<std::uint16_t>(number));
+        return static_cast<std::uint16_t>(number);
     }
 
     // --- The whole container, written into a block of `memory`; returns its
@@ -216,6 +228,7 @@ private:
         return at;
     }
     const std::uint8_t* write_unencodable(std::string_view text);
+    void write_again_long(const WrittenString& string);
 
     void write_u32(std::uint32_t bits) {
         store_u32le(room(4), bits);
@@ -230,22 +243,39 @@ private:
     void next_chunk(std::size_t bytes);
     std::size_t data_size() const noexcept { return chunked_ + static_cast<std::size_t>(cursor_ - chunk_start_); }
 
-    std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
-    std::uint16_t number_object_shape(std::uint32_t shape);
-    static std::uint16_t shape_number(std::uint32_t shape) noexcept {
-        // Numbers past 16 bits never reach the output: finish() refuses that
-        // many definitions.
-        return static_cast<std::uint16_t>(kPrimitiveDefinitionCount + shape);
+    // The definitions after the primitive ones, in the order they are
+    // numbered. An object's fields follow from its shape: item i is field
+    // 2i, its key, and field 2i + 1, its value.
+    struct Definition {
+        VeskType kind;       // Array or Object
+        VeskType elem_type;  // arrays
+        std::uint32_t shape;  // objects
+    };
+    // Its number. Numbers past 16 bits never reach the output: finish()
+    // refuses that many definitions.
+    std::uint32_t new_definition(const Definition& definition) {
+        definitions_.push_back(definition);
+        return static_cast<std::uint32_t>(kPrimitiveDefinitionCount + definitions_.size() - 1);
+    }
+    std::size_t field_count(const Definition& definition) const noexcept {
+        return 2 * std::size_t{shape_steps_[definition.shape].items};
     }
 
-    // The dictionary: its entries' texts, by where they lie in the data,
-    // and the bytes of their encodings.
+    std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
+    std::uint32_t number_array_shape(VeskType element_type);
+    std::uint32_t number_object_shape(std::uint32_t shape);
+    class FieldRecords;
+    std::size_t record_size(const Definition& definition, const FieldRecords& records) const noexcept;
+    std::uint8_t* write_definition_block(std::uint8_t* at, const FieldRecords& records) const noexcept;
+
+    // The dictionary: how many entries it has and the bytes of their
+    // encodings. Its entries are the first string_places_, in order.
     struct Dictionary {
-        StringTable strings;
+        std::size_t count = 0;
         std::size_t bytes = 0;
     };
     Dictionary gather_dictionary();
-    std::optional<VeskError> refusal(std::size_t prefix_size, const PositionalNames& names,
+    std::optional<VeskError> refusal(std::size_t prefix_size, const FieldRecords& records,
                                      const Dictionary& dictionary) const;
 
     std::size_t max_size_;
@@ -255,7 +285,12 @@ private:
     // first is part of this object, so a small value allocates none.
     static constexpr std::size_t kFirstChunkSize = 1024;
     static constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
-    std::uint8_t first_chunk_[kFirstChunkSize];
+    // Every chunk has room for this many bytes past its limit, never written,
+    // so that a string's encoding can be read in whole blocks of this size.
+    static constexpr std::size_t kChunkSlack = 32;
+    static constexpr std::size_t kMoveBlock = 32;
+    static_assert(kMoveBlock <= kChunkSlack);
+    std::uint8_t first_chunk_[kFirstChunkSize + kChunkSlack];
     std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;
     std::vector<Chunk> chunks_;
     std::size_t chunked_ = 0;  // bytes in chunks_
@@ -264,29 +299,36 @@ private:
     std::uint8_t* cursor_;
     std::uint8_t* limit_;
 
+    // A string's encoding in the data, its size and the low half of its
+    // text's hash. Two strings are equal when their encodings are, the
+    // length being part of it, so the dictionary is gathered from the
+    // encodings alone.
     struct StringPlace {
         const std::uint8_t* at;
-        std::uint64_t hash;
+        std::uint32_t size;  // kUnencodable: too long for the format
+        std::uint32_t hash;
     };
+    static constexpr std::uint32_t kUnencodable = 0xFFFFFFFF;
+    static std::size_t encoding_size(const StringPlace& place) noexcept;
     std::vector<StringPlace> string_places_;  // every string's, in order
     std::size_t longest_string_ = 0;
 
-    // Shapes are numbered as they are first interned, so a shape's number is
-    // its id after the primitive definitions.
-    ShapeTable shapes_;
-    std::uint16_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
+    std::vector<Definition> definitions_;
+    std::uint32_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
     std::size_t widest_object_ = 0;
 
     // The object shapes met so far, by a number of their own: 0 is the empty
     // shape, and every other is the step of one item from an earlier one.
+    // Each path of steps is a different list of value types, so each shape
+    // is met once and needs no lookup by its fields.
     struct ShapeStep {
         std::uint32_t from = 0;
+        std::uint32_t items = 0;
+        std::uint32_t number = 0;  // its definition; 0: none yet
         VeskType value_type = VeskType::Null;
-        std::uint16_t number = 0;                  // its definition; 0: none yet
         std::array<std::uint32_t, kTypeCount> next{};  // by type index; 0: not taken yet
     };
     std::vector<ShapeStep> shape_steps_;
-    std::vector<ShapeField> shape_fields_;  // scratch of number_object_shape
 
     std::vector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
     std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;

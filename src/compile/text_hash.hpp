@@ -133,6 +133,24 @@ inline bool same_bytes(const char* a, const char* b, std::size_t size) noexcept 
     return tail_word(a, size) == tail_word(b, size);
 }
 
+// The same for texts that may be read a whole block past their start: those
+// of up to a block are compared at once, the bytes past them masked off,
+// without a branch on their size.
+inline constexpr std::size_t kSameBytesBlock = 32;
+
+inline bool same_bytes_in_block(const char* a, const char* b, std::size_t size) noexcept {
+    static constexpr unsigned char kMask[2 * kSameBytesBlock] = {
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    if (size > kSameBytesBlock) return std::memcmp(a, b, size) == 0;
+    const char* mask = reinterpret_cast<const char*>(kMask) + kSameBytesBlock - size;
+    std::uint64_t differ = 0;
+    for (std::size_t word = 0; word < kSameBytesBlock; word += 8) {
+        differ |= (load_word(a + word) ^ load_word(b + word)) & load_word(mask + word);
+    }
+    return differ == 0;
+}
+
 // A hash seed the author of the input cannot know in advance: the clock's
 // finest ticks and the address of the compiler's state, which differs
 // between processes. A system call for random bytes would cost more than

@@ -171,52 +171,59 @@ private:
     PyRef bytes_;
 };
 
-// Dict keys met before, by the address of the str object, so that a key met
-// again as the same object (keys usually are: the parser or the caller's
-// code made each once) is neither hashed nor noted for the dictionary again.
-// An open-addressing set that keeps every key it is given: a cache that
-// dropped keys would miss over and over on two keys that take turns in every
-// dict and share a place. Each key is held by a reference of the set's own,
-// so no other object can take its address during the call. On the heap: an
-// emit that a conversion runs nests its own on the native stack.
+// Dict keys met before, by the address of the str object, with where each
+// was first written, so that a key met again as the same object (keys
+// usually are: the parser or the caller's code made each once) is copied
+// from there: neither read from the str, nor hashed, nor noted for the
+// dictionary again. An open-addressing map that keeps every key it is given:
+// a cache that dropped keys would miss over and over on two keys that take
+// turns in every dict and share a place. Each key is held by a reference of
+// the map's own, so no other object can take its address during the call.
+// On the heap: an emit that a conversion runs nests its own on the native
+// stack.
 class KeyCache {
 public:
-    KeyCache() : keys_(kFirstSize, nullptr) {}
+    KeyCache() : keys_(kFirstSize) {}
     KeyCache(const KeyCache&) = delete;
     KeyCache& operator=(const KeyCache&) = delete;
     ~KeyCache() {
-        for (PyObject* key : keys_) Py_XDECREF(key);
+        for (const Key& key : keys_) Py_XDECREF(key.str);
     }
 
-    // Whether `key`, an exact str, was given before; if not, it is kept from
-    // now on. Releasing an exact str runs no Python code. May throw
-    // std::bad_alloc.
-    [[gnu::always_inline]] bool met_before(PyObject* key) {
-        const std::size_t at = place(key, shift_);
-        if (keys_[at] == key) [[likely]]
-            return true;
-        return met_before_elsewhere(key, at);
+    // Where `key`, an exact str, was written, or nullptr if it was not
+    // kept.
+    [[gnu::always_inline]] const DataContainer::WrittenString* find(PyObject* key) const noexcept {
+        const Key& first = keys_[place(key, shift_)];
+        if (first.str == key) [[likely]]
+            return &first.written;
+        return find_elsewhere(key);
+    }
+
+    // Keeps `key`, which is not kept yet, as written at `written`.
+    // Releasing an exact str runs no Python code. May throw std::bad_alloc.
+    void keep(PyObject* key, const DataContainer::WrittenString& written) {
+        if ((count_ + 1) * 2 > keys_.size()) grow();
+        Py_INCREF(key);
+        keys_[free_place(key)] = Key{key, written};
+        ++count_;
     }
 
 private:
+    struct Key {
+        PyObject* str = nullptr;
+        DataContainer::WrittenString written{};
+    };
+
     // Small, since every call fills it and empties it again: most values
-    // have few distinct keys, and a table that grows holds only pointers.
+    // have few distinct keys.
     static constexpr std::size_t kFirstSize = 64;
     static constexpr unsigned kFirstShift = 64 - 6;
 
-    [[gnu::noinline]] bool met_before_elsewhere(PyObject* key, std::size_t at) {
-        for (PyObject* held = keys_[at]; held != nullptr; held = keys_[at]) {
-            if (held == key) return true;
-            at = (at + 1) & (keys_.size() - 1);
+    [[gnu::noinline]] const DataContainer::WrittenString* find_elsewhere(PyObject* key) const noexcept {
+        for (std::size_t at = place(key, shift_); keys_[at].str != nullptr; at = (at + 1) & (keys_.size() - 1)) {
+            if (keys_[at].str == key) return &keys_[at].written;
         }
-        if ((count_ + 1) * 2 > keys_.size()) {
-            grow();
-            at = free_place(key);
-        }
-        Py_INCREF(key);
-        keys_[at] = key;
-        ++count_;
-        return false;
+        return nullptr;
     }
 
     // The high bits of the address times an odd constant: objects lie 16
@@ -227,19 +234,19 @@ private:
     }
     std::size_t free_place(PyObject* key) const noexcept {
         std::size_t at = place(key, shift_);
-        while (keys_[at] != nullptr) at = (at + 1) & (keys_.size() - 1);
+        while (keys_[at].str != nullptr) at = (at + 1) & (keys_.size() - 1);
         return at;
     }
     void grow() {
-        std::vector<PyObject*> old(keys_.size() * 2, nullptr);
+        std::vector<Key> old(keys_.size() * 2);
         old.swap(keys_);
         --shift_;
-        for (PyObject* key : old) {
-            if (key != nullptr) keys_[free_place(key)] = key;
+        for (const Key& key : old) {
+            if (key.str != nullptr) keys_[free_place(key.str)] = key;
         }
     }
 
-    std::vector<PyObject*> keys_;
+    std::vector<Key> keys_;
     std::size_t count_ = 0;
     unsigned shift_ = kFirstShift;
 };
@@ -331,22 +338,25 @@ private:
     // other type tests.
     [[gnu::always_inline]] bool write_key(PyObject* key) {
         if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
-            Py_ssize_t size = 0;
-            const char* text = utf8_of(key, size);
-            if (text == nullptr) return false;
-            const std::string_view view(text, static_cast<std::size_t>(size));
-            if (keys_.met_before(key)) {
-                out_.write_known_string(view);
+            if (const DataContainer::WrittenString* known = keys_.find(key)) [[likely]] {
+                out_.write_again(*known);
                 return true;
             }
-            out_.write_string(view);
-            return true;
+            return write_new_key(key);
         }
         if (!PyUnicode_Check(key)) {
             raise_type_error_naming("'%U' object is not an instance of 'str'", key);
             return false;
         }
         return write_str(key);
+    }
+
+    [[gnu::noinline]] bool write_new_key(PyObject* key) {
+        Py_ssize_t size = 0;
+        const char* text = utf8_of(key, size);
+        if (text == nullptr) return false;
+        keys_.keep(key, out_.write_string({text, static_cast<std::size_t>(size)}));
+        return true;
     }
 
     // Whatever is not of an exact common type, in the order of the type

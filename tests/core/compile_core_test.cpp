@@ -106,6 +106,21 @@ TEST(TextHashTest, PaddedWordsHashAsTheTextTheyHold) {
     }
 }
 
+TEST(TextHashTest, BlockComparisonSeesEveryByteOfTheTextAndNoneAfter) {
+    for (std::size_t size = 0; size <= kSameBytesBlock + 8; ++size) {
+        std::vector<char> a(size + kSameBytesBlock);
+        for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<char>(i * 7 + 3);
+        std::vector<char> b = a;
+        for (std::size_t i = size; i < b.size(); ++i) b[i] = static_cast<char>(~b[i]);
+        EXPECT_TRUE(same_bytes_in_block(a.data(), b.data(), size)) << size;
+        for (std::size_t differing = 0; differing < size; ++differing) {
+            b[differing] = static_cast<char>(b[differing] ^ 0x40);
+            EXPECT_FALSE(same_bytes_in_block(a.data(), b.data(), size)) << size << " " << differing;
+            b[differing] = a[differing];
+        }
+    }
+}
+
 TEST(DictionaryNumberingTest, SecondOccurrenceEntersTheDictionary) {
     // Strings a b b a c a: inline, inline, b enters as 0, a as 1, inline, 1.
     const std::vector<std::uint32_t> walk = {0, 1, 1, 0, 2, 0};

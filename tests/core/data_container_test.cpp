@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -76,14 +77,26 @@ private:
     void write_object(const VeskData& object) {
         DataContainer::ObjectStart start = out_.begin_object();
         for (std::size_t i = 0; i + 1 < object.values().size(); i += 2) {
-            write(object.values()[i]);
+            write_key(object.values()[i].text);
             out_.add_item(start, write(object.values()[i + 1]));
         }
         number_ = out_.end_object(start);
     }
 
+    // As the conversion writes keys: one met before is copied from where it
+    // was first written.
+    void write_key(const std::string& key) {
+        const auto known = keys_.find(key);
+        if (known != keys_.end()) {
+            out_.write_again(known->second);
+            return;
+        }
+        keys_.emplace(key, out_.write_string(key));
+    }
+
     DataContainer& out_;
     std::uint16_t number_ = 0;
+    std::map<std::string, DataContainer::WrittenString> keys_;
 };
 
 // What the conversion made of a list mixing ints and floats.
@@ -187,8 +200,9 @@ private:
     int pick(int count) { return static_cast<int>(random_() % static_cast<unsigned>(count)); }
 
     std::string text() {
-        static const char* const texts[] = {"", "a", "b", "é", "key", "日本", "a somewhat longer text of fifty bytes, or nearly"};
-        std::string chosen = texts[pick(7)];
+        static const char* const texts[] = {"",    "a",    "b", "é", "key", "日本", "a key of twenty bytes",
+                                            "a somewhat longer text of fifty bytes, or nearly"};
+        std::string chosen = texts[pick(8)];
         if (pick(8) == 0) chosen += std::string(static_cast<std::size_t>(pick(300)), 'x');
         return chosen;
     }
