@@ -10,15 +10,6 @@ namespace vesk {
 
 namespace {
 
-// Names are ids into `names`, which either kind of name table resolves.
-template <typename Names>
-std::size_t record_size(const ShapeTable& shapes, const Names& names, std::uint32_t shape) noexcept {
-    if (shapes.shape(shape).kind == VeskType::Array) return kArrayDefinitionSize;
-    std::size_t size = kObjectDefinitionHeaderSize;
-    for (const ShapeField& field : shapes.fields(shape)) size += kMinFieldSize + names.text(field.name).size();
-    return size;
-}
-
 // Field names are mostly short: those of 1 to 8 bytes are copied in at
 // most two moves of a fixed size that may overlap, rather than by a call.
 inline void copy_name(std::uint8_t* to, std::string_view name) noexcept {
@@ -36,37 +27,13 @@ inline void copy_name(std::uint8_t* to, std::string_view name) noexcept {
     }
 }
 
-template <typename Names>
-std::uint8_t* write_definitions(std::uint8_t* at, const ShapeTable& shapes, const Names& names,
-                                const DefinitionNumbering& numbering) noexcept {
-    at = write_primitive_definitions(at, numbering.definition_count());
-    auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
-    for (const std::uint32_t id : numbering.shapes()) {
-        const ShapeTable::Shape& shape = shapes.shape(id);
-        at[0] = type_byte(shape.kind);
-        store_u16le(at + 1, number++);
-        at += kDefinitionHeaderSize;
-        if (shape.kind == VeskType::Array) {
-            *at++ = type_byte(shape.elem_type);
-            continue;
-        }
-        store_u16le(at, static_cast<std::uint16_t>(shape.field_count));
-        at += 2;
-        for (const ShapeField& field : shapes.fields(id)) {
-            const std::string_view name = names.text(field.name);
-            *at++ = static_cast<std::uint8_t>(name.size());
-            copy_name(at, name);
-            at += name.size();
-            *at++ = type_byte(field.type);
-        }
-    }
-    return at;
-}
-
 }  // namespace
 
 std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept {
-    return record_size(shapes, names, shape);
+    if (shapes.shape(shape).kind == VeskType::Array) return kArrayDefinitionSize;
+    std::size_t size = kObjectDefinitionHeaderSize;
+    for (const ShapeField& field : shapes.fields(shape)) size += kMinFieldSize + names.text(field.name).size();
+    return size;
 }
 
 std::uint8_t* write_primitive_definitions(std::uint8_t* at, std::size_t definition_count) noexcept {
@@ -95,7 +62,28 @@ std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
 
 std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
                                      const DefinitionNumbering& numbering) noexcept {
-    return write_definitions(at, shapes, names, numbering);
+    at = write_primitive_definitions(at, numbering.definition_count());
+    auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
+    for (const std::uint32_t id : numbering.shapes()) {
+        const ShapeTable::Shape& shape = shapes.shape(id);
+        at[0] = type_byte(shape.kind);
+        store_u16le(at + 1, number++);
+        at += kDefinitionHeaderSize;
+        if (shape.kind == VeskType::Array) {
+            *at++ = type_byte(shape.elem_type);
+            continue;
+        }
+        store_u16le(at, static_cast<std::uint16_t>(shape.field_count));
+        at += 2;
+        for (const ShapeField& field : shapes.fields(id)) {
+            const std::string_view name = names.text(field.name);
+            *at++ = static_cast<std::uint8_t>(name.size());
+            copy_name(at, name);
+            at += name.size();
+            *at++ = type_byte(field.type);
+        }
+    }
+    return at;
 }
 
 std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,
