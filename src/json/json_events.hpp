@@ -552,27 +552,7 @@ private:
             if (!read_code_unit(p, low) || low < 0xDC00 || low > 0xDFFF) return 0;
             unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         }
-        auto byte = [](char32_t value) { return static_cast<char>(value); };
-        if (unit < 0x80) {
-            out[0] = byte(unit);
-            return 1;
-        }
-        if (unit < 0x800) {
-            out[0] = byte(0xC0 | (unit >> 6));
-            out[1] = byte(0x80 | (unit & 0x3F));
-            return 2;
-        }
-        if (unit < 0x10000) {
-            out[0] = byte(0xE0 | (unit >> 12));
-            out[1] = byte(0x80 | ((unit >> 6) & 0x3F));
-            out[2] = byte(0x80 | (unit & 0x3F));
-            return 3;
-        }
-        out[0] = byte(0xF0 | (unit >> 18));
-        out[1] = byte(0x80 | ((unit >> 12) & 0x3F));
-        out[2] = byte(0x80 | ((unit >> 6) & 0x3F));
-        out[3] = byte(0x80 | (unit & 0x3F));
-        return 4;
+        return encode_utf8(unit, out);
     }
 
     // Code-point text: see the class comment.
