@@ -88,13 +88,18 @@ public:
         std::uint32_t size;  // of its encoding; kUnencodable: too long for the format
     };
     [[gnu::always_inline]] WrittenString write_string(std::string_view text) {
-        const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
         if (text.size() > kMaxStringLength) [[unlikely]] {
+            const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
             string_places_.push_back(StringPlace{write_unencodable(text), kUnencodable, hash});
             return WrittenString{string_places_.back().at, kUnencodable};
         }
-        const std::uint8_t* at = write_inline(text);
-        const auto size = static_cast<std::uint32_t>(cursor_ - at);
+        // The text is hashed as it is copied in, in one pass over it.
+        std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
+        const LengthPrefix prefix = length_prefix_for(text.size());
+        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
+        const auto hash = static_cast<std::uint32_t>(hash_text_copying(text, seed_, at + prefix.size));
+        const auto size = static_cast<std::uint32_t>(prefix.size + text.size());
+        cursor_ += size;
         string_places_.push_back(StringPlace{at, size, hash});
         return WrittenString{at, size};
     }
@@ -201,32 +206,6 @@ private:
         std::size_t size;
     };
 
-    // Most strings are short, keys above all: copied in at most two moves
-    // of a fixed size that may overlap, rather than by a call.
-    static void copy_text(std::uint8_t* to, std::string_view text) noexcept {
-        const std::size_t size = text.size();
-        const char* from = text.data();
-        if (size >= 8 && size <= 16) {
-            std::memcpy(to, from, 8);
-            std::memcpy(to + size - 8, from + size - 8, 8);
-        } else if (size >= 4 && size < 8) {
-            std::memcpy(to, from, 4);
-            std::memcpy(to + size - 4, from + size - 4, 4);
-        } else if (size > 16) {
-            std::memcpy(to, from, size);
-        } else {
-            for (std::size_t i = 0; i < size; ++i) to[i] = static_cast<std::uint8_t>(from[i]);
-        }
-    }
-
-    const std::uint8_t* write_inline(std::string_view text) {
-        std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
-        const LengthPrefix prefix = length_prefix_for(text.size());
-        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
-        copy_text(at + prefix.size, text);
-        cursor_ += prefix.size + text.size();
-        return at;
-    }
     const std::uint8_t* write_unencodable(std::string_view text);
     void write_again_long(const WrittenString& string);
 
