@@ -82,15 +82,37 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
     return at;
 }
 
-std::size_t DataContainer::encoding_size(const StringPlace& place) noexcept {
-    if (place.size != kUnencodable) [[likely]]
-        return place.size;
+DataContainer::WrittenString DataContainer::write_string_in_place(std::string_view text) {
+    if (text.size() > kMaxStringLength) return write_string(text);
+    const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
+    std::uint8_t* at = room(kMaxLengthPrefixSize);
+    const LengthPrefix prefix = length_prefix_for(text.size());
+    std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
+    cursor_ += prefix.size;
+    // The chunk so far and the text become pieces of their own; the chunk
+    // goes on after them.
+    if (chunks_.empty()) chunks_.reserve(kFirstChunks);
+    chunks_.push_back(Chunk{chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_)});
+    chunks_.push_back(Chunk{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    chunked_ += chunks_[chunks_.size() - 2].size + text.size();
+    chunk_start_ = cursor_;
+    const auto size = kInPlace | static_cast<std::uint32_t>(text.size());
+    string_places_.push_back(StringPlace{chunks_.back().start, size, hash});
+    return WrittenString{chunks_.back().start, size};
+}
+
+std::size_t DataContainer::marked_encoding_size(const StringPlace& place) noexcept {
+    if (in_place(place.size)) return string_encoding_size(place.size & ~kInPlace);
     std::uint64_t length = 0;
     std::memcpy(&length, place.at + 1, 8);
     return kUnencodablePrefixSize + length;
 }
 
 void DataContainer::write_again_long(const WrittenString& string) {
+    if (in_place(string.size)) {
+        write_string_in_place({reinterpret_cast<const char*>(string.at), string.size & ~kInPlace});
+        return;
+    }
     if (string.size == kUnencodable) {
         std::uint64_t length = 0;
         std::memcpy(&length, string.at + 1, 8);
@@ -101,6 +123,9 @@ void DataContainer::write_again_long(const WrittenString& string) {
     std::memcpy(to, string.at, string.size);
     cursor_ += string.size;
 }
+
+// Texts left in place are compared by a call, never read past their end.
+static_assert(DataContainer::kLeftInPlace > kSameBytesBlock);
 
 DataContainer::Dictionary DataContainer::gather_dictionary() {
     // Linear probing over the low bits of the hash; a slot holds the entry's
@@ -127,8 +152,8 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
             if (static_cast<std::uint32_t>(slot >> 32) != place.hash) continue;
             const StringPlace& entry = places[static_cast<std::uint32_t>(slot) - 1];
             if (entry.size == place.size) {
-                const std::size_t size = encoding_size(place);
-                if (size == encoding_size(entry) && same_bytes_in_block(reinterpret_cast<const char*>(entry.at),
+                const std::size_t size = compared_size(place);
+                if (size == compared_size(entry) && same_bytes_in_block(reinterpret_cast<const char*>(entry.at),
                                                                         reinterpret_cast<const char*>(place.at), size)) {
                     break;
                 }
@@ -262,7 +287,7 @@ std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const F
     for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
         if (offset > max_size_) return container_too_large();
         if (string_places_[entry].size == kUnencodable) return string_too_long();
-        offset += string_places_[entry].size;
+        offset += encoding_size(string_places_[entry]);
     }
     // The data: the entry count, then the one entry, whose header is written
     // unchecked.
@@ -309,6 +334,10 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     std::uint8_t* const end = container + total;
     for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
         const StringPlace& place = string_places_[entry];
+        if (in_place(place.size)) {
+            at = vesk::write_string(at, {reinterpret_cast<const char*>(place.at), place.size & ~kInPlace});
+            continue;
+        }
         if (static_cast<std::size_t>(end - at) >= place.size + kCopyBlock) [[likely]] {
             copy_in_blocks(at, place.at, place.size);
         } else {

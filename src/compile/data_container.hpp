@@ -85,19 +85,31 @@ public:
     // Returns where it was written, for writing it again with write_again().
     struct WrittenString {
         const std::uint8_t* at;
-        std::uint32_t size;  // of its encoding; kUnencodable: too long for the format
+        std::uint32_t size;  // of its encoding, or as a StringPlace's
     };
     [[gnu::always_inline]] WrittenString write_string(std::string_view text) {
-        const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
         if (text.size() > kMaxStringLength) [[unlikely]] {
+            const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
             string_places_.push_back(StringPlace{write_unencodable(text), kUnencodable, hash});
             return WrittenString{string_places_.back().at, kUnencodable};
         }
-        const std::uint8_t* at = write_inline(text);
-        const auto size = static_cast<std::uint32_t>(cursor_ - at);
+        // The text is hashed as it is copied in, in one pass over it.
+        std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
+        const LengthPrefix prefix = length_prefix_for(text.size());
+        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
+        const auto hash = static_cast<std::uint32_t>(hash_text_copying(text, seed_, at + prefix.size));
+        const auto size = static_cast<std::uint32_t>(prefix.size + text.size());
+        cursor_ += size;
         string_places_.push_back(StringPlace{at, size, hash});
         return WrittenString{at, size};
     }
+    // The same for a text of at least kLeftInPlace bytes that stays where it
+    // is, unchanged, until finish() has returned: only its length prefix
+    // goes into the chunks, and finish() copies the text from where it lies.
+    // Long texts are thus read twice (hashed here, copied there) but written
+    // once, rather than written to a chunk and read back from it as well.
+    static constexpr std::size_t kLeftInPlace = 256;
+    WrittenString write_string_in_place(std::string_view text);
     // A string written before, copied from there as it was written: it
     // needs no note, having one already. Most are short, keys above all,
     // and are moved as one block; the data's slack has room for it.
@@ -196,37 +208,12 @@ private:
         std::size_t at;
         std::size_t count;
     };
+    // A piece of the data: part of a chunk, or a text left in place.
     struct Chunk {
-        std::uint8_t* start;
+        const std::uint8_t* start;
         std::size_t size;
     };
 
-    // Most strings are short, keys above all: copied in at most two moves
-    // of a fixed size that may overlap, rather than by a call.
-    static void copy_text(std::uint8_t* to, std::string_view text) noexcept {
-        const std::size_t size = text.size();
-        const char* from = text.data();
-        if (size >= 8 && size <= 16) {
-            std::memcpy(to, from, 8);
-            std::memcpy(to + size - 8, from + size - 8, 8);
-        } else if (size >= 4 && size < 8) {
-            std::memcpy(to, from, 4);
-            std::memcpy(to + size - 4, from + size - 4, 4);
-        } else if (size > 16) {
-            std::memcpy(to, from, size);
-        } else {
-            for (std::size_t i = 0; i < size; ++i) to[i] = static_cast<std::uint8_t>(from[i]);
-        }
-    }
-
-    const std::uint8_t* write_inline(std::string_view text) {
-        std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
-        const LengthPrefix prefix = length_prefix_for(text.size());
-        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
-        copy_text(at + prefix.size, text);
-        cursor_ += prefix.size + text.size();
-        return at;
-    }
     const std::uint8_t* write_unencodable(std::string_view text);
     void write_again_long(const WrittenString& string);
 
@@ -292,7 +279,7 @@ private:
     static_assert(kMoveBlock <= kChunkSlack);
     std::uint8_t first_chunk_[kFirstChunkSize + kChunkSlack];
     std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;
-    std::vector<Chunk> chunks_;
+    std::vector<Chunk> chunks_;  // the data before chunk_start_, in pieces
     std::size_t chunked_ = 0;  // bytes in chunks_
     std::size_t next_chunk_size_ = 2 * kFirstChunkSize;
     std::uint8_t* chunk_start_;
@@ -302,14 +289,30 @@ private:
     // A string's encoding in the data, its size and the low half of its
     // text's hash. Two strings are equal when their encodings are, the
     // length being part of it, so the dictionary is gathered from the
-    // encodings alone.
+    // encodings alone. A text left in place is marked in its size, and its
+    // place is its text (its prefix follows from its length): texts of one
+    // length are all left in place or none, so they compare alike.
     struct StringPlace {
         const std::uint8_t* at;
-        std::uint32_t size;  // kUnencodable: too long for the format
+        std::uint32_t size;  // kUnencodable: too long for the format; with kInPlace: its text's length
         std::uint32_t hash;
     };
     static constexpr std::uint32_t kUnencodable = 0xFFFFFFFF;
-    static std::size_t encoding_size(const StringPlace& place) noexcept;
+    static constexpr std::uint32_t kInPlace = 0x80000000;
+    static_assert(kMaxStringLength < kInPlace);
+    static bool in_place(std::uint32_t size) noexcept { return (size & kInPlace) != 0 && size != kUnencodable; }
+    static std::size_t encoding_size(const StringPlace& place) noexcept {
+        if ((place.size & kInPlace) == 0) [[likely]]
+            return place.size;
+        return marked_encoding_size(place);
+    }
+    static std::size_t marked_encoding_size(const StringPlace& place) noexcept;
+    // The bytes at place.at that tell it from another of its size.
+    static std::size_t compared_size(const StringPlace& place) noexcept {
+        if ((place.size & kInPlace) == 0) [[likely]]
+            return place.size;
+        return in_place(place.size) ? place.size & ~kInPlace : marked_encoding_size(place);
+    }
     std::vector<StringPlace> string_places_;  // every string's, in order
     std::size_t longest_string_ = 0;
 

@@ -40,19 +40,22 @@ inline std::uint64_t tail_word(const char* at, std::size_t left) noexcept {
            (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << 16);
 }
 
-// A fast 64-bit hash for the compiler's lookup tables, taking sixteen bytes
-// in every multiply (three lanes of them past 48 bytes). Only lookups depend
-// on it, never the output, so it needs no stability across versions or runs.
-// The texts come from the input, so the caller passes a seed chosen afresh
-// for every compilation: without it, texts could be crafted to share one hash
-// and turn every lookup into a walk over all of them. It is never 0: the
-// tables use 0 to mark a free slot.
-inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
+namespace text_hash_detail {
+
+inline void store_word(std::uint8_t* to, std::uint64_t word) noexcept { std::memcpy(to, &word, 8); }
+inline void store_half_word(std::uint8_t* to, std::uint64_t half) noexcept {
+    const auto low = static_cast<std::uint32_t>(half);
+    std::memcpy(to, &low, 4);
+}
+
+// hash_text, and with kCopy the text copied to `to` as well: every byte is
+// loaded by the hash anyway, so storing the words it loads copies the text
+// in the same pass. The stores leave the values alone.
+template <bool kCopy>
+inline std::uint64_t hash_text(const char* at, std::size_t left, std::uint64_t seed, std::uint8_t* to) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
     const std::uint64_t secret = (seed ^ 0xBF58476D1CE4E5B9ull) | 1;
     const std::uint64_t other_secret = (seed ^ 0x94D049BB133111EBull) | 1;
-    const char* at = text.data();
-    std::size_t left = text.size();
     std::uint64_t state = seed ^ (static_cast<std::uint64_t>(left) * multiplier);
     std::uint64_t low = 0;
     std::uint64_t high = 0;
@@ -61,16 +64,33 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
             std::uint64_t second = seed ^ 0x2545F4914F6CDD1Dull;
             std::uint64_t third = seed ^ 0xD6E8FEB86659FD93ull;
             do {
-                state = fold_multiply(load_word(at) ^ secret, load_word(at + 8) ^ state);
-                second = fold_multiply(load_word(at + 16) ^ other_secret, load_word(at + 24) ^ second);
-                third = fold_multiply(load_word(at + 32) ^ multiplier, load_word(at + 40) ^ third);
+                const std::uint64_t w0 = load_word(at), w1 = load_word(at + 8), w2 = load_word(at + 16);
+                const std::uint64_t w3 = load_word(at + 24), w4 = load_word(at + 32), w5 = load_word(at + 40);
+                if constexpr (kCopy) {
+                    store_word(to, w0);
+                    store_word(to + 8, w1);
+                    store_word(to + 16, w2);
+                    store_word(to + 24, w3);
+                    store_word(to + 32, w4);
+                    store_word(to + 40, w5);
+                    to += 48;
+                }
+                state = fold_multiply(w0 ^ secret, w1 ^ state);
+                second = fold_multiply(w2 ^ other_secret, w3 ^ second);
+                third = fold_multiply(w4 ^ multiplier, w5 ^ third);
                 at += 48;
                 left -= 48;
             } while (left > 48);
             state ^= second ^ third;
         }
         while (left > 16) {
-            state = fold_multiply(load_word(at) ^ secret, load_word(at + 8) ^ state);
+            const std::uint64_t w0 = load_word(at), w1 = load_word(at + 8);
+            if constexpr (kCopy) {
+                store_word(to, w0);
+                store_word(to + 8, w1);
+                to += 16;
+            }
+            state = fold_multiply(w0 ^ secret, w1 ^ state);
             at += 16;
             left -= 16;
         }
@@ -78,17 +98,58 @@ inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexce
         // the length tells how many.
         low = load_word(at + left - 16);
         high = load_word(at + left - 8);
+        if constexpr (kCopy) {
+            store_word(to + left - 16, low);
+            store_word(to + left - 8, high);
+        }
     } else if (left > 8) {
         low = load_word(at);
         high = load_word(at + left - 8);
+        if constexpr (kCopy) {
+            store_word(to, low);
+            store_word(to + left - 8, high);
+        }
+    } else if (left >= 4) {
+        const std::uint64_t first = load_half_word(at);
+        const std::uint64_t last = load_half_word(at + left - 4);
+        if constexpr (kCopy) {
+            store_half_word(to, first);
+            store_half_word(to + left - 4, last);
+        }
+        low = first | (last << 32);
     } else if (left > 0) {
         low = tail_word(at, left);
+        if constexpr (kCopy) {
+            to[0] = static_cast<std::uint8_t>(at[0]);
+            to[left / 2] = static_cast<std::uint8_t>(at[left / 2]);
+            to[left - 1] = static_cast<std::uint8_t>(at[left - 1]);
+        }
     }
     // The last pair is masked on both sides, so that no state (the length
     // alone, for a short text) can zero the multiply.
     state ^= fold_multiply(low ^ secret, high ^ other_secret);
     state = fold_multiply(state ^ multiplier, secret);
     return state == 0 ? 1 : state;
+}
+
+}  // namespace text_hash_detail
+
+// A fast 64-bit hash for the compiler's lookup tables, taking sixteen bytes
+// in every multiply (three lanes of them past 48 bytes). Only lookups depend
+// on it, never the output, so it needs no stability across versions or runs.
+// The texts come from the input, so the caller passes a seed chosen afresh
+// for every compilation: without it, texts could be crafted to share one hash
+// and turn every lookup into a walk over all of them. It is never 0: the
+// tables use 0 to mark a free slot.
+inline std::uint64_t hash_text(std::string_view text, std::uint64_t seed) noexcept {
+    return text_hash_detail::hash_text<false>(text.data(), text.size(), seed, nullptr);
+}
+
+// hash_text's value, with the text copied to `to` (text.size() bytes, which
+// must not overlap it) in the same pass: a writer that keeps what it hashes
+// reads it once.
+inline std::uint64_t hash_text_copying(std::string_view text, std::uint64_t seed, std::uint8_t* to) noexcept {
+    return text_hash_detail::hash_text<true>(text.data(), text.size(), seed, to);
 }
 
 // hash_text's values for texts over 16 bytes; a shorter text is

@@ -319,8 +319,22 @@ private:
         Py_ssize_t size = 0;
         const char* text = utf8_of(str, size);
         if (text == nullptr) return false;
-        out_.write_string({text, static_cast<std::size_t>(size)});
+        write_exact_text(str, {text, static_cast<std::size_t>(size)});
         return true;
+    }
+
+    // The UTF-8 text of an exact str. A long one is left where it is, with
+    // the str held until the call ends: its text cannot change, and
+    // releasing an exact str runs no Python code.
+    [[gnu::always_inline]] DataContainer::WrittenString write_exact_text(PyObject* str, std::string_view text) {
+        if (text.size() < DataContainer::kLeftInPlace) [[likely]]
+            return out_.write_string(text);
+        return write_text_in_place(str, text);
+    }
+
+    [[gnu::noinline]] DataContainer::WrittenString write_text_in_place(PyObject* str, std::string_view text) {
+        held_.push_back(PyRef::borrow(str));
+        return out_.write_string_in_place(text);
     }
 
     // Any str, subclasses included; false, with the codec's exception set,
@@ -355,7 +369,7 @@ private:
         Py_ssize_t size = 0;
         const char* text = utf8_of(key, size);
         if (text == nullptr) return false;
-        keys_.keep(key, out_.write_string({text, static_cast<std::size_t>(size)}));
+        keys_.keep(key, write_exact_text(key, {text, static_cast<std::size_t>(size)}));
         return true;
     }
 
@@ -560,6 +574,7 @@ private:
     long integer_ = 0;
     std::uint16_t number_ = 0;
     KeyCache keys_;
+    std::vector<PyRef> held_;  // strs whose text the data refers to
 };
 
 }  // namespace

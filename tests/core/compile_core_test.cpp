@@ -93,6 +93,20 @@ TEST(TextHashTest, EveryByteAndTheLengthReachTheHash) {
     }
 }
 
+TEST(TextHashTest, CopyingHashCopiesEveryByteAndNoMoreAndHashesAlike) {
+    // Lengths across every way of reading the text; the bytes just before
+    // and after the copy must stay as they were.
+    for (std::size_t length = 0; length <= 150; ++length) {
+        std::string text(length, '\0');
+        for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>(0x31 + i * 11);
+        std::vector<std::uint8_t> to(length + 2, 0xA5);
+        EXPECT_EQ(hash_text_copying(text, 99, to.data() + 1), hash_text(text, 99)) << length;
+        EXPECT_EQ(to.front(), 0xA5) << length;
+        EXPECT_EQ(to.back(), 0xA5) << length;
+        EXPECT_EQ(std::string(to.begin() + 1, to.end() - 1), text) << length;
+    }
+}
+
 TEST(TextHashTest, PaddedWordsHashAsTheTextTheyHold) {
     // The JSON reader hashes short texts from the sixteen bytes it scanned,
     // zeros past the text; the table finds them by the text itself.

@@ -327,8 +327,9 @@ def test_long_number_lists_give_what_the_model_gives(value):
 
 def test_key_objects_met_again_across_many_dicts_give_what_the_model_gives():
     # More distinct key objects than the first table of keys met holds, each
-    # met again in other dicts and in other orders, some also as values.
-    keys = [f"key{i}" for i in range(1500)]
+    # met again in other dicts and in other orders, some also as values; a
+    # few long enough to be copied from the str itself.
+    keys = [f"key{i}" * (60 if i % 100 == 0 else 1) for i in range(1500)]
     dicts = [{key: i for i, key in enumerate(keys[start::step])} for start, step in ((0, 1), (7, 3), (1, 2))]
     value = {"dicts": dicts, "values": keys[::-5]}
     assert vesk.emit(value) == emit_model(value)
@@ -460,7 +461,8 @@ def nest(value, depth, in_dicts):
     return value
 
 
-texts = st.text(max_size=6) | st.sampled_from(["\ud800", "x\udfff", "é" * 70, "k" * 200])
+texts = st.text(max_size=6) | st.sampled_from(["\ud800", "x\udfff", "é" * 70, "k" * 200, "k" * 255, "q" * 256,
+                                                "ü" * 150])
 numbers = (st.integers(-(2**70), 2**70) | st.floats() | st.builds(MyInt, st.integers(-5, 5))
            | st.builds(MyFloat, st.floats(-1e3, 1e3)) | st.builds(Index, st.integers(-(2**65), 2**65))
            | st.builds(Floaty, st.floats()) | st.sampled_from([decimal.Decimal("1.5"), decimal.Decimal("sNaN")]))
