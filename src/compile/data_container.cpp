@@ -1,6 +1,8 @@
 #include "compile/data_container.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 
 #include "compile/container_blocks.hpp"
 #include "encode/writer_faults.hpp"
@@ -128,29 +130,34 @@ void DataContainer::write_again_long(const WrittenString& string) {
 static_assert(DataContainer::kLeftInPlace > kSameBytesBlock);
 
 DataContainer::Dictionary DataContainer::gather_dictionary() {
-    // Linear probing over the low bits of the hash; a slot holds the entry's
-    // number + 1 in its low half and the hash above it, so that a probe
-    // rarely looks at an entry that differs. 0 marks a free slot. The
-    // entries are the places themselves, moved to the front as they are
-    // found to be first: an entry's place is never one still to be read.
+    // Linear probing over the low bits of the hash, in four bytes a slot
+    // (half the memory to clear and to miss in): the table is at most half
+    // full, so an entry's number + 1 fits below the capacity's bits, and the
+    // hash's bits above them spare most probes a look at an entry that
+    // differs. 0 marks a free slot. The entries are the places themselves,
+    // moved to the front as they are found to be first: an entry's place is
+    // never one still to be read.
     const std::size_t capacity = slot_count_for(string_places_.size());
-    const std::size_t mask = capacity - 1;
-    const std::unique_ptr<std::uint64_t[]> slots(new std::uint64_t[capacity]());
+    // 2^31 strings take more than the largest container; the table cannot
+    // number them in 32 bits.
+    if (capacity - 1 > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    const auto mask = static_cast<std::uint32_t>(capacity - 1);
+    const std::unique_ptr<std::uint32_t[]> slots(new std::uint32_t[capacity]());
     StringPlace* const places = string_places_.data();
-    std::size_t count = 0;
+    std::uint32_t count = 0;
     std::size_t bytes = 0;
     for (std::size_t next = 0; next < string_places_.size(); ++next) {
         const StringPlace place = places[next];
-        for (std::size_t at = place.hash & mask;; at = (at + 1) & mask) {
-            const std::uint64_t slot = slots[at];
+        for (std::uint32_t at = place.hash & mask;; at = (at + 1) & mask) {
+            const std::uint32_t slot = slots[at];
             if (slot == 0) {
-                slots[at] = (std::uint64_t{place.hash} << 32) | (count + 1);
+                slots[at] = (place.hash & ~mask) | (count + 1);
                 places[count++] = place;
                 bytes += encoding_size(place);
                 break;
             }
-            if (static_cast<std::uint32_t>(slot >> 32) != place.hash) continue;
-            const StringPlace& entry = places[static_cast<std::uint32_t>(slot) - 1];
+            if (((slot ^ place.hash) & ~mask) != 0) continue;
+            const StringPlace& entry = places[(slot & mask) - 1];
             if (entry.size == place.size) {
                 const std::size_t size = compared_size(place);
                 if (size == compared_size(entry) && same_bytes_in_block(reinterpret_cast<const char*>(entry.at),
