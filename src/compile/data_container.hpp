@@ -272,8 +272,9 @@ private:
     // first is part of this object, so a small value allocates none.
     static constexpr std::size_t kFirstChunkSize = 1024;
     static constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
-    // Every chunk has room for this many bytes past its limit, never written,
-    // so that a string's encoding can be read in whole blocks of this size.
+    // Every chunk has room for this many bytes past its limit, which never
+    // hold data, so that a string's encoding can be read, and a short one
+    // moved, in whole blocks of this size.
     static constexpr std::size_t kChunkSlack = 32;
     static constexpr std::size_t kMoveBlock = 32;
     static_assert(kMoveBlock <= kChunkSlack);
