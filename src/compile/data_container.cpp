@@ -1,10 +1,9 @@
 #include "compile/data_container.hpp"
 
 #include <algorithm>
-#include <limits>
-#include <new>
 
 #include "compile/container_blocks.hpp"
+#include "compile/index_slot.hpp"
 #include "encode/writer_faults.hpp"
 
 namespace vesk {
@@ -130,18 +129,11 @@ void DataContainer::write_again_long(const WrittenString& string) {
 static_assert(DataContainer::kLeftInPlace > kSameBytesBlock);
 
 DataContainer::Dictionary DataContainer::gather_dictionary() {
-    // Linear probing over the low bits of the hash, in four bytes a slot
-    // (half the memory to clear and to miss in): the table is at most half
-    // full, so an entry's number + 1 fits below the capacity's bits, and the
-    // hash's bits above them spare most probes a look at an entry that
-    // differs. 0 marks a free slot. The entries are the places themselves,
+    // Linear probing in IndexSlots. The entries are the places themselves,
     // moved to the front as they are found to be first: an entry's place is
     // never one still to be read.
     const std::size_t capacity = slot_count_for(string_places_.size());
-    // 2^31 strings take more than the largest container; the table cannot
-    // number them in 32 bits.
-    if (capacity - 1 > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-    const auto mask = static_cast<std::uint32_t>(capacity - 1);
+    const std::uint32_t mask = IndexSlot::mask_for(capacity);
     const std::unique_ptr<std::uint32_t[]> slots(new std::uint32_t[capacity]());
     StringPlace* const places = string_places_.data();
     std::uint32_t count = 0;
@@ -151,13 +143,13 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
         for (std::uint32_t at = place.hash & mask;; at = (at + 1) & mask) {
             const std::uint32_t slot = slots[at];
             if (slot == 0) {
-                slots[at] = (place.hash & ~mask) | (count + 1);
+                slots[at] = IndexSlot::make(place.hash, mask, count);
                 places[count++] = place;
                 bytes += encoding_size(place);
                 break;
             }
-            if (((slot ^ place.hash) & ~mask) != 0) continue;
-            const StringPlace& entry = places[(slot & mask) - 1];
+            if (!IndexSlot::may_hold(slot, place.hash, mask)) continue;
+            const StringPlace& entry = places[IndexSlot::id(slot, mask)];
             if (entry.size == place.size) {
                 const std::size_t size = compared_size(place);
                 if (size == compared_size(entry) && same_bytes_in_block(reinterpret_cast<const char*>(entry.at),

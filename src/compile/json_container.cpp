@@ -381,12 +381,9 @@ public:
     bool string_with_escapes(std::string_view text) {
         if (text.size() > kMaxStringLength) return false;
         const TextUnits& units = parts_.units;
-        const std::uint64_t hash = hash_text_padded(text, parts_.strings.seed());
-        const StringTable::Interned found = parts_.strings.intern_where(text, hash, [&](const char* kept) {
+        return add_string(intern_string(text, false, [&](const char* kept) {
             return units.hold(kept) ? units_start_with(units, kept, text) : same_bytes(kept, text.data(), text.size());
-        });
-        if (found.added) parts_.strings.replace_text(found.id, parts_.unescaped.store(text));
-        return add_string(found.id);
+        }));
     }
 
     bool add_string(std::uint32_t id) {
@@ -692,13 +689,18 @@ private:
     }
 
     // Texts outside the JSON text are copied once, when they are new.
-    std::uint32_t intern_string(std::string_view text, bool in_input) {
+    // `same(kept)` tells whether a text kept at `kept`, of this size, is
+    // this one.
+    template <class Same>
+    std::uint32_t intern_string(std::string_view text, bool in_input, Same&& same) {
         StringTable& table = parts_.strings;
-        const std::uint64_t hash = hash_text_padded(text, table.seed());
-        if (in_input) return table.intern(text, hash).id;
-        const StringTable::Interned found = table.intern(text, hash);
-        if (found.added) table.replace_text(found.id, parts_.unescaped.store(text));
+        const StringTable::Interned found = table.intern_where(text, hash_text_padded(text, table.seed()), same);
+        if (found.added && !in_input) table.replace_text(found.id, parts_.unescaped.store(text));
         return found.id;
+    }
+    std::uint32_t intern_string(std::string_view text, bool in_input) {
+        return intern_string(text, in_input,
+                             [text](const char* kept) { return same_bytes(kept, text.data(), text.size()); });
     }
 
     // What is known of a member name, by its id.

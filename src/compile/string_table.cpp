@@ -1,8 +1,5 @@
 #include "compile/string_table.hpp"
 
-#include <limits>
-#include <new>
-
 namespace vesk {
 
 void StringTable::reserve(std::size_t count) {
@@ -16,20 +13,18 @@ void StringTable::reserve(std::size_t count) {
 void StringTable::grow() { resize_slots(slots_.empty() ? 64 : slots_.size() * 2); }
 
 void StringTable::resize_slots(std::size_t capacity) {
-    // Slots and their masks are 32 bits: enough for the 2^31 texts a table
-    // half full of 2^32 slots holds, which no container has room for.
-    if (capacity - 1 > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    const std::uint32_t mask = IndexSlot::mask_for(capacity);
     const std::uint32_t old_mask = mask_;
     std::vector<std::uint32_t> old = std::move(slots_);
     slots_.assign(capacity, 0);
-    mask_ = static_cast<std::uint32_t>(capacity - 1);
+    mask_ = mask;
     for (const std::uint32_t slot : old) {
         if (slot == 0) continue;
-        const std::uint32_t id_plus_one = slot & old_mask;
-        const std::uint32_t hash = entries_[id_plus_one - 1].hash;
+        const std::uint32_t id = IndexSlot::id(slot, old_mask);
+        const std::uint32_t hash = entries_[id].hash;
         std::uint32_t at = hash & mask_;
         while (slots_[at] != 0) at = (at + 1) & mask_;
-        slots_[at] = (hash & ~mask_) | id_plus_one;
+        slots_[at] = IndexSlot::make(hash, mask_, id);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "compile/index_slot.hpp"
 #include "compile/text_hash.hpp"
 
 namespace vesk {
@@ -63,12 +64,8 @@ private:
     void resize_slots(std::size_t capacity);
 
     std::vector<Entry> entries_;
-    // Linear probing over the low bits of the hash, in four bytes a slot:
-    // the index takes as much memory as the texts' records on a large text.
-    // The table is never more than half full, so an id + 1 fits in the bits
-    // below the capacity; the slot holds it there and the hash's bits above
-    // them, whose comparison spares most probes a look at the entry itself.
-    // 0 marks a free slot.
+    // IndexSlots, four bytes each: on a large text the index would otherwise
+    // take as much memory as the texts' records.
     std::vector<std::uint32_t> slots_;
     std::uint32_t mask_ = 0;
     std::uint64_t seed_;
@@ -85,11 +82,11 @@ inline StringTable::Interned StringTable::intern_where(std::string_view kept, st
         if (slot == 0) {
             const auto id = static_cast<std::uint32_t>(entries_.size());
             entries_.push_back(Entry{kept.data(), static_cast<std::uint32_t>(kept.size()), low});
-            slots_[at] = (low & ~mask_) | (id + 1u);
+            slots_[at] = IndexSlot::make(low, mask_, id);
             return {id, true};
         }
-        if (((slot ^ low) & ~mask_) != 0) continue;
-        const std::uint32_t id = (slot & mask_) - 1;
+        if (!IndexSlot::may_hold(slot, low, mask_)) continue;
+        const std::uint32_t id = IndexSlot::id(slot, mask_);
         const Entry& entry = entries_[id];
         if (entry.size == kept.size() && same(entry.data)) return {id, false};
     }

@@ -19,12 +19,9 @@ public:
     virtual bool number(JsonKind kind, std::uint64_t bits) = 0;
     virtual bool string(std::string_view text, bool in_input) = 0;
     // A string without escapes: its UTF-8 form, valid during the call, and
-    // the `unit_count` units it is in the text, from `first_unit` on. A sink
-    // that only needs the text can leave this to string().
-    virtual bool plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) {
-        (void)unit_count;
-        return string(text, text.data() == first_unit);
-    }
+    // the `unit_count` units it is in the text, from `first_unit` on.
+    // string() gets the strings with escapes.
+    virtual bool plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) = 0;
     virtual bool begin_array() = 0;
     virtual bool end_array() = 0;
     virtual bool begin_object() = 0;
