@@ -11,6 +11,9 @@
 #include "compile/array_item_rule.hpp"
 #include "compile/compile_json.hpp"
 #include "compile/container_blocks.hpp"
+#include "compile/json_container_parts.hpp"
+#include "compile/json_tape.hpp"
+#include "compile/member_layouts.hpp"
 #include "compile/number_narrowing.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
@@ -25,86 +28,8 @@
 
 namespace vesk {
 
+namespace json_plan {
 namespace {
-
-// The tape: one record per value, in text order, of 32-bit words. The low
-// three bits of a record's first word are its tag; the rest of that word and
-// the words after it depend on the tag:
-//   Null    nothing more
-//   Bool    bit 3: the value
-//   Number  bits 3-10: the value type; bit 11: wide. Word 1: the narrowed
-//           value. A wide number, an integer outside the Int32 range, has a
-//           word 2 with the binary32 nearest its full value, which it takes
-//           in an array of mixed numbers; for the others that value follows
-//           from word 1.
-//   String  bits 3-31: the string's id
-//   Array   bit 3: mixed numbers (every item becomes Float32); bits 4-31: the
-//           shape. Word 1: the position after the array's last item; word 2:
-//           the item count. The items follow.
-//   Object  bits 3-31: the shape. Word 1: the position after the last
-//           value; word 2: the member layout. The values follow in text
-//           order, duplicates included.
-enum Tag : std::uint32_t { kNullTag, kBoolTag, kNumberTag, kStringTag, kArrayTag, kObjectTag };
-constexpr std::uint32_t kTagMask = 7;
-constexpr std::uint32_t kWideNumber = 1u << 11;
-constexpr std::uint32_t kMaxStringId = (1u << 29) - 1;
-constexpr std::uint32_t kMaxArrayShape = (1u << 28) - 1;
-constexpr std::uint32_t kMaxObjectShape = (1u << 29) - 1;
-constexpr std::size_t kMaxTapeSize = 0xFFFFFFF0u;
-constexpr std::size_t kContainerRecordSize = 3;
-
-constexpr Tag tag_of(std::uint32_t word) noexcept { return static_cast<Tag>(word & kTagMask); }
-
-// The position after the record at `at`, skipping a container's contents.
-std::uint32_t record_end(const std::uint32_t* tape, std::uint32_t at) noexcept {
-    const std::uint32_t word = tape[at];
-    switch (tag_of(word)) {
-        case kNullTag:
-        case kBoolTag:
-        case kStringTag: return at + 1;
-        case kNumberTag: return at + ((word & kWideNumber) ? 3 : 2);
-        case kArrayTag:
-        case kObjectTag: return tape[at + 1];
-    }
-    return at + 1;
-}
-
-// The tape's words. Unlike a vector's, an append is a store and a bump, all
-// inline, whatever the compiler makes of the code around it; only growing
-// is a call.
-class Tape {
-public:
-    void reserve(std::size_t count) {
-        if (count > capacity_) resize_storage(count);
-    }
-    std::size_t size() const noexcept { return size_; }
-    const std::uint32_t* data() const noexcept { return words_.get(); }
-    std::uint32_t& operator[](std::size_t at) noexcept { return words_[at]; }
-    std::uint32_t operator[](std::size_t at) const noexcept { return words_[at]; }
-
-    // `count` (at most three) more words, for the caller to fill.
-    [[gnu::always_inline]] std::uint32_t* append(std::size_t count) {
-        if (capacity_ - size_ < kMaxAppend) [[unlikely]] resize_storage(capacity_ * 2 + 64);
-        std::uint32_t* at = words_.get() + size_;
-        size_ += count;
-        return at;
-    }
-    void push_back(std::uint32_t word) { *append(1) = word; }
-
-    static constexpr std::size_t kMaxAppend = 3;
-
-private:
-    [[gnu::noinline]] void resize_storage(std::size_t capacity) {
-        auto words = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
-        if (size_ != 0) std::memcpy(words.get(), words_.get(), size_ * sizeof(std::uint32_t));
-        words_ = std::move(words);
-        capacity_ = capacity;
-    }
-
-    std::unique_ptr<std::uint32_t[]> words_;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-};
 
 // The names of the members read so far in the objects being read, and the
 // types of their values, a stack. Like the tape, a push is inline.
@@ -149,178 +74,6 @@ private:
     std::uint32_t size_ = 0;
     std::uint32_t capacity_ = 0;
 };
-
-// The member names of an object in text order, interned: objects that list
-// the same names in the same order share a layout, and with it the order in
-// which their values are compiled, worked out once.
-class LayoutTable {
-public:
-    // Room for the layouts of a typical text from the start: growing these
-    // step by step cost a small text more than reading its members.
-    explicit LayoutTable(std::uint64_t seed) : seed_(seed) {
-        layouts_.reserve(64);
-        names_.reserve(512);
-        order_.reserve(512);
-    }
-
-    struct Layout {
-        std::uint32_t first_name;  // in names_
-        std::uint32_t member_count;
-        std::uint32_t first_order;  // in order_
-        std::uint32_t kept_count;   // members left after dropping repeated names
-        bool in_name_order;         // the values are compiled in text order
-    };
-
-    std::uint32_t intern(std::span<const std::uint32_t> members, const StringTable& names) {
-        if ((layouts_.size() + 1) * 2 > slots_.size()) grow();
-        const std::uint64_t hash = this->hash(members);
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-            Slot& slot = slots_[at];
-            if (slot.id_plus_one == 0) {
-                slot = Slot{hash, add(members, names) + 1};
-                return slot.id_plus_one - 1;
-            }
-            if (slot.hash != hash) continue;
-            const Layout& layout = layouts_[slot.id_plus_one - 1];
-            if (layout.member_count == members.size() &&
-                std::equal(members.begin(), members.end(), names_.begin() + layout.first_name)) {
-                return slot.id_plus_one - 1;
-            }
-        }
-    }
-
-    std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(layouts_.size()); }
-    const Layout& layout(std::uint32_t id) const noexcept { return layouts_[id]; }
-    // The name at `position` in the list of all layouts' member names, each
-    // layout's in text order from its first_name.
-    std::uint32_t name_at(std::uint32_t position) const noexcept { return names_[position]; }
-    // Text positions of the kept members, in ascending byte order of their names.
-    std::span<const std::uint32_t> order(const Layout& layout) const noexcept {
-        return std::span<const std::uint32_t>(order_).subspan(layout.first_order, layout.kept_count);
-    }
-
-private:
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::uint32_t id_plus_one = 0;
-    };
-
-    std::uint64_t hash(std::span<const std::uint32_t> members) const noexcept {
-        const std::uint64_t secret = (seed_ ^ 0xBF58476D1CE4E5B9ull) | 1;
-        std::uint64_t state = seed_ ^ members.size();
-        for (const std::uint32_t name : members) state = fold_multiply(state ^ name, secret);
-        return fold_multiply(state ^ 0x9E3779B97F4A7C15ull, secret);
-    }
-
-    std::uint32_t add(std::span<const std::uint32_t> members, const StringTable& names) {
-        Layout layout{static_cast<std::uint32_t>(names_.size()), static_cast<std::uint32_t>(members.size()),
-                      static_cast<std::uint32_t>(order_.size()), 0, true};
-        names_.insert(names_.end(), members.begin(), members.end());
-        // Byte order of the names (string_view compares bytes as unsigned,
-        // a proper prefix first), a repeated name in text order, so that the
-        // last of each run is the one that counts.
-        std::vector<std::uint32_t>& order = scratch_;
-        order.resize(members.size());
-        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-        auto before = [&](std::uint32_t a, std::uint32_t b) {
-            if (members[a] == members[b]) return a < b;
-            return names.text(members[a]) < names.text(members[b]);
-        };
-        if (order.size() > 16) {
-            // Wide objects (often keyed by data) sort on the first eight
-            // bytes of each name as a number first, so most comparisons
-            // never reach the texts.
-            keyed_.clear();
-            for (const std::uint32_t i : order) keyed_.push_back({name_prefix(names.text(members[i])), i});
-            std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
-                return a.prefix != b.prefix ? a.prefix < b.prefix : before(a.member, b.member);
-            });
-            for (std::size_t i = 0; i < order.size(); ++i) order[i] = keyed_[i].member;
-        } else {
-            for (std::size_t i = 1; i < order.size(); ++i) {
-                const std::uint32_t moving = order[i];
-                std::size_t j = i;
-                for (; j > 0 && before(moving, order[j - 1]); --j) order[j] = order[j - 1];
-                order[j] = moving;
-            }
-        }
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            if (i + 1 < order.size() && members[order[i]] == members[order[i + 1]]) continue;
-            layout.in_name_order = layout.in_name_order && order[i] == layout.kept_count;
-            order_.push_back(order[i]);
-            ++layout.kept_count;
-        }
-        layout.in_name_order = layout.in_name_order && layout.kept_count == layout.member_count;
-        layouts_.push_back(layout);
-        return static_cast<std::uint32_t>(layouts_.size() - 1);
-    }
-
-    void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        const std::size_t capacity = old.empty() ? 64 : old.size() * 2;
-        slots_.assign(capacity, Slot{});
-        for (const Slot& slot : old) {
-            if (slot.id_plus_one == 0) continue;
-            std::size_t at = slot.hash & (capacity - 1);
-            while (slots_[at].id_plus_one != 0) at = (at + 1) & (capacity - 1);
-            slots_[at] = slot;
-        }
-    }
-
-    std::vector<Layout> layouts_;
-    std::vector<std::uint32_t> names_;
-    // The first eight bytes of a name as a big-endian number, zeros past its
-    // end: ordering these orders the names, except among equal prefixes.
-    static std::uint64_t name_prefix(std::string_view name) noexcept {
-        if constexpr (std::endian::native == std::endian::little) {
-            if (name.size() >= 8) return __builtin_bswap64(load_word(name.data()));
-        }
-        const std::size_t size = std::min<std::size_t>(name.size(), 8);
-        std::uint64_t prefix = 0;
-        for (std::size_t i = 0; i < size; ++i) prefix = (prefix << 8) | static_cast<unsigned char>(name[i]);
-        return size == 0 ? 0 : prefix << (8 * (8 - size));
-    }
-
-    struct Keyed {
-        std::uint64_t prefix;
-        std::uint32_t member;
-    };
-
-    std::vector<std::uint32_t> order_;
-    std::vector<std::uint32_t> scratch_;
-    std::vector<Keyed> keyed_;
-    std::vector<Slot> slots_;
-    std::uint64_t seed_;
-};
-
-}  // namespace
-
-// Everything plan() learns about the text, kept for write().
-struct JsonContainerParts {
-    explicit JsonContainerParts(std::uint64_t seed)
-        : strings(seed), names(seed ^ 1), shapes(seed ^ 2), layouts(seed ^ 3) {}
-
-    Tape tape;
-    // The tables of texts are hashed by hash_text_padded, which the reader's
-    // short texts can be hashed by from registers.
-    StringTable strings;  // string values
-    StringTable names;    // member names
-    ShapeTable shapes;
-    LayoutTable layouts;
-    std::vector<std::uint32_t> string_counts;  // occurrences, by string id
-    std::vector<std::uint32_t> shape_uses;     // containers, by shape id
-    TextArena unescaped;  // texts that held escapes, which the tables point at
-    // Code-point text: the string values without escapes are kept as views
-    // of their units, in the text's own memory, and only written as UTF-8.
-    TextUnits units;
-
-    std::size_t dict_block_offset = 0;
-    std::size_t data_block_offset = 0;
-    std::size_t size = 0;
-};
-
-namespace {
 
 // Reads the events of the JSON text into the tape. Every member returns
 // false where the plan must decline.
@@ -964,6 +717,13 @@ private:
 };
 
 }  // namespace
+}  // namespace json_plan
+
+using json_plan::kMaxTapeSize;
+using json_plan::TapeBuilder;
+using json_plan::TapeEvents;
+using json_plan::TapeWriter;
+using json_plan::write_string_of_units;
 
 JsonContainer::JsonContainer(std::unique_ptr<JsonContainerParts> parts) noexcept : parts_(std::move(parts)) {}
 JsonContainer::JsonContainer(JsonContainer&&) noexcept = default;
