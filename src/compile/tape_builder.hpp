@@ -1,0 +1,533 @@
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "compile/array_item_rule.hpp"
+#include "compile/json_container_parts.hpp"
+#include "compile/json_tape.hpp"
+#include "compile/member_layouts.hpp"
+#include "compile/number_narrowing.hpp"
+#include "compile/shape_table.hpp"
+#include "compile/string_table.hpp"
+#include "compile/text_hash.hpp"
+#include "json/code_point_text.hpp"
+#include "json/json_events.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/format_limits.hpp"
+#include "structure/vesk_type.hpp"
+
+namespace vesk::json_plan {
+
+// Unnamed, though in a header: json_container.cpp alone includes it. Local
+// to that file, the builder's members and those of the reader instantiated
+// over it may be inlined wherever the compiler sees fit, with no copy kept
+// for other files; in a named namespace it inlines far less of the reader's
+// hot loop.
+namespace {
+
+// The names of the members read so far in the objects being read, and the
+// types of their values, a stack. Like the tape, a push is inline.
+class MemberStack {
+public:
+    MemberStack() { resize_storage(256); }
+
+    std::uint32_t size() const noexcept { return size_; }
+    [[gnu::always_inline]] void push(std::uint32_t name) {
+        if (size_ == capacity_) [[unlikely]] resize_storage(capacity_ * 2);
+        names_[size_] = name;
+        types_[size_] = VeskType::Null;  // until the value is read
+        ++size_;
+    }
+    void set_last_type(VeskType type) noexcept { types_[size_ - 1] = type; }
+    void truncate(std::uint32_t size) noexcept { size_ = size; }
+    std::uint32_t name(std::uint32_t at) const noexcept { return names_[at]; }
+    std::uint32_t last_name() const noexcept { return names_[size_ - 1]; }
+    // The names and types from `first` on.
+    std::span<const std::uint32_t> names(std::uint32_t first) const noexcept {
+        return {names_.get() + first, size_ - first};
+    }
+    std::span<const VeskType> types(std::uint32_t first) const noexcept {
+        return {types_.get() + first, size_ - first};
+    }
+
+private:
+    [[gnu::noinline]] void resize_storage(std::uint32_t capacity) {
+        auto names = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+        auto types = std::make_unique_for_overwrite<VeskType[]>(capacity);
+        if (size_ != 0) {
+            std::memcpy(names.get(), names_.get(), size_ * sizeof(std::uint32_t));
+            std::memcpy(types.get(), types_.get(), size_ * sizeof(VeskType));
+        }
+        names_ = std::move(names);
+        types_ = std::move(types);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<std::uint32_t[]> names_;
+    std::unique_ptr<VeskType[]> types_;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;
+};
+
+// Reads the events of the JSON text into the tape. Every member returns
+// false where the plan must decline.
+class TapeBuilder {
+public:
+    explicit TapeBuilder(JsonContainerParts& parts) : parts_(parts), tape_(parts.tape) {}
+
+    bool null_value() {
+        tape_.push_back(kNullTag);
+        return add_value(VeskType::Null);
+    }
+
+    bool boolean(bool value) {
+        tape_.push_back(kBoolTag | (value ? 8u : 0u));
+        fixed_data_size_ += 1;
+        return add_value(VeskType::Bool);
+    }
+
+    [[gnu::always_inline]] bool number(JsonKind kind, std::uint64_t bits) {
+        const VeskType type = json_value_type(kind, bits);
+        const auto value = static_cast<std::int64_t>(bits);
+        const bool wide = kind != JsonKind::Float && (kind == JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
+        std::uint32_t* record = tape_.append(wide ? 3 : 2);
+        record[0] = kNumberTag | (std::uint32_t{type_byte(type)} << 3) | (wide ? kWideNumber : 0);
+        record[1] = narrowed_number_bits(kind, bits);
+        if (wide) record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
+        fixed_data_size_ += 4;
+        return add_value(type);
+    }
+
+    [[gnu::flatten]] bool string(std::string_view text, bool in_input) {
+        if (text.size() > kMaxStringLength) return false;
+        return add_string(intern_string(text, in_input));
+    }
+
+    [[gnu::flatten]] bool string(std::string_view text, JsonShortText words) {
+        const std::uint64_t hash = hash_padded_words(words.low, words.high, text.size(), parts_.strings.seed());
+        return add_string(parts_.strings.intern(text, hash).id);
+    }
+
+    // Code-point text. A string without escapes is kept as a view of its
+    // units; those of two such strings whose UTF-8 forms have one size are
+    // the same exactly when their texts are (the units of the shorter one
+    // end before the other's do: at its closing quote).
+    bool string_in_units(std::string_view text, const void* first_unit, std::size_t unit_count) {
+        if (text.size() > kMaxStringLength) return false;
+        const TextUnits& units = parts_.units;
+        const char* first = static_cast<const char*>(first_unit);
+        const std::size_t bytes = unit_count * units.unit_size;
+        const std::uint64_t hash = hash_text_padded(text, parts_.strings.seed());
+        return add_string(parts_.strings.intern_where({first, text.size()}, hash, [&](const char* kept) {
+            if (!units.hold(kept)) return same_bytes(kept, text.data(), text.size());
+            return bytes <= static_cast<std::size_t>(units.end - kept) && std::memcmp(kept, first, bytes) == 0;
+        }).id);
+    }
+
+    // Code-point text: a string that held escapes, copied as UTF-8 when new.
+    bool string_with_escapes(std::string_view text) {
+        if (text.size() > kMaxStringLength) return false;
+        const TextUnits& units = parts_.units;
+        return add_string(intern_string(text, false, [&](const char* kept) {
+            return units.hold(kept) ? units_start_with(units, kept, text) : same_bytes(kept, text.data(), text.size());
+        }));
+    }
+
+    bool add_string(std::uint32_t id) {
+        if (id > kMaxStringId) return false;
+        if (id == parts_.string_counts.size()) parts_.string_counts.push_back(0);
+        ++parts_.string_counts[id];
+        tape_.push_back(kStringTag | (id << 3));
+        return add_value(VeskType::String);
+    }
+
+    bool begin_array() { return open(true); }
+
+    [[gnu::always_inline]] bool end_array() {
+        const Open array = open_.back();
+        open_.pop_back();
+        const bool mixed = array.mixed;
+        const VeskType elem_type = array.count == 0 ? VeskType::Null : mixed ? VeskType::Float32 : array.first;
+        // Arrays mostly come in runs of one element type (coordinates).
+        if (elem_type != last_array_type_ || last_array_shape_ == kNone) {
+            last_array_type_ = elem_type;
+            last_array_shape_ = parts_.shapes.intern_array(elem_type);
+        }
+        const std::uint32_t shape = last_array_shape_;
+        if (shape > kMaxArrayShape || tape_.size() > kMaxTapeSize) return false;
+        use_shape(shape);
+        tape_[array.at] = kArrayTag | (mixed ? 8u : 0u) | (shape << 4);
+        tape_[array.at + 1] = static_cast<std::uint32_t>(tape_.size());
+        tape_[array.at + 2] = array.count;
+        fixed_data_size_ += kArrayHeaderSize;
+        return add_value(VeskType::Array);
+    }
+
+    bool begin_object() {
+        if (!open(false)) return false;
+        Open& object = open_.back();
+        object.expected_layout = expected_layout();
+        if (object.expected_layout != kNone) {
+            const LayoutTable::Layout& layout = parts_.layouts.layout(object.expected_layout);
+            object.expected_next = layout.first_name;
+            object.expected_end = layout.first_name + layout.member_count;
+        }
+        return true;
+    }
+
+    bool member_name(std::string_view name, bool in_input) {
+        if (name.size() > kMaxFieldNameLength) return false;
+        Open& object = open_.back();
+        std::uint32_t id = next_expected_name(object);
+        if (id != kNone && parts_.names.text(id) == name) {
+            ++object.predicted;
+        } else {
+            id = unexpected_name(name, in_input);
+        }
+        members_.push(id);
+        return true;
+    }
+
+    // A short name is known by its padded bytes: the predicted one costs a
+    // load and two compares.
+    bool member_name(std::string_view name, JsonShortText words) {
+        Open& object = open_.back();
+        std::uint32_t id = next_expected_name(object);
+        if (id != kNone && name_info_[id].same(words, name.size())) {
+            ++object.predicted;
+        } else {
+            id = unexpected_name(name, words);
+        }
+        members_.push(id);
+        return true;
+    }
+
+    bool end_object() {
+        const Open object = open_.back();
+        open_.pop_back();
+        const std::span<const std::uint32_t> names = members_.names(object.first_member);
+        // Every name as predicted, and as many: the expected layout.
+        const bool as_expected = object.expected_layout != kNone && object.predicted == names.size() &&
+                                 object.expected_next == object.expected_end;
+        const std::uint32_t layout_id =
+            as_expected ? object.expected_layout : parts_.layouts.intern(names, parts_.names);
+        const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
+        if (layout.kept_count > kMaxFields) return false;
+        if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
+        const std::span<const VeskType> types = members_.types(object.first_member);
+        const std::uint32_t shape = object_shape(layout_id, names, types);
+        if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
+        use_shape(shape);
+        last_layout_at_depth_[open_.size()] = layout_id;
+        if (!open_.empty() && !open_.back().is_array) {
+            const std::uint32_t member = members_.name(object.first_member - 1);
+            if (member >= layout_by_member_.size()) layout_by_member_.resize(std::size_t{member} + 1 + member / 2, kNone);
+            layout_by_member_[member] = layout_id;
+        }
+        tape_[object.at] = kObjectTag | (shape << 3);
+        tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
+        tape_[object.at + 2] = layout_id;
+        members_.truncate(object.first_member);
+        fixed_data_size_ += kObjectHeaderSize;
+        return add_value(VeskType::Object);
+    }
+
+    std::size_t fixed_data_size() const noexcept { return fixed_data_size_; }
+    void keep_strings_in(const TextUnits& units) noexcept { parts_.units = units; }
+
+private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    void use_shape(std::uint32_t shape) {
+        std::vector<std::uint32_t>& uses = parts_.shape_uses;
+        if (shape >= uses.size()) uses.resize(std::size_t{shape} + 1, 0);
+        ++uses[shape];
+    }
+
+    // A name given more than once keeps only its last value. The others have
+    // been counted as they were read; this takes them out again, so that the
+    // sizes and the shapes in use are those of the values that are written.
+    void drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
+        kept_.assign(layout.member_count, false);
+        for (const std::uint32_t member : parts_.layouts.order(layout)) kept_[member] = true;
+        std::uint32_t value = object_at + kContainerRecordSize;
+        for (std::uint32_t member = 0; member < layout.member_count; ++member) {
+            const std::uint32_t next = record_end(tape_.data(), value);
+            if (!kept_[member]) forget_values(value, next);
+            value = next;
+        }
+    }
+
+    // Takes the records in [at, end), a value and everything in it, out of
+    // the counts.
+    void forget_values(std::uint32_t at, std::uint32_t end) {
+        while (at < end) {
+            const std::uint32_t word = tape_[at];
+            switch (tag_of(word)) {
+                case kNullTag: at += 1; break;
+                case kBoolTag:
+                    fixed_data_size_ -= 1;
+                    at += 1;
+                    break;
+                case kNumberTag:
+                    fixed_data_size_ -= 4;
+                    at += (word & kWideNumber) ? 3 : 2;
+                    break;
+                case kStringTag:
+                    --parts_.string_counts[word >> 3];
+                    at += 1;
+                    break;
+                case kArrayTag:
+                    fixed_data_size_ -= kArrayHeaderSize;
+                    --parts_.shape_uses[word >> 4];
+                    at += kContainerRecordSize;
+                    break;
+                case kObjectTag:
+                    fixed_data_size_ -= kObjectHeaderSize;
+                    --parts_.shape_uses[word >> 3];
+                    at += kContainerRecordSize;
+                    break;
+            }
+        }
+    }
+
+    // The layout the object just opened most likely has: that of the last
+    // object that was the value of a member of the same name, or, for an
+    // item or the root, that of the last object closed at its depth.
+    std::uint32_t expected_layout() const noexcept {
+        if (open_.size() >= 2 && !open_[open_.size() - 2].is_array) {
+            const std::uint32_t member = members_.last_name();
+            return member < layout_by_member_.size() ? layout_by_member_[member] : kNone;
+        }
+        return last_layout_at_depth_[open_.size() - 1];
+    }
+
+    // A name other than the expected one. After a name that was not
+    // expected either, the name that followed it the last time such a name
+    // was looked up is likely (the members of objects keyed by data, or of
+    // an object that varies from the last of its kind); failing that, the
+    // name is looked up in the table.
+    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, JsonShortText words) {
+        const std::uint32_t previous = previous_name();
+        if (previous != kNone) {
+            const std::uint32_t next = name_info_[previous].next;
+            if (next != kNone && name_info_[next].same(words, name.size())) return next;
+        }
+        std::uint32_t& recent = recent_names_[recent_slot(words)];
+        std::uint32_t id = recent;
+        if (id == kNone || !name_info_[id].same(words, name.size())) {
+            const StringTable::Interned found =
+                parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
+            if (found.added) {
+                name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
+            }
+            id = recent = found.id;
+        }
+        if (previous != kNone) name_info_[previous].next = id;
+        return id;
+    }
+
+    // Short names met before are mostly found by a cache with one place per
+    // slot, indexed without the table's hash: a name the cache has lost, or
+    // shares a slot with another, only costs the table lookup it would
+    // have cost anyway.
+    static std::size_t recent_slot(JsonShortText words) noexcept {
+        const std::uint64_t mixed = (words.low + words.high * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+        return static_cast<std::size_t>(mixed >> 56);
+    }
+
+    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, bool in_input) {
+        const std::uint32_t previous = previous_name();
+        if (previous != kNone) {
+            const std::uint32_t next = name_info_[previous].next;
+            if (next != kNone && parts_.names.text(next) == name) return next;
+        }
+        const std::uint64_t hash = hash_text_padded(name, parts_.names.seed());
+        StringTable::Interned found = parts_.names.intern(name, hash);
+        if (found.added) {
+            if (!in_input) parts_.names.replace_text(found.id, parts_.unescaped.store(name));
+            NameInfo info{0, 0, static_cast<std::uint32_t>(name.size())};
+            if (name.size() <= 16 && !name.empty()) {
+                info.low = padded_word(name.data(), std::min<std::size_t>(name.size(), 8));
+                if (name.size() > 8) info.high = padded_word(name.data() + 8, name.size() - 8);
+            }
+            name_info_.push_back(info);
+        }
+        if (previous != kNone) name_info_[previous].next = found.id;
+        return found.id;
+    }
+
+    // The name before the one being read, in the innermost object, if any.
+    std::uint32_t previous_name() const noexcept {
+        return members_.size() != open_.back().first_member ? members_.last_name() : kNone;
+    }
+
+    // The shape of an object of this layout whose values have `types`, in
+    // text order. Objects of one layout mostly have the shape the last one
+    // had: when their types, bytes in text order, equal those the last one
+    // had, the shape is known without a lookup.
+    std::uint32_t object_shape(std::uint32_t layout_id, std::span<const std::uint32_t> names,
+                               std::span<const VeskType> types) {
+        const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
+        if (layout_id >= last_shape_of_layout_.size()) last_shape_of_layout_.resize(parts_.layouts.size(), kNone);
+        const std::size_t types_end = std::size_t{layout.first_name} + layout.member_count;
+        if (types_end > last_types_.size()) last_types_.resize(types_end);
+        std::uint32_t& last = last_shape_of_layout_[layout_id];
+        VeskType* const last_types = last_types_.data() + layout.first_name;
+        if (last != kNone && same_bytes(reinterpret_cast<const char*>(last_types),
+                                        reinterpret_cast<const char*>(types.data()), types.size())) {
+            return last;
+        }
+        fields_.clear();
+        for (const std::uint32_t member : parts_.layouts.order(layout)) {
+            fields_.push_back(ShapeField{names[member], types[member]});
+        }
+        last = parts_.shapes.intern_object(fields_);
+        std::copy(types.begin(), types.end(), last_types);
+        return last;
+    }
+
+    struct Open {
+        std::uint32_t at;  // the container's record
+        bool is_array;
+        bool mixed = false;
+        VeskType first = VeskType::Null;
+        std::uint32_t count = 0;          // arrays: items so far
+        std::uint32_t first_member = 0;   // objects: in members_
+        std::uint32_t predicted = 0;      // objects: names found where the expected layout has them
+        std::uint32_t expected_layout = kNone;  // objects: see expected_layout()
+        // Objects: the expected layout's name for the next member, and the
+        // end of its names (positions in the layout table's list of names).
+        std::uint32_t expected_next = 0;
+        std::uint32_t expected_end = 0;
+    };
+
+    // The expected layout's name at the position of the member being read,
+    // if it has one there; the position moves on either way.
+    std::uint32_t next_expected_name(Open& object) const noexcept {
+        return object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
+    }
+
+    [[gnu::always_inline]] bool open(bool is_array) {
+        if (tape_.size() > kMaxTapeSize) return false;
+        open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
+        open_.back().first_member = members_.size();
+        std::fill_n(tape_.append(kContainerRecordSize), kContainerRecordSize, 0);
+        return true;
+    }
+
+    // A value of `type` is complete: it becomes an item or a member of the
+    // container around it.
+    [[gnu::always_inline]] bool add_value(VeskType type) {
+        if (open_.empty()) return true;
+        Open& parent = open_.back();
+        if (!parent.is_array) {
+            members_.set_last_type(type);
+            return true;
+        }
+        if (parent.count == 0) {
+            parent.first = type;
+        } else {
+            if (!fits_array_items(type, parent.first) || parent.count == kMaxArrayItems) return false;
+            parent.mixed = parent.mixed || type != parent.first;
+        }
+        ++parent.count;
+        return true;
+    }
+
+    // Texts outside the JSON text are copied once, when they are new.
+    // `same(kept)` tells whether a text kept at `kept`, of this size, is
+    // this one.
+    template <class Same>
+    std::uint32_t intern_string(std::string_view text, bool in_input, Same&& same) {
+        StringTable& table = parts_.strings;
+        const StringTable::Interned found = table.intern_where(text, hash_text_padded(text, table.seed()), same);
+        if (found.added && !in_input) table.replace_text(found.id, parts_.unescaped.store(text));
+        return found.id;
+    }
+    std::uint32_t intern_string(std::string_view text, bool in_input) {
+        return intern_string(text, in_input,
+                             [text](const char* kept) { return same_bytes(kept, text.data(), text.size()); });
+    }
+
+    // What is known of a member name, by its id.
+    struct NameInfo {
+        // The name's bytes padded with zeros to sixteen, as two words, and
+        // its size; names of sixteen bytes or more are never short texts.
+        std::uint64_t low;
+        std::uint64_t high;
+        std::uint32_t size;
+        // The name found after this one the last time it was not expected.
+        std::uint32_t next = kNone;
+
+        bool same(JsonShortText words, std::size_t other_size) const noexcept {
+            return low == words.low && high == words.high && size == other_size;
+        }
+    };
+
+    JsonContainerParts& parts_;
+    Tape& tape_;
+    std::vector<Open> open_;
+    MemberStack members_;
+    std::vector<NameInfo> name_info_;  // by name id
+    std::array<std::uint32_t, 256> recent_names_ = filled_with_none<256>();
+    std::vector<ShapeField> fields_;
+    std::vector<bool> kept_;
+    std::size_t fixed_data_size_ = 0;
+    // By layout, the shape of the last object of that layout, and the types
+    // of its values, at the layout's place in the list of layouts' names.
+    std::vector<std::uint32_t> last_shape_of_layout_;
+    std::vector<VeskType> last_types_;
+    // The shape of the last array closed, and its element type.
+    VeskType last_array_type_ = VeskType::Null;
+    std::uint32_t last_array_shape_ = kNone;
+    // By member name, the layout of the last object that was its value.
+    std::vector<std::uint32_t> layout_by_member_;
+    // By depth, the layout of the last object closed there.
+    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none<kMaxJsonNesting + 1>();
+
+    template <std::size_t kSize>
+    static constexpr std::array<std::uint32_t, kSize> filled_with_none() noexcept {
+        std::array<std::uint32_t, kSize> ids{};
+        ids.fill(kNone);
+        return ids;
+    }
+};
+
+// The tape builder behind the virtual calls of a reader of code-point text,
+// compiled elsewhere.
+class TapeEvents final : public JsonEventSink {
+public:
+    explicit TapeEvents(TapeBuilder& builder) noexcept : builder_(builder) {}
+
+    bool null_value() override { return builder_.null_value(); }
+    bool boolean(bool value) override { return builder_.boolean(value); }
+    bool number(JsonKind kind, std::uint64_t bits) override { return builder_.number(kind, bits); }
+    // Every string without escapes comes to plain_string(), so these are the
+    // ones with.
+    bool string(std::string_view text, bool) override { return builder_.string_with_escapes(text); }
+    bool plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) override {
+        return builder_.string_in_units(text, first_unit, unit_count);
+    }
+    bool begin_array() override { return builder_.begin_array(); }
+    bool end_array() override { return builder_.end_array(); }
+    bool begin_object() override { return builder_.begin_object(); }
+    bool member_name(std::string_view name, bool in_input) override { return builder_.member_name(name, in_input); }
+    bool end_object() override { return builder_.end_object(); }
+
+private:
+    TapeBuilder& builder_;
+};
+
+}  // namespace
+
+}  // namespace vesk::json_plan
