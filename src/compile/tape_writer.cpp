@@ -1,0 +1,183 @@
+#include "compile/tape_writer.hpp"
+
+#include <bit>
+#include <cstring>
+#include <optional>
+
+#include "compile/container_blocks.hpp"
+#include "compile/json_tape.hpp"
+#include "compile/member_layouts.hpp"
+#include "structure/byte_order.hpp"
+#include "structure/container_layout.hpp"
+#include "structure/string_prefix.hpp"
+#include "structure/vesk_type.hpp"
+
+namespace vesk::json_plan {
+
+std::uint8_t* write_string_of_units(const TextUnits& units, std::uint8_t* out, std::string_view kept) noexcept {
+    const LengthPrefix prefix = length_prefix_for(kept.size());
+    std::memcpy(out, prefix.bytes, prefix.size);
+    return write_units_as_utf8(units, kept.data(), kept.size(), out + prefix.size);
+}
+
+TapeWriter::TapeWriter(const JsonContainerParts& parts, std::vector<std::uint32_t>&& spare, std::uint8_t* out)
+    : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size(), std::move(spare)), out_(out) {
+    positions_.reserve(256);
+    // The numbering grows its table half again past the shape asked
+    // for; twice the shapes in use spares it every growth.
+    numbering_.reserve(parts.shape_uses.size() * 2);
+}
+
+[[gnu::flatten]] std::uint32_t TapeWriter::write_value(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
+    const std::uint32_t word = tape_[at];
+    switch (tag_of(word)) {
+        case kNullTag:
+            element = definition = type_byte(VeskType::Null);
+            return at + 1;
+        case kBoolTag:
+            *out_++ = static_cast<std::uint8_t>((word >> 3) & 1);
+            element = definition = type_byte(VeskType::Bool);
+            return at + 1;
+        case kNumberTag:
+            store_u32le(out_, tape_[at + 1]);
+            out_ += 4;
+            element = definition = static_cast<std::uint16_t>((word >> 3) & 0xFF);
+            return at + ((word & kWideNumber) ? 3 : 2);
+        case kStringTag: {
+            const std::uint32_t id = word >> 3;
+            if (const std::optional<std::uint32_t> entry = dictionary_.occurrence(id)) {
+                *out_ = kStrRefMarker;
+                store_u32le(out_ + 1, *entry);
+                out_ += string_prefix_size(StringClass::Reference);
+            } else {
+                const std::string_view text = parts_.strings.text(id);
+                if (parts_.units.hold(text.data())) [[unlikely]] {
+                    out_ = write_string_of_units(parts_.units, out_, text);
+                } else {
+                    out_ = text.size() <= 16    ? write_short_string(out_, text)
+                           : text.size() < 0x80 ? write_medium_string(out_, text)
+                                                : write_string(out_, text);
+                }
+            }
+            element = definition = type_byte(VeskType::String);
+            return at + 1;
+        }
+        case kArrayTag: return write_array(at, element, definition);
+        case kObjectTag: return write_object(at, element, definition);
+    }
+    return at + 1;
+}
+
+// write_string for texts of up to sixteen bytes, all in one prefix byte:
+// two overlapping moves rather than a call that sorts sizes out again.
+std::uint8_t* TapeWriter::write_short_string(std::uint8_t* out, std::string_view text) noexcept {
+    const std::size_t size = text.size();
+    const char* bytes = text.data();
+    static_assert(length_prefix_for(16).size == 1);
+    *out++ = length_prefix_for(size).bytes[0];
+    if (size >= 8) {
+        std::memcpy(out, bytes, 8);
+        std::memcpy(out + size - 8, bytes + size - 8, 8);
+    } else if (size >= 4) {
+        std::memcpy(out, bytes, 4);
+        std::memcpy(out + size - 4, bytes + size - 4, 4);
+    } else if (size > 0) {
+        out[0] = static_cast<std::uint8_t>(bytes[0]);
+        out[size / 2] = static_cast<std::uint8_t>(bytes[size / 2]);
+        out[size - 1] = static_cast<std::uint8_t>(bytes[size - 1]);
+    }
+    return out + size;
+}
+
+// write_string for texts of 17 to 127 bytes, also in one prefix byte:
+// moves of sixteen bytes, the last one ending with the text.
+std::uint8_t* TapeWriter::write_medium_string(std::uint8_t* out, std::string_view text) noexcept {
+    const std::size_t size = text.size();
+    const char* bytes = text.data();
+    static_assert(length_prefix_for(0x7F).size == 1);
+    *out++ = length_prefix_for(size).bytes[0];
+    for (std::size_t at = 0; at + 16 < size; at += 16) std::memcpy(out + at, bytes + at, 16);
+    std::memcpy(out + size - 16, bytes + size - 16, 16);
+    return out + size;
+}
+
+std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
+    const std::uint32_t word = tape_[at];
+    const std::uint32_t count = tape_[at + 2];
+    std::uint8_t* header = out_;
+    out_ += kArrayHeaderSize;
+    std::uint16_t first_element = 0;
+    std::uint32_t item = at + kContainerRecordSize;
+    if (word & 8u) {
+        // Mixed numbers: every item becomes the binary32 nearest its
+        // full value.
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t number = tape_[item];
+            std::uint32_t bits = tape_[item + 1];
+            if (number & kWideNumber) {
+                bits = tape_[item + 2];
+            } else if (((number >> 3) & 0xFF) != type_byte(VeskType::Float32)) {
+                bits = std::bit_cast<std::uint32_t>(static_cast<float>(static_cast<std::int32_t>(bits)));
+            }
+            store_u32le(out_, bits);
+            out_ += 4;
+            item = record_end(tape_, item);
+        }
+        first_element = type_byte(VeskType::Float32);
+    } else if (count != 0 && tag_of(tape_[item]) == kNumberTag) {
+        // Numbers of one type (coordinates, mostly) need only their
+        // narrowed values, one after the other.
+        first_element = static_cast<std::uint16_t>((tape_[item] >> 3) & 0xFF);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            store_u32le(out_, tape_[item + 1]);
+            out_ += 4;
+            item += (tape_[item] & kWideNumber) ? 3 : 2;
+        }
+    } else {
+        std::uint16_t item_definition = 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            std::uint16_t item_element = 0;
+            item = write_value(item, item_element, item_definition);
+            // Items are all null or none is: the first one speaks for all.
+            if (i == 0) first_element = item_element;
+        }
+    }
+    const auto number = static_cast<std::uint16_t>(numbering_.number(word >> 4));
+    store_u16le(header, number);
+    store_u16le(header + 2, first_element);
+    store_u16le(header + 4, static_cast<std::uint16_t>(count));
+    element = first_element;
+    definition = number;
+    return tape_[at + 1];
+}
+
+std::uint32_t TapeWriter::write_object(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
+    const std::uint32_t word = tape_[at];
+    const LayoutTable::Layout& layout = parts_.layouts.layout(tape_[at + 2]);
+    std::uint8_t* header = out_;
+    out_ += kObjectHeaderSize;
+    std::uint16_t unused_element = 0;
+    std::uint16_t unused_definition = 0;
+    std::uint32_t value = at + kContainerRecordSize;
+    if (layout.in_name_order) {
+        for (std::uint32_t i = 0; i < layout.member_count; ++i) {
+            value = write_value(value, unused_element, unused_definition);
+        }
+    } else {
+        const std::size_t base = positions_.size();
+        for (std::uint32_t i = 0; i < layout.member_count; ++i) {
+            positions_.push_back(value);
+            value = record_end(tape_, value);
+        }
+        for (const std::uint32_t member : parts_.layouts.order(layout)) {
+            write_value(positions_[base + member], unused_element, unused_definition);
+        }
+        positions_.resize(base);
+    }
+    const auto number = static_cast<std::uint16_t>(numbering_.number(word >> 3));
+    store_u16le(header, number);
+    element = definition = number;
+    return tape_[at + 1];
+}
+
+}  // namespace vesk::json_plan
