@@ -24,12 +24,17 @@ namespace vesk::json_plan {
 //   Object  bits 3-31: the shape. Word 1: the position after the last
 //           value; word 2: the member layout. The values follow in text
 //           order, duplicates included.
-enum Tag : std::uint32_t { kNullTag, kBoolTag, kNumberTag, kStringTag, kArrayTag, kObjectTag };
+//   Dropped bits 3-31: the size in words of the records of a value that a
+//           repeated member name dropped, which overwrites its first word.
+//           Its contents are out of the counts already, so a value dropped
+//           later that holds it must not take them out again.
+enum Tag : std::uint32_t { kNullTag, kBoolTag, kNumberTag, kStringTag, kArrayTag, kObjectTag, kDroppedTag };
 constexpr std::uint32_t kTagMask = 7;
 constexpr std::uint32_t kWideNumber = 1u << 11;
 constexpr std::uint32_t kMaxStringId = (1u << 29) - 1;
 constexpr std::uint32_t kMaxArrayShape = (1u << 28) - 1;
 constexpr std::uint32_t kMaxObjectShape = (1u << 29) - 1;
+constexpr std::uint32_t kMaxDroppedSize = (1u << 29) - 1;
 constexpr std::size_t kMaxTapeSize = 0xFFFFFFF0u;
 constexpr std::size_t kContainerRecordSize = 3;
 
@@ -45,6 +50,7 @@ inline std::uint32_t record_end(const std::uint32_t* tape, std::uint32_t at) noe
         case kNumberTag: return at + ((word & kWideNumber) ? 3 : 2);
         case kArrayTag:
         case kObjectTag: return tape[at + 1];
+        case kDroppedTag: return at + (word >> 3);
     }
     return at + 1;
 }

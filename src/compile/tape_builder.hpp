@@ -222,7 +222,7 @@ public:
             as_expected ? object.expected_layout : parts_.layouts.intern(names, parts_.names);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
         if (layout.kept_count > kMaxFields) return false;
-        if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
+        if (layout.kept_count != layout.member_count && !drop_repeated_members(object.at, layout)) return false;
         const std::span<const VeskType> types = members_.types(object.first_member);
         const std::uint32_t shape = object_shape(layout_id, names, types);
         if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
@@ -255,16 +255,23 @@ private:
 
     // A name given more than once keeps only its last value. The others have
     // been counted as they were read; this takes them out again, so that the
-    // sizes and the shapes in use are those of the values that are written.
-    void drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
+    // sizes and the shapes in use are those of the values that are written,
+    // and marks them dropped, so that they are taken out only once, even
+    // when the object is itself dropped later.
+    bool drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
         kept_.assign(layout.member_count, false);
         for (const std::uint32_t member : parts_.layouts.order(layout)) kept_[member] = true;
         std::uint32_t value = object_at + kContainerRecordSize;
         for (std::uint32_t member = 0; member < layout.member_count; ++member) {
             const std::uint32_t next = record_end(tape_.data(), value);
-            if (!kept_[member]) forget_values(value, next);
+            if (!kept_[member]) {
+                if (next - value > kMaxDroppedSize) return false;
+                forget_values(value, next);
+                tape_[value] = kDroppedTag | ((next - value) << 3);
+            }
             value = next;
         }
+        return true;
     }
 
     // Takes the records in [at, end), a value and everything in it, out of
@@ -296,6 +303,7 @@ private:
                     --parts_.shape_uses[word >> 3];
                     at += kContainerRecordSize;
                     break;
+                case kDroppedTag: at += word >> 3; break;
             }
         }
     }

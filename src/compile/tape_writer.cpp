@@ -64,6 +64,8 @@ TapeWriter::TapeWriter(const JsonContainerParts& parts, std::vector<std::uint32_
         }
         case kArrayTag: return write_array(at, element, definition);
         case kObjectTag: return write_object(at, element, definition);
+        // Never written: layouts leave dropped values out.
+        case kDroppedTag: return record_end(tape_, at);
     }
     return at + 1;
 }

@@ -253,3 +253,34 @@ def test_code_unit_reading_agrees_with_utf8_reading(value, cut):
     for text in (json.dumps(value, ensure_ascii=False), json.dumps(value, ensure_ascii=False)[:-cut or None]):
         if len(text) > 1:
             assert dumps_outcome(fresh(text)) == dumps_outcome(with_utf8_form(text))
+
+
+class Members(list):
+    """An object's members in text order, names possibly repeated."""
+
+
+def render(value):
+    if isinstance(value, Members):
+        return "{" + ",".join(f"{json.dumps(name)}:{render(item)}" for name, item in value) + "}"
+    if isinstance(value, list):
+        return "[" + ",".join(render(item) for item in value) + "]"
+    return json.dumps(value)
+
+
+# Few names and few strings, so that names repeat within objects and strings
+# and shapes recur inside and outside the values that repeats drop.
+values_with_repeated_names = st.recursive(
+    st.none() | st.booleans() | st.integers(-3, 3) | st.sampled_from([0.5, 1e40]) | st.sampled_from(["x", "y", "zz"]),
+    lambda children: st.lists(children, max_size=3)
+    | st.lists(st.tuples(st.sampled_from("abc"), children), max_size=5).map(Members),
+    max_leaves=16)
+
+
+@settings(max_examples=300, deadline=None)
+@given(values_with_repeated_names)
+def test_a_repeated_name_is_as_if_only_its_last_value_were_there(value):
+    # The earlier values of a repeated name leave no trace: not their strings
+    # in the dictionary, not their shapes, not their faults, however deep
+    # they lie inside other such values.
+    text = render(value)
+    assert dumps_outcome(text) == dumps_outcome(json.dumps(json.loads(text)))
