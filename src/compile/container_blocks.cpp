@@ -86,12 +86,6 @@ std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes,
     return at;
 }
 
-std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,
-                                     std::span<const std::uint32_t> entries) noexcept {
-    return write_dictionary_block(at, entries,
-                                  [&strings](std::uint8_t* to, std::uint32_t id) { return write_string(to, strings.text(id)); });
-}
-
 void write_header(std::uint8_t* container, std::size_t dict_block_offset, std::size_t data_block_offset) noexcept {
     container[kVersionAt] = kFormatVersion;
     store_u32le(container + kDefBlockOffsetAt, static_cast<std::uint32_t>(kHeaderSize));

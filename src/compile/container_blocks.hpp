@@ -39,12 +39,9 @@ std::uint8_t* write_primitive_definitions(std::uint8_t* at, std::size_t definiti
 std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept;
 std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
                                      const DefinitionNumbering& numbering) noexcept;
-// `entries` are ids in `strings`, by dictionary index.
-std::uint8_t* write_dictionary_block(std::uint8_t* at, const StringTable& strings,
-                                     std::span<const std::uint32_t> entries) noexcept;
-// The same for strings not all kept as their UTF-8 form: `write_entry(at,
-// id)` writes the string `id` as write_string would and returns the
-// position after it.
+// `entries` are string ids, by dictionary index; `write_entry(at, id)`
+// writes the string `id` as write_string would and returns the position
+// after it.
 template <class WriteEntry>
 std::uint8_t* write_dictionary_block(std::uint8_t* at, std::span<const std::uint32_t> entries,
                                      WriteEntry&& write_entry) noexcept {

@@ -19,8 +19,6 @@ struct JsonContainerParts {
         : strings(seed), names(seed ^ 1), shapes(seed ^ 2), layouts(seed ^ 3) {}
 
     json_plan::Tape tape;
-    // The tables of texts are hashed by hash_text_padded, which the reader's
-    // short texts can be hashed by from registers.
     StringTable strings;  // string values
     StringTable names;    // member names
     ShapeTable shapes;

@@ -14,6 +14,8 @@ namespace vesk {
 // Distinct texts, numbered 0, 1, 2, ... in the order they are first met. The
 // table keeps views only, so the texts must outlive it. Its hashes are seeded
 // per table (see hash_text): input cannot be crafted to make texts collide.
+// Texts are hashed by hash_text_padded, which a reader holding a short text
+// in registers can hash from there (hash_padded_words, with seed()).
 class StringTable {
 public:
     explicit StringTable(std::uint64_t seed) noexcept : seed_(seed) {}
@@ -23,8 +25,7 @@ public:
         bool added;  // the text was new
     };
 
-    std::uint64_t hash(std::string_view text) const noexcept { return hash_text(text, seed_); }
-    // For callers that hash their texts some other way, seeded alike.
+    std::uint64_t hash(std::string_view text) const noexcept { return hash_text_padded(text, seed_); }
     std::uint64_t seed() const noexcept { return seed_; }
 
     // `text` is shorter than 4 GiB, `hash` is hash(text), and the table holds

@@ -126,7 +126,7 @@ public:
         const TextUnits& units = parts_.units;
         const char* first = static_cast<const char*>(first_unit);
         const std::size_t bytes = unit_count * units.unit_size;
-        const std::uint64_t hash = hash_text_padded(text, parts_.strings.seed());
+        const std::uint64_t hash = parts_.strings.hash(text);
         return add_string(parts_.strings.intern_where({first, text.size()}, hash, [&](const char* kept) {
             if (!units.hold(kept)) return same_bytes(kept, text.data(), text.size());
             return bytes <= static_cast<std::size_t>(units.end - kept) && std::memcmp(kept, first, bytes) == 0;
@@ -359,7 +359,7 @@ private:
             const std::uint32_t next = name_info_[previous].next;
             if (next != kNone && parts_.names.text(next) == name) return next;
         }
-        const std::uint64_t hash = hash_text_padded(name, parts_.names.seed());
+        const std::uint64_t hash = parts_.names.hash(name);
         StringTable::Interned found = parts_.names.intern(name, hash);
         if (found.added) {
             if (!in_input) parts_.names.replace_text(found.id, parts_.unescaped.store(name));
@@ -458,7 +458,7 @@ private:
     template <class Same>
     std::uint32_t intern_string(std::string_view text, bool in_input, Same&& same) {
         StringTable& table = parts_.strings;
-        const StringTable::Interned found = table.intern_where(text, hash_text_padded(text, table.seed()), same);
+        const StringTable::Interned found = table.intern_where(text, table.hash(text), same);
         if (found.added && !in_input) table.replace_text(found.id, parts_.unescaped.store(text));
         return found.id;
     }

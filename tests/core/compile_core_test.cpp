@@ -210,7 +210,9 @@ TEST(ContainerBlocksTest, BlocksMatchTheDocumentWriter) {
     ByteBuffer written(expected->size(), 0xAA);
     std::uint8_t* at = write_definition_block(written.data() + kHeaderSize, shapes, names, numbering);
     ASSERT_EQ(at, written.data() + kHeaderSize + definitions_size);
-    at = write_dictionary_block(at, strings, entries);
+    at = write_dictionary_block(at, entries, [&strings](std::uint8_t* to, std::uint32_t id) {
+        return write_string(to, strings.text(id));
+    });
     ASSERT_EQ(at, written.data() + data_at);
     store_u32le(at, 0);  // no data entries
     write_header(written.data(), kHeaderSize + definitions_size, data_at);
