@@ -83,7 +83,6 @@ std::uint8_t* write_as_utf8(const Unit* p, const Unit* text_end, std::size_t utf
         if (end - out >= 8 && text_end - p >= 8 && store_eight_ascii(p, out)) {
             p += 8;
             out += 8;
-            if (out == end) break;
         }
         if (out == end) break;
 #endif

@@ -524,11 +524,11 @@ private:
         unescaped_capacity_ = capacity;
     }
 
-    // `p` is at a backslash in UTF-8 text; writes what the escape stands
-    // for at `out` and returns its size, 0 for an escape that is not one.
-    std::size_t read_escape_into(const char*& p, char* out) const noexcept requires kUtf8 {
+    // `p` is at a backslash; writes what the escape stands for, as UTF-8, at
+    // `out` and returns its size, 0 for an escape that is not one.
+    std::size_t read_escape_into(const Unit*& p, char* out) const noexcept {
         if (end_ - p < 2) return 0;
-        const char code = p[1];
+        const Unit code = p[1];
         p += 2;
         switch (code) {
             case '"': *out = '"'; return 1;
@@ -622,34 +622,10 @@ private:
 
     // `p` is at a backslash; appends what the escape stands for.
     bool read_escape(const Unit*& p) {
-        if (end_ - p < 2) return false;
-        const Unit code = p[1];
-        p += 2;
-        switch (code) {
-            case '"': scratch_.push_back('"'); return true;
-            case '\\': scratch_.push_back('\\'); return true;
-            case '/': scratch_.push_back('/'); return true;
-            case 'b': scratch_.push_back('\b'); return true;
-            case 'f': scratch_.push_back('\f'); return true;
-            case 'n': scratch_.push_back('\n'); return true;
-            case 'r': scratch_.push_back('\r'); return true;
-            case 't': scratch_.push_back('\t'); return true;
-            case 'u': break;
-            default: return false;
-        }
-        char32_t unit = 0;
-        if (!read_code_unit(p, unit)) return false;
-        if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
-        if (unit < 0xD800 || unit > 0xDBFF) {
-            append_utf8(scratch_, unit);
-            return true;
-        }
-        char32_t low = 0;
-        if (end_ - p < 2 || p[0] != '\\' || p[1] != 'u') return false;
-        p += 2;
-        if (!read_code_unit(p, low) || low < 0xDC00 || low > 0xDFFF) return false;
-        append_utf8(scratch_, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        return true;
+        char bytes[4];
+        const std::size_t width = read_escape_into(p, bytes);
+        scratch_.append(bytes, width);
+        return width != 0;
     }
 
     bool open_container() noexcept {
