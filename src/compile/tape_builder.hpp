@@ -257,8 +257,9 @@ private:
     // been counted as they were read; this takes them out again, so that the
     // sizes and the shapes in use are those of the values that are written,
     // and marks them dropped, so that they are taken out only once, even
-    // when the object is itself dropped later.
-    bool drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
+    // when the object is itself dropped later. Out of line: few objects
+    // repeat a name, and every object closes through end_object().
+    [[gnu::noinline]] bool drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
         kept_.assign(layout.member_count, false);
         for (const std::uint32_t member : parts_.layouts.order(layout)) kept_[member] = true;
         std::uint32_t value = object_at + kContainerRecordSize;
