@@ -8,36 +8,30 @@ std::uint32_t LayoutTable::add(std::span<const std::uint32_t> members, const Str
     names_.insert(names_.end(), members.begin(), members.end());
     // Byte order of the names (string_view compares bytes as unsigned,
     // a proper prefix first), a repeated name in text order, so that the
-    // last of each run is the one that counts.
-    std::vector<std::uint32_t>& order = scratch_;
-    order.resize(members.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    auto before = [&](std::uint32_t a, std::uint32_t b) {
-        if (members[a] == members[b]) return a < b;
-        return names.text(members[a]) < names.text(members[b]);
+    // last of each run is the one that counts. Each name's first eight
+    // bytes as a number decide most comparisons without reaching the texts.
+    keyed_.clear();
+    for (std::uint32_t i = 0; i < members.size(); ++i) keyed_.push_back({name_prefix(names.text(members[i])), i});
+    auto before = [&](const Keyed& a, const Keyed& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        if (members[a.member] == members[b.member]) return a.member < b.member;
+        return names.text(members[a.member]) < names.text(members[b.member]);
     };
-    if (order.size() > 16) {
-        // Wide objects (often keyed by data) sort on the first eight
-        // bytes of each name as a number first, so most comparisons
-        // never reach the texts.
-        keyed_.clear();
-        for (const std::uint32_t i : order) keyed_.push_back({name_prefix(names.text(members[i])), i});
-        std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
-            return a.prefix != b.prefix ? a.prefix < b.prefix : before(a.member, b.member);
-        });
-        for (std::size_t i = 0; i < order.size(); ++i) order[i] = keyed_[i].member;
+    if (keyed_.size() > 16) {
+        std::sort(keyed_.begin(), keyed_.end(), before);
     } else {
-        for (std::size_t i = 1; i < order.size(); ++i) {
-            const std::uint32_t moving = order[i];
+        for (std::size_t i = 1; i < keyed_.size(); ++i) {
+            const Keyed moving = keyed_[i];
             std::size_t j = i;
-            for (; j > 0 && before(moving, order[j - 1]); --j) order[j] = order[j - 1];
-            order[j] = moving;
+            for (; j > 0 && before(moving, keyed_[j - 1]); --j) keyed_[j] = keyed_[j - 1];
+            keyed_[j] = moving;
         }
     }
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (i + 1 < order.size() && members[order[i]] == members[order[i + 1]]) continue;
-        layout.in_name_order = layout.in_name_order && order[i] == layout.kept_count;
-        order_.push_back(order[i]);
+    for (std::size_t i = 0; i < keyed_.size(); ++i) {
+        const std::uint32_t member = keyed_[i].member;
+        if (i + 1 < keyed_.size() && members[member] == members[keyed_[i + 1].member]) continue;
+        layout.in_name_order = layout.in_name_order && member == layout.kept_count;
+        order_.push_back(member);
         ++layout.kept_count;
     }
     layout.in_name_order = layout.in_name_order && layout.kept_count == layout.member_count;

@@ -99,7 +99,6 @@ private:
     };
 
     std::vector<std::uint32_t> order_;
-    std::vector<std::uint32_t> scratch_;
     std::vector<Keyed> keyed_;
     std::vector<Slot> slots_;
     std::uint64_t seed_;
