@@ -82,7 +82,15 @@ private:
 // false where the plan must decline.
 class TapeBuilder {
 public:
-    explicit TapeBuilder(JsonContainerParts& parts) : parts_(parts), tape_(parts.tape) {}
+    // Room for the layouts and names of a typical text, as the layout
+    // table has: grown step by step, these cost a small text more than
+    // its objects do.
+    explicit TapeBuilder(JsonContainerParts& parts) : parts_(parts), tape_(parts.tape) {
+        last_shape_of_layout_.reserve(64);
+        last_types_.reserve(512);
+        layout_by_member_.reserve(256);
+        name_info_.reserve(256);
+    }
 
     bool null_value() {
         tape_.push_back(kNullTag);
