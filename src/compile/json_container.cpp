@@ -57,7 +57,7 @@ template <class Read>
 std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std::size_t max_container_size, Read&& read) {
     // Tape positions and offsets are 32-bit; such a text is not worth a plan.
     if (text_size > kMaxTapeSize) return std::nullopt;
-    auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&text_size));
+    auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&text_size), text_size);
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(text_size / 2 + 16);
     // Texts hold a distinct string per 96 bytes or more, mostly (event logs
@@ -69,8 +69,8 @@ std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std
     parts->strings.reserve_texts(text_size / 32);
     parts->strings.reserve(text_size / 96);
     parts->string_counts.reserve(text_size / 32);
-    parts->names.reserve(64);
-    TapeBuilder builder(*parts);
+    parts->names.reserve(starting_room(64, text_size, kMinNameBytes));
+    TapeBuilder builder(*parts, text_size);
     if (!read(builder)) return std::nullopt;
 
     // Shapes met only inside values that a repeated member name dropped are

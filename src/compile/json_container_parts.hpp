@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,10 +14,23 @@
 
 namespace vesk {
 
+// Room to start a table with that a typical text fills to `typical`
+// entries. A short text (a message of a few fields) gets room for what it
+// can hold, an entry per `bytes_each` bytes of it: blocks that small come
+// from the allocator's caches, where larger ones cost a small text more to
+// take and give back than reading it does.
+constexpr std::size_t starting_room(std::size_t typical, std::size_t text_size, std::size_t bytes_each) noexcept {
+    return std::min(typical, text_size / bytes_each + 1);
+}
+// The fewest bytes of text a member name, and an object, take: "":0 and {}.
+inline constexpr std::size_t kMinNameBytes = 4;
+inline constexpr std::size_t kMinObjectBytes = 2;
+
 // Everything plan() learns about the text, kept for write().
 struct JsonContainerParts {
-    explicit JsonContainerParts(std::uint64_t seed)
-        : strings(seed), names(seed ^ 1), shapes(seed ^ 2), layouts(seed ^ 3) {}
+    JsonContainerParts(std::uint64_t seed, std::size_t text_size)
+        : strings(seed), names(seed ^ 1), shapes(seed ^ 2),
+          layouts(seed ^ 3, starting_room(64, text_size, kMinObjectBytes), starting_room(512, text_size, kMinNameBytes)) {}
 
     json_plan::Tape tape;
     StringTable strings;  // string values

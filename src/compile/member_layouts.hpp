@@ -18,12 +18,12 @@ namespace vesk::json_plan {
 // which their values are compiled, worked out once.
 class LayoutTable {
 public:
-    // Room for the layouts of a typical text from the start: growing these
-    // step by step cost a small text more than reading its members.
-    explicit LayoutTable(std::uint64_t seed) : seed_(seed) {
-        layouts_.reserve(64);
-        names_.reserve(512);
-        order_.reserve(512);
+    // Room for `layouts` layouts of `names` names in all from the start:
+    // growing these step by step cost a text more than reading its members.
+    LayoutTable(std::uint64_t seed, std::size_t layouts, std::size_t names) : seed_(seed) {
+        layouts_.reserve(layouts);
+        names_.reserve(names);
+        order_.reserve(names);
     }
 
     struct Layout {

@@ -38,7 +38,7 @@ namespace {
 // types of their values, a stack. Like the tape, a push is inline.
 class MemberStack {
 public:
-    MemberStack() { resize_storage(256); }
+    explicit MemberStack(std::size_t room) { resize_storage(static_cast<std::uint32_t>(room)); }
 
     std::uint32_t size() const noexcept { return size_; }
     [[gnu::always_inline]] void push(std::uint32_t name) {
@@ -83,13 +83,14 @@ private:
 class TapeBuilder {
 public:
     // Room for the layouts and names of a typical text, as the layout
-    // table has: grown step by step, these cost a small text more than
-    // its objects do.
-    explicit TapeBuilder(JsonContainerParts& parts) : parts_(parts), tape_(parts.tape) {
-        last_shape_of_layout_.reserve(64);
-        last_types_.reserve(512);
-        layout_by_member_.reserve(256);
-        name_info_.reserve(256);
+    // table has: grown step by step, these cost a text more than its
+    // objects do.
+    TapeBuilder(JsonContainerParts& parts, std::size_t text_size)
+        : parts_(parts), tape_(parts.tape), members_(starting_room(256, text_size, kMinNameBytes)) {
+        last_shape_of_layout_.reserve(starting_room(64, text_size, kMinObjectBytes));
+        last_types_.reserve(starting_room(512, text_size, kMinNameBytes));
+        layout_by_member_.reserve(starting_room(256, text_size, kMinNameBytes));
+        name_info_.reserve(starting_room(256, text_size, kMinNameBytes));
     }
 
     bool null_value() {
