@@ -319,14 +319,15 @@ private:
         Py_ssize_t size = 0;
         const char* text = utf8_of(str, size);
         if (text == nullptr) return false;
-        write_exact_text(str, {text, static_cast<std::size_t>(size)});
+        write_text(str, {text, static_cast<std::size_t>(size)});
         return true;
     }
 
-    // The UTF-8 text of an exact str. A long one is left where it is, with
-    // the str held until the call ends: its text cannot change, and
-    // releasing an exact str runs no Python code.
-    [[gnu::always_inline]] DataContainer::WrittenString write_exact_text(PyObject* str, std::string_view text) {
+    // The UTF-8 text of a str. A long one is left where it is, with the str
+    // held until the call ends: its text cannot change. Every str's is, of
+    // a subclass too: the dictionary tells texts of one length apart only
+    // when all of them are left in place or none is.
+    [[gnu::always_inline]] DataContainer::WrittenString write_text(PyObject* str, std::string_view text) {
         if (text.size() < DataContainer::kLeftInPlace) [[likely]]
             return out_.write_string(text);
         return write_text_in_place(str, text);
@@ -343,7 +344,7 @@ private:
         Py_ssize_t size = 0;
         const char* text = PyUnicode_AsUTF8AndSize(str, &size);
         if (text == nullptr) return false;
-        out_.write_string({text, static_cast<std::size_t>(size)});
+        write_text(str, {text, static_cast<std::size_t>(size)});
         return true;
     }
 
@@ -369,7 +370,7 @@ private:
         Py_ssize_t size = 0;
         const char* text = utf8_of(key, size);
         if (text == nullptr) return false;
-        keys_.keep(key, write_exact_text(key, {text, static_cast<std::size_t>(size)}));
+        keys_.keep(key, write_text(key, {text, static_cast<std::size_t>(size)}));
         return true;
     }
 

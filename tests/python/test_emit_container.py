@@ -335,6 +335,13 @@ def test_key_objects_met_again_across_many_dicts_give_what_the_model_gives():
     assert vesk.emit(value) == emit_model(value)
 
 
+def test_a_long_text_in_strs_of_several_classes_is_one_dictionary_entry():
+    # Long texts are copied from the str itself, a subclass's too.
+    text = "q" * 256
+    value = {"a": MyStr(text), text: [MyStr(text), text], "o": {MyStr(text): 1}}
+    assert vesk.emit(value) == emit_model(value)
+
+
 def test_list_of_65535_items_round_trips():
     value = list(range(65535))
     assert vesk.loads(vesk.emit(value)) == value
