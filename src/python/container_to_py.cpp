@@ -10,25 +10,17 @@
 #include "python/json_to_py.hpp"
 #include "python/memory_limit.hpp"
 #include "python/object_builder.hpp"
+#include "python/released_gil.hpp"
 
 namespace vesk::python {
 
 namespace {
 
-// Handing the lock over and back costs well under a microsecond when no
-// other thread wants it; when one does, it gets to run instead of waiting
-// for the whole call. Below this size the scan is too short to bother.
-constexpr std::size_t kUnlockedBytes = 32 * 1024;
-
 // Runs `work` with the interpreter lock released if `release` is set; the
 // lock is taken back however `work` ends.
 template <class Work>
 auto unlocked_if(bool release, Work&& work) -> decltype(work()) {
-    if (!release) return work();
-    struct Relock {
-        PyThreadState* state;
-        ~Relock() { PyEval_RestoreThread(state); }
-    } relock{PyEval_SaveThread()};
+    const ReleasedGil released(release);
     return work();
 }
 
@@ -90,7 +82,7 @@ PyObject* read_exactly(PyObject* module, std::span<const std::uint8_t> container
 }
 
 PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> container) {
-    const bool release = container.size() >= kUnlockedBytes;
+    const bool release = container.size() >= kReleaseLockFrom;
     const ContainerScan scan = unlocked_if(release, [&] { return scan_container(container); });
     if (scan.verdict == ScanVerdict::Valid) {
         if (refuse_size(result_bytes(scan))) return nullptr;

@@ -42,6 +42,9 @@ public:
     // The UTF-8 form, once take() or make_utf8() made it known.
     std::string_view utf8() const noexcept { return view_; }
 
+    // Bytes of UTF-8 or code points, as the text is read.
+    std::size_t size() const noexcept { return form_ == Form::Utf8 ? view_.size() : length_; }
+
 private:
     enum class Form { Utf8, Latin1, Ucs2, Ucs4 };
 

@@ -30,9 +30,10 @@ constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"
 // Returns false with an exception set on failure.
 template <class Allocate>
 bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allocate) {
+    const bool release = json_text.size() >= kReleaseLockFrom;
     std::optional<JsonContainer> planned;
     {
-        ReleasedGil released;
+        ReleasedGil released(release);
         planned = json_text.plan();
     }
     if (planned) {
@@ -40,7 +41,7 @@ bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allo
         if (out == nullptr) {
             return false;
         }
-        ReleasedGil released;
+        ReleasedGil released(release);
         planned->write(std::span<std::uint8_t>(out, planned->size()));
         return true;
     }
@@ -51,7 +52,7 @@ bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allo
     }
     std::optional<Result<ByteBuffer>> container;
     {
-        ReleasedGil released;
+        ReleasedGil released(release);
         container.emplace(compile_json_document_container(json_text.utf8()));
     }
     if (!container->has_value()) {
