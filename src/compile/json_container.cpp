@@ -107,7 +107,7 @@ void JsonContainer::write(std::span<std::uint8_t> out) {
     std::uint8_t* const entry = container + parts.data_block_offset;
     std::uint8_t* const payload = entry + kEntryCountSize + kEntryHeaderSize;
     // The occurrence counts are spent; their pages take the numbering.
-    TapeWriter writer(parts, std::move(parts.string_counts), payload);
+    TapeWriter writer(parts, &parts.memory, std::move(parts.string_counts), payload);
     std::uint16_t element = 0;
     std::uint16_t definition = 0;
     writer.write_value(0, element, definition);

@@ -9,6 +9,7 @@
 #include "compile/member_layouts.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
+#include "compile/table_memory.hpp"
 #include "compile/text_arena.hpp"
 #include "json/code_point_text.hpp"
 
@@ -29,16 +30,23 @@ inline constexpr std::size_t kMinObjectBytes = 2;
 // Everything plan() learns about the text, kept for write().
 struct JsonContainerParts {
     JsonContainerParts(std::uint64_t seed, std::size_t text_size)
-        : strings(seed), names(seed ^ 1), shapes(seed ^ 2),
-          layouts(seed ^ 3, starting_room(64, text_size, kMinObjectBytes), starting_room(512, text_size, kMinNameBytes)) {}
+        : tape(&memory), strings(seed, &memory), names(seed ^ 1, &memory), shapes(seed ^ 2, &memory),
+          layouts(seed ^ 3, starting_room(64, text_size, kMinObjectBytes), starting_room(512, text_size, kMinNameBytes),
+                  &memory),
+          string_counts(&memory), shape_uses(&memory) {}
+    JsonContainerParts(const JsonContainerParts&) = delete;
+    JsonContainerParts& operator=(const JsonContainerParts&) = delete;
 
+    // The memory of the tables below and of the builder's and the writer's:
+    // first, so that it outlives them all.
+    SmallBlockArena<16 * 1024> memory;
     json_plan::Tape tape;
     StringTable strings;  // string values
     StringTable names;    // member names
     ShapeTable shapes;
     json_plan::LayoutTable layouts;
-    std::vector<std::uint32_t> string_counts;  // occurrences, by string id
-    std::vector<std::uint32_t> shape_uses;     // containers, by shape id
+    TableVector<std::uint32_t> string_counts;  // occurrences, by string id
+    TableVector<std::uint32_t> shape_uses;     // containers, by shape id
     TextArena unescaped;  // texts that held escapes, which the tables point at
     // Code-point text: the string values without escapes are kept as views
     // of their units, in the text's own memory, and only written as UTF-8.

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <memory_resource>
 
 namespace vesk::json_plan {
 
@@ -60,18 +60,23 @@ inline std::uint32_t record_end(const std::uint32_t* tape, std::uint32_t at) noe
 // is a call.
 class Tape {
 public:
+    explicit Tape(std::pmr::memory_resource* memory) noexcept : memory_(memory) {}
+    Tape(const Tape&) = delete;
+    Tape& operator=(const Tape&) = delete;
+    ~Tape() { release(); }
+
     void reserve(std::size_t count) {
         if (count > capacity_) resize_storage(count);
     }
     std::size_t size() const noexcept { return size_; }
-    const std::uint32_t* data() const noexcept { return words_.get(); }
+    const std::uint32_t* data() const noexcept { return words_; }
     std::uint32_t& operator[](std::size_t at) noexcept { return words_[at]; }
     std::uint32_t operator[](std::size_t at) const noexcept { return words_[at]; }
 
     // `count` (at most three) more words, for the caller to fill.
     [[gnu::always_inline]] std::uint32_t* append(std::size_t count) {
         if (capacity_ - size_ < kMaxAppend) [[unlikely]] resize_storage(capacity_ * 2 + 64);
-        std::uint32_t* at = words_.get() + size_;
+        std::uint32_t* at = words_ + size_;
         size_ += count;
         return at;
     }
@@ -81,13 +86,18 @@ public:
 
 private:
     [[gnu::noinline]] void resize_storage(std::size_t capacity) {
-        auto words = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
-        if (size_ != 0) std::memcpy(words.get(), words_.get(), size_ * sizeof(std::uint32_t));
-        words_ = std::move(words);
+        auto* words = static_cast<std::uint32_t*>(memory_->allocate(capacity * sizeof(std::uint32_t), alignof(std::uint32_t)));
+        if (size_ != 0) std::memcpy(words, words_, size_ * sizeof(std::uint32_t));
+        release();
+        words_ = words;
         capacity_ = capacity;
     }
+    void release() noexcept {
+        if (words_ != nullptr) memory_->deallocate(words_, capacity_ * sizeof(std::uint32_t), alignof(std::uint32_t));
+    }
 
-    std::unique_ptr<std::uint32_t[]> words_;
+    std::pmr::memory_resource* memory_;
+    std::uint32_t* words_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
 };

@@ -40,7 +40,7 @@ std::uint32_t LayoutTable::add(std::span<const std::uint32_t> members, const Str
 }
 
 void LayoutTable::grow() {
-    std::vector<Slot> old = std::move(slots_);
+    TableVector<Slot> old = std::move(slots_);
     const std::size_t capacity = old.empty() ? 64 : old.size() * 2;
     slots_.assign(capacity, Slot{});
     for (const Slot& slot : old) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compile/string_table.hpp"
+#include "compile/table_memory.hpp"
 #include "compile/text_hash.hpp"
 
 namespace vesk::json_plan {
@@ -20,7 +21,8 @@ class LayoutTable {
 public:
     // Room for `layouts` layouts of `names` names in all from the start:
     // growing these step by step cost a text more than reading its members.
-    LayoutTable(std::uint64_t seed, std::size_t layouts, std::size_t names) : seed_(seed) {
+    LayoutTable(std::uint64_t seed, std::size_t layouts, std::size_t names, std::pmr::memory_resource* memory)
+        : layouts_(memory), names_(memory), order_(memory), keyed_(memory), slots_(memory), seed_(seed) {
         layouts_.reserve(layouts);
         names_.reserve(names);
         order_.reserve(names);
@@ -79,8 +81,8 @@ private:
     std::uint32_t add(std::span<const std::uint32_t> members, const StringTable& names);
     void grow();
 
-    std::vector<Layout> layouts_;
-    std::vector<std::uint32_t> names_;
+    TableVector<Layout> layouts_;
+    TableVector<std::uint32_t> names_;
     // The first eight bytes of a name as a big-endian number, zeros past its
     // end: ordering these orders the names, except among equal prefixes.
     static std::uint64_t name_prefix(std::string_view name) noexcept {
@@ -98,9 +100,9 @@ private:
         std::uint32_t member;
     };
 
-    std::vector<std::uint32_t> order_;
-    std::vector<Keyed> keyed_;
-    std::vector<Slot> slots_;
+    TableVector<std::uint32_t> order_;
+    TableVector<Keyed> keyed_;
+    TableVector<Slot> slots_;
     std::uint64_t seed_;
 };
 

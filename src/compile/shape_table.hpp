@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "compile/table_memory.hpp"
 #include "structure/document.hpp"
 #include "structure/vesk_type.hpp"
 
@@ -27,7 +28,9 @@ struct ShapeField {
 // seeded per table, as in StringTable.
 class ShapeTable {
 public:
-    explicit ShapeTable(std::uint64_t seed) noexcept : seed_(seed) {}
+    explicit ShapeTable(std::uint64_t seed,
+                        std::pmr::memory_resource* memory = std::pmr::get_default_resource()) noexcept
+        : shapes_(memory), fields_(memory), slots_(memory), seed_(seed) {}
 
     struct Shape {
         VeskType kind;       // Array or Object
@@ -55,15 +58,15 @@ private:
     std::uint64_t hash(std::span<const ShapeField> fields) const noexcept;
     void grow();
 
-    std::vector<Shape> shapes_;
-    std::vector<ShapeField> fields_;
+    TableVector<Shape> shapes_;
+    TableVector<ShapeField> fields_;
     // Object shapes: linear probing, as in StringTable, with the full hash
     // beside the id + 1 (0 marks a free slot).
     struct Slot {
         std::uint64_t hash = 0;
         std::uint32_t id_plus_one = 0;
     };
-    std::vector<Slot> slots_;
+    TableVector<Slot> slots_;
     std::size_t object_count_ = 0;
     // Array shapes by the element type's ordinal; 0: none yet.
     std::array<std::uint32_t, kTypeCount> arrays_{};
@@ -75,6 +78,9 @@ private:
 // compiler asks (before or after a container's contents) decides the order.
 class DefinitionNumbering {
 public:
+    explicit DefinitionNumbering(std::pmr::memory_resource* memory = std::pmr::get_default_resource()) noexcept
+        : numbers_(memory), order_(memory) {}
+
     std::uint32_t number(std::uint32_t shape) {
         if (shape >= numbers_.size()) numbers_.resize(std::size_t{shape} + 1 + numbers_.size() / 2, 0);
         std::uint32_t& number = numbers_[shape];
@@ -96,8 +102,8 @@ public:
     std::size_t definition_count() const noexcept { return kPrimitiveDefinitionCount + order_.size(); }
 
 private:
-    std::vector<std::uint32_t> numbers_;  // by shape; 0: not numbered yet
-    std::vector<std::uint32_t> order_;
+    TableVector<std::uint32_t> numbers_;  // by shape; 0: not numbered yet
+    TableVector<std::uint32_t> order_;
 };
 
 }  // namespace vesk

@@ -15,7 +15,7 @@ void StringTable::grow() { resize_slots(slots_.empty() ? 64 : slots_.size() * 2)
 void StringTable::resize_slots(std::size_t capacity) {
     const std::uint32_t mask = IndexSlot::mask_for(capacity);
     const std::uint32_t old_mask = mask_;
-    std::vector<std::uint32_t> old = std::move(slots_);
+    TableVector<std::uint32_t> old = std::move(slots_);
     slots_.assign(capacity, 0);
     mask_ = mask;
     for (const std::uint32_t slot : old) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compile/index_slot.hpp"
+#include "compile/table_memory.hpp"
 #include "compile/text_hash.hpp"
 
 namespace vesk {
@@ -18,7 +19,9 @@ namespace vesk {
 // in registers can hash from there (hash_padded_words, with seed()).
 class StringTable {
 public:
-    explicit StringTable(std::uint64_t seed) noexcept : seed_(seed) {}
+    explicit StringTable(std::uint64_t seed,
+                         std::pmr::memory_resource* memory = std::pmr::get_default_resource()) noexcept
+        : entries_(memory), slots_(memory), seed_(seed) {}
 
     struct Interned {
         std::uint32_t id;
@@ -64,10 +67,10 @@ private:
     void grow();
     void resize_slots(std::size_t capacity);
 
-    std::vector<Entry> entries_;
+    TableVector<Entry> entries_;
     // IndexSlots, four bytes each: on a large text the index would otherwise
     // take as much memory as the texts' records.
-    std::vector<std::uint32_t> slots_;
+    TableVector<std::uint32_t> slots_;
     std::uint32_t mask_ = 0;
     std::uint64_t seed_;
 };
@@ -101,8 +104,10 @@ class DictionaryNumbering {
 public:
     // Strings are the ids of a StringTable.
     explicit DictionaryNumbering(std::size_t string_count) : states_(string_count, 0) {}
-    // The same, keeping its states in `storage`, whose contents do not matter.
-    DictionaryNumbering(std::size_t string_count, std::vector<std::uint32_t>&& storage) : states_(std::move(storage)) {
+    // The same, keeping its states in `storage`, whose contents do not
+    // matter, and its entries in the same memory.
+    DictionaryNumbering(std::size_t string_count, TableVector<std::uint32_t>&& storage)
+        : states_(std::move(storage)), entries_(states_.get_allocator()) {
         states_.assign(string_count, 0);
     }
 
@@ -126,8 +131,8 @@ public:
 
 private:
     // By string: 0 not met yet, 1 met once, else its dictionary index + 2.
-    std::vector<std::uint32_t> states_;
-    std::vector<std::uint32_t> entries_;
+    TableVector<std::uint32_t> states_;
+    TableVector<std::uint32_t> entries_;
 };
 
 }  // namespace vesk

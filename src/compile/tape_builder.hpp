@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <memory_resource>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -38,7 +38,12 @@ namespace {
 // types of their values, a stack. Like the tape, a push is inline.
 class MemberStack {
 public:
-    explicit MemberStack(std::size_t room) { resize_storage(static_cast<std::uint32_t>(room)); }
+    MemberStack(std::size_t room, std::pmr::memory_resource* memory) : memory_(memory) {
+        resize_storage(static_cast<std::uint32_t>(room));
+    }
+    MemberStack(const MemberStack&) = delete;
+    MemberStack& operator=(const MemberStack&) = delete;
+    ~MemberStack() { release(); }
 
     std::uint32_t size() const noexcept { return size_; }
     [[gnu::always_inline]] void push(std::uint32_t name) {
@@ -53,27 +58,38 @@ public:
     std::uint32_t last_name() const noexcept { return names_[size_ - 1]; }
     // The names and types from `first` on.
     std::span<const std::uint32_t> names(std::uint32_t first) const noexcept {
-        return {names_.get() + first, size_ - first};
+        return {names_ + first, size_ - first};
     }
     std::span<const VeskType> types(std::uint32_t first) const noexcept {
-        return {types_.get() + first, size_ - first};
+        return {types_ + first, size_ - first};
     }
 
 private:
-    [[gnu::noinline]] void resize_storage(std::uint32_t capacity) {
-        auto names = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
-        auto types = std::make_unique_for_overwrite<VeskType[]>(capacity);
-        if (size_ != 0) {
-            std::memcpy(names.get(), names_.get(), size_ * sizeof(std::uint32_t));
-            std::memcpy(types.get(), types_.get(), size_ * sizeof(VeskType));
-        }
-        names_ = std::move(names);
-        types_ = std::move(types);
-        capacity_ = capacity;
+    // The names and then the types, in one block.
+    static std::size_t block_size(std::uint32_t capacity) noexcept {
+        return std::size_t{capacity} * (sizeof(std::uint32_t) + sizeof(VeskType));
     }
 
-    std::unique_ptr<std::uint32_t[]> names_;
-    std::unique_ptr<VeskType[]> types_;
+    [[gnu::noinline]] void resize_storage(std::uint32_t capacity) {
+        auto* block = static_cast<std::uint8_t*>(memory_->allocate(block_size(capacity), alignof(std::uint32_t)));
+        auto* names = reinterpret_cast<std::uint32_t*>(block);
+        auto* types = reinterpret_cast<VeskType*>(block + std::size_t{capacity} * sizeof(std::uint32_t));
+        if (size_ != 0) {
+            std::memcpy(names, names_, size_ * sizeof(std::uint32_t));
+            std::memcpy(types, types_, size_ * sizeof(VeskType));
+        }
+        release();
+        names_ = names;
+        types_ = types;
+        capacity_ = capacity;
+    }
+    void release() noexcept {
+        if (names_ != nullptr) memory_->deallocate(names_, block_size(capacity_), alignof(std::uint32_t));
+    }
+
+    std::pmr::memory_resource* memory_;
+    std::uint32_t* names_ = nullptr;
+    VeskType* types_ = nullptr;
     std::uint32_t size_ = 0;
     std::uint32_t capacity_ = 0;
 };
@@ -86,7 +102,15 @@ public:
     // table has: grown step by step, these cost a text more than its
     // objects do.
     TapeBuilder(JsonContainerParts& parts, std::size_t text_size)
-        : parts_(parts), tape_(parts.tape), members_(starting_room(256, text_size, kMinNameBytes)) {
+        : parts_(parts),
+          tape_(parts.tape),
+          members_(starting_room(256, text_size, kMinNameBytes), &parts.memory),
+          name_info_(&parts.memory),
+          fields_(&parts.memory),
+          kept_(&parts.memory),
+          last_shape_of_layout_(&parts.memory),
+          last_types_(&parts.memory),
+          layout_by_member_(&parts.memory) {
         last_shape_of_layout_.reserve(starting_room(64, text_size, kMinObjectBytes));
         last_types_.reserve(starting_room(512, text_size, kMinNameBytes));
         layout_by_member_.reserve(starting_room(256, text_size, kMinNameBytes));
@@ -257,7 +281,7 @@ private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
     void use_shape(std::uint32_t shape) {
-        std::vector<std::uint32_t>& uses = parts_.shape_uses;
+        TableVector<std::uint32_t>& uses = parts_.shape_uses;
         if (shape >= uses.size()) uses.resize(std::size_t{shape} + 1, 0);
         ++uses[shape];
     }
@@ -496,20 +520,20 @@ private:
     Tape& tape_;
     std::vector<Open> open_;
     MemberStack members_;
-    std::vector<NameInfo> name_info_;  // by name id
+    TableVector<NameInfo> name_info_;  // by name id
     std::array<std::uint32_t, 256> recent_names_ = filled_with_none<256>();
-    std::vector<ShapeField> fields_;
-    std::vector<bool> kept_;
+    TableVector<ShapeField> fields_;
+    TableVector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
     // By layout, the shape of the last object of that layout, and the types
     // of its values, at the layout's place in the list of layouts' names.
-    std::vector<std::uint32_t> last_shape_of_layout_;
-    std::vector<VeskType> last_types_;
+    TableVector<std::uint32_t> last_shape_of_layout_;
+    TableVector<VeskType> last_types_;
     // The shape of the last array closed, and its element type.
     VeskType last_array_type_ = VeskType::Null;
     std::uint32_t last_array_shape_ = kNone;
     // By member name, the layout of the last object that was its value.
-    std::vector<std::uint32_t> layout_by_member_;
+    TableVector<std::uint32_t> layout_by_member_;
     // By depth, the layout of the last object closed there.
     std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none<kMaxJsonNesting + 1>();
 

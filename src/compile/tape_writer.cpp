@@ -20,8 +20,14 @@ std::uint8_t* write_string_of_units(const TextUnits& units, std::uint8_t* out, s
     return write_units_as_utf8(units, kept.data(), kept.size(), out + prefix.size);
 }
 
-TapeWriter::TapeWriter(const JsonContainerParts& parts, std::vector<std::uint32_t>&& spare, std::uint8_t* out)
-    : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size(), std::move(spare)), out_(out) {
+TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resource* memory,
+                       TableVector<std::uint32_t>&& spare, std::uint8_t* out)
+    : parts_(parts),
+      tape_(parts.tape.data()),
+      numbering_(memory),
+      dictionary_(parts.strings.size(), std::move(spare)),
+      out_(out),
+      positions_(memory) {
     positions_.reserve(256);
     // The numbering grows its table half again past the shape asked
     // for; twice the shapes in use spares it every growth.

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <string_view>
 #include <vector>
 
@@ -21,8 +22,10 @@ std::uint8_t* write_string_of_units(const TextUnits& units, std::uint8_t* out, s
 // shape numbered after its contents. Writes the data as it goes.
 class TapeWriter {
 public:
-    // `spare` is storage for the dictionary numbering, one word per string.
-    TapeWriter(const JsonContainerParts& parts, std::vector<std::uint32_t>&& spare, std::uint8_t* out);
+    // Its tables take `memory`; `spare` is storage for the dictionary
+    // numbering, one word per string.
+    TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resource* memory,
+               TableVector<std::uint32_t>&& spare, std::uint8_t* out);
 
     // Writes the value at `at` and returns the position after it. `element`
     // receives what an array holding this value records as its element
@@ -45,7 +48,7 @@ private:
     DictionaryNumbering dictionary_;
     std::uint8_t* out_;
     // Positions of the values of the objects being written, a stack.
-    std::vector<std::uint32_t> positions_;
+    TableVector<std::uint32_t> positions_;
 };
 
 }  // namespace vesk::json_plan

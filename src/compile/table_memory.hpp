@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory_resource>
+#include <vector>
+
+namespace vesk {
+
+// Memory for the tables of one compilation. Blocks of up to an eighth of
+// kSize bytes are cut one after another from a buffer of its own and are
+// never handed back one by one: the dozens of small blocks that a short
+// text's tables start with then cost no trip to the heap, which would take
+// about as long as reading the text (and longer to take them back). Larger
+// blocks, and every block once the buffer is used up, come from the heap and
+// go back to it as usual, so a large text's tables grow as they would
+// without it.
+template <std::size_t kSize>
+class SmallBlockArena final : public std::pmr::memory_resource {
+public:
+    SmallBlockArena() = default;
+    SmallBlockArena(const SmallBlockArena&) = delete;
+    SmallBlockArena& operator=(const SmallBlockArena&) = delete;
+
+private:
+    static constexpr std::size_t kLargestSmallBlock = kSize / 8;
+
+    void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+        if (bytes <= kLargestSmallBlock) {
+            const std::size_t at = (used_ + alignment - 1) & ~(alignment - 1);
+            if (at <= kSize && bytes <= kSize - at) {
+                used_ = at + bytes;
+                return buffer_ + at;
+            }
+        }
+        return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    }
+
+    void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override {
+        if (holds(block)) return;
+        std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+    }
+
+    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+    bool holds(const void* block) const noexcept {
+        const auto at = reinterpret_cast<std::uintptr_t>(block);
+        const auto start = reinterpret_cast<std::uintptr_t>(buffer_);
+        return at >= start && at - start < kSize;
+    }
+
+    alignas(std::max_align_t) std::byte buffer_[kSize];
+    std::size_t used_ = 0;
+};
+
+// The allocator of the tables' vectors: a memory resource's blocks, and
+// nothing else. Elements are made as std::allocator makes them, and blocks
+// are taken and given back through calls kept out of line, so that a
+// table's appends compile as a plain vector's do: with the polymorphic
+// allocator, or with these calls inlined into the reader, every text read
+// a few percent slower.
+template <class T>
+class TableAllocator {
+public:
+    using value_type = T;
+
+    TableAllocator(std::pmr::memory_resource* memory = std::pmr::get_default_resource()) noexcept : memory_(memory) {}
+    template <class U>
+    TableAllocator(const TableAllocator<U>& other) noexcept : memory_(other.resource()) {}
+
+    [[gnu::noinline]] T* allocate(std::size_t count) {
+        return static_cast<T*>(memory_->allocate(count * sizeof(T), alignof(T)));
+    }
+    [[gnu::noinline]] void deallocate(T* block, std::size_t count) noexcept {
+        memory_->deallocate(block, count * sizeof(T), alignof(T));
+    }
+    std::pmr::memory_resource* resource() const noexcept { return memory_; }
+
+    friend bool operator==(const TableAllocator& a, const TableAllocator& b) noexcept { return a.memory_ == b.memory_; }
+
+private:
+    std::pmr::memory_resource* memory_;
+};
+
+template <class T>
+using TableVector = std::vector<T, TableAllocator<T>>;
+
+}  // namespace vesk
