@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,7 +31,10 @@ inline constexpr std::size_t kMinObjectBytes = 2;
 // Everything plan() learns about the text, kept for write().
 struct JsonContainerParts {
     JsonContainerParts(std::uint64_t seed, std::size_t text_size)
-        : tape(&memory), strings(seed, &memory), names(seed ^ 1, &memory), shapes(seed ^ 2, &memory),
+        : tape(&memory),
+          strings(seed, &memory),
+          names(seed ^ 1, &memory),
+          shapes(seed ^ 2, &memory, std::max<std::size_t>(16, std::bit_ceil(starting_room(64, text_size, kMinObjectBytes)))),
           layouts(seed ^ 3, starting_room(64, text_size, kMinObjectBytes), starting_room(512, text_size, kMinNameBytes),
                   &memory),
           string_counts(&memory), shape_uses(&memory) {}

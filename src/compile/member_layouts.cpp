@@ -41,7 +41,7 @@ std::uint32_t LayoutTable::add(std::span<const std::uint32_t> members, const Str
 
 void LayoutTable::grow() {
     TableVector<Slot> old = std::move(slots_);
-    const std::size_t capacity = old.empty() ? 64 : old.size() * 2;
+    const std::size_t capacity = old.empty() ? first_slots_ : old.size() * 2;
     slots_.assign(capacity, Slot{});
     for (const Slot& slot : old) {
         if (slot.id_plus_one == 0) continue;

@@ -22,7 +22,13 @@ public:
     // Room for `layouts` layouts of `names` names in all from the start:
     // growing these step by step cost a text more than reading its members.
     LayoutTable(std::uint64_t seed, std::size_t layouts, std::size_t names, std::pmr::memory_resource* memory)
-        : layouts_(memory), names_(memory), order_(memory), keyed_(memory), slots_(memory), seed_(seed) {
+        : layouts_(memory),
+          names_(memory),
+          order_(memory),
+          keyed_(memory),
+          slots_(memory),
+          first_slots_(std::max<std::size_t>(16, std::bit_ceil(layouts))),
+          seed_(seed) {
         layouts_.reserve(layouts);
         names_.reserve(names);
         order_.reserve(names);
@@ -103,6 +109,7 @@ private:
     TableVector<std::uint32_t> order_;
     TableVector<Keyed> keyed_;
     TableVector<Slot> slots_;
+    std::size_t first_slots_;  // a power of two
     std::uint64_t seed_;
 };
 

@@ -50,7 +50,7 @@ std::uint32_t ShapeTable::intern_array(VeskType elem_type) {
 
 void ShapeTable::grow() {
     TableVector<Slot> old = std::move(slots_);
-    const std::size_t capacity = old.empty() ? 64 : old.size() * 2;
+    const std::size_t capacity = old.empty() ? first_slots_ : old.size() * 2;
     slots_.assign(capacity, Slot{});
     const std::size_t mask = capacity - 1;
     for (const Slot& slot : old) {

@@ -28,9 +28,11 @@ struct ShapeField {
 // seeded per table, as in StringTable.
 class ShapeTable {
 public:
-    explicit ShapeTable(std::uint64_t seed,
-                        std::pmr::memory_resource* memory = std::pmr::get_default_resource()) noexcept
-        : shapes_(memory), fields_(memory), slots_(memory), seed_(seed) {}
+    // The index of object shapes starts with `first_slots` places, a power
+    // of two.
+    explicit ShapeTable(std::uint64_t seed, std::pmr::memory_resource* memory = std::pmr::get_default_resource(),
+                        std::size_t first_slots = 64) noexcept
+        : shapes_(memory), fields_(memory), slots_(memory), first_slots_(first_slots), seed_(seed) {}
 
     struct Shape {
         VeskType kind;       // Array or Object
@@ -67,6 +69,7 @@ private:
         std::uint32_t id_plus_one = 0;
     };
     TableVector<Slot> slots_;
+    std::size_t first_slots_;
     std::size_t object_count_ = 0;
     // Array shapes by the element type's ordinal; 0: none yet.
     std::array<std::uint32_t, kTypeCount> arrays_{};
