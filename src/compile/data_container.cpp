@@ -21,8 +21,14 @@ constexpr std::size_t kDataHeaderSize = kEntryCountSize + kEntryHeaderSize;
 constexpr std::uint8_t kUnencodableMark = kStrRefMarker;
 constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
 
+// A small value's tables, in the container's own memory; past them, those
+// of a value of some size, a few hundred object shapes and a few thousand
+// strings: room for them at once spares the copies of growing there step by
+// step.
+constexpr std::size_t kSmallShapeSteps = 8;
+constexpr std::size_t kSmallDefinitions = 16;
+constexpr std::size_t kSmallStringPlaces = 16;
 constexpr std::size_t kFirstShapeSteps = 256;
-constexpr std::size_t kFirstDefinitions = 64;
 constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;
 
@@ -45,16 +51,23 @@ inline void copy_in_blocks(std::uint8_t* to, const std::uint8_t* from, std::size
 DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
     : max_size_(max_container_size),
       seed_(seed),
+      chunks_(&memory_),
       chunk_start_(first_chunk_),
       cursor_(first_chunk_ + kDataHeaderSize),
       limit_(first_chunk_ + kFirstChunkSize),
-      shape_steps_(1) {
-    // A value of some size meets a few hundred object shapes and a few
-    // thousand strings: room for them from the start spares the copies of
-    // growing there step by step.
-    shape_steps_.reserve(kFirstShapeSteps);
-    definitions_.reserve(kFirstDefinitions);
-    string_places_.reserve(kFirstStringPlaces);
+      string_places_(&memory_),
+      definitions_(&memory_),
+      shape_steps_(&memory_),
+      int_runs_(&memory_),
+      wide_integers_(&memory_) {
+    shape_steps_.reserve(kSmallShapeSteps);
+    shape_steps_.emplace_back();
+    definitions_.reserve(kSmallDefinitions);
+    string_places_.reserve(kSmallStringPlaces);
+}
+
+void DataContainer::make_room_for_places() {
+    string_places_.reserve(std::max(2 * string_places_.capacity(), kFirstStringPlaces));
 }
 
 void DataContainer::next_chunk(std::size_t bytes) {
@@ -98,6 +111,7 @@ DataContainer::WrittenString DataContainer::write_string_in_place(std::string_vi
     chunked_ += chunks_[chunks_.size() - 2].size + text.size();
     chunk_start_ = cursor_;
     const auto size = kInPlace | static_cast<std::uint32_t>(text.size());
+    if (string_places_.size() == string_places_.capacity()) make_room_for_places();
     string_places_.push_back(StringPlace{chunks_.back().start, size, hash});
     return WrittenString{chunks_.back().start, size};
 }
@@ -134,7 +148,7 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
     // never one still to be read.
     const std::size_t capacity = slot_count_for(string_places_.size());
     const std::uint32_t mask = IndexSlot::mask_for(capacity);
-    const std::unique_ptr<std::uint32_t[]> slots(new std::uint32_t[capacity]());
+    TableVector<std::uint32_t> slots(capacity, 0, &memory_);
     StringPlace* const places = string_places_.data();
     std::uint32_t count = 0;
     std::size_t bytes = 0;
@@ -165,6 +179,9 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
 
 std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
     const auto next = static_cast<std::uint32_t>(shape_steps_.size());
+    if (shape_steps_.size() == shape_steps_.capacity()) {
+        shape_steps_.reserve(std::max(2 * shape_steps_.capacity(), kFirstShapeSteps));
+    }
     // Filled in place: a step built aside and copied in is written in parts
     // and read back whole, which the processor cannot forward.
     ShapeStep& step = shape_steps_.emplace_back();
@@ -194,21 +211,21 @@ std::uint32_t DataContainer::number_object_shape(std::uint32_t shape) {
 // written over the type bytes of the odd ones.
 class DataContainer::FieldRecords {
 public:
-    explicit FieldRecords(std::size_t count) : ends_(count) {
+    FieldRecords(std::size_t count, std::pmr::memory_resource* memory) : bytes_(memory), ends_(count, memory) {
         std::size_t widest_name = 2;
         for (std::size_t rest = count; rest >= 10; rest /= 10) ++widest_name;
-        bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(count * (widest_name + 2));
+        bytes_.resize(count * (widest_name + 2));
         // Each name is the one before with its number counted up in place,
         // digit by digit, rather than formatted afresh.
         char name[24] = {'f', '0'};
         std::size_t name_size = 2;
-        std::uint8_t* at = bytes_.get();
+        std::uint8_t* at = bytes_.data();
         for (std::size_t position = 0; position < count; ++position) {
             *at++ = static_cast<std::uint8_t>(name_size);
             std::memcpy(at, name, name_size);
             at += name_size;
             *at++ = type_byte(VeskType::String);
-            ends_[position] = static_cast<std::size_t>(at - bytes_.get());
+            ends_[position] = static_cast<std::size_t>(at - bytes_.data());
             std::size_t digit = name_size - 1;
             while (digit > 0 && name[digit] == '9') name[digit--] = '0';
             if (digit == 0) {
@@ -223,11 +240,11 @@ public:
 
     // Bytes of the first `count` records.
     std::size_t size(std::size_t count) const noexcept { return count == 0 ? 0 : ends_[count - 1]; }
-    const std::uint8_t* bytes() const noexcept { return bytes_.get(); }
+    const std::uint8_t* bytes() const noexcept { return bytes_.data(); }
 
 private:
-    std::unique_ptr<std::uint8_t[]> bytes_;
-    std::vector<std::size_t> ends_;
+    TableVector<std::uint8_t> bytes_;
+    TableVector<std::size_t> ends_;
 };
 
 std::size_t DataContainer::record_size(const Definition& definition, const FieldRecords& records) const noexcept {
@@ -250,6 +267,7 @@ std::uint8_t* DataContainer::write_definition_block(std::uint8_t* at, const Fiel
         const std::size_t fields = field_count(definition);
         store_u16le(at, static_cast<std::uint16_t>(fields));
         at += 2;
+        if (fields == 0) continue;  // an empty dict: no field records, maybe none made at all
         std::memcpy(at, records.bytes(), records.size(fields));
         // The values' types, from the last item back.
         for (std::size_t item = step->items; item > 0; --item) {
@@ -303,7 +321,7 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     const std::size_t definition_count = kPrimitiveDefinitionCount + definitions_.size();
     if (definition_count > kMaxDefinitions) return too_many_definitions(definition_count);
 
-    const FieldRecords records(widest_object_);
+    const FieldRecords records(widest_object_, &memory_);
     std::size_t definition_block_size = definition_block_base_size();
     for (const Definition& definition : definitions_) definition_block_size += record_size(definition, records);
     const Dictionary dictionary = gather_dictionary();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
+#include "compile/table_memory.hpp"
 #include "compile/text_hash.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
@@ -94,6 +95,8 @@ public:
             return WrittenString{string_places_.back().at, kUnencodable};
         }
         // The text is hashed as it is copied in, in one pass over it.
+        if (string_places_.size() == string_places_.capacity()) [[unlikely]]
+            make_room_for_places();
         std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
         const LengthPrefix prefix = length_prefix_for(text.size());
         std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
@@ -204,8 +207,8 @@ public:
     // Scratch of the list being written, for when it turns out to mix ints
     // and floats: where runs of its ints lie (a chunk ends a run), and its
     // ints that do not fit 32 bits, both by position.
-    std::vector<std::pair<std::size_t, std::uint8_t*>>& int_runs() noexcept { return int_runs_; }
-    std::vector<std::pair<std::size_t, std::int64_t>>& wide_integers() noexcept { return wide_integers_; }
+    TableVector<std::pair<std::size_t, std::uint8_t*>>& int_runs() noexcept { return int_runs_; }
+    TableVector<std::pair<std::size_t, std::int64_t>>& wide_integers() noexcept { return wide_integers_; }
 
 private:
     struct LongArray {
@@ -269,6 +272,9 @@ private:
     std::optional<VeskError> refusal(std::size_t prefix_size, const FieldRecords& records,
                                      const Dictionary& dictionary) const;
 
+    // The memory of the tables below, first so that it outlives them: a
+    // small value's fit in it.
+    SmallBlockArena<4096> memory_;
     std::size_t max_size_;
     std::uint64_t seed_;
 
@@ -284,7 +290,7 @@ private:
     static_assert(kMoveBlock <= kChunkSlack);
     std::uint8_t first_chunk_[kFirstChunkSize + kChunkSlack];
     std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;
-    std::vector<Chunk> chunks_;  // the data before chunk_start_, in pieces
+    TableVector<Chunk> chunks_;  // the data before chunk_start_, in pieces
     std::size_t chunked_ = 0;  // bytes in chunks_
     std::size_t next_chunk_size_ = 2 * kFirstChunkSize;
     std::uint8_t* chunk_start_;
@@ -318,10 +324,13 @@ private:
             return place.size;
         return in_place(place.size) ? place.size & ~kInPlace : marked_encoding_size(place);
     }
-    std::vector<StringPlace> string_places_;  // every string's, in order
+    TableVector<StringPlace> string_places_;  // every string's, in order
+    // Past the few that the memory above holds, room for as many places as
+    // a value of some size has.
+    [[gnu::noinline]] void make_room_for_places();
     std::size_t longest_string_ = 0;
 
-    std::vector<Definition> definitions_;
+    TableVector<Definition> definitions_;
     std::uint32_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
     std::size_t widest_object_ = 0;
 
@@ -336,10 +345,10 @@ private:
         VeskType value_type = VeskType::Null;
         std::array<std::uint32_t, kTypeCount> next{};  // by type index; 0: not taken yet
     };
-    std::vector<ShapeStep> shape_steps_;
+    TableVector<ShapeStep> shape_steps_;
 
-    std::vector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
-    std::vector<std::pair<std::size_t, std::int64_t>> wide_integers_;
+    TableVector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
+    TableVector<std::pair<std::size_t, std::int64_t>> wide_integers_;
     std::optional<LongArray> long_array_;  // the first in the data
 };
 
