@@ -1,8 +1,8 @@
 """vesk against the codecs a Python user would pick instead, on the test corpus.
 
 Prints one table per operation (JSON text -> binary, binary -> objects,
-objects -> binary), the encoded sizes, and the peak memory of dumps and loads
-on the largest document.
+objects -> binary), the encoded sizes, the peak memory of dumps and loads
+on the largest document, two threads at once, and short messages.
 """
 
 from __future__ import annotations
@@ -17,13 +17,14 @@ from pathlib import Path
 
 from documents import DEFAULT_CORPUS, Document, corpus_paths, load_document
 from memory import memory_table
+from messages import message_table
 from peers import NoInput, Operation, load_vesk, operations, peer_versions
 from report import Cell, describe_error, operation_table, ratio_means, ratio_summary, shorten, summary
 from sizes import encodings, size_table
 from threads import thread_table
 from timing import FULL, QUICK, Budget, measure_all
 
-SECTIONS = ("dumps", "loads", "emit", "sizes", "memory", "threads")
+SECTIONS = ("dumps", "loads", "emit", "sizes", "memory", "threads", "messages")
 
 # Ratios of a table that every run repeats in its summary, with their targets.
 SUMMARY_RATIOS = {
@@ -148,6 +149,8 @@ def main(argv: list[str]) -> int:
             table, figures = size_table(documents, vesk["dumps"]), []
         elif section == "memory":
             table, figures = memory_table(documents, vesk["dumps"])
+        elif section == "messages":
+            table, figures = message_table(vesk, budget)
         else:
             table, figures = thread_table(documents, vesk)
         print(table, flush=True)
