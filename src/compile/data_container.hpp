@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
-#include "compile/table_memory.hpp"
 #include "compile/text_hash.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
@@ -20,6 +19,7 @@
 #include "structure/document.hpp"
 #include "structure/format_limits.hpp"
 #include "structure/string_prefix.hpp"
+#include "structure/table_memory.hpp"
 
 namespace vesk {
 

@@ -10,9 +10,9 @@
 #include "compile/member_layouts.hpp"
 #include "compile/shape_table.hpp"
 #include "compile/string_table.hpp"
-#include "compile/table_memory.hpp"
 #include "compile/text_arena.hpp"
 #include "json/code_point_text.hpp"
+#include "structure/table_memory.hpp"
 
 namespace vesk {
 

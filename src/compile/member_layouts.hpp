@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "compile/string_table.hpp"
-#include "compile/table_memory.hpp"
 #include "compile/text_hash.hpp"
+#include "structure/table_memory.hpp"
 
 namespace vesk::json_plan {
 

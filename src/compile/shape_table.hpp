@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "compile/table_memory.hpp"
 #include "structure/document.hpp"
+#include "structure/table_memory.hpp"
 #include "structure/vesk_type.hpp"
 
 namespace vesk {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "compile/index_slot.hpp"
-#include "compile/table_memory.hpp"
 #include "compile/text_hash.hpp"
+#include "structure/table_memory.hpp"
 
 namespace vesk {
 

@@ -119,10 +119,10 @@ private:
     // Finds, for every field, the first field with the same name, through an
     // open-addressing table of field numbers at most half full.
     void name_fields() {
-        std::vector<ScanField>& fields = out_.fields;
+        TableVector<ScanField>& fields = out_.fields;
         if (fields.empty()) return;
         const std::size_t size = std::bit_ceil(2 * fields.size());
-        std::vector<std::uint32_t> table(size, kNoField);
+        TableVector<std::uint32_t> table(size, kNoField, fields.get_allocator());
         for (std::uint32_t f = 0; f < fields.size(); ++f) {
             const std::string_view text = name(fields[f]);
             std::size_t slot = name_hash(text) & (size - 1);
@@ -157,7 +157,7 @@ private:
         if (ascending) return;
 
         definition.keys_in_field_order = false;
-        std::vector<std::uint32_t> order(count);
+        TableVector<std::uint32_t> order(count, out_.members.get_allocator());
         std::iota(order.begin(), order.end(), 0u);
         std::stable_sort(order.begin(), order.end(),
                          [&](std::uint32_t a, std::uint32_t b) { return name(fields[a]) < name(fields[b]); });
@@ -334,8 +334,8 @@ private:
 
 }  // namespace
 
-ContainerScan scan_container(std::span<const std::uint8_t> bytes) {
-    ContainerScan scan;
+ContainerScan scan_container(std::span<const std::uint8_t> bytes, std::pmr::memory_resource* memory) {
+    ContainerScan scan(memory);
     scan.verdict = Scanner(bytes, scan).run();
     return scan;
 }

@@ -6,6 +6,7 @@
 
 #include "structure/byte_order.hpp"
 #include "structure/string_prefix.hpp"
+#include "structure/table_memory.hpp"
 #include "structure/vesk_type.hpp"
 
 namespace vesk {
@@ -87,17 +88,21 @@ enum class ScanVerdict : std::uint8_t {
 };
 
 struct ContainerScan {
+    explicit ContainerScan(std::pmr::memory_resource* memory) noexcept
+        : definitions(memory), fields(memory), members(memory), dict(memory) {}
+
     ScanVerdict verdict = ScanVerdict::Fault;
-    std::vector<ScanDefinition> definitions;
-    std::vector<ScanField> fields;
-    std::vector<ScanMember> members;
-    std::vector<ScanText> dict;
+    TableVector<ScanDefinition> definitions;
+    TableVector<ScanField> fields;
+    TableVector<ScanMember> members;
+    TableVector<ScanText> dict;
     ScanCounts counts;
 };
 
 // Checks the whole container. Never reads outside `bytes`; allocates only
-// tables bounded by the sizes of the blocks they describe.
-ContainerScan scan_container(std::span<const std::uint8_t> bytes);
+// tables bounded by the sizes of the blocks they describe, from `memory`.
+ContainerScan scan_container(std::span<const std::uint8_t> bytes,
+                             std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
 // A value of type String: inline text, or a reference into the dictionary.
 struct StringValue {

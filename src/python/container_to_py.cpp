@@ -83,10 +83,12 @@ PyObject* read_exactly(PyObject* module, std::span<const std::uint8_t> container
 
 PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> container) {
     const bool release = container.size() >= kReleaseLockFrom;
-    const ContainerScan scan = unlocked_if(release, [&] { return scan_container(container); });
+    // A short message's tables, the scan's and the builder's, fit here.
+    SmallBlockArena<4096> memory;
+    const ContainerScan scan = unlocked_if(release, [&] { return scan_container(container, &memory); });
     if (scan.verdict == ScanVerdict::Valid) {
         if (refuse_size(result_bytes(scan))) return nullptr;
-        ObjectBuilder builder(container, scan);
+        ObjectBuilder builder(container, scan, &memory);
         PyRef result;
         if (ContainerWalk(container, scan, builder).build(result)) {
             builder.track_all();

@@ -12,7 +12,7 @@ constexpr std::size_t kMaxCacheEntries = 1024;
 // Fewer numbers than this do not pay for clearing the table.
 constexpr std::uint64_t kMinNumbersForCache = 64;
 
-void release_all(std::vector<PyObject*>& objects) {
+void release_all(TableVector<PyObject*>& objects) {
     for (PyObject* object : objects) Py_XDECREF(object);
 }
 
@@ -32,13 +32,15 @@ void NumberCache::clear() {
     entries_ = {};
 }
 
-ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan)
+ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan,
+                             std::pmr::memory_resource* memory)
     : container_(container),
       scan_(scan),
       numbers_(scan.counts.numbers),
-      keys_(scan.fields.size(), nullptr),
-      strings_(scan.dict.size(), nullptr),
-      keys_made_(scan.definitions.size(), false) {
+      keys_(scan.fields.size(), nullptr, memory),
+      strings_(scan.dict.size(), nullptr, memory),
+      keys_made_(scan.definitions.size(), false, memory),
+      untracked_(memory) {
     untracked_.reserve(scan.counts.arrays + scan.counts.objects + 1);
 }
 

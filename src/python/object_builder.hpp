@@ -9,6 +9,7 @@
 
 #include "decode/container_scan.hpp"
 #include "python/py_ref.hpp"
+#include "structure/table_memory.hpp"
 
 namespace vesk::python {
 
@@ -88,7 +89,8 @@ public:
     using List = PyRef;
     using Dict = PyRef;
 
-    ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan);
+    // Its tables take `memory`.
+    ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan, std::pmr::memory_resource* memory);
     ~ObjectBuilder();
     ObjectBuilder(const ObjectBuilder&) = delete;
     ObjectBuilder& operator=(const ObjectBuilder&) = delete;
@@ -188,12 +190,12 @@ private:
     const ContainerScan& scan_;
     NumberCache numbers_;
     // Owned references, made on first use: one per field, one per dictionary string.
-    std::vector<PyObject*> keys_;
-    std::vector<PyObject*> strings_;
-    std::vector<bool> keys_made_;  // per definition
+    TableVector<PyObject*> keys_;
+    TableVector<PyObject*> strings_;
+    TableVector<bool> keys_made_;  // per definition
     // Borrowed: the value being built owns them. Reserved for every array and
     // object the scan counted, and the list of the chunks.
-    std::vector<PyObject*> untracked_;
+    TableVector<PyObject*> untracked_;
     bool text_fault_ = false;
 };
 

@@ -7,14 +7,14 @@
 
 namespace vesk {
 
-// Memory for the tables of one compilation. Blocks of up to an eighth of
-// kSize bytes are cut one after another from a buffer of its own and are
-// never handed back one by one: the dozens of small blocks that a short
-// text's tables start with then cost no trip to the heap, which would take
-// about as long as reading the text (and longer to take them back). Larger
-// blocks, and every block once the buffer is used up, come from the heap and
-// go back to it as usual, so a large text's tables grow as they would
-// without it.
+// Memory for the tables of one call (a compilation, a read). Blocks of up
+// to an eighth of kSize bytes are cut one after another from a buffer of its
+// own and are never handed back one by one: the dozens of small blocks that
+// a short message's tables start with then cost no trip to the heap, which
+// would take about as long as reading the message (and longer to take them
+// back). Larger blocks, and every block once the buffer is used up, come from
+// the heap and go back to it as usual, so a large input's tables grow as they
+// would without it.
 template <std::size_t kSize>
 class SmallBlockArena final : public std::pmr::memory_resource {
 public:
@@ -57,8 +57,8 @@ private:
 // nothing else. Elements are made as std::allocator makes them, and blocks
 // are taken and given back through calls kept out of line, so that a
 // table's appends compile as a plain vector's do: with the polymorphic
-// allocator, or with these calls inlined into the reader, every text read
-// a few percent slower.
+// allocator, or with these calls inlined into the JSON reader, every text
+// was read a few percent slower.
 template <class T>
 class TableAllocator {
 public:
