@@ -34,7 +34,8 @@ struct JsonContainerParts {
         : tape(&memory),
           strings(seed, &memory),
           names(seed ^ 1, &memory),
-          shapes(seed ^ 2, &memory, std::max<std::size_t>(16, std::bit_ceil(starting_room(64, text_size, kMinObjectBytes)))),
+          shapes(seed ^ 2, &memory,
+                 std::max<std::size_t>(16, std::bit_ceil(starting_room(64, text_size, kMinObjectBytes)))),
           layouts(seed ^ 3, starting_room(64, text_size, kMinObjectBytes), starting_room(512, text_size, kMinNameBytes),
                   &memory),
           string_counts(&memory), shape_uses(&memory) {}

@@ -86,7 +86,8 @@ public:
 
 private:
     [[gnu::noinline]] void resize_storage(std::size_t capacity) {
-        auto* words = static_cast<std::uint32_t*>(memory_->allocate(capacity * sizeof(std::uint32_t), alignof(std::uint32_t)));
+        void* block = memory_->allocate(capacity * sizeof(std::uint32_t), alignof(std::uint32_t));
+        auto* words = static_cast<std::uint32_t*>(block);
         if (size_ != 0) std::memcpy(words, words_, size_ * sizeof(std::uint32_t));
         release();
         words_ = words;

@@ -90,7 +90,8 @@ public:
     using Dict = PyRef;
 
     // Its tables take `memory`.
-    ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan, std::pmr::memory_resource* memory);
+    ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan,
+                  std::pmr::memory_resource* memory);
     ~ObjectBuilder();
     ObjectBuilder(const ObjectBuilder&) = delete;
     ObjectBuilder& operator=(const ObjectBuilder&) = delete;
