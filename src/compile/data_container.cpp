@@ -25,9 +25,9 @@ constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
 // of a value of some size, a few hundred object shapes and a few thousand
 // strings: room for them at once spares the copies of growing there step by
 // step.
-constexpr std::size_t kSmallShapeSteps = 8;
+constexpr std::size_t kSmallShapeSteps = 16;
 constexpr std::size_t kSmallDefinitions = 16;
-constexpr std::size_t kSmallStringPlaces = 16;
+constexpr std::size_t kSmallStringPlaces = 32;
 constexpr std::size_t kFirstShapeSteps = 256;
 constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;

@@ -273,8 +273,8 @@ private:
                                      const Dictionary& dictionary) const;
 
     // The memory of the tables below, first so that it outlives them: a
-    // small value's fit in it.
-    SmallBlockArena<4096> memory_;
+    // message's of a few dozen strings and shapes fit in it.
+    SmallBlockArena<8192> memory_;
     std::size_t max_size_;
     std::uint64_t seed_;
 
