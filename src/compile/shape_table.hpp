@@ -30,7 +30,7 @@ class ShapeTable {
 public:
     // The index of object shapes starts with `first_slots` places, a power
     // of two.
-    explicit ShapeTable(std::uint64_t seed, std::pmr::memory_resource* memory = std::pmr::get_default_resource(),
+    explicit ShapeTable(std::uint64_t seed, std::pmr::memory_resource* memory = heap_memory(),
                         std::size_t first_slots = 64) noexcept
         : shapes_(memory), fields_(memory), slots_(memory), first_slots_(first_slots), seed_(seed) {}
 
@@ -81,7 +81,7 @@ private:
 // compiler asks (before or after a container's contents) decides the order.
 class DefinitionNumbering {
 public:
-    explicit DefinitionNumbering(std::pmr::memory_resource* memory = std::pmr::get_default_resource()) noexcept
+    explicit DefinitionNumbering(std::pmr::memory_resource* memory = heap_memory()) noexcept
         : numbers_(memory), order_(memory) {}
 
     std::uint32_t number(std::uint32_t shape) {

@@ -20,7 +20,7 @@ namespace vesk {
 class StringTable {
 public:
     explicit StringTable(std::uint64_t seed,
-                         std::pmr::memory_resource* memory = std::pmr::get_default_resource()) noexcept
+                         std::pmr::memory_resource* memory = heap_memory()) noexcept
         : entries_(memory), slots_(memory), seed_(seed) {}
 
     struct Interned {

@@ -102,7 +102,7 @@ struct ContainerScan {
 // Checks the whole container. Never reads outside `bytes`; allocates only
 // tables bounded by the sizes of the blocks they describe, from `memory`.
 ContainerScan scan_container(std::span<const std::uint8_t> bytes,
-                             std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+                             std::pmr::memory_resource* memory = heap_memory());
 
 // A value of type String: inline text, or a reference into the dictionary.
 struct StringValue {

@@ -3,9 +3,46 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
+#include <new>
 #include <vector>
 
 namespace vesk {
+
+// Under AddressSanitizer every block comes from the heap: the sanitizer
+// checks the bounds of each heap block, but not of blocks cut from one buffer.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kTableBlocksFromHeapOnly = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kTableBlocksFromHeapOnly = true;
+#else
+inline constexpr bool kTableBlocksFromHeapOnly = false;
+#endif
+#else
+inline constexpr bool kTableBlocksFromHeapOnly = false;
+#endif
+
+// Blocks from the heap through this module's own operator new, which the
+// allocation-failure sweep's build replaces to count blocks and fail them on
+// demand; the standard library's new_delete_resource would call its own.
+class HeapMemory final : public std::pmr::memory_resource {
+private:
+    void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+        if (alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__) return ::operator new(bytes);
+        return ::operator new(bytes, std::align_val_t(alignment));
+    }
+    void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override {
+        if (alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__) return ::operator delete(block, bytes);
+        ::operator delete(block, bytes, std::align_val_t(alignment));
+    }
+    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+};
+
+// The one HeapMemory; it holds nothing.
+inline std::pmr::memory_resource* heap_memory() noexcept {
+    static HeapMemory memory;
+    return &memory;
+}
 
 // Memory for the tables of one call (a compilation, a read). Blocks of up
 // to an eighth of kSize bytes are cut one after another from a buffer of its
@@ -26,19 +63,19 @@ private:
     static constexpr std::size_t kLargestSmallBlock = kSize / 8;
 
     void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-        if (bytes <= kLargestSmallBlock) {
+        if (!kTableBlocksFromHeapOnly && bytes <= kLargestSmallBlock) {
             const std::size_t at = (used_ + alignment - 1) & ~(alignment - 1);
             if (at <= kSize && bytes <= kSize - at) {
                 used_ = at + bytes;
                 return buffer_ + at;
             }
         }
-        return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+        return heap_memory()->allocate(bytes, alignment);
     }
 
     void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override {
         if (holds(block)) return;
-        std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+        heap_memory()->deallocate(block, bytes, alignment);
     }
 
     bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
@@ -64,7 +101,7 @@ class TableAllocator {
 public:
     using value_type = T;
 
-    TableAllocator(std::pmr::memory_resource* memory = std::pmr::get_default_resource()) noexcept : memory_(memory) {}
+    TableAllocator(std::pmr::memory_resource* memory = heap_memory()) noexcept : memory_(memory) {}
     template <class U>
     TableAllocator(const TableAllocator<U>& other) noexcept : memory_(other.resource()) {}
 
