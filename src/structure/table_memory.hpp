@@ -31,9 +31,10 @@ private:
         if (alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__) return ::operator new(bytes);
         return ::operator new(bytes, std::align_val_t(alignment));
     }
-    void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override {
-        if (alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__) return ::operator delete(block, bytes);
-        ::operator delete(block, bytes, std::align_val_t(alignment));
+    // Unsized: clang declares the sized forms only with -fsized-deallocation.
+    void do_deallocate(void* block, std::size_t, std::size_t alignment) override {
+        if (alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__) return ::operator delete(block);
+        ::operator delete(block, std::align_val_t(alignment));
     }
     bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
 };
