@@ -64,7 +64,7 @@ private:
     static constexpr std::size_t kLargestSmallBlock = kSize / 8;
 
     void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-        if (!kTableBlocksFromHeapOnly && bytes <= kLargestSmallBlock) {
+        if (!kTableBlocksFromHeapOnly && bytes <= kLargestSmallBlock && alignment <= alignof(std::max_align_t)) {
             const std::size_t at = (used_ + alignment - 1) & ~(alignment - 1);
             if (at <= kSize && bytes <= kSize - at) {
                 used_ = at + bytes;
@@ -87,8 +87,8 @@ private:
         return at >= start && at - start < kSize;
     }
 
-    alignas(std::max_align_t) std::byte buffer_[kSize];
     std::size_t used_ = 0;
+    alignas(std::max_align_t) std::byte buffer_[kSize];
 };
 
 // The allocator of the tables' vectors: a memory resource's blocks, and
