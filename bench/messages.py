@@ -9,15 +9,13 @@ loads against ormsgpack.unpackb of ormsgpack's own bytes.
 from __future__ import annotations
 
 import json
-import statistics
-import time
 from typing import Callable
 
 import orjson
 import ormsgpack
 
 from report import geometric_mean, grid
-from timing import Budget
+from timing import Budget, measure_all
 
 MESSAGES = {
     "ack": {"ok": True},
@@ -30,37 +28,24 @@ MESSAGES = {
 }
 
 
-def per_call(call: Callable[[], object], budget: Budget) -> float:
-    """Median seconds per call over batches of about a millisecond each."""
-    for _ in range(budget.warmup_calls):
-        call()
-    start = time.perf_counter()
-    call()
-    batch = max(1, int(1e-3 / max(time.perf_counter() - start, 1e-8)))
-    samples: list[float] = []
-    deadline = time.perf_counter() + budget.seconds
-    while len(samples) < budget.min_samples or (time.perf_counter() < deadline and len(samples) < budget.max_samples):
-        start = time.perf_counter()
-        for _ in range(batch):
-            call()
-        samples.append((time.perf_counter() - start) / batch)
-    return statistics.median(samples)
-
-
 def message_table(vesk: dict[str, Callable], budget: Budget) -> tuple[str, list[str]]:
     """The table, and a summary line per function with the geometric mean of its ratios."""
-    rows, ratios = [], {"dumps": [], "emit": [], "loads": []}
+    functions = ("dumps", "emit", "loads")
+    texts = {name: json.dumps(value, separators=(",", ":")) for name, value in MESSAGES.items()}
+    calls = []
     for name, value in MESSAGES.items():
-        text = json.dumps(value, separators=(",", ":"))
+        text = texts[name]
         container, packed = vesk["dumps"](text), ormsgpack.packb(value)
-        pairs = {
-            "dumps": (lambda: vesk["dumps"](text), lambda: ormsgpack.packb(orjson.loads(text))),
-            "emit": (lambda: vesk["emit"](value), lambda: ormsgpack.packb(value)),
-            "loads": (lambda: vesk["loads"](container), lambda: ormsgpack.unpackb(packed)),
-        }
-        row = [name, str(len(text))]
-        for function, (ours, theirs) in pairs.items():
-            mine, peer = per_call(ours, budget), per_call(theirs, budget)
+        calls += [(vesk["dumps"], text), (lambda t: ormsgpack.packb(orjson.loads(t)), text),
+                  (vesk["emit"], value), (ormsgpack.packb, value),
+                  (vesk["loads"], container), (ormsgpack.unpackb, packed)]
+    # Every vesk call beside its peer's, in the order the rows read them.
+    timings = iter(measure_all(calls, budget))
+    rows, ratios = [], {function: [] for function in functions}
+    for name in MESSAGES:
+        row = [name, str(len(texts[name]))]
+        for function in functions:
+            mine, peer = next(timings).median, next(timings).median
             ratios[function].append(mine / peer)
             row += [f"{mine * 1e9:,.0f}", f"{peer * 1e9:,.0f}", f"{mine / peer:.2f}"]
         rows.append(row)
