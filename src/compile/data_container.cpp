@@ -46,6 +46,13 @@ inline void copy_in_blocks(std::uint8_t* to, const std::uint8_t* from, std::size
     for (std::size_t done = 0; done < size; done += kCopyBlock) std::memcpy(to + done, from + done, kCopyBlock);
 }
 
+// Room in a full table. Past the few entries of the container's own
+// memory, at once for a value of some size; then twice as much each time.
+template <class T>
+void grow_full_table(TableVector<T>& table, std::size_t first_size) {
+    table.reserve(std::max(2 * table.capacity(), first_size));
+}
+
 }  // namespace
 
 DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
@@ -66,9 +73,7 @@ DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
     string_places_.reserve(kSmallStringPlaces);
 }
 
-void DataContainer::make_room_for_places() {
-    string_places_.reserve(std::max(2 * string_places_.capacity(), kFirstStringPlaces));
-}
+void DataContainer::make_room_for_places() { grow_full_table(string_places_, kFirstStringPlaces); }
 
 void DataContainer::next_chunk(std::size_t bytes) {
     if (chunks_.empty()) {
@@ -111,8 +116,7 @@ DataContainer::WrittenString DataContainer::write_string_in_place(std::string_vi
     chunked_ += chunks_[chunks_.size() - 2].size + text.size();
     chunk_start_ = cursor_;
     const auto size = kInPlace | static_cast<std::uint32_t>(text.size());
-    if (string_places_.size() == string_places_.capacity()) make_room_for_places();
-    string_places_.push_back(StringPlace{chunks_.back().start, size, hash});
+    add_place(StringPlace{chunks_.back().start, size, hash});
     return WrittenString{chunks_.back().start, size};
 }
 
@@ -179,9 +183,7 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
 
 std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
     const auto next = static_cast<std::uint32_t>(shape_steps_.size());
-    if (shape_steps_.size() == shape_steps_.capacity()) {
-        shape_steps_.reserve(std::max(2 * shape_steps_.capacity(), kFirstShapeSteps));
-    }
+    if (shape_steps_.size() == shape_steps_.capacity()) grow_full_table(shape_steps_, kFirstShapeSteps);
     // Filled in place: a step built aside and copied in is written in parts
     // and read back whole, which the processor cannot forward.
     ShapeStep& step = shape_steps_.emplace_back();

@@ -91,19 +91,17 @@ public:
     [[gnu::always_inline]] WrittenString write_string(std::string_view text) {
         if (text.size() > kMaxStringLength) [[unlikely]] {
             const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
-            string_places_.push_back(StringPlace{write_unencodable(text), kUnencodable, hash});
+            add_place(StringPlace{write_unencodable(text), kUnencodable, hash});
             return WrittenString{string_places_.back().at, kUnencodable};
         }
         // The text is hashed as it is copied in, in one pass over it.
-        if (string_places_.size() == string_places_.capacity()) [[unlikely]]
-            make_room_for_places();
         std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
         const LengthPrefix prefix = length_prefix_for(text.size());
         std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
         const auto hash = static_cast<std::uint32_t>(hash_text_copying(text, seed_, at + prefix.size));
         const auto size = static_cast<std::uint32_t>(prefix.size + text.size());
         cursor_ += size;
-        string_places_.push_back(StringPlace{at, size, hash});
+        add_place(StringPlace{at, size, hash});
         return WrittenString{at, size};
     }
     // The same for a text of at least kLeftInPlace bytes that stays where it
@@ -325,8 +323,11 @@ private:
         return in_place(place.size) ? place.size & ~kInPlace : marked_encoding_size(place);
     }
     TableVector<StringPlace> string_places_;  // every string's, in order
-    // Past the few that the memory above holds, room for as many places as
-    // a value of some size has.
+    [[gnu::always_inline]] void add_place(const StringPlace& place) {
+        if (string_places_.size() == string_places_.capacity()) [[unlikely]]
+            make_room_for_places();
+        string_places_.push_back(place);
+    }
     [[gnu::noinline]] void make_room_for_places();
     std::size_t longest_string_ = 0;
 
