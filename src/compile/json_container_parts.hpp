@@ -28,16 +28,24 @@ constexpr std::size_t starting_room(std::size_t typical, std::size_t text_size, 
 inline constexpr std::size_t kMinNameBytes = 4;
 inline constexpr std::size_t kMinObjectBytes = 2;
 
+// Layouts, and object shapes, to make room for: a typical text has up to 64.
+constexpr std::size_t layout_room(std::size_t text_size) noexcept {
+    return starting_room(64, text_size, kMinObjectBytes);
+}
+// The first size of an index of `entries` entries: a power of two, 16 or more.
+constexpr std::size_t index_places(std::size_t entries) noexcept {
+    return std::max<std::size_t>(16, std::bit_ceil(entries));
+}
+
 // Everything plan() learns about the text, kept for write().
 struct JsonContainerParts {
     JsonContainerParts(std::uint64_t seed, std::size_t text_size)
         : tape(&memory),
           strings(seed, &memory),
           names(seed ^ 1, &memory),
-          shapes(seed ^ 2, &memory,
-                 std::max<std::size_t>(16, std::bit_ceil(starting_room(64, text_size, kMinObjectBytes)))),
-          layouts(seed ^ 3, starting_room(64, text_size, kMinObjectBytes), starting_room(512, text_size, kMinNameBytes),
-                  &memory),
+          shapes(seed ^ 2, &memory, index_places(layout_room(text_size))),
+          layouts(seed ^ 3, layout_room(text_size), starting_room(512, text_size, kMinNameBytes),
+                  index_places(layout_room(text_size)), &memory),
           string_counts(&memory), shape_uses(&memory) {}
     JsonContainerParts(const JsonContainerParts&) = delete;
     JsonContainerParts& operator=(const JsonContainerParts&) = delete;

@@ -21,13 +21,15 @@ class LayoutTable {
 public:
     // Room for `layouts` layouts of `names` names in all from the start:
     // growing these step by step cost a text more than reading its members.
-    LayoutTable(std::uint64_t seed, std::size_t layouts, std::size_t names, std::pmr::memory_resource* memory)
+    // The index starts with `first_slots` places, a power of two.
+    LayoutTable(std::uint64_t seed, std::size_t layouts, std::size_t names, std::size_t first_slots,
+                std::pmr::memory_resource* memory)
         : layouts_(memory),
           names_(memory),
           order_(memory),
           keyed_(memory),
           slots_(memory),
-          first_slots_(std::max<std::size_t>(16, std::bit_ceil(layouts))),
+          first_slots_(first_slots),
           seed_(seed) {
         layouts_.reserve(layouts);
         names_.reserve(names);

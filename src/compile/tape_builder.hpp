@@ -111,7 +111,7 @@ public:
           last_shape_of_layout_(&parts.memory),
           last_types_(&parts.memory),
           layout_by_member_(&parts.memory) {
-        last_shape_of_layout_.reserve(starting_room(64, text_size, kMinObjectBytes));
+        last_shape_of_layout_.reserve(layout_room(text_size));
         last_types_.reserve(starting_room(512, text_size, kMinNameBytes));
         layout_by_member_.reserve(starting_room(256, text_size, kMinNameBytes));
         name_info_.reserve(starting_room(256, text_size, kMinNameBytes));

@@ -217,7 +217,7 @@ private:
     // Small, since every call fills it and empties it again: most values
     // have few distinct keys.
     static constexpr std::size_t kFirstSize = 16;
-    static constexpr unsigned kFirstShift = 64 - 4;
+    static constexpr unsigned kFirstShift = 64 - std::countr_zero(kFirstSize);
 
     [[gnu::noinline]] const DataContainer::WrittenString* find_elsewhere(PyObject* key) const noexcept {
         for (std::size_t at = place(key, shift_); keys_[at].str != nullptr; at = (at + 1) & (keys_.size() - 1)) {
