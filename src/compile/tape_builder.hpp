@@ -132,12 +132,15 @@ public:
         const VeskType type = json_value_type(kind, bits);
         const auto value = static_cast<std::int64_t>(bits);
         const bool wide = kind != JsonKind::Float && (kind == JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
-        std::uint32_t* record = tape_.append(wide ? 3 : 2);
-        record[0] = kNumberTag | (std::uint32_t{type_byte(type)} << 3) | (wide ? kWideNumber : 0);
-        record[1] = narrowed_number_bits(kind, bits);
+        std::uint32_t* record = add_number(type, narrowed_number_bits(kind, bits), wide);
         if (wide) record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
-        fixed_data_size_ += 4;
         return add_value(type);
+    }
+
+    // A float, as the reader narrowed it already: all the tape keeps of one.
+    [[gnu::always_inline]] bool float32(float value) {
+        add_number(VeskType::Float32, std::bit_cast<std::uint32_t>(value), false);
+        return add_value(VeskType::Float32);
     }
 
     [[gnu::flatten]] bool string(std::string_view text, bool in_input) {
@@ -173,6 +176,15 @@ public:
         return add_string(intern_string(text, false, [&](const char* kept) {
             return units.hold(kept) ? units_start_with(units, kept, text) : same_bytes(kept, text.data(), text.size());
         }));
+    }
+
+    // The record of a number; a wide one has a third word, for the caller.
+    [[gnu::always_inline]] std::uint32_t* add_number(VeskType type, std::uint32_t bits, bool wide) {
+        std::uint32_t* record = tape_.append(wide ? 3 : 2);
+        record[0] = kNumberTag | (std::uint32_t{type_byte(type)} << 3) | (wide ? kWideNumber : 0);
+        record[1] = bits;
+        fixed_data_size_ += 4;
+        return record;
     }
 
     bool add_string(std::uint32_t id) {

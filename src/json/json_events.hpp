@@ -74,6 +74,8 @@ class JsonEventReader {
             handler.member_name(text, words);
         };
 
+    static constexpr bool kFloat32Only = requires(Handler& handler, float value) { handler.float32(value); };
+
 public:
     JsonEventReader(std::span<const Unit> text, Handler& handler)
         : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()), handler_(handler) {}
@@ -200,6 +202,13 @@ private:
             at_ = p;
             return negative ? handler_.number(JsonKind::Int, 0 - significand)
                             : handler_.number(JsonKind::UInt, significand);
+        }
+        if constexpr (kFloat32Only) {
+            float narrowed = 0.0f;
+            if (decimal_to_float(significand, exponent - digits.scale, narrowed)) {
+                at_ = p;
+                return handler_.float32(negative ? -narrowed : narrowed);
+            }
         }
         double value = 0.0;
         if (significand != 0 && !decimal_to_double(significand, exponent - digits.scale, value)) {
@@ -353,6 +362,38 @@ private:
         if (!read_json_number(scanner, number_)) return false;
         at_ += scanner.at - scanner.begin;
         return handler_.number(number_.kind, number_.bits);
+    }
+
+    // The binary32 nearest to the double nearest to significand * 10^power,
+    // when that is quick to get without finding that double: a product of
+    // two doubles comes within three units in its last place of the exact
+    // value (three roundings), so within 3.5 of the nearest double, and the
+    // two round to the same binary32 unless a point halfway between two
+    // binary32 values lies near. Products that close, and those outside the
+    // range of normal binary32 values (where overflow is decided), go the
+    // exact way; false for them, and for 0.
+    [[gnu::always_inline]] static bool decimal_to_float(std::uint64_t significand, int power, float& value) noexcept {
+        static constexpr auto scales = [] {
+            std::array<double, 45> scale{};
+            double power_of_ten = 1.0;
+            for (int k = 0; k <= 22; ++k) {
+                scale[22 + k] = power_of_ten;       // exact
+                scale[22 - k] = 1.0 / power_of_ten;  // one rounding
+                power_of_ten *= 10.0;
+            }
+            return scale;
+        }();
+        if (power < -22 || power > 22) return false;
+        const double product = static_cast<double>(significand) * scales[power + 22];
+        const auto bits = std::bit_cast<std::uint64_t>(product);
+        const std::uint64_t biased_exponent = bits >> 52;
+        if (biased_exponent < 1023 - 125 || biased_exponent >= 1023 + 127) return false;
+        // The 29 bits below a binary32's significand: 2^28 is halfway.
+        constexpr std::uint64_t halfway = std::uint64_t{1} << 28;
+        constexpr std::uint64_t margin = 8;
+        if ((bits & (2 * halfway - 1)) - (halfway - margin) <= 2 * margin) return false;
+        value = static_cast<float>(product);
+        return true;
     }
 
     // significand * 10^power as the nearest double, when that is quick to

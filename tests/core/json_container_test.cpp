@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,13 +20,15 @@ namespace {
 namespace fs = std::filesystem;
 
 // The error, or the container's size and its first byte that differs from
-// `other` (kept short: containers run to megabytes).
+// `other`, where and what it is (kept short: containers run to megabytes).
 std::string outcome(const Result<ByteBuffer>& result, const Result<ByteBuffer>* other = nullptr) {
     if (!result) return result.error().formatted();
     std::string summary = std::to_string(result->size()) + " bytes";
     if (other && other->has_value()) {
         auto [mine, theirs] = std::mismatch(result->begin(), result->end(), (*other)->begin(), (*other)->end());
-        if (mine != result->end()) summary += ", first difference at " + std::to_string(mine - result->begin());
+        if (mine != result->end()) {
+            summary += ", byte " + std::to_string(mine - result->begin()) + " is " + std::to_string(*mine);
+        }
     }
     return summary;
 }
@@ -119,6 +124,46 @@ std::string number_shapes() {
     return text + "0.5]";
 }
 
+// Floats at and around the points halfway between two binary32 values,
+// where narrowing a double ties or nearly does, over the whole binary32
+// range and in the forms numbers are written in: each is printed exactly as
+// a double (17 digits) and a few units in its last place to either side,
+// plus a shorter form.
+std::string floats_near_binary32_ties() {
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&state] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 33;
+    };
+    std::string text = "[";
+    char buffer[40];
+    for (int exponent = -130; exponent <= 126; ++exponent) {
+        for (int sample = 0; sample < 4; ++sample) {
+            const float below = std::ldexp(1.0f + static_cast<float>(next() % (1u << 23)) / (1u << 23), exponent);
+            const float above = std::nextafter(below, std::numeric_limits<float>::infinity());
+            const double halfway = (static_cast<double>(below) + static_cast<double>(above)) / 2;
+            for (const int units : {0, 1, -1, 3, -3, 6, -6, 9, -9, 12, -12, 40, -40}) {
+                double value = halfway;
+                for (int step = 0; step < std::abs(units); ++step) {
+                    value = std::nextafter(value, units > 0 ? INFINITY : -INFINITY);
+                }
+                std::snprintf(buffer, sizeof buffer, "%.17g, ", value);
+                text += buffer;
+            }
+            std::snprintf(buffer, sizeof buffer, "%.9g, ", halfway);
+            text += buffer;
+        }
+    }
+    // Below the point past which a double narrows to infinity.
+    double value = 0x1.ffffffp127;
+    for (int units = 1; units <= 40; ++units) {
+        value = std::nextafter(value, 0.0);
+        std::snprintf(buffer, sizeof buffer, "%.17g, ", value);
+        text += buffer;
+    }
+    return text + "0.5]";
+}
+
 // Strings of every length around the sixteen bytes that the reader takes in
 // one step, each given plainly and then with an escape past the first step:
 // the two must be found to be one string.
@@ -162,6 +207,7 @@ std::vector<Text> crafted_texts() {
         {"underflow", "[1e-400, -1e-400, 0e99999999999]"},
         {"long numbers", "[123456789012345678, 1234567890123456789, 12345678901234567890, 0.1000000000000000055511151231257827]"},
         {"numbers of every length", number_shapes()},
+        {"floats near binary32 ties", floats_near_binary32_ties()},
         {"string classes", joined("[", {quoted(127, 'a'), quoted(128, 'b'), quoted(16384, 'c'), quoted(128, 'b')}, "]")},
         {"longest name", joined("{", {quoted(255, 'n'), ": 1"}, "}")},
         {"name too long", joined("{", {quoted(256, 'n'), ": 1"}, "}")},
