@@ -566,6 +566,7 @@ public:
     bool null_value() override { return builder_.null_value(); }
     bool boolean(bool value) override { return builder_.boolean(value); }
     bool number(JsonKind kind, std::uint64_t bits) override { return builder_.number(kind, bits); }
+    bool float32(float value) override { return builder_.float32(value); }
     // Every string without escapes comes to plain_string(), so these are the
     // ones with.
     bool string(std::string_view text, bool) override { return builder_.string_with_escapes(text); }

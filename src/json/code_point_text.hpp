@@ -17,6 +17,10 @@ public:
     virtual bool null_value() = 0;
     virtual bool boolean(bool value) = 0;
     virtual bool number(JsonKind kind, std::uint64_t bits) = 0;
+    // Every float, as the binary32 nearest to its nearest binary64: this
+    // sink keeps no more of one, so the reader narrows it (and may do so
+    // without finding that binary64).
+    virtual bool float32(float value) = 0;
     virtual bool string(std::string_view text, bool in_input) = 0;
     // A string without escapes: its UTF-8 form, valid during the call, and
     // the `unit_count` units it is in the text, from `first_unit` on.

@@ -48,7 +48,9 @@ struct JsonShortText {
 // only during the call. A handler that also has string(std::string_view,
 // JsonShortText) and member_name(std::string_view, JsonShortText) gets the
 // short texts of UTF-8 input there, views into the input with their bytes
-// in registers already.
+// in registers already. A handler that also has float32(float) gets every
+// float there, as the binary32 nearest to its nearest binary64, which is
+// mostly found without finding that binary64.
 //
 // With kWellFormedUtf8 the caller vouches that the text is well-formed UTF-8
 // (as a Python str's UTF-8 form always is), and strings are not checked
