@@ -265,7 +265,7 @@ public:
         PyTypeObject* const kind = Py_TYPE(obj);
         if (kind == &PyUnicode_Type) {
             type = VeskType::String;
-            if (write_exact_str(obj)) return true;
+            if (write_str(obj)) return true;
             // A lone surrogate has no UTF-8 form; such a str ends as an
             // unsupported value, not with the codec's error.
             if (no_match_unless_fatal() == Match::Failed) return false;
@@ -313,9 +313,9 @@ private:
         type = VeskType::Int32;
     }
 
-    // An exact str; false, with the codec's exception set, when it has no
-    // UTF-8 form.
-    [[gnu::always_inline]] bool write_exact_str(PyObject* str) {
+    // Any str, subclasses included; false, with the codec's exception set,
+    // when it has no UTF-8 form.
+    [[gnu::always_inline]] bool write_str(PyObject* str) {
         Py_ssize_t size = 0;
         const char* text = utf8_of(str, size);
         if (text == nullptr) return false;
@@ -336,16 +336,6 @@ private:
     [[gnu::noinline]] DataContainer::WrittenString write_text_in_place(PyObject* str, std::string_view text) {
         held_.push_back(PyRef::borrow(str));
         return out_.write_string_in_place(text);
-    }
-
-    // Any str, subclasses included; false, with the codec's exception set,
-    // when it has no UTF-8 form.
-    bool write_str(PyObject* str) {
-        Py_ssize_t size = 0;
-        const char* text = PyUnicode_AsUTF8AndSize(str, &size);
-        if (text == nullptr) return false;
-        write_text(str, {text, static_cast<std::size_t>(size)});
-        return true;
     }
 
     // A dict key: a str, or the whole conversion fails, with the codec's
