@@ -102,10 +102,9 @@ inline StringTable::Interned StringTable::intern_where(std::string_view kept, st
 // handed out in the order strings reach their second occurrence.
 class DictionaryNumbering {
 public:
-    // Strings are the ids of a StringTable.
-    explicit DictionaryNumbering(std::size_t string_count) : states_(string_count, 0) {}
-    // The same, keeping its states in `storage`, whose contents do not
-    // matter, and its entries in the same memory.
+    // Strings are the ids of a StringTable. Its states are kept in
+    // `storage`, whose contents do not matter, and its entries in the same
+    // memory.
     DictionaryNumbering(std::size_t string_count, TableVector<std::uint32_t>&& storage)
         : states_(std::move(storage)), entries_(states_.get_allocator()) {
         states_.assign(string_count, 0);

@@ -139,7 +139,7 @@ TEST(DictionaryNumberingTest, SecondOccurrenceEntersTheDictionary) {
     // Strings a b b a c a: inline, inline, b enters as 0, a as 1, inline, 1.
     const std::vector<std::uint32_t> walk = {0, 1, 1, 0, 2, 0};
     const std::vector<std::optional<std::uint32_t>> expected = {std::nullopt, std::nullopt, 0u, 1u, std::nullopt, 1u};
-    DictionaryNumbering numbering(3);
+    DictionaryNumbering numbering(3, TableVector<std::uint32_t>{});
     for (std::size_t i = 0; i < walk.size(); ++i) EXPECT_EQ(numbering.occurrence(walk[i]), expected[i]) << i;
     EXPECT_EQ(std::vector<std::uint32_t>(numbering.entries().begin(), numbering.entries().end()),
               (std::vector<std::uint32_t>{1, 0}));
