@@ -366,6 +366,12 @@ private:
         return handler_.number(number_.kind, number_.bits);
     }
 
+    // The powers of ten that doubles hold exactly.
+    static constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    static constexpr int kLargestExactPower = static_cast<int>(std::size(kExactPowers)) - 1;
+
     // The binary32 nearest to the double nearest to significand * 10^power,
     // when that is quick to get without finding that double: a product of
     // two doubles comes within three units in its last place of the exact
@@ -376,17 +382,15 @@ private:
     // exact way; false for them, and for 0.
     [[gnu::always_inline]] static bool decimal_to_float(std::uint64_t significand, int power, float& value) noexcept {
         static constexpr auto scales = [] {
-            std::array<double, 45> scale{};
-            double power_of_ten = 1.0;
-            for (int k = 0; k <= 22; ++k) {
-                scale[22 + k] = power_of_ten;       // exact
-                scale[22 - k] = 1.0 / power_of_ten;  // one rounding
-                power_of_ten *= 10.0;
+            std::array<double, 2 * kLargestExactPower + 1> scale{};
+            for (int k = 0; k <= kLargestExactPower; ++k) {
+                scale[kLargestExactPower + k] = kExactPowers[k];
+                scale[kLargestExactPower - k] = 1.0 / kExactPowers[k];  // one rounding
             }
             return scale;
         }();
-        if (power < -22 || power > 22) return false;
-        const double product = static_cast<double>(significand) * scales[power + 22];
+        if (power < -kLargestExactPower || power > kLargestExactPower) return false;
+        const double product = static_cast<double>(significand) * scales[power + kLargestExactPower];
         const auto bits = std::bit_cast<std::uint64_t>(product);
         const std::uint64_t biased_exponent = bits >> 52;
         if (biased_exponent < 1023 - 125 || biased_exponent >= 1023 + 127) return false;
@@ -406,12 +410,9 @@ private:
     // exact: one rounding there, and a second one to double that is right
     // unless the first left the value within a unit of a halfway point.
     [[gnu::always_inline]] static bool decimal_to_double(std::uint64_t significand, int power, double& value) noexcept {
-        static constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-        if (significand <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+        if (significand <= (std::uint64_t{1} << 53) && power >= -kLargestExactPower && power <= kLargestExactPower) {
             const auto digits = static_cast<double>(significand);
-            value = power < 0 ? digits / exact_powers[-power] : digits * exact_powers[power];
+            value = power < 0 ? digits / kExactPowers[-power] : digits * kExactPowers[power];
             return true;
         }
         if constexpr (std::numeric_limits<long double>::digits == 64) {
