@@ -96,6 +96,8 @@ private:
     static std::uint64_t name_prefix(std::string_view name) noexcept {
         if constexpr (std::endian::native == std::endian::little) {
             if (name.size() >= 8) return __builtin_bswap64(load_word(name.data()));
+            // Most names are shorter: their bytes in a word without a loop.
+            return name.empty() ? 0 : __builtin_bswap64(padded_word(name.data(), name.size()));
         }
         const std::size_t size = std::min<std::size_t>(name.size(), 8);
         std::uint64_t prefix = 0;
