@@ -31,6 +31,7 @@ constexpr std::size_t kSmallStringPlaces = 32;
 constexpr std::size_t kFirstShapeSteps = 256;
 constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;
+constexpr std::size_t kFirstLongTexts = 256;
 
 // The smallest table of twice as many slots as `count`: at most half full.
 std::size_t slot_count_for(std::size_t count) noexcept {
@@ -63,6 +64,7 @@ DataContainer::DataContainer(std::uint64_t seed, std::size_t max_container_size)
       cursor_(first_chunk_ + kDataHeaderSize),
       limit_(first_chunk_ + kFirstChunkSize),
       string_places_(&memory_),
+      long_texts_(seed, &memory_),
       definitions_(&memory_),
       shape_steps_(&memory_),
       int_runs_(&memory_),
@@ -103,7 +105,12 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
 
 DataContainer::WrittenString DataContainer::write_string_in_place(std::string_view text) {
     if (text.size() > kMaxStringLength) return write_string(text);
-    const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
+    const std::uint64_t hash = hash_text(text, seed_);
+    static_assert(kLeftInPlace > 16, "the table's own hash of such texts is hash_text");
+    // Texts this long mostly come by the hundred (descriptions, bodies).
+    if (long_texts_.size() == 0) long_texts_.reserve(kFirstLongTexts);
+    const StringTable::Interned seen = long_texts_.intern(text, hash);
+    const auto* const first = reinterpret_cast<const std::uint8_t*>(long_texts_.text(seen.id).data());
     std::uint8_t* at = room(kMaxLengthPrefixSize);
     const LengthPrefix prefix = length_prefix_for(text.size());
     std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
@@ -112,12 +119,12 @@ DataContainer::WrittenString DataContainer::write_string_in_place(std::string_vi
     // goes on after them.
     if (chunks_.empty()) chunks_.reserve(kFirstChunks);
     chunks_.push_back(Chunk{chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_)});
-    chunks_.push_back(Chunk{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    chunks_.push_back(Chunk{first, text.size()});
     chunked_ += chunks_[chunks_.size() - 2].size + text.size();
     chunk_start_ = cursor_;
     const auto size = kInPlace | static_cast<std::uint32_t>(text.size());
-    add_place(StringPlace{chunks_.back().start, size, hash});
-    return WrittenString{chunks_.back().start, size};
+    if (seen.added) add_place(StringPlace{first, size, static_cast<std::uint32_t>(hash)});
+    return WrittenString{first, size};
 }
 
 std::size_t DataContainer::marked_encoding_size(const StringPlace& place) noexcept {
@@ -158,6 +165,12 @@ DataContainer::Dictionary DataContainer::gather_dictionary() {
     std::size_t bytes = 0;
     for (std::size_t next = 0; next < string_places_.size(); ++next) {
         const StringPlace place = places[next];
+        // Texts left in place have a place only where they are new.
+        if (in_place(place.size)) [[unlikely]] {
+            places[count++] = place;
+            bytes += encoding_size(place);
+            continue;
+        }
         for (std::uint32_t at = place.hash & mask;; at = (at + 1) & mask) {
             const std::uint32_t slot = slots[at];
             if (slot == 0) {

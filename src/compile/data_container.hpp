@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compile/array_item_rule.hpp"
+#include "compile/string_table.hpp"
 #include "compile/text_hash.hpp"
 #include "error/result.hpp"
 #include "structure/byte_order.hpp"
@@ -109,6 +110,10 @@ public:
     // goes into the chunks, and finish() copies the text from where it lies.
     // Long texts are thus read twice (hashed here, copied there) but written
     // once, rather than written to a chunk and read back from it as well.
+    // Unlike shorter ones, a long text is looked up among those met before
+    // at once, while the hash has just read it: a repeat is compared then,
+    // not in the gather, and its piece of the data is the first
+    // occurrence's text, which finish() reads anyway, not a cold copy.
     static constexpr std::size_t kLeftInPlace = 256;
     WrittenString write_string_in_place(std::string_view text);
     // A string written before, copied from there as it was written: it
@@ -330,6 +335,8 @@ private:
     }
     [[gnu::noinline]] void make_room_for_places();
     std::size_t longest_string_ = 0;
+    // The texts left in place, each once: see write_string_in_place().
+    StringTable long_texts_;
 
     TableVector<Definition> definitions_;
     std::uint32_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet

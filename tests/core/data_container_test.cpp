@@ -45,7 +45,7 @@ public:
             case VeskDataKind::Bool: out_.write_bool(value.as_bool()); break;
             case VeskDataKind::Int32: out_.write_int32(value.as_int32()); break;
             case VeskDataKind::Float32: out_.write_float32(value.as_float32()); break;
-            case VeskDataKind::String: out_.write_string(value.text); break;
+            case VeskDataKind::String: write_text(value.text); break;
             case VeskDataKind::Array: write_array(value); break;
             case VeskDataKind::Object: write_object(value); break;
             case VeskDataKind::Null:
@@ -91,7 +91,13 @@ private:
             out_.write_again(known->second);
             return;
         }
-        keys_.emplace(key, out_.write_string(key));
+        keys_.emplace(key, write_text(key));
+    }
+
+    // As the conversion writes texts: long ones are left where they are (the
+    // tree's, which outlive the writer).
+    DataContainer::WrittenString write_text(const std::string& text) {
+        return text.size() >= DataContainer::kLeftInPlace ? out_.write_string_in_place(text) : out_.write_string(text);
     }
 
     DataContainer& out_;
@@ -203,7 +209,8 @@ private:
         static const char* const texts[] = {"",    "a",    "b", "é", "key", "日本", "a key of twenty bytes",
                                             "a somewhat longer text of fifty bytes, or nearly"};
         std::string chosen = texts[pick(8)];
-        if (pick(8) == 0) chosen += std::string(static_cast<std::size_t>(pick(300)), 'x');
+        // Some long enough to be left in place, a few of those met again.
+        if (pick(8) == 0) chosen += std::string(static_cast<std::size_t>(pick(2) ? 256 : pick(300)), 'x');
         return chosen;
     }
 
