@@ -364,10 +364,19 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     // is not in reach.
     static_assert(kCopyBlock <= kChunkSlack && kSameBytesBlock <= kChunkSlack);
     std::uint8_t* const end = container + total;
+    // A text left in place is copied into its entry when the data's copy has
+    // just read it, rather than read cold twice: here its entry gets its
+    // length, and the place of its text is kept, by its number among the
+    // long texts (the order of their entries).
+    TableVector<std::uint8_t*> long_entries(long_texts_.size(), nullptr, &memory_);
+    std::size_t long_entry = 0;
     for (std::size_t entry = 0; entry < dictionary.count; ++entry) {
         const StringPlace& place = string_places_[entry];
         if (in_place(place.size)) {
-            at = vesk::write_string(at, {reinterpret_cast<const char*>(place.at), place.size & ~kInPlace});
+            const LengthPrefix prefix = length_prefix_for(place.size & ~kInPlace);
+            std::memcpy(at, prefix.bytes, prefix.size);
+            long_entries[long_entry++] = at + prefix.size;
+            at += string_encoding_size(place.size & ~kInPlace);
             continue;
         }
         if (static_cast<std::size_t>(end - at) >= place.size + kCopyBlock) [[likely]] {
@@ -377,8 +386,15 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
         }
         at += place.size;
     }
+    // The pieces that are texts left in place come in the order of the
+    // texts' first occurrences; those met again point at their first one.
+    long_entry = 0;
     for (const Chunk& chunk : chunks_) {
         std::memcpy(at, chunk.start, chunk.size);
+        if (long_entry != long_entries.size() &&
+            chunk.start == reinterpret_cast<const std::uint8_t*>(long_texts_.text(long_entry).data())) {
+            std::memcpy(long_entries[long_entry++], at, chunk.size);
+        }
         at += chunk.size;
     }
     std::memcpy(at, chunk_start_, static_cast<std::size_t>(cursor_ - chunk_start_));
