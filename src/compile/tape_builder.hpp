@@ -356,11 +356,15 @@ private:
 
     // The layout the object just opened most likely has: that of the last
     // object that was the value of a member of the same name, or, for an
-    // item or the root, that of the last object closed at its depth.
+    // item, the root or the value of a name met for the first time (objects
+    // keyed by data: ids, names), that of the last object closed at its
+    // depth.
     std::uint32_t expected_layout() const noexcept {
         if (open_.size() >= 2 && !open_[open_.size() - 2].is_array) {
             const std::uint32_t member = members_.last_name();
-            return member < layout_by_member_.size() ? layout_by_member_[member] : kNone;
+            if (member < layout_by_member_.size() && layout_by_member_[member] != kNone) {
+                return layout_by_member_[member];
+            }
         }
         return last_layout_at_depth_[open_.size() - 1];
     }
