@@ -35,6 +35,23 @@ TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resourc
 }
 
 [[gnu::flatten]] std::uint32_t TapeWriter::write_value(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
+    switch (tag_of(tape_[at])) {
+        case kArrayTag: return write_array(at, element, definition);
+        case kObjectTag: return write_object(at, element, definition);
+        case kNullTag:
+        case kBoolTag:
+        case kNumberTag:
+        case kStringTag:
+        case kDroppedTag: return write_item(at, element, definition);
+    }
+    return at + 1;
+}
+
+// write_value for the items and members of a container: scalars, most of
+// them, are written inline, without the call (and the saving of registers)
+// that the recursion through containers takes.
+[[gnu::always_inline]] inline std::uint32_t TapeWriter::write_item(std::uint32_t at, std::uint16_t& element,
+                                                                   std::uint16_t& definition) {
     const std::uint32_t word = tape_[at];
     switch (tag_of(word)) {
         case kNullTag:
@@ -68,8 +85,8 @@ TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resourc
             element = definition = type_byte(VeskType::String);
             return at + 1;
         }
-        case kArrayTag: return write_array(at, element, definition);
-        case kObjectTag: return write_object(at, element, definition);
+        case kArrayTag:
+        case kObjectTag: return write_value(at, element, definition);
         // Never written: layouts leave dropped values out.
         case kDroppedTag: return record_end(tape_, at);
     }
@@ -145,7 +162,7 @@ std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, 
         std::uint16_t item_definition = 0;
         for (std::uint32_t i = 0; i < count; ++i) {
             std::uint16_t item_element = 0;
-            item = write_value(item, item_element, item_definition);
+            item = write_item(item, item_element, item_definition);
             // Items are all null or none is: the first one speaks for all.
             if (i == 0) first_element = item_element;
         }
@@ -169,7 +186,7 @@ std::uint32_t TapeWriter::write_object(std::uint32_t at, std::uint16_t& element,
     std::uint32_t value = at + kContainerRecordSize;
     if (layout.in_name_order) {
         for (std::uint32_t i = 0; i < layout.member_count; ++i) {
-            value = write_value(value, unused_element, unused_definition);
+            value = write_item(value, unused_element, unused_definition);
         }
     } else {
         const std::size_t base = positions_.size();
@@ -178,7 +195,7 @@ std::uint32_t TapeWriter::write_object(std::uint32_t at, std::uint16_t& element,
             value = record_end(tape_, value);
         }
         for (const std::uint32_t member : parts_.layouts.order(layout)) {
-            write_value(positions_[base + member], unused_element, unused_definition);
+            write_item(positions_[base + member], unused_element, unused_definition);
         }
         positions_.resize(base);
     }

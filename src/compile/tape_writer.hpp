@@ -39,6 +39,7 @@ public:
 private:
     static std::uint8_t* write_short_string(std::uint8_t* out, std::string_view text) noexcept;
     static std::uint8_t* write_medium_string(std::uint8_t* out, std::string_view text) noexcept;
+    std::uint32_t write_item(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition);
     std::uint32_t write_array(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition);
     std::uint32_t write_object(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition);
 
