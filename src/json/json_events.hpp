@@ -83,10 +83,81 @@ public:
         : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()), handler_(handler) {}
 
     // Whether the whole text was read and the handler took every value.
+    //
+    // One loop over the text rather than a call per value: the containers
+    // open are a stack of their kinds, and the labels are the places the
+    // reader can be in. A recursive reader saved and restored its registers
+    // for every value, a string or a number as much as an object.
     bool read_document() {
-        if (!read_value()) return false;
+        // By depth, whether the container open there is an object.
+        bool in_object[kMaxJsonNesting];
         skip_whitespace();
-        return at_ == end_;
+    value:  // at a value, after any whitespace before it
+        if (at_ == end_) return false;
+        switch (*at_) {
+            case '[':
+                if (!open_container() || !handler_.begin_array()) return false;
+                in_object[depth_ - 1] = false;
+                skip_whitespace();
+                if (at_ == end_) return false;
+                if (*at_ == ']') goto close_array;
+                goto value;
+            case '{':
+                if (!open_container() || !handler_.begin_object()) return false;
+                in_object[depth_ - 1] = true;
+                skip_whitespace();
+                if (at_ == end_) return false;
+                if (*at_ == '}') goto close_object;
+                goto member;
+            default:
+                if (!read_scalar()) return false;
+                goto after_value;
+        }
+    member:  // at what must be a member's name, after any whitespace before it
+        if (*at_ != '"') return false;
+        ++at_;
+        if (!read_member_name()) return false;
+        // Mostly no whitespace comes before a colon or comma: it is looked
+        // for only when they are not there.
+        if (at_ == end_ || *at_ != ':') {
+            skip_whitespace();
+            if (at_ == end_ || *at_ != ':') return false;
+        }
+        ++at_;
+        skip_whitespace();
+        goto value;
+    after_value:  // just after a value
+        if (depth_ == 0) {
+            skip_whitespace();
+            return at_ == end_;
+        }
+        if (at_ == end_ || *at_ != ',') {
+            skip_whitespace();
+            if (at_ == end_) return false;
+        }
+        if (in_object[depth_ - 1]) {
+            if (*at_ == '}') goto close_object;
+            if (*at_ != ',') return false;
+            ++at_;
+            skip_whitespace();
+            if (at_ == end_) return false;
+            goto member;
+        }
+        if (*at_ == ']') goto close_array;
+        if (*at_ != ',') return false;
+        ++at_;
+        skip_whitespace();
+        goto value;
+    close_array:  // at the closing bracket
+        ++at_;
+        --depth_;
+        if (!handler_.end_array()) return false;
+        goto after_value;
+    close_object:  // at the closing brace
+        ++at_;
+        --depth_;
+        if (!handler_.end_object()) return false;
+        goto after_value;
     }
 
 private:
@@ -117,9 +188,8 @@ private:
         while (at_ != end_ && is_whitespace(*at_)) ++at_;
     }
 
-    bool read_value() {
-        skip_whitespace();
-        if (at_ == end_) return false;
+    // Any value but a container, at at_.
+    [[gnu::always_inline]] bool read_scalar() {
         switch (*at_) {
             case '"': {
                 ++at_;
@@ -138,8 +208,6 @@ private:
                     return read_string(text, in_input) && handler_.string(text, in_input);
                 }
             }
-            case '[': return read_array();
-            case '{': return read_object();
             case 'n': return read_literal("null", 4) && handler_.null_value();
             case 't': return read_literal("true", 4) && handler_.boolean(true);
             case 'f': return read_literal("false", 5) && handler_.boolean(false);
@@ -679,70 +747,15 @@ private:
         return true;
     }
 
-    bool read_array() {
-        if (!open_container() || !handler_.begin_array()) return false;
-        skip_whitespace();
-        if (at_ == end_) return false;
-        if (*at_ != ']') {
-            for (;;) {
-                if (!read_value()) return false;
-                if (at_ == end_ || *at_ != ',') {
-                    skip_whitespace();
-                    if (at_ == end_) return false;
-                }
-                if (*at_ == ']') break;
-                if (*at_ != ',') return false;
-                ++at_;
-            }
+    // A member's name, its opening quote consumed.
+    [[gnu::always_inline]] bool read_member_name() {
+        std::string_view name;
+        if constexpr (kShortTexts) {
+            JsonShortText words;
+            if (read_short_string(name, words)) return handler_.member_name(name, words);
         }
-        ++at_;
-        --depth_;
-        return handler_.end_array();
-    }
-
-    bool read_object() {
-        if (!open_container() || !handler_.begin_object()) return false;
-        skip_whitespace();
-        if (at_ == end_) return false;
-        if (*at_ != '}') {
-            for (;;) {
-                if (*at_ != '"') return false;
-                ++at_;
-                std::string_view name;
-                bool named = false;
-                if constexpr (kShortTexts) {
-                    JsonShortText words;
-                    if (read_short_string(name, words)) {
-                        if (!handler_.member_name(name, words)) return false;
-                        named = true;
-                    }
-                }
-                if (!named) {
-                    bool in_input = false;
-                    if (!read_string(name, in_input) || !handler_.member_name(name, in_input)) return false;
-                }
-                // Mostly no whitespace comes before a colon or comma: it is
-                // looked for only when they are not there.
-                if (at_ == end_ || *at_ != ':') {
-                    skip_whitespace();
-                    if (at_ == end_ || *at_ != ':') return false;
-                }
-                ++at_;
-                if (!read_value()) return false;
-                if (at_ == end_ || *at_ != ',') {
-                    skip_whitespace();
-                    if (at_ == end_) return false;
-                }
-                if (*at_ == '}') break;
-                if (*at_ != ',') return false;
-                ++at_;
-                skip_whitespace();
-                if (at_ == end_) return false;
-            }
-        }
-        ++at_;
-        --depth_;
-        return handler_.end_object();
+        bool in_input = false;
+        return read_string(name, in_input) && handler_.member_name(name, in_input);
     }
 
     const Unit* begin_;

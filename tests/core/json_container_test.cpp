@@ -241,6 +241,8 @@ std::vector<Text> crafted_texts() {
         {"nesting limit", std::string(127, '[') + std::string(127, ']')},
         {"past the nesting limit", std::string(128, '[') + std::string(128, ']')},
         {"trailing comma", "[1, 2,]"},
+        {"array closed by a brace", R"({"a": [1, 2}, "b": 3})"},
+        {"object closed by a bracket", R"([[{"a": 1]]])"},
         {"invalid UTF-8", "[\"\xC3\x28\"]"},
         {"lone surrogate", R"(["\ud800"])"},
         {"control character", "[\"a\x01\"]"},
