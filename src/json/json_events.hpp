@@ -84,10 +84,10 @@ public:
 
     // Whether the whole text was read and the handler took every value.
     //
-    // One loop over the text rather than a call per value: the containers
-    // open are a stack of their kinds, and the labels are the places the
-    // reader can be in. A recursive reader saved and restored its registers
-    // for every value, a string or a number as much as an object.
+    // One loop over the text, not a call per value, which would save and
+    // restore registers for every value, a string or a number as much as an
+    // object: the containers open are a stack of their kinds, and the labels
+    // are the places the reader can be in.
     bool read_document() {
         // By depth, whether the container open there is an object.
         bool in_object[kMaxJsonNesting];
