@@ -31,7 +31,7 @@ constexpr std::size_t kSmallStringPlaces = 32;
 constexpr std::size_t kFirstShapeSteps = 256;
 constexpr std::size_t kFirstChunks = 16;
 constexpr std::size_t kFirstStringPlaces = 1024;
-constexpr std::size_t kFirstLongTexts = 256;
+constexpr std::size_t kFirstLongTexts = 32;
 
 // The smallest table of twice as many slots as `count`: at most half full.
 std::size_t slot_count_for(std::size_t count) noexcept {
@@ -107,7 +107,8 @@ DataContainer::WrittenString DataContainer::write_string_in_place(std::string_vi
     if (text.size() > kMaxStringLength) return write_string(text);
     const std::uint64_t hash = hash_text(text, seed_);
     static_assert(kLeftInPlace > 16, "the table's own hash of such texts is hash_text");
-    // Texts this long mostly come by the hundred (descriptions, bodies).
+    // Room for a few dozen from the container's own memory; a text with
+    // more grows the table.
     if (long_texts_.size() == 0) long_texts_.reserve(kFirstLongTexts);
     const StringTable::Interned seen = long_texts_.intern(text, hash);
     const auto* const first = reinterpret_cast<const std::uint8_t*>(long_texts_.text(seen.id).data());
