@@ -376,8 +376,9 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
         if (in_place(place.size)) {
             const LengthPrefix prefix = length_prefix_for(place.size & ~kInPlace);
             std::memcpy(at, prefix.bytes, prefix.size);
-            long_entries[long_entry++] = at + prefix.size;
-            at += string_encoding_size(place.size & ~kInPlace);
+            at += prefix.size;
+            long_entries[long_entry++] = at;
+            at += place.size & ~kInPlace;
             continue;
         }
         if (static_cast<std::size_t>(end - at) >= place.size + kCopyBlock) [[likely]] {
