@@ -2,23 +2,27 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace vesk::python {
 
-// The next item of a dict in its stored order, as PyDict_Next gives it, from
-// and to the same `position`: false past the last item. Keys and values are
-// borrowed.
+// The items of a dict in their stored order, as PyDict_Next gives them.
+// Keys and values are borrowed.
 //
 // PyDict_Next costs some fifty instructions per item, a good part of what
 // emit spends on a small dict value. For the tables the interpreters this
 // module is built for keep in one piece (every dict but an instance's
 // attribute dict), the entries are read here directly, with the same tests
 // PyDict_Next makes; anything else, or an interpreter whose layout is not
-// known here, goes through PyDict_Next. The table and its length are read
-// afresh at every call, as PyDict_Next reads them, since code that a
-// conversion runs may grow or shrink the dict meanwhile.
+// known here, goes through PyDict_Next.
+//
+// Where the entries lie and how many there are is read once, and again
+// after every call of look(), which the caller makes whenever code that may
+// have changed the dict has run: Python code can grow, shrink or replace
+// the table at any point it runs, and only there.
 #if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
 #define VESK_READS_DICT_TABLES 1
 
@@ -38,7 +42,8 @@ struct KeysHead {
     char indices[];
 };
 
-// The kinds of table: any keys with their hashes, or str keys only.
+// The kinds of table, and their entries: any keys with their hashes, or
+// str keys only. Either ends with the key and the value.
 inline constexpr std::uint8_t kGeneralKeys = 0;
 inline constexpr std::uint8_t kStrKeys = 1;
 
@@ -51,40 +56,96 @@ struct StrEntry {
     PyObject* key;
     PyObject* value;
 };
-
-template <class Entry>
-inline bool next_entry(const KeysHead* keys, Py_ssize_t& position, PyObject*& key, PyObject*& value) {
-    const auto* entries =
-        reinterpret_cast<const Entry*>(keys->indices + (std::size_t{1} << keys->log2_index_bytes));
-    const Py_ssize_t count = keys->entry_count;
-    Py_ssize_t at = position;
-    if (at < 0) return false;
-    // A removed item leaves its entry without a value.
-    while (at < count && entries[at].value == nullptr) ++at;
-    if (at >= count) return false;
-    key = entries[at].key;
-    value = entries[at].value;
-    position = at + 1;
-    return true;
-}
+static_assert(offsetof(GeneralEntry, value) == sizeof(GeneralEntry) - sizeof(PyObject*) &&
+              offsetof(GeneralEntry, key) == sizeof(GeneralEntry) - 2 * sizeof(PyObject*) &&
+              offsetof(StrEntry, key) == 0 && sizeof(StrEntry) == 2 * sizeof(PyObject*));
 
 }  // namespace dict_layout
 #endif
 
-inline bool next_dict_item(PyObject* dict, Py_ssize_t& position, PyObject*& key, PyObject*& value) {
+class DictItems {
+public:
+    explicit DictItems(PyObject* dict) noexcept : dict_(dict) { look(); }
+
+    DictItems(const DictItems&) = delete;
+    DictItems& operator=(const DictItems&) = delete;
+
+    // Reads where the entries lie afresh.
+    void look() noexcept {
 #ifdef VESK_READS_DICT_TABLES
-    const auto* table = reinterpret_cast<const PyDictObject*>(dict);
-    if (table->ma_values == nullptr) {
+        if (next_ != nullptr) position_ = (next_ - entries_) / static_cast<std::ptrdiff_t>(entry_size_);
+        next_ = nullptr;
+        const auto* table = reinterpret_cast<const PyDictObject*>(dict_);
+        if (table->ma_values != nullptr) return;
         const auto* keys = reinterpret_cast<const dict_layout::KeysHead*>(table->ma_keys);
         if (keys->kind == dict_layout::kStrKeys) {
-            return dict_layout::next_entry<dict_layout::StrEntry>(keys, position, key, value);
+            entry_size_ = sizeof(dict_layout::StrEntry);
+        } else if (keys->kind == dict_layout::kGeneralKeys) {
+            entry_size_ = sizeof(dict_layout::GeneralEntry);
+        } else {
+            return;
         }
-        if (keys->kind == dict_layout::kGeneralKeys) {
-            return dict_layout::next_entry<dict_layout::GeneralEntry>(keys, position, key, value);
-        }
-    }
+        entries_ = keys->indices + (std::size_t{1} << keys->log2_index_bytes);
+        end_ = entries_ + static_cast<std::size_t>(keys->entry_count) * entry_size_;
+        // On from the same position in a table built anew, as PyDict_Next
+        // goes on, never past its end.
+        next_ = entries_ + static_cast<std::size_t>(std::min(position_, keys->entry_count)) * entry_size_;
 #endif
-    return PyDict_Next(dict, &position, &key, &value) != 0;
-}
+    }
+
+    // The next item; false past the last one.
+    bool next(PyObject*& key, PyObject*& value) noexcept {
+#ifdef VESK_READS_DICT_TABLES
+        if (next_ != nullptr) [[likely]] {
+            // A removed item leaves its entry without a value.
+            while (next_ != end_) {
+                next_ += entry_size_;
+                PyObject* const held = load_object(next_ - sizeof(PyObject*));
+                if (held == nullptr) continue;
+                key = load_object(next_ - 2 * sizeof(PyObject*));
+                value = held;
+                return true;
+            }
+            return false;
+        }
+#endif
+        const Step step = next_by_call(dict_, position_);
+        position_ = step.position;
+        key = step.key;
+        value = step.value;
+        return step.key != nullptr;
+    }
+
+private:
+    static PyObject* load_object(const char* at) noexcept {
+        PyObject* object;
+        std::memcpy(&object, at, sizeof object);
+        return object;
+    }
+
+    // Out of line, so that no address of the cursor's own state is taken.
+    struct Step {
+        PyObject* key;  // nullptr past the last item
+        PyObject* value;
+        Py_ssize_t position;
+    };
+    [[gnu::noinline]] static Step next_by_call(PyObject* dict, Py_ssize_t position) noexcept {
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        if (PyDict_Next(dict, &position, &key, &value) == 0) return Step{nullptr, nullptr, position};
+        return Step{key, value, position};
+    }
+
+    PyObject* dict_;
+    Py_ssize_t position_ = 0;  // of the next entry
+#ifdef VESK_READS_DICT_TABLES
+    // Read directly: the next entry, the end of the last one; nullptr:
+    // through PyDict_Next, from position_.
+    const char* next_ = nullptr;
+    const char* end_ = nullptr;
+    const char* entries_ = nullptr;
+    std::size_t entry_size_ = 0;
+#endif
+};
 
 }  // namespace vesk::python

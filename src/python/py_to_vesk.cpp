@@ -367,6 +367,7 @@ private:
     // Whatever is not of an exact common type, in the order of the type
     // tests.
     [[gnu::noinline]] bool convert_other(PyObject* obj, VeskType& type) {
+        ++code_may_have_run_;
         if (PyDict_Check(obj)) {
             type = VeskType::Object;
             return convert_dict(obj);
@@ -388,6 +389,7 @@ private:
 
     // The type tests after the string test: bool, integer, float.
     [[gnu::noinline]] bool convert_non_string(PyObject* obj, VeskType& type) {
+        ++code_may_have_run_;
         if (PyBool_Check(obj)) {
             out_.write_bool(obj == Py_True);
             type = VeskType::Bool;
@@ -426,15 +428,17 @@ private:
         if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
         DataContainer::ObjectStart object = out_.begin_object();
-        Py_ssize_t position = 0;
         Py_ssize_t visited = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
         // The stored order rather than iteration, also for subclasses that
         // override their iteration methods. The key is done with before any
         // Python code can run; the value is held by convert() wherever its
-        // conversion may run some.
-        while (next_dict_item(dict, position, key, value)) {
+        // conversion may run some, and the table is looked at again after
+        // such a conversion.
+        DictItems items(dict);
+        std::uint64_t code_seen = code_may_have_run_;
+        while (items.next(key, value)) {
             // The value is needed only after the key: its first touch can
             // be on its way meanwhile.
             __builtin_prefetch(value);
@@ -443,6 +447,10 @@ private:
             if (!convert(value, type)) return false;
             out_.add_item(object, type);
             ++visited;
+            if (code_may_have_run_ != code_seen) [[unlikely]] {
+                items.look();
+                code_seen = code_may_have_run_;
+            }
             if (PyDict_GET_SIZE(dict) != start_size) {
                 raise_internal_fault(module_, "dictionary changed size during iteration");
                 return false;
@@ -564,6 +572,12 @@ private:
     unsigned& levels_;
     long integer_ = 0;
     std::uint16_t number_ = 0;
+    // Counts the conversions that may have run Python code: those of a
+    // value not of an exact common type, and those whose type tests raised
+    // (an exception made may start the collector, whose finalizers are
+    // Python code). A dict's table is read afresh after one, as the code may
+    // have changed the dict.
+    std::uint64_t code_may_have_run_ = 0;
     KeyCache keys_;
     std::vector<PyRef> held_;  // strs whose text the data refers to
 };

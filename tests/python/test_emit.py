@@ -422,6 +422,18 @@ def test_dict_changed_during_conversion_raises_internal_fault(build, message, vi
     assert not isinstance(caught.value, Exception)
 
 
+@pytest.mark.parametrize("via", ["index", "float"])
+def test_dict_table_rebuilt_by_a_conversion_is_read_afresh(via):
+    # Five items fill the table: removing one and adding another builds a new
+    # table, without the old one's removed entry, while the size stays. The
+    # rest is read from the new table, on from the same position.
+    target = {}
+    target["first"] = Hook(drop_first_add_other(target), via=via)
+    target.update(second=2, third=3, fourth=4, fifth=5)
+    names = list(vesk.loads(vesk.emit(target)).values())[::2]
+    assert names == ["first", "third", "fourth", "fifth", "other"]
+
+
 def test_internal_fault_class_is_a_private_module_member():
     assert vesk.InternalFault.__bases__ == (BaseException,)
     assert "InternalFault" not in vesk.__all__
