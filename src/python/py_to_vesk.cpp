@@ -447,14 +447,17 @@ private:
             if (!convert(value, type)) return false;
             out_.add_item(object, type);
             ++visited;
+            // Nothing else can change the dict's size.
             if (code_may_have_run_ != code_seen) [[unlikely]] {
+                if (PyDict_GET_SIZE(dict) != start_size) {
+                    raise_internal_fault(module_, "dictionary changed size during iteration");
+                    return false;
+                }
                 items.look();
                 code_seen = code_may_have_run_;
             }
-            if (PyDict_GET_SIZE(dict) != start_size) {
-                raise_internal_fault(module_, "dictionary changed size during iteration");
-                return false;
-            }
+            // Items removed and others added by such code show later, if at
+            // all: as more items than the dict held when it was first seen.
             if (visited > start_size) {
                 raise_internal_fault(module_, "dictionary keys changed during iteration");
                 return false;
