@@ -73,8 +73,9 @@ public:
 
     // --- Scalars, appended to the data.
     void write_bool(bool value) {
-        *room(1) = value ? 1 : 0;
-        cursor_ += 1;
+        std::uint8_t* at = room(1);
+        *at = value ? 1 : 0;
+        cursor_ = at + 1;
     }
     void write_int32(std::int32_t value) { write_u32(static_cast<std::uint32_t>(value)); }
     void write_float32(float value) { write_u32(std::bit_cast<std::uint32_t>(value)); }
@@ -101,7 +102,7 @@ public:
         std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
         const auto hash = static_cast<std::uint32_t>(hash_text_copying(text, seed_, at + prefix.size));
         const auto size = static_cast<std::uint32_t>(prefix.size + text.size());
-        cursor_ += size;
+        cursor_ = at + size;
         add_place(StringPlace{at, size, hash});
         return WrittenString{at, size};
     }
@@ -120,15 +121,16 @@ public:
     // needs no note, having one already. Most are short, keys above all,
     // and are moved as one block; the data's slack has room for it.
     [[gnu::always_inline]] void write_again(const WrittenString& string) {
-        if (string.size <= kMoveBlock) [[likely]] {
-            std::uint8_t* to = room(string.size);
+        const std::uint32_t size = string.size;
+        if (size <= kMoveBlock) [[likely]] {
+            std::uint8_t* to = room(size);
             // A move, since the string may lie less than a block before: the
             // whole block is loaded before any of it is stored, inline (a
             // memmove of a constant size is still a call).
             std::uint8_t block[kMoveBlock];
             std::memcpy(block, string.at, kMoveBlock);
             std::memcpy(to, block, kMoveBlock);
-            cursor_ += string.size;
+            cursor_ = to + size;
             return;
         }
         write_again_long(string);
@@ -228,10 +230,14 @@ private:
     void write_again_long(const WrittenString& string);
 
     void write_u32(std::uint32_t bits) {
-        store_u32le(room(4), bits);
-        cursor_ += 4;
+        std::uint8_t* at = room(4);
+        store_u32le(at, bits);
+        cursor_ = at + 4;
     }
-    // Room for `bytes` in one piece at the cursor.
+    // Room for `bytes` in one piece at the cursor. Writers move the cursor
+    // on from the place it returns, not by adding to the cursor: for all the
+    // compiler knows, the bytes they store may have changed the cursor
+    // itself, which it would then read back.
     std::uint8_t* room(std::size_t bytes) {
         if (static_cast<std::size_t>(limit_ - cursor_) < bytes) [[unlikely]]
             next_chunk(bytes);
