@@ -96,11 +96,21 @@ public:
             add_place(StringPlace{write_unencodable(text), kUnencodable, hash});
             return WrittenString{string_places_.back().at, kUnencodable};
         }
-        // The text is hashed as it is copied in, in one pass over it.
+        // The text is hashed as it is copied in, in one pass over it; most
+        // are short, and loaded, hashed and stored as one padded block,
+        // without a branch on their size.
         std::uint8_t* at = room(kMaxLengthPrefixSize + text.size());
         const LengthPrefix prefix = length_prefix_for(text.size());
         std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
-        const auto hash = static_cast<std::uint32_t>(hash_text_copying(text, seed_, at + prefix.size));
+        std::uint32_t hash;
+        if (text.size() <= kShortText && loadable_as_block(text.data())) {
+            const PaddedWords words = padded_words_in_block(text.data(), text.size());
+            std::memcpy(at + prefix.size, &words.low, 8);
+            std::memcpy(at + prefix.size + 8, &words.high, 8);
+            hash = static_cast<std::uint32_t>(hash_padded_words(words.low, words.high, text.size(), seed_));
+        } else {
+            hash = static_cast<std::uint32_t>(hash_text_copying(text, seed_, at + prefix.size));
+        }
         const auto size = static_cast<std::uint32_t>(prefix.size + text.size());
         cursor_ = at + size;
         add_place(StringPlace{at, size, hash});
@@ -295,6 +305,8 @@ private:
     // hold data, so that a string's encoding can be read, and a short one
     // moved, in whole blocks of this size.
     static constexpr std::size_t kChunkSlack = 32;
+    static constexpr std::size_t kShortText = 16;  // stored as a block of this many bytes
+    static_assert(kShortText <= kChunkSlack);
     static constexpr std::size_t kMoveBlock = 32;
     static_assert(kMoveBlock <= kChunkSlack);
     std::uint8_t first_chunk_[kFirstChunkSize + kChunkSlack];

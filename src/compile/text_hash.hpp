@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "structure/bounds_checks.hpp"
+
 namespace vesk {
 
 // The high and low halves of the full 128-bit product, folded together.
@@ -38,6 +40,17 @@ inline std::uint64_t tail_word(const char* at, std::size_t left) noexcept {
     return static_cast<std::uint64_t>(static_cast<unsigned char>(at[0])) |
            (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left / 2])) << 8) |
            (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << 16);
+}
+
+// The first `size` bytes at `at` (1 to 8) as a word padded with zeros,
+// without reading past them.
+inline std::uint64_t padded_word(const char* at, std::size_t size) noexcept {
+    if (size == 8) return load_word(at);
+    if (size >= 4) return load_half_word(at) | ((load_half_word(at + size - 4) >> (8 * (8 - size))) << 32);
+    std::uint64_t word = static_cast<unsigned char>(at[0]);
+    if (size > 1) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[1])) << 8;
+    if (size > 2) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[2])) << 16;
+    return word;
 }
 
 namespace text_hash_detail {
@@ -103,12 +116,16 @@ inline std::uint64_t hash_text(const char* at, std::size_t left, std::uint64_t s
             store_word(to + left - 8, high);
         }
     } else if (left > 8) {
+        // A text of up to sixteen bytes is hashed as its bytes padded with
+        // zeros to sixteen, taken as two words, the first eight in the low
+        // one (see hash_padded_words), though read without going past it.
         low = load_word(at);
-        high = load_word(at + left - 8);
+        const std::uint64_t last = load_word(at + left - 8);
         if constexpr (kCopy) {
             store_word(to, low);
-            store_word(to + left - 8, high);
+            store_word(to + left - 8, last);
         }
+        high = last >> (8 * (16 - left));
     } else if (left >= 4) {
         const std::uint64_t first = load_half_word(at);
         const std::uint64_t last = load_half_word(at + left - 4);
@@ -116,9 +133,12 @@ inline std::uint64_t hash_text(const char* at, std::size_t left, std::uint64_t s
             store_half_word(to, first);
             store_half_word(to + left - 4, last);
         }
-        low = first | (last << 32);
+        low = first | ((last >> (8 * (8 - left))) << 32);
     } else if (left > 0) {
-        low = tail_word(at, left);
+        // Bytes 0, left / 2 and left - 1 cover the text, in place.
+        low = static_cast<std::uint64_t>(static_cast<unsigned char>(at[0])) |
+              (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left / 2])) << (8 * (left / 2))) |
+              (static_cast<std::uint64_t>(static_cast<unsigned char>(at[left - 1])) << (8 * (left - 1)));
         if constexpr (kCopy) {
             to[0] = static_cast<std::uint8_t>(at[0]);
             to[left / 2] = static_cast<std::uint8_t>(at[left / 2]);
@@ -152,11 +172,10 @@ inline std::uint64_t hash_text_copying(std::string_view text, std::uint64_t seed
     return text_hash_detail::hash_text<true>(text.data(), text.size(), seed, to);
 }
 
-// hash_text's values for texts over 16 bytes; a shorter text is
-// hashed as its bytes padded with zeros to sixteen, taken as two words (the
-// first eight bytes in the low one). A reader that already holds those
-// sixteen bytes in a register hashes the text from there with
-// hash_padded_words, without reading it again.
+// hash_text's value of a text of up to sixteen bytes, from those bytes
+// padded with zeros to sixteen, taken as two words (the first eight bytes in
+// the low one): a reader that already holds them in registers hashes the
+// text from there, without reading it again.
 inline std::uint64_t hash_padded_words(std::uint64_t low, std::uint64_t high, std::size_t size,
                                        std::uint64_t seed) noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
@@ -168,22 +187,35 @@ inline std::uint64_t hash_padded_words(std::uint64_t low, std::uint64_t high, st
     return state == 0 ? 1 : state;
 }
 
-// The first `size` bytes at `at` (1 to 8) as a word padded with zeros,
-// without reading past them.
-inline std::uint64_t padded_word(const char* at, std::size_t size) noexcept {
-    if (size == 8) return load_word(at);
-    if (size >= 4) return load_half_word(at) | ((load_half_word(at + size - 4) >> (8 * (8 - size))) << 32);
-    std::uint64_t word = static_cast<unsigned char>(at[0]);
-    if (size > 1) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[1])) << 8;
-    if (size > 2) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[2])) << 16;
-    return word;
-}
-
+// hash_text's value, for a short text without a call: from its padded words.
 inline std::uint64_t hash_text_padded(std::string_view text, std::uint64_t seed) noexcept {
     const std::size_t size = text.size();
     if (size > 16) return hash_text(text, seed);
     if (size > 8) return hash_padded_words(load_word(text.data()), padded_word(text.data() + 8, size - 8), size, seed);
     return hash_padded_words(size == 0 ? 0 : padded_word(text.data(), size), 0, size, seed);
+}
+
+// Whether the sixteen bytes from `at` can be loaded as one block, though the
+// text there may be shorter: where they lie in one page the load cannot
+// fault, since memory is mapped a page at a time, and the bytes past the
+// text, whatever they belong to, are masked off (padded_words_in_block).
+// Never in builds that check the bounds of every read.
+inline bool loadable_as_block(const char* at) noexcept {
+    constexpr std::uintptr_t kPage = 4096;
+    return !kBoundsChecked && (reinterpret_cast<std::uintptr_t>(at) & (kPage - 1)) <= kPage - 16;
+}
+
+// The padded words of a text of up to sixteen bytes that is loadable as a
+// block, without a branch on its size.
+struct PaddedWords {
+    std::uint64_t low;
+    std::uint64_t high;
+};
+inline PaddedWords padded_words_in_block(const char* at, std::size_t size) noexcept {
+    static constexpr unsigned char kKeep[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const char* keep = reinterpret_cast<const char*>(kKeep) + 16 - size;
+    return {load_word(at) & load_word(keep), load_word(at + 8) & load_word(keep + 8)};
 }
 
 // Whether two texts of `size` bytes each are equal; short ones without a call.

@@ -6,21 +6,13 @@
 #include <new>
 #include <vector>
 
+#include "structure/bounds_checks.hpp"
+
 namespace vesk {
 
 // Under AddressSanitizer every block comes from the heap: the sanitizer
 // checks the bounds of each heap block, but not of blocks cut from one buffer.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kTableBlocksFromHeapOnly = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kTableBlocksFromHeapOnly = true;
-#else
-inline constexpr bool kTableBlocksFromHeapOnly = false;
-#endif
-#else
-inline constexpr bool kTableBlocksFromHeapOnly = false;
-#endif
+inline constexpr bool kTableBlocksFromHeapOnly = kBoundsChecked;
 
 // Blocks from the heap through this module's own operator new, which the
 // allocation-failure sweep's build replaces to count blocks and fail them on

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <map>
 #include <random>
 #include <string>
@@ -279,6 +282,41 @@ TEST(DataContainerTest, RefusalsAndLongListsGiveTheModelsOutcome) {
         SCOPED_TRACE(name);
         expect_same_around_the_size_refusal(tree);
     }
+}
+
+// A short string is hashed from a block loaded past its text where the
+// block lies in one page, and from the text alone where it ends a page: both
+// must hash alike, or one text would make two dictionary entries.
+TEST(DataContainerTest, ShortTextsEndingAPageAreTheSameTextsAsElsewhere) {
+    constexpr std::size_t kPage = 4096;
+    const std::unique_ptr<char, decltype(&std::free)> pages(static_cast<char*>(std::aligned_alloc(kPage, 2 * kPage)),
+                                                            &std::free);
+    ASSERT_NE(pages, nullptr);
+    std::memset(pages.get(), 'x', 2 * kPage);
+    DataContainer out(0x5eed);
+    DataContainer::ObjectStart object = out.begin_object();
+    std::vector<VeskData> model;
+    for (std::size_t length = 0; length <= 16; ++length) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i) text += static_cast<char>('a' + (i + length) % 26);
+        char* const ending_a_page = pages.get() + kPage - length;
+        char* const inside_a_page = pages.get() + kPage + 32;
+        std::memcpy(ending_a_page, text.data(), length);
+        std::memcpy(inside_a_page, text.data(), length);
+        for (const char* at : {ending_a_page, inside_a_page, ending_a_page}) {
+            std::string key(1, 'k');
+            key += std::to_string(model.size());
+            out.write_string(key);
+            out.write_string({at, length});
+            out.add_item(object, VeskType::String);
+            model.push_back(S(key));
+            model.push_back(S(text));
+        }
+    }
+    const std::uint16_t number = out.end_object(object);
+    VectorMemory memory;
+    ASSERT_TRUE(out.finish(memory, number));
+    EXPECT_EQ(std::string(memory.bytes.begin(), memory.bytes.end()), modelled(O(std::move(model)), kMaxContainerSize));
 }
 
 }  // namespace
