@@ -15,8 +15,9 @@ namespace vesk {
 // Distinct texts, numbered 0, 1, 2, ... in the order they are first met. The
 // table keeps views only, so the texts must outlive it. Its hashes are seeded
 // per table (see hash_text): input cannot be crafted to make texts collide.
-// Texts are hashed by hash_text, which a reader holding a short text in
-// registers can compute from there (hash_padded_words, with seed()).
+// Texts are hashed by hash_text (through hash_text_padded, which spares a
+// short text the call); a reader holding a short text in registers hashes
+// it from there (hash_padded_words, with seed()).
 class StringTable {
 public:
     explicit StringTable(std::uint64_t seed,
