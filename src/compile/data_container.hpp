@@ -83,7 +83,9 @@ public:
     // A string, inline. Every string belongs in the dictionary as well,
     // which finish() gathers from the data: each string's place is noted
     // with its hash, taken while the text is at hand, and the first of each
-    // text becomes an entry, encoded as it is inline.
+    // text becomes an entry, encoded as it is inline. The text lies in
+    // memory, an empty one too (a short text may be loaded as a block from
+    // where it starts).
     //
     // Returns where it was written, for writing it again with write_again().
     struct WrittenString {
