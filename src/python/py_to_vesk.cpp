@@ -193,9 +193,17 @@ public:
     // Where `key`, an exact str, was written, or nullptr if it was not
     // kept.
     [[gnu::always_inline]] const DataContainer::WrittenString* find(PyObject* key) const noexcept {
-        const Key& first = keys_[place(key, shift_)];
+        const std::size_t at = place(key, shift_);
+        const Key& first = keys_[at];
         if (first.str == key) [[likely]]
             return &first.written;
+        // The next place too, inline: a key that another with the same
+        // home pushed on, the commonest miss, costs no call. Which keys were
+        // pushed on depends on where the strs lie, so it changes from one
+        // process to the next: one such key that every dict holds sent a
+        // third of apache_builds' lookups out of line.
+        const Key& second = keys_[(at + 1) & (keys_.size() - 1)];
+        if (second.str == key) return &second.written;
         return find_elsewhere(key);
     }
 
