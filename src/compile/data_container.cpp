@@ -42,6 +42,13 @@ std::size_t slot_count_for(std::size_t count) noexcept {
     return std::bit_ceil(std::max<std::size_t>(3 * count, 16));
 }
 
+// The blocks of a long text's sample, and how many long texts may share
+// their sample with another and prove different before all are hashed
+// whole: each such comparison may read a whole text.
+constexpr std::size_t kSampleBlock = 32;
+static_assert(DataContainer::kLeftInPlace >= 3 * kSampleBlock);
+constexpr std::uint32_t kLongTextsComparedInVain = 16;
+
 // Copies `size` bytes, and up to kCopyBlock - 1 more after them, in whole
 // blocks: a loop whose length follows the size in steps rather than a call
 // whose branches depend on it.
@@ -107,14 +114,47 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
     return at;
 }
 
+std::uint64_t DataContainer::long_text_hash(std::string_view text) const noexcept {
+    if (long_texts_hashed_whole_) return hash_text(text, seed_);
+    char sample[8 + 3 * kSampleBlock];
+    const std::uint64_t length = text.size();
+    std::memcpy(sample, &length, 8);
+    std::memcpy(sample + 8, text.data(), kSampleBlock);
+    std::memcpy(sample + 8 + kSampleBlock, text.data() + (text.size() - kSampleBlock) / 2, kSampleBlock);
+    std::memcpy(sample + 8 + 2 * kSampleBlock, text.data() + text.size() - kSampleBlock, kSampleBlock);
+    return hash_text({sample, sizeof sample}, seed_);
+}
+
+void DataContainer::hash_long_texts_whole() {
+    long_texts_hashed_whole_ = true;
+    StringTable whole(seed_, &memory_);
+    whole.reserve(long_texts_.size());
+    // All different, so each keeps its number.
+    for (std::uint32_t id = 0; id < long_texts_.size(); ++id) {
+        const std::string_view text = long_texts_.text(id);
+        whole.intern(text, hash_text(text, seed_));
+    }
+    long_texts_ = std::move(whole);
+}
+
 DataContainer::WrittenString DataContainer::write_string_in_place(std::string_view text) {
     if (text.size() > kMaxStringLength) return write_string(text);
-    const std::uint64_t hash = hash_text(text, seed_);
-    static_assert(kLeftInPlace > 16, "the table's own hash of such texts is hash_text");
+    const std::uint64_t hash = long_text_hash(text);
     // Room for a few dozen from the container's own memory; a text with
     // more grows the table.
     if (long_texts_.size() == 0) long_texts_.reserve(kFirstLongTexts);
-    const StringTable::Interned seen = long_texts_.intern(text, hash);
+    std::uint32_t in_vain = 0;
+    const StringTable::Interned seen = long_texts_.intern_where(text, hash, [text, &in_vain](const char* kept) {
+        const bool same = std::memcmp(kept, text.data(), text.size()) == 0;
+        in_vain += same ? 0 : 1;
+        return same;
+    });
+    if (in_vain != 0) [[unlikely]] {
+        long_texts_compared_in_vain_ += in_vain;
+        if (long_texts_compared_in_vain_ > kLongTextsComparedInVain && !long_texts_hashed_whole_) {
+            hash_long_texts_whole();
+        }
+    }
     const auto* const first = reinterpret_cast<const std::uint8_t*>(long_texts_.text(seen.id).data());
     std::uint8_t* at = room(kMaxLengthPrefixSize);
     const LengthPrefix prefix = length_prefix_for(text.size());

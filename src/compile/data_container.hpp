@@ -120,13 +120,13 @@ public:
     }
     // The same for a text of at least kLeftInPlace bytes that stays where it
     // is, unchanged, until finish() has returned: only its length prefix
-    // goes into the chunks, and finish() copies the text from where it lies.
-    // Long texts are thus read twice (hashed here, copied there) but written
-    // once, rather than written to a chunk and read back from it as well.
-    // Unlike shorter ones, a long text is looked up among those met before
-    // at once, while the hash has just read it: a repeat is compared then,
-    // not in the gather, and its piece of the data is the first
-    // occurrence's text, which finish() reads anyway, not a cold copy.
+    // goes into the chunks, and finish() copies the text from where it lies,
+    // written once rather than written to a chunk and read back from it as
+    // well. Unlike shorter ones, a long text is looked up among those met
+    // before at once, by a hash of a sample of it (see long_text_hash()):
+    // a new one is read by the copy alone, a repeat by its comparison too,
+    // and its piece of the data is the first occurrence's text, which
+    // finish() reads anyway, not a cold copy.
     static constexpr std::size_t kLeftInPlace = 256;
     WrittenString write_string_in_place(std::string_view text);
     // A string written before, copied from there as it was written: it
@@ -357,6 +357,17 @@ private:
     std::size_t longest_string_ = 0;
     // The texts left in place, each once: see write_string_in_place().
     StringTable long_texts_;
+    // A long text's hash in long_texts_: of its length and three blocks of
+    // its bytes, from its start, its middle and its end, where texts that
+    // differ mostly differ, their length above all. Texts that share all of
+    // them are compared whole; once too many have proved different, every
+    // long text is hashed whole instead, for the rest of the value, since
+    // texts made to share their samples would otherwise have each lookup
+    // compare them all.
+    std::uint64_t long_text_hash(std::string_view text) const noexcept;
+    void hash_long_texts_whole();
+    std::uint32_t long_texts_compared_in_vain_ = 0;
+    bool long_texts_hashed_whole_ = false;
 
     TableVector<Definition> definitions_;
     std::uint32_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet

@@ -284,6 +284,22 @@ TEST(DataContainerTest, RefusalsAndLongListsGiveTheModelsOutcome) {
     }
 }
 
+// Long texts are told apart by a sample of their bytes, and those that
+// share it are compared whole, until too many proved different and all are
+// hashed whole: distinct texts stay distinct entries, before and after.
+TEST(DataContainerTest, LongTextsSharingTheirSampleStayApart) {
+    std::vector<VeskData> items;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 40; ++i) {
+            std::string text(300, 'a');
+            text[40 + i] = 'b';  // between the start's and the middle's sample
+            items.push_back(S(std::move(text)));
+            if (i % 3 == 0) items.push_back(S(std::string(300 + i, 'c')));
+        }
+    }
+    expect_same_around_the_size_refusal(A(std::move(items)));
+}
+
 // A short string is hashed from a block loaded past its text where the
 // block lies in one page, and from the text alone where it ends a page: both
 // must hash alike, or one text would make two dictionary entries.
