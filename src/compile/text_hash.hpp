@@ -205,6 +205,16 @@ inline bool loadable_as_block(const char* at) noexcept {
     return !kBoundsChecked && (reinterpret_cast<std::uintptr_t>(at) & (kPage - 1)) <= kPage - 16;
 }
 
+// A block's mask that keeps its first `size` bytes (0 to 32) and clears the
+// rest, read as words from the place returned.
+inline constexpr std::size_t kLongestMaskedBlock = 32;
+inline const char* leading_bytes_mask(std::size_t size) noexcept {
+    static constexpr unsigned char kMask[2 * kLongestMaskedBlock] = {
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    return reinterpret_cast<const char*>(kMask) + kLongestMaskedBlock - size;
+}
+
 // The padded words of a text of up to sixteen bytes that is loadable as a
 // block, without a branch on its size.
 struct PaddedWords {
@@ -212,9 +222,7 @@ struct PaddedWords {
     std::uint64_t high;
 };
 inline PaddedWords padded_words_in_block(const char* at, std::size_t size) noexcept {
-    static constexpr unsigned char kKeep[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    const char* keep = reinterpret_cast<const char*>(kKeep) + 16 - size;
+    const char* keep = leading_bytes_mask(size);
     return {load_word(at) & load_word(keep), load_word(at + 8) & load_word(keep + 8)};
 }
 
@@ -232,11 +240,9 @@ inline bool same_bytes(const char* a, const char* b, std::size_t size) noexcept 
 inline constexpr std::size_t kSameBytesBlock = 32;
 
 inline bool same_bytes_in_block(const char* a, const char* b, std::size_t size) noexcept {
-    static constexpr unsigned char kMask[2 * kSameBytesBlock] = {
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    static_assert(kSameBytesBlock <= kLongestMaskedBlock);
     if (size > kSameBytesBlock) return std::memcmp(a, b, size) == 0;
-    const char* mask = reinterpret_cast<const char*>(kMask) + kSameBytesBlock - size;
+    const char* mask = leading_bytes_mask(size);
     std::uint64_t differ = 0;
     for (std::size_t word = 0; word < kSameBytesBlock; word += 8) {
         differ |= (load_word(a + word) ^ load_word(b + word)) & load_word(mask + word);
