@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "compile/compile_json.hpp"
-#include "compile/json_container.hpp"
+#include "dumps/json_container.hpp"
 #include "encode/encoder.hpp"
+#include "format/utf8.hpp"
 #include "json/json_reader.hpp"
-#include "structure/utf8.hpp"
 
 namespace {
 

@@ -15,10 +15,10 @@
 
 #include "../tests/core/decode_document_equality.hpp"
 #include "../tests/core/walk_tree_builder.hpp"
-#include "decode/container_scan.hpp"
 #include "decode/decoder.hpp"
 #include "decompile/decompiler.hpp"
 #include "encode/encoder.hpp"
+#include "loads/container_scan.hpp"
 
 namespace {
 

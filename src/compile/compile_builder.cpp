@@ -1,8 +1,8 @@
 #include "compile/compile_builder.hpp"
 
-#include "compile/number_narrowing.hpp"
-#include "compile/text_hash.hpp"
+#include "dumps/number_narrowing.hpp"
 #include "error/format_message.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk {
 

@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "compile/text_arena.hpp"
-#include "compile/text_table.hpp"
 #include "error/result.hpp"
 #include "json/json_value.hpp"
 #include "structure/document.hpp"
+#include "tables/text_arena.hpp"
+#include "tables/text_table.hpp"
 
 namespace vesk {
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <span>
 
-#include "compile/array_item_rule.hpp"
 #include "compile/compile_builder.hpp"
-#include "compile/number_narrowing.hpp"
+#include "dumps/number_narrowing.hpp"
+#include "format/array_item_rule.hpp"
 
 namespace vesk {
 

@@ -3,9 +3,9 @@
 #include "decode/block_readers.hpp"
 #include "decode/value_decoder.hpp"
 #include "error/format_message.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
-#include "structure/format_limits.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
+#include "format/format_limits.hpp"
 
 namespace vesk {
 

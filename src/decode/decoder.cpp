@@ -2,8 +2,8 @@
 
 #include "decode/block_readers.hpp"
 #include "error/format_message.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
 
 namespace vesk {
 

@@ -3,8 +3,8 @@
 #include "decode/block_readers.hpp"
 #include "decode/utf8_text.hpp"
 #include "error/format_message.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
 
 namespace vesk {
 

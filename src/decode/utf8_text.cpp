@@ -1,7 +1,7 @@
 #include "decode/utf8_text.hpp"
 
-#include "decode/utf8_fault.hpp"
 #include "error/format_message.hpp"
+#include "loads/utf8_fault.hpp"
 
 namespace vesk {
 

@@ -4,10 +4,10 @@
 
 #include "decode/utf8_text.hpp"
 #include "error/format_message.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
-#include "structure/format_limits.hpp"
-#include "structure/string_prefix.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
+#include "format/format_limits.hpp"
+#include "format/string_prefix.hpp"
 
 namespace vesk {
 

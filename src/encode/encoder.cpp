@@ -1,11 +1,11 @@
 #include "encode/encoder.hpp"
 
 #include "encode/byte_writer.hpp"
-#include "encode/writer_faults.hpp"
 #include "error/format_message.hpp"
-#include "structure/container_layout.hpp"
-#include "structure/format_limits.hpp"
-#include "structure/string_prefix.hpp"
+#include "format/container_layout.hpp"
+#include "format/format_limits.hpp"
+#include "format/string_prefix.hpp"
+#include "format/writer_faults.hpp"
 
 namespace vesk {
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "format/utf8.hpp"
 #include "json/json_events.hpp"
 #include "json/plain_run.hpp"
-#include "structure/utf8.hpp"
 
 namespace vesk {
 

@@ -12,12 +12,12 @@
 #include <string_view>
 #include <type_traits>
 
+#include "format/format_limits.hpp"
+#include "format/utf8.hpp"
 #include "json/json_number.hpp"
 #include "json/json_scanner.hpp"
 #include "json/json_value.hpp"
 #include "json/plain_run.hpp"
-#include "structure/format_limits.hpp"
-#include "structure/utf8.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -5,11 +5,11 @@
 #include <iterator>
 #include <vector>
 
+#include "format/format_limits.hpp"
 #include "json/json_members.hpp"
 #include "json/json_number.hpp"
 #include "json/json_scanner.hpp"
 #include "json/json_string.hpp"
-#include "structure/format_limits.hpp"
 
 namespace vesk {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/utf8.hpp"
 #include "json/plain_run.hpp"
-#include "structure/utf8.hpp"
 
 namespace vesk {
 

@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "decode/container_scan.hpp"
-#include "decode/container_walk.hpp"
 #include "decode/decoder.hpp"
 #include "decompile/decompiler.hpp"
+#include "loads/container_scan.hpp"
+#include "loads/container_walk.hpp"
 #include "python/errors.hpp"
 #include "python/json_to_py.hpp"
 #include "python/memory_limit.hpp"

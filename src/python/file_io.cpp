@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "structure/format_limits.hpp"
+#include "format/format_limits.hpp"
 #include "python/errors.hpp"
 
 namespace vesk::python {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "compile/json_container.hpp"
+#include "dumps/json_container.hpp"
 
 namespace vesk::python {
 

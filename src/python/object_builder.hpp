@@ -7,9 +7,9 @@
 #include <span>
 #include <vector>
 
-#include "decode/container_scan.hpp"
+#include "loads/container_scan.hpp"
 #include "python/py_ref.hpp"
-#include "structure/table_memory.hpp"
+#include "tables/table_memory.hpp"
 
 namespace vesk::python {
 

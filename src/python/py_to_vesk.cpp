@@ -9,15 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "compile/array_item_rule.hpp"
-#include "compile/data_container.hpp"
-#include "compile/text_hash.hpp"
+#include "emit/data_container.hpp"
+#include "format/array_item_rule.hpp"
+#include "format/byte_order.hpp"
+#include "format/float_narrowing.hpp"
+#include "format/format_limits.hpp"
 #include "python/dict_items.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/float_narrowing.hpp"
-#include "structure/format_limits.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk::python {
 

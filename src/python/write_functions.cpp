@@ -4,7 +4,7 @@
 #include <optional>
 #include <span>
 
-#include "compile/json_container.hpp"
+#include "dumps/json_container.hpp"
 #include "python/argument_views.hpp"
 #include "python/arguments.hpp"
 #include "python/errors.hpp"

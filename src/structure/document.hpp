@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "structure/container_layout.hpp"
-#include "structure/vesk_type.hpp"
+#include "format/container_layout.hpp"
+#include "format/vesk_type.hpp"
 
 namespace vesk {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "compile/compile_builder.hpp"
-#include "compile/number_narrowing.hpp"
-#include "compile/text_hash.hpp"
 #include "compile_test_render.hpp"
+#include "dumps/number_narrowing.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk {
 namespace {

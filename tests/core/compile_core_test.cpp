@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "compile/container_blocks.hpp"
 #include "encode/encoder.hpp"
+#include "tables/container_blocks.hpp"
 
 namespace vesk {
 namespace {

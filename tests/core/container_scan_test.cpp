@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "container_builder.hpp"
-#include "decode/container_scan.hpp"
 #include "decode_document_equality.hpp"
+#include "loads/container_scan.hpp"
 #include "walk_tree_builder.hpp"
 
 namespace vesk {

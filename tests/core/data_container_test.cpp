@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "compile/data_compiler.hpp"
-#include "compile/data_container.hpp"
+#include "emit/data_container.hpp"
 #include "encode/encoder.hpp"
 
 namespace vesk {

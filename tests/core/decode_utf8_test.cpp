@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "decode/utf8_fault.hpp"
 #include "decode/utf8_text.hpp"
+#include "loads/utf8_fault.hpp"
 
 namespace vesk {
 namespace {

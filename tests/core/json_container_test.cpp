@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "compile/json_container.hpp"
-#include "structure/utf8.hpp"
+#include "dumps/json_container.hpp"
+#include "format/utf8.hpp"
 
 namespace vesk {
 namespace {

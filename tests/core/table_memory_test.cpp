@@ -6,7 +6,7 @@
 #include <iterator>
 #include <vector>
 
-#include "structure/table_memory.hpp"
+#include "tables/table_memory.hpp"
 
 namespace vesk {
 namespace {

@@ -11,12 +11,12 @@
 #include <string>
 #include <string_view>
 
-#include "decode/container_scan.hpp"
-#include "decode/container_walk.hpp"
 #include "decode/decoder.hpp"
-#include "decode/utf8_fault.hpp"
 #include "decompile/decompiler.hpp"
 #include "json/json_value.hpp"
+#include "loads/container_scan.hpp"
+#include "loads/container_walk.hpp"
+#include "loads/utf8_fault.hpp"
 
 namespace vesk::test {
 

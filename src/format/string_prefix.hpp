@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "structure/byte_order.hpp"
-#include "structure/format_limits.hpp"
+#include "format/byte_order.hpp"
+#include "format/format_limits.hpp"
 
 namespace vesk {
 

@@ -1,9 +1,9 @@
-#include "decode/utf8_fault.hpp"
+#include "loads/utf8_fault.hpp"
 
 #include <cstring>
 
 #include "error/format_message.hpp"
-#include "structure/utf8.hpp"
+#include "format/utf8.hpp"
 
 namespace vesk {
 

@@ -11,16 +11,16 @@
 #include <utility>
 #include <vector>
 
-#include "compile/array_item_rule.hpp"
-#include "compile/string_table.hpp"
-#include "compile/text_hash.hpp"
 #include "error/result.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
+#include "format/array_item_rule.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
+#include "format/format_limits.hpp"
+#include "format/string_prefix.hpp"
 #include "structure/document.hpp"
-#include "structure/format_limits.hpp"
-#include "structure/string_prefix.hpp"
-#include "structure/table_memory.hpp"
+#include "tables/string_table.hpp"
+#include "tables/table_memory.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk {
 

@@ -1,16 +1,16 @@
-#include "compile/tape_writer.hpp"
+#include "dumps/tape_writer.hpp"
 
 #include <bit>
 #include <cstring>
 #include <optional>
 
-#include "compile/container_blocks.hpp"
-#include "compile/json_tape.hpp"
-#include "compile/member_layouts.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
-#include "structure/string_prefix.hpp"
-#include "structure/vesk_type.hpp"
+#include "dumps/json_tape.hpp"
+#include "dumps/member_layouts.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
+#include "format/string_prefix.hpp"
+#include "format/vesk_type.hpp"
+#include "tables/container_blocks.hpp"
 
 namespace vesk::json_plan {
 

@@ -11,19 +11,19 @@
 #include <string_view>
 #include <vector>
 
-#include "compile/array_item_rule.hpp"
-#include "compile/json_container_parts.hpp"
-#include "compile/json_tape.hpp"
-#include "compile/member_layouts.hpp"
-#include "compile/number_narrowing.hpp"
-#include "compile/shape_table.hpp"
-#include "compile/string_table.hpp"
-#include "compile/text_hash.hpp"
+#include "dumps/json_container_parts.hpp"
+#include "dumps/json_tape.hpp"
+#include "dumps/member_layouts.hpp"
+#include "dumps/number_narrowing.hpp"
+#include "format/array_item_rule.hpp"
+#include "format/container_layout.hpp"
+#include "format/format_limits.hpp"
+#include "format/vesk_type.hpp"
 #include "json/code_point_text.hpp"
 #include "json/json_events.hpp"
-#include "structure/container_layout.hpp"
-#include "structure/format_limits.hpp"
-#include "structure/vesk_type.hpp"
+#include "tables/shape_table.hpp"
+#include "tables/string_table.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk::json_plan {
 

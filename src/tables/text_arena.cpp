@@ -1,4 +1,4 @@
-#include "compile/text_arena.hpp"
+#include "tables/text_arena.hpp"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "compile/string_table.hpp"
+#include "tables/string_table.hpp"
 
 namespace vesk {
 

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "decode/container_scan.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
+#include "loads/container_scan.hpp"
 
 namespace vesk {
 

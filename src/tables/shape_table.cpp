@@ -1,8 +1,8 @@
-#include "compile/shape_table.hpp"
+#include "tables/shape_table.hpp"
 
 #include <algorithm>
 
-#include "compile/text_hash.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk {
 

@@ -1,9 +1,9 @@
-#include "compile/container_blocks.hpp"
+#include "tables/container_blocks.hpp"
 
 #include <cstring>
 
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
 #include "structure/document.hpp"
 
 namespace vesk {

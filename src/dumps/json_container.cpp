@@ -1,4 +1,4 @@
-#include "compile/json_container.hpp"
+#include "dumps/json_container.hpp"
 
 #include <memory>
 #include <optional>
@@ -6,19 +6,19 @@
 #include <utility>
 
 #include "compile/compile_json.hpp"
-#include "compile/container_blocks.hpp"
-#include "compile/json_container_parts.hpp"
-#include "compile/json_tape.hpp"
-#include "compile/string_table.hpp"
-#include "compile/tape_builder.hpp"
-#include "compile/tape_writer.hpp"
-#include "compile/text_hash.hpp"
+#include "dumps/json_container_parts.hpp"
+#include "dumps/json_tape.hpp"
+#include "dumps/tape_builder.hpp"
+#include "dumps/tape_writer.hpp"
 #include "encode/encoder.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
+#include "format/string_prefix.hpp"
 #include "json/code_point_text.hpp"
 #include "json/json_events.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
-#include "structure/string_prefix.hpp"
+#include "tables/container_blocks.hpp"
+#include "tables/string_table.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk {
 

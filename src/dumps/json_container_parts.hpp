@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "compile/json_tape.hpp"
-#include "compile/member_layouts.hpp"
-#include "compile/shape_table.hpp"
-#include "compile/string_table.hpp"
-#include "compile/text_arena.hpp"
+#include "dumps/json_tape.hpp"
+#include "dumps/member_layouts.hpp"
 #include "json/code_point_text.hpp"
-#include "structure/table_memory.hpp"
+#include "tables/shape_table.hpp"
+#include "tables/string_table.hpp"
+#include "tables/table_memory.hpp"
+#include "tables/text_arena.hpp"
 
 namespace vesk {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "structure/bounds_checks.hpp"
+#include "tables/bounds_checks.hpp"
 
 namespace vesk {
 

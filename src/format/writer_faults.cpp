@@ -1,7 +1,7 @@
-#include "encode/writer_faults.hpp"
+#include "format/writer_faults.hpp"
 
 #include "error/format_message.hpp"
-#include "structure/format_limits.hpp"
+#include "format/format_limits.hpp"
 
 namespace vesk {
 

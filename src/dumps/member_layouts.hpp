@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "compile/string_table.hpp"
-#include "compile/text_hash.hpp"
-#include "structure/table_memory.hpp"
+#include "tables/string_table.hpp"
+#include "tables/table_memory.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk::json_plan {
 

@@ -1,4 +1,4 @@
-#include "compile/member_layouts.hpp"
+#include "dumps/member_layouts.hpp"
 
 namespace vesk::json_plan {
 

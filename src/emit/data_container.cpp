@@ -1,10 +1,10 @@
-#include "compile/data_container.hpp"
+#include "emit/data_container.hpp"
 
 #include <algorithm>
 
-#include "compile/container_blocks.hpp"
-#include "compile/index_slot.hpp"
-#include "encode/writer_faults.hpp"
+#include "format/writer_faults.hpp"
+#include "tables/container_blocks.hpp"
+#include "tables/index_slot.hpp"
 
 namespace vesk {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 
 #include "error/result.hpp"
+#include "format/format_limits.hpp"
 #include "json/code_point_text.hpp"
 #include "structure/document.hpp"
-#include "structure/format_limits.hpp"
 
 namespace vesk {
 

@@ -1,4 +1,4 @@
-#include "compile/array_item_rule.hpp"
+#include "format/array_item_rule.hpp"
 
 #include "error/format_message.hpp"
 

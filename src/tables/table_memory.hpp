@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "structure/bounds_checks.hpp"
+#include "tables/bounds_checks.hpp"
 
 namespace vesk {
 

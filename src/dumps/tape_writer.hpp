@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "compile/json_container_parts.hpp"
-#include "compile/shape_table.hpp"
-#include "compile/string_table.hpp"
+#include "dumps/json_container_parts.hpp"
 #include "json/code_point_text.hpp"
+#include "tables/shape_table.hpp"
+#include "tables/string_table.hpp"
 
 namespace vesk::json_plan {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "error/vesk_error.hpp"
-#include "structure/vesk_type.hpp"
+#include "format/vesk_type.hpp"
 
 namespace vesk {
 

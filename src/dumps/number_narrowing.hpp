@@ -3,9 +3,9 @@
 #include <bit>
 #include <cstdint>
 
+#include "format/float_narrowing.hpp"
 #include "json/json_value.hpp"
 #include "structure/document.hpp"
-#include "structure/float_narrowing.hpp"
 
 namespace vesk {
 

@@ -5,11 +5,11 @@
 #include <span>
 #include <string_view>
 
-#include "compile/shape_table.hpp"
-#include "compile/string_table.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
-#include "structure/string_prefix.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
+#include "format/string_prefix.hpp"
+#include "tables/shape_table.hpp"
+#include "tables/string_table.hpp"
 
 namespace vesk {
 

@@ -4,10 +4,10 @@
 #include <span>
 #include <vector>
 
-#include "structure/byte_order.hpp"
-#include "structure/string_prefix.hpp"
-#include "structure/table_memory.hpp"
-#include "structure/vesk_type.hpp"
+#include "format/byte_order.hpp"
+#include "format/string_prefix.hpp"
+#include "format/vesk_type.hpp"
+#include "tables/table_memory.hpp"
 
 namespace vesk {
 

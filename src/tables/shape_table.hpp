@@ -5,9 +5,9 @@
 #include <span>
 #include <vector>
 
+#include "format/vesk_type.hpp"
 #include "structure/document.hpp"
-#include "structure/table_memory.hpp"
-#include "structure/vesk_type.hpp"
+#include "tables/table_memory.hpp"
 
 namespace vesk {
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "compile/index_slot.hpp"
-#include "compile/text_hash.hpp"
-#include "structure/table_memory.hpp"
+#include "tables/index_slot.hpp"
+#include "tables/table_memory.hpp"
+#include "tables/text_hash.hpp"
 
 namespace vesk {
 

@@ -1,4 +1,4 @@
-#include "decode/container_scan.hpp"
+#include "loads/container_scan.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -6,11 +6,11 @@
 #include <numeric>
 #include <string_view>
 
-#include "decode/utf8_fault.hpp"
-#include "structure/byte_order.hpp"
-#include "structure/container_layout.hpp"
-#include "structure/format_limits.hpp"
-#include "structure/string_prefix.hpp"
+#include "format/byte_order.hpp"
+#include "format/container_layout.hpp"
+#include "format/format_limits.hpp"
+#include "format/string_prefix.hpp"
+#include "loads/utf8_fault.hpp"
 
 namespace vesk {
 
