@@ -94,7 +94,7 @@ Result<std::uint16_t> CompileBuilder::intern_array_shape(VeskType elem_type) {
     // Checked before a number is handed out, so a refused code leaves no gap
     // between definition positions and indices.
     if (!is_vesk_type_byte(code)) return VeskError::parse("Unknown VESK type tag: 0x" + hex_byte(code));
-    std::uint32_t& slot = array_shapes[type_ordinal(code) - '0'];
+    std::uint32_t& slot = array_shapes[type_index(elem_type)];
     if (slot == 0) {
         slot = static_cast<std::uint32_t>(definitions.size());
         definitions.push_back(VeskDefinition::array(next_def_index++, elem_type));

@@ -254,7 +254,7 @@ std::uint32_t DataContainer::step_to(std::uint32_t shape, VeskType value_type) {
 
 std::uint32_t DataContainer::number_array_shape(VeskType element_type) {
     const std::uint32_t number = new_definition(Definition{VeskType::Array, element_type, 0});
-    array_numbers_[type_byte(element_type)] = number;
+    array_numbers_[type_index(element_type)] = number;
     return number;
 }
 

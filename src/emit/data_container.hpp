@@ -24,14 +24,6 @@
 
 namespace vesk {
 
-// A different number from 0 to 7 for each type: the type bytes 0 to 5 stand
-// for themselves, Array and Object (0x10 and 0x11) come after them.
-constexpr std::size_t type_index(VeskType type) noexcept {
-    return (type_byte(type) & 7u) + 6u * (type_byte(type) >> 4);
-}
-static_assert(type_index(VeskType::String) == 5 && type_index(VeskType::Array) == 6 &&
-              type_index(VeskType::Object) == 7);
-
 // Where a finished container goes: emit writes it straight into the bytes
 // object it returns.
 class ContainerMemory {
@@ -161,7 +153,7 @@ public:
         return start;
     }
     std::uint16_t number_array(const ArrayStart& array, VeskType element_type) {
-        std::uint32_t known = array_numbers_[type_byte(element_type)];
+        std::uint32_t known = array_numbers_[type_index(element_type)];
         if (known == 0) [[unlikely]]
             known = number_array_shape(element_type);
         const auto number = static_cast<std::uint16_t>(known);
@@ -370,7 +362,7 @@ private:
     bool long_texts_hashed_whole_ = false;
 
     TableVector<Definition> definitions_;
-    std::uint32_t array_numbers_[type_byte(VeskType::Object) + 1] = {};  // by type byte; 0: none yet
+    std::array<std::uint32_t, kTypeCount> array_numbers_{};  // by type index; 0: none yet
     std::size_t widest_object_ = 0;
 
     // The object shapes met so far, by a number of their own: 0 is the empty

@@ -36,21 +36,19 @@ constexpr bool is_vesk_type_byte(std::uint8_t byte) noexcept {
 
 inline constexpr std::size_t kTypeCount = 8;
 
+// A different number from 0 to 7 for each type, for tables indexed by type:
+// the type bytes 0 to 5 stand for themselves, Array and Object (0x10 and
+// 0x11) come after them. Worked out rather than switched on, since writers
+// look it up for every value.
+constexpr std::size_t type_index(VeskType type) noexcept {
+    return (type_byte(type) & 7u) + 6u * (type_byte(type) >> 4);
+}
+static_assert(type_index(VeskType::String) == 5 && type_index(VeskType::Array) == 6 &&
+              type_index(VeskType::Object) == kTypeCount - 1);
+
 // The character that stands for a type inside a shape key: '0'..'5' for the
 // primitives, '6' for Array, '7' for Object.
-constexpr char type_ordinal(VeskType type) noexcept {
-    switch (type) {
-        case VeskType::Null: return '0';
-        case VeskType::Bool: return '1';
-        case VeskType::Int32: return '2';
-        case VeskType::Uint32: return '3';
-        case VeskType::Float32: return '4';
-        case VeskType::String: return '5';
-        case VeskType::Array: return '6';
-        case VeskType::Object: return '7';
-    }
-    return '?';
-}
+constexpr char type_ordinal(VeskType type) noexcept { return static_cast<char>('0' + type_index(type)); }
 
 // The same for a byte, '?' for a byte that is no type.
 constexpr char type_ordinal(std::uint8_t byte) noexcept {

@@ -40,7 +40,7 @@ std::uint32_t ShapeTable::intern_object(std::span<const ShapeField> fields) {
 }
 
 std::uint32_t ShapeTable::intern_array(VeskType elem_type) {
-    std::uint32_t& slot = arrays_[static_cast<std::size_t>(type_ordinal(elem_type) - '0')];
+    std::uint32_t& slot = arrays_[type_index(elem_type)];
     if (slot == 0) {
         shapes_.push_back(Shape{VeskType::Array, elem_type, 0, 0});
         slot = static_cast<std::uint32_t>(shapes_.size());
