@@ -42,6 +42,11 @@ inline constexpr std::size_t kArrayHeaderSize = 6;
 // follow in field order.
 inline constexpr std::size_t kObjectHeaderSize = 2;
 
+// Positions 0..5 of every definition block a writer makes: Null, Bool,
+// Int32, Uint32, Float32, String, each with index and kind equal to its
+// position. Writers number their shapes from the position after them.
+inline constexpr std::uint16_t kPrimitiveDefinitionCount = 6;
+
 // The smallest field of an object definition: a name length byte for an
 // empty name, and the type byte.
 inline constexpr std::size_t kMinFieldSize = 2;

@@ -85,4 +85,9 @@ constexpr LengthPrefix length_prefix_for(std::size_t length) noexcept {
     return LengthPrefix{{kLongStringMarker, byte(length), byte(length >> 8), byte(length >> 16)}, 4};
 }
 
+// Bytes of a string's encoding: its length prefix and its text.
+constexpr std::size_t string_encoding_size(std::size_t length) noexcept {
+    return length_prefix_for(length).size + length;
+}
+
 }  // namespace vesk

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emit/data_container.hpp"
+#include "emit/list_items.hpp"
 #include "format/array_item_rule.hpp"
 #include "format/byte_order.hpp"
 #include "format/float_narrowing.hpp"

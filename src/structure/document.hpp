@@ -162,10 +162,7 @@ struct VeskDocument {
 VeskDocument single_chunk_document(std::vector<VeskDefinition> definitions, std::vector<std::string> dict,
                                    VeskData root);
 
-// Positions 0..5 of every compiled document: Null, Bool, Int32, Uint32,
-// Float32, String, each with index and kind equal to its position. The
-// compilers number their shapes from the position after them.
-inline constexpr std::uint16_t kPrimitiveDefinitionCount = 6;
+// The primitive definitions that every compiled document starts with.
 std::vector<VeskDefinition> primitive_definitions();
 
 }  // namespace vesk

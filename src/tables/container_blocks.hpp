@@ -20,11 +20,6 @@ namespace vesk {
 // limit of the format (definition count, field counts, name and string
 // lengths), so writing cannot fail.
 
-// Bytes of a string's encoding: its length prefix and its text.
-constexpr std::size_t string_encoding_size(std::size_t length) noexcept {
-    return length_prefix_for(length).size + length;
-}
-
 // Bytes of a shape's definition record; names are ids in `names`.
 std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept;
 

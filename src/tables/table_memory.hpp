@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
@@ -114,5 +115,13 @@ private:
 
 template <class T>
 using TableVector = std::vector<T, TableAllocator<T>>;
+
+// Room in a full table. Past the few entries of a call's own small blocks,
+// at once for an input of some size (`first_size`); then twice as much each
+// time.
+template <class T>
+void grow_full_table(TableVector<T>& table, std::size_t first_size) {
+    table.reserve(std::max(2 * table.capacity(), first_size));
+}
 
 }  // namespace vesk

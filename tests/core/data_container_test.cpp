@@ -11,6 +11,7 @@
 
 #include "compile/data_compiler.hpp"
 #include "emit/data_container.hpp"
+#include "emit/list_items.hpp"
 #include "encode/encoder.hpp"
 
 namespace vesk {
