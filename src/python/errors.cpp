@@ -12,6 +12,7 @@ struct ErrorClasses {
     PyRef parse;
     PyRef unsupported_type;
     PyRef file;
+    PyRef internal_fault;
 };
 
 const Py_ssize_t kErrorStateSize = sizeof(ErrorClasses);
@@ -95,6 +96,10 @@ constexpr const char* file_doc =
     "dump or load could not write or read the file. str() of the error starts with 'IO error: '. "
     "errno holds the system's error number (None for the codec's own file faults, such as a NUL "
     "byte in the path) and filename the path as it was passed.";
+constexpr const char* internal_fault_doc =
+    "Raised by emit when a dict is changed while it is being converted, by code that the conversion "
+    "itself ran (an __index__ or __float__ method). Derives from BaseException: it reports a fault of "
+    "the calling program, not bad data.";
 
 }  // namespace
 
@@ -116,12 +121,15 @@ int add_error_classes(PyObject* module) {
         return -1;
     }
     classes->file = new_class("vesk.FileError", file_doc, classes->base.get(), file_attributes.get());
-    if (!classes->file) {
+    // Not a VeskError, nor any Exception: see raise_internal_fault.
+    classes->internal_fault = new_class("vesk.InternalFault", internal_fault_doc, PyExc_BaseException, nullptr);
+    if (!classes->file || !classes->internal_fault) {
         return -1;
     }
     if (publish(module, "VeskError", classes->base) < 0 || publish(module, "ParseError", classes->parse) < 0 ||
         publish(module, "UnsupportedTypeError", classes->unsupported_type) < 0 ||
-        publish(module, "FileError", classes->file) < 0) {
+        publish(module, "FileError", classes->file) < 0 ||
+        publish(module, "InternalFault", classes->internal_fault) < 0) {
         return -1;
     }
     return 0;
@@ -136,6 +144,7 @@ int visit_error_classes(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(classes->parse.get());
     Py_VISIT(classes->unsupported_type.get());
     Py_VISIT(classes->file.get());
+    Py_VISIT(classes->internal_fault.get());
     return 0;
 }
 
@@ -144,6 +153,7 @@ void clear_error_classes(PyObject* module) {
     if (classes == nullptr) {
         return;
     }
+    classes->internal_fault = PyRef();
     classes->file = PyRef();
     classes->unsupported_type = PyRef();
     classes->parse = PyRef();
@@ -171,6 +181,16 @@ PyObject* io_to_py_err(PyObject* module, const VeskError& error, PyObject* filen
     }
     return raise_file_error(class_for(module, VeskErrorKind::Io), "IO error: " + error.message(), error.os_error(),
                             filename);
+}
+
+void raise_internal_fault(PyObject* module, const char* message) {
+    ErrorClasses* classes = classes_of(module);
+    PyObject* cls = classes != nullptr ? classes->internal_fault.get() : nullptr;
+    if (cls == nullptr) {
+        PyErr_Clear();
+        cls = PyExc_SystemError;
+    }
+    PyErr_SetString(cls, message);
 }
 
 }  // namespace vesk::python

@@ -35,6 +35,13 @@ PyObject* to_py_err(PyObject* module, const VeskError& error);
 // and `filename` (the path argument as the caller gave it).
 PyObject* io_to_py_err(PyObject* module, const VeskError& error, PyObject* filename);
 
+// Raises InternalFault, which emit raises when a dict changes while it is
+// being converted. It derives from BaseException directly: such a change is
+// a fault of the caller's program, not a data error to catch alongside
+// ValueError. SystemError if the module has no classes (it never finished
+// executing).
+void raise_internal_fault(PyObject* module, const char* message);
+
 // Runs a function body, turning a failed allocation into MemoryError. The
 // C API must never see a C++ exception, and the core allocates freely; a
 // container asked to grow past its maximum size is the same failure.

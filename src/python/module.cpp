@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "python/emit.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
 #include "python/py_ref.hpp"
@@ -168,10 +167,7 @@ int exec_module(PyObject* module) {
     if (add_error_classes(module) < 0) {
         return -1;
     }
-    if (PyModule_AddStringConstant(module, "__version__", VESK_VERSION) < 0) {
-        return -1;
-    }
-    return add_emit_members(module);
+    return PyModule_AddStringConstant(module, "__version__", VESK_VERSION);
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {

@@ -615,14 +615,4 @@ PyObject* emit_container(PyObject* module, PyObject* obj) {
     return memory.release();
 }
 
-void raise_internal_fault(PyObject* module, const char* message) {
-    PyRef fault(PyObject_GetAttrString(module, kInternalFaultAttribute));
-    if (!fault || !PyExceptionClass_Check(fault.get())) {
-        PyErr_Clear();
-        PyErr_SetString(PyExc_SystemError, message);
-        return;
-    }
-    PyErr_SetString(fault.get(), message);
-}
-
 }  // namespace vesk::python

@@ -4,12 +4,6 @@
 
 namespace vesk::python {
 
-// Module attribute holding the exception class raised when a dict changes
-// while it is being converted. It derives from BaseException directly: such a
-// change is a fault of the caller's program, not a data error to catch
-// alongside ValueError.
-inline constexpr const char* kInternalFaultAttribute = "InternalFault";
-
 // Compiles a Python value straight into a container, in one walk: dicts
 // become objects holding alternating key and value, lists arrays, str inline
 // strings, bool Bool, int (and anything with __index__ within 64 bits) Int32
@@ -36,13 +30,9 @@ inline constexpr const char* kInternalFaultAttribute = "InternalFault";
 // Exception (KeyboardInterrupt, SystemExit), MemoryError and RecursionError
 // end the conversion unchanged.
 //
-// `module` is the vesk module, where the exception classes are looked up.
+// `module` is the vesk module, whose state holds the exception classes.
 // Returns a new bytes object, or nullptr with a Python exception set. May
 // throw std::bad_alloc.
 PyObject* emit_container(PyObject* module, PyObject* obj);
-
-// Sets the module's fault exception with `message`. Falls back to SystemError
-// if the class has been removed from the module.
-void raise_internal_fault(PyObject* module, const char* message);
 
 }  // namespace vesk::python
