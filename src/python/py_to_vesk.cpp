@@ -17,145 +17,19 @@
 #include "format/format_limits.hpp"
 #include "python/dict_items.hpp"
 #include "python/errors.hpp"
+#include "python/nesting_budget.hpp"
 #include "python/py_ref.hpp"
+#include "python/value_type_tests.hpp"
+#include "python/written_keys.hpp"
 #include "tables/text_hash.hpp"
 
 namespace vesk::python {
 
 namespace {
 
-// The low 32 bits of v as a two's-complement number: 2**31 -> -2**31,
-// 4294967301 -> 5.
-std::int32_t wrap_to_int32(long value) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(value)));
-}
-
-// The outcome of one type test: the value matched, it did not (try the next
-// test), or the test raised what must end the whole conversion.
-enum class Match { Yes, No, Failed };
-
-// Decides about the exception a type test left set. Most are the value's own
-// business (a failing __index__ simply means "not an integer") and are
-// dropped. Interrupts and exits (which are no Exception), running out of
-// memory and running out of nesting are not: they end emit unchanged, or
-// Ctrl-C would turn into "Unsupported Python type" and a conversion that
-// calls itself could go on long after it should have stopped.
-Match no_match_unless_fatal() {
-    if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError) ||
-        PyErr_ExceptionMatches(PyExc_RecursionError)) {
-        return Match::Failed;
-    }
-    PyErr_Clear();
-    return Match::No;
-}
-
-// Integer reading: an int (or subclass) directly, else through __index__.
-// Values outside the 64-bit range and failing __index__ calls do not match,
-// so the float test gets its turn.
-Match read_integer(PyObject* obj, long& value) {
-    if (PyLong_Check(obj)) {
-        value = PyLong_AsLong(obj);
-    } else {
-        // An object without __index__ would only make PyNumber_Index raise a
-        // TypeError to be dropped; skipping the call spares building it.
-        if (!PyIndex_Check(obj)) return Match::No;
-        PyRef index(PyNumber_Index(obj));
-        if (!index) return no_match_unless_fatal();
-        value = PyLong_AsLong(index.get());
-    }
-    if (value == -1 && PyErr_Occurred()) return no_match_unless_fatal();
-    return Match::Yes;
-}
-
-// Float reading: an exact float directly, anything else (float subclasses,
-// __float__, __index__, ints too wide for 64 bits) through PyFloat_AsDouble.
-Match read_double(PyObject* obj, double& value) {
-    if (PyFloat_CheckExact(obj)) {
-        value = PyFloat_AS_DOUBLE(obj);
-        return Match::Yes;
-    }
-    value = PyFloat_AsDouble(obj);
-    if (value == -1.0 && PyErr_Occurred()) return no_match_unless_fatal();
-    return Match::Yes;
-}
-
-// The value of an exact int that fits one digit of the interpreter's own
-// representation, read without a call; false for any other.
-inline bool small_int_value(PyObject* obj, long& value) {
-#if PY_VERSION_HEX >= 0x030C0000
-    auto* number = reinterpret_cast<PyLongObject*>(obj);
-    if (!PyUnstable_Long_IsCompact(number)) return false;
-    value = static_cast<long>(PyUnstable_Long_CompactValue(number));
-#else
-    const Py_ssize_t size = Py_SIZE(obj);
-    if (size < -1 || size > 1) return false;
-    value = static_cast<long>(size) * static_cast<long>(reinterpret_cast<PyLongObject*>(obj)->ob_digit[0]);
-#endif
-    return true;
-}
-
-// The UTF-8 text of a str, or nullptr with the codec's exception set. ASCII
-// text stored compactly is its own UTF-8.
-inline const char* utf8_of(PyObject* str, Py_ssize_t& size) {
-    if (PyUnicode_IS_COMPACT_ASCII(str)) {
-        size = PyUnicode_GET_LENGTH(str);
-        return static_cast<const char*>(PyUnicode_DATA(str));
-    }
-    return PyUnicode_AsUTF8AndSize(str, &size);
-}
-
-// Raises TypeError from a printf-style template whose one %U is the __name__
-// of obj's type.
-void raise_type_error_naming(const char* format, PyObject* obj) {
-    PyRef name(PyType_GetName(Py_TYPE(obj)));
-    if (!name) return;
-    PyErr_Format(PyExc_TypeError, format, name.get());
-}
-
 [[gnu::noinline]] void raise_mixture(PyObject* module, std::size_t position, VeskType type, VeskType expected) {
     to_py_err(module, mixed_array_item(position, type, expected));
 }
-
-// Levels of nesting open on this thread, summed over every emit running on
-// it: a conversion may run Python code (__index__, __float__) that calls emit
-// again, and that call stacks its levels on the same native stack, so all of
-// them share the one budget of kMaxEmitNesting. The count belongs to the OS
-// thread, as the stack it guards does, rather than to a thread state of one
-// interpreter; it is back to 0 whenever no emit runs on the thread, so no
-// call sees anything of another but the levels of those it runs inside.
-thread_local unsigned open_levels = 0;
-
-[[gnu::noinline]] bool too_deep() {
-    PyErr_Format(PyExc_RecursionError, "maximum nesting depth exceeded: more than %u lists and dicts",
-                 kMaxEmitNesting);
-    return false;
-}
-
-// One level of the budget, held from a container's start to its end and given
-// back on every way out, exceptions included. The count is reached through a
-// reference taken once per call, which is cheaper than naming the
-// thread-local variable at every container.
-class Level {
-public:
-    explicit Level(unsigned& levels) : levels_(levels) {
-        if (levels_ >= kMaxEmitNesting) {
-            too_deep();
-            return;
-        }
-        ++levels_;
-        entered_ = true;
-    }
-    ~Level() {
-        if (entered_) --levels_;
-    }
-    Level(const Level&) = delete;
-    Level& operator=(const Level&) = delete;
-    explicit operator bool() const { return entered_; }
-
-private:
-    unsigned& levels_;
-    bool entered_ = false;
-};
 
 // The bytes object that the container is written into and returned as.
 class BytesMemory final : public ContainerMemory {
@@ -172,103 +46,15 @@ private:
     PyRef bytes_;
 };
 
-// Dict keys met before, by the address of the str object, with where each
-// was first written, so that a key met again as the same object (keys
-// usually are: the parser or the caller's code made each once) is copied
-// from there: neither read from the str, nor hashed, nor noted for the
-// dictionary again. An open-addressing map that keeps every key it is given:
-// a cache that dropped keys would miss over and over on two keys that take
-// turns in every dict and share a place. Each key is held by a reference of
-// the map's own, so no other object can take its address during the call.
-// On the heap: an emit that a conversion runs nests its own on the native
-// stack.
-class KeyCache {
+class ValueWriter {
 public:
-    KeyCache() : keys_(kFirstSize) {}
-    KeyCache(const KeyCache&) = delete;
-    KeyCache& operator=(const KeyCache&) = delete;
-    ~KeyCache() {
-        for (const Key& key : keys_) Py_XDECREF(key.str);
-    }
-
-    // Where `key`, an exact str, was written, or nullptr if it was not
-    // kept.
-    [[gnu::always_inline]] const DataContainer::WrittenString* find(PyObject* key) const noexcept {
-        const std::size_t at = place(key, shift_);
-        const Key& first = keys_[at];
-        if (first.str == key) [[likely]]
-            return &first.written;
-        // The next place too, inline: a key that another with the same
-        // home pushed on, the commonest miss, costs no call. Which keys were
-        // pushed on depends on where the strs lie, so it changes from one
-        // process to the next: one such key that every dict holds sent a
-        // third of apache_builds' lookups out of line.
-        const Key& second = keys_[(at + 1) & (keys_.size() - 1)];
-        if (second.str == key) return &second.written;
-        return find_elsewhere(key);
-    }
-
-    // Keeps `key`, which is not kept yet, as written at `written`.
-    // Releasing an exact str runs no Python code. May throw std::bad_alloc.
-    void keep(PyObject* key, const DataContainer::WrittenString& written) {
-        if ((count_ + 1) * 2 > keys_.size()) grow();
-        Py_INCREF(key);
-        keys_[free_place(key)] = Key{key, written};
-        ++count_;
-    }
-
-private:
-    struct Key {
-        PyObject* str = nullptr;
-        DataContainer::WrittenString written{};
-    };
-
-    // Small, since every call fills it and empties it again: most values
-    // have few distinct keys.
-    static constexpr std::size_t kFirstSize = 16;
-    static constexpr unsigned kFirstShift = 64 - std::countr_zero(kFirstSize);
-
-    [[gnu::noinline]] const DataContainer::WrittenString* find_elsewhere(PyObject* key) const noexcept {
-        for (std::size_t at = place(key, shift_); keys_[at].str != nullptr; at = (at + 1) & (keys_.size() - 1)) {
-            if (keys_[at].str == key) return &keys_[at].written;
-        }
-        return nullptr;
-    }
-
-    // The high bits of the address times an odd constant: objects lie 16
-    // bytes apart and more, and their low bits say little.
-    static std::size_t place(PyObject* key, unsigned shift) noexcept {
-        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
-        return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ull) >> shift);
-    }
-    std::size_t free_place(PyObject* key) const noexcept {
-        std::size_t at = place(key, shift_);
-        while (keys_[at].str != nullptr) at = (at + 1) & (keys_.size() - 1);
-        return at;
-    }
-    void grow() {
-        std::vector<Key> old(keys_.size() * 2);
-        old.swap(keys_);
-        --shift_;
-        for (const Key& key : old) {
-            if (key.str != nullptr) keys_[free_place(key.str)] = key;
-        }
-    }
-
-    std::vector<Key> keys_;
-    std::size_t count_ = 0;
-    unsigned shift_ = kFirstShift;
-};
-
-class Converter {
-public:
-    Converter(PyObject* module, DataContainer& out, unsigned& levels) : module_(module), out_(out), levels_(levels) {}
+    ValueWriter(PyObject* module, DataContainer& out, unsigned& levels) : module_(module), out_(out), levels_(levels) {}
 
     // Converts one value and writes it; `type` receives its type. Exact
     // instances of the common types are recognised first: their conversion
     // runs no Python code, so they need no reference of their own. After an
     // Int32, integer_ holds its full value; after an array or object,
-    // number() its definition. Inlined into the loops over items; the
+    // definition() its definition number. Inlined into the loops over items; the
     // recursion goes through convert_other.
     [[gnu::always_inline]] bool convert(PyObject* obj, VeskType& type) {
         PyTypeObject* const kind = Py_TYPE(obj);
@@ -307,7 +93,7 @@ public:
         return convert_other(obj, type);
     }
 
-    std::uint16_t number() const noexcept { return number_; }
+    std::uint16_t definition() const noexcept { return definition_; }
 
 private:
     static bool exact_int_value(PyObject* obj, long& value) {
@@ -472,7 +258,7 @@ private:
                 return false;
             }
         }
-        number_ = out_.end_object(object);
+        definition_ = out_.end_object(object);
         return true;
     }
 
@@ -536,7 +322,7 @@ private:
         if (start_length > 0 && Py_TYPE(PyList_GET_ITEM(list, 0)) == &PyFloat_Type) {
             floats = write_float_run(list, start_length);
             if (floats == start_length) {
-                number_ = out_.number_array(array, VeskType::Float32);
+                definition_ = out_.number_array(array, VeskType::Float32);
                 out_.end_array(array, static_cast<std::size_t>(floats));
                 return true;
             }
@@ -574,7 +360,7 @@ private:
                 return false;
             }
         }
-        number_ = number ? *number : out_.number_array(array, items.element_type());
+        definition_ = number ? *number : out_.number_array(array, items.element_type());
         out_.end_array(array, static_cast<std::size_t>(i));
         return true;
     }
@@ -583,34 +369,34 @@ private:
     DataContainer& out_;
     unsigned& levels_;
     long integer_ = 0;
-    std::uint16_t number_ = 0;
+    std::uint16_t definition_ = 0;
     // Counts the conversions that may have run Python code: those of a
     // value not of an exact common type, and those whose type tests raised
     // (an exception made may start the collector, whose finalizers are
     // Python code). A dict's table is read afresh after one, as the code may
     // have changed the dict.
     std::uint64_t code_may_have_run_ = 0;
-    KeyCache keys_;
+    WrittenKeys keys_;
     std::vector<PyRef> held_;  // strs whose text the data refers to
 };
 
 }  // namespace
 
 PyObject* emit_container(PyObject* module, PyObject* obj) {
-    unsigned& levels = open_levels;
+    unsigned& levels = open_nesting_levels();
     DataContainer out(fresh_hash_seed(&levels));
-    Converter converter(module, out, levels);
+    ValueWriter writer(module, out, levels);
     VeskType type = VeskType::Null;
     {
         // A scalar root takes a level too: an emit that its __index__ or
         // __float__ calls nests on top of it, so a chain of such calls ends.
         std::optional<Level> root_level;
         if (!PyDict_Check(obj) && !PyList_Check(obj) && !root_level.emplace(levels)) return nullptr;
-        if (!converter.convert(obj, type)) return nullptr;
+        if (!writer.convert(obj, type)) return nullptr;
     }
     const bool compound = type == VeskType::Array || type == VeskType::Object;
     BytesMemory memory;
-    Result<std::size_t> size = out.finish(memory, compound ? converter.number() : type_byte(type));
+    Result<std::size_t> size = out.finish(memory, compound ? writer.definition() : type_byte(type));
     if (!size) return to_py_err(module, size.error());
     return memory.release();
 }
