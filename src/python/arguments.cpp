@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "python/file_objects.hpp"
+
 namespace vesk::python {
 
 namespace {
@@ -13,6 +15,10 @@ const char* type_label(ParamType type) {
             return "str";
         case ParamType::Path:
             return "str, bytes or os.PathLike";
+        case ParamType::Source:
+            return "str, bytes, os.PathLike or a binary file object";
+        case ParamType::Target:
+            return "str, bytes, os.PathLike or a binary file object";
         case ParamType::Buffer:
             return "a bytes-like object";
         case ParamType::Any:
@@ -21,21 +27,16 @@ const char* type_label(ParamType type) {
     return "?";
 }
 
-bool is_path_like(PyObject* value) {
-    if (PyUnicode_Check(value) || PyBytes_Check(value)) {
-        return true;
-    }
-    // os.fspath looks the method up on the type, not on the instance.
-    const int found = PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__fspath__");
-    return found == 1;
-}
-
 bool has_type(PyObject* value, ParamType type) {
     switch (type) {
         case ParamType::Str:
             return PyUnicode_Check(value);
         case ParamType::Path:
             return is_path_like(value);
+        case ParamType::Source:
+            return is_path_like(value) || is_readable(value);
+        case ParamType::Target:
+            return is_path_like(value) || is_writable(value);
         case ParamType::Buffer:
             return PyObject_CheckBuffer(value);
         case ParamType::Any:
@@ -78,6 +79,15 @@ bool place_keywords(const char* function_name, std::span<const Param> params, Py
 }
 
 }  // namespace
+
+bool is_path_like(PyObject* value) {
+    if (PyUnicode_Check(value) || PyBytes_Check(value)) {
+        return true;
+    }
+    // os.fspath looks the method up on the type, not on the instance.
+    const int found = PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__fspath__");
+    return found == 1;
+}
 
 bool unpack_arguments(const char* function_name, std::span<const Param> params,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,

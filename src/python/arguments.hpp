@@ -7,8 +7,13 @@
 namespace vesk::python {
 
 // What a parameter accepts. Str admits subclasses; Path takes str, bytes or
-// any os.PathLike; Buffer any object with the buffer interface.
-enum class ParamType { Str, Path, Buffer, Any };
+// any os.PathLike; Source a path or a binary file object to read (readinto
+// or read), Target a path or one to write (write); Buffer any object with
+// the buffer interface.
+enum class ParamType { Str, Path, Source, Target, Buffer, Any };
+
+// str, bytes or an object whose type has __fspath__.
+bool is_path_like(PyObject* value);
 
 struct Param {
     const char* name;

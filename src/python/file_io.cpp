@@ -33,13 +33,6 @@ VeskError nul_in_name() {
 
 VeskError out_of_memory() { return VeskError::io_message("out of memory"); }
 
-// Offsets in a container are 32-bit, so no larger file can be one; reading on
-// (from /dev/zero, say) would only end when memory does.
-VeskError too_large() {
-    return VeskError::io_message("file exceeds the container size limit (" + std::to_string(kMaxContainerSize) +
-                                 " bytes)");
-}
-
 // Runs one system call that may block (on a FIFO, a device, a network file
 // system) without the interpreter lock, so that other threads go on
 // meanwhile; the call touches no Python object. A call interrupted by a
@@ -111,7 +104,7 @@ Status write_all(int fd, std::span<const std::uint8_t> bytes) {
             return VeskError::io_os(errno);
         }
         if (count == 0) {
-            return VeskError::io_message("failed to write whole buffer");
+            return incomplete_write();
         }
         written += static_cast<std::size_t>(count);
     }
@@ -155,7 +148,7 @@ Result<std::size_t> read_all(int fd, ByteBuffer& buffer) {
             return used;
         }
         if (static_cast<std::size_t>(count) > kMaxContainerSize - used) {
-            return too_large();
+            return file_too_large();
         }
         try {
             buffer.resize(std::min(used + static_cast<std::size_t>(count) + used / 2, kMaxContainerSize));
@@ -170,6 +163,15 @@ Result<std::size_t> read_all(int fd, ByteBuffer& buffer) {
 }
 
 }  // namespace
+
+// Offsets in a container are 32-bit, so no larger file can be one; reading on
+// (from /dev/zero, say) would only end when memory does.
+VeskError file_too_large() {
+    return VeskError::io_message("file exceeds the container size limit (" + std::to_string(kMaxContainerSize) +
+                                 " bytes)");
+}
+
+VeskError incomplete_write() { return VeskError::io_message("failed to write whole buffer"); }
 
 Status write_whole_file(std::string_view path, std::span<const std::uint8_t> bytes) {
     const std::optional<std::string> name = file_name(path);
@@ -207,7 +209,7 @@ Result<ByteBuffer> read_whole_file(std::string_view path) {
     }
     if (stat_result == 0 && status.st_size > 0) {
         if (static_cast<std::uint64_t>(status.st_size) > kMaxContainerSize) {
-            return too_large();
+            return file_too_large();
         }
         try {
             buffer.resize(static_cast<std::size_t>(status.st_size));

@@ -26,4 +26,9 @@ Status write_whole_file(std::string_view path, std::span<const std::uint8_t> byt
 // can be. Errors are of the I/O kind.
 Result<ByteBuffer> read_whole_file(std::string_view path);
 
+// The file layer's own faults that file objects share: more bytes than a
+// container can hold, and a write that took none of what was left.
+VeskError file_too_large();
+VeskError incomplete_write();
+
 }  // namespace vesk::python

@@ -1,5 +1,6 @@
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "python/argument_views.hpp"
@@ -7,6 +8,7 @@
 #include "python/container_to_py.hpp"
 #include "python/errors.hpp"
 #include "python/file_io.hpp"
+#include "python/file_objects.hpp"
 #include "python/functions.hpp"
 
 namespace vesk::python {
@@ -14,7 +16,7 @@ namespace vesk::python {
 namespace {
 
 constexpr std::array<Param, 1> loads_params = {{{"bytes", ParamType::Buffer}}};
-constexpr std::array<Param, 1> load_params = {{{"path", ParamType::Path}}};
+constexpr std::array<Param, 1> load_params = {{{"path", ParamType::Source}}};
 
 }  // namespace
 
@@ -39,6 +41,13 @@ PyObject* load_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         std::array<PyObject*, 1> values{};
         if (!unpack_arguments("load", load_params, args, nargs, kwnames, values)) {
             return nullptr;
+        }
+        if (!is_path_like(values[0])) {
+            std::optional<ByteBuffer> container = read_file_object(module, "load", values[0]);
+            if (!container) {
+                return nullptr;
+            }
+            return container_to_py(module, *container, ContainerBytes::Immutable);
         }
         PathArgument path;
         if (!path.take(values[0])) {

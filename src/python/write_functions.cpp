@@ -9,6 +9,7 @@
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/file_io.hpp"
+#include "python/file_objects.hpp"
 #include "python/functions.hpp"
 #include "python/json_text.hpp"
 #include "python/py_ref.hpp"
@@ -19,7 +20,7 @@ namespace vesk::python {
 namespace {
 
 constexpr std::array<Param, 1> dumps_params = {{{"json_text", ParamType::Str}}};
-constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"path", ParamType::Path}}};
+constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"path", ParamType::Target}}};
 
 // JSON text to container bytes, written into the memory that
 // `allocate(size)` returns (nullptr with an exception set when it cannot).
@@ -67,6 +68,12 @@ bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allo
     return true;
 }
 
+// A new bytes object of `size` bytes in `bytes`, or nullptr with an exception set.
+std::uint8_t* new_bytes(PyRef& bytes, std::size_t size) {
+    bytes = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+    return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())) : nullptr;
+}
+
 }  // namespace
 
 PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -80,10 +87,8 @@ PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
             return nullptr;
         }
         PyRef bytes;
-        const bool compiled = compile_to_container(module, json_text, [&bytes](std::size_t size) -> std::uint8_t* {
-            bytes = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-            return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())) : nullptr;
-        });
+        const bool compiled =
+            compile_to_container(module, json_text, [&bytes](std::size_t size) { return new_bytes(bytes, size); });
         return compiled ? bytes.release() : nullptr;
     });
 }
@@ -98,6 +103,16 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         JsonText json_text;
         if (!json_text.take(values[0]) || !json_text.check()) {
             return nullptr;
+        }
+        if (!is_path_like(values[1])) {
+            // A file object gets the container as dumps returns it, once the
+            // text has compiled.
+            PyRef bytes;
+            if (!compile_to_container(module, json_text, [&bytes](std::size_t size) { return new_bytes(bytes, size); }) ||
+                !write_file_object(module, values[1], bytes.get())) {
+                return nullptr;
+            }
+            Py_RETURN_NONE;
         }
         PathArgument path;
         if (!path.take(values[1])) {

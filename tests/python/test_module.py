@@ -1,4 +1,5 @@
 import pathlib
+import pydoc
 import shutil
 import subprocess
 import sys
@@ -8,6 +9,7 @@ import pytest
 import vesk
 
 FUNCTIONS = ["dumps", "loads", "dump", "load", "emit"]
+CLASSES = ["VeskError", "ParseError", "UnsupportedTypeError", "FileError"]
 
 DOCS = {
     "dumps": ("(json_text)", "Compile a JSON string to VESK binary bytes."),
@@ -19,16 +21,22 @@ DOCS = {
 
 
 class TestSurface:
-    def test_all_lists_the_functions_in_order(self):
-        assert vesk.__all__ == FUNCTIONS
+    def test_all_lists_the_functions_then_the_exception_classes(self):
+        assert vesk.__all__ == FUNCTIONS + CLASSES
 
-    def test_module_docstring_is_empty(self):
-        assert vesk.__doc__ == ""
+    def test_help_names_every_function_and_exception_class(self):
+        text = pydoc.render_doc(vesk, renderer=pydoc.plaintext)
+        assert vesk.__doc__.startswith("JSON to VESK, a compact binary container, and back.")
+        classes, functions = text.split("CLASSES", 1)[1].split("FUNCTIONS", 1)
+        for name in FUNCTIONS:
+            assert name in vesk.__doc__ and f"\n    {name}(" in functions
+        for name in CLASSES:
+            assert name in vesk.__doc__ and f"class {name}(" in classes
 
-    def test_star_import_brings_exactly_the_functions(self):
+    def test_star_import_brings_exactly_the_public_names(self):
         namespace = {}
         exec("from vesk import *", namespace)
-        assert sorted(k for k in namespace if not k.startswith("__")) == sorted(FUNCTIONS)
+        assert sorted(k for k in namespace if not k.startswith("__")) == sorted(FUNCTIONS + CLASSES)
 
     @pytest.mark.parametrize("name", FUNCTIONS)
     def test_function_signature_and_doc(self, name):
@@ -95,13 +103,13 @@ TYPE_ERRORS = [
     (vesk.dumps, (None,), "dumps() argument 'json_text' must be str, not None"),
     (vesk.dumps, (bytearray(b"{}"),), "dumps() argument 'json_text' must be str, not bytearray"),
     (vesk.dump, (b"{}", "p"), "dump() argument 'json_text' must be str, not bytes"),
-    (vesk.dump, ("{}", 2), "dump() argument 'path' must be str, bytes or os.PathLike, not int"),
-    (vesk.dump, ("{}", bytearray(b"p")), "dump() argument 'path' must be str, bytes or os.PathLike, not bytearray"),
+    (vesk.dump, ("{}", 2), "dump() argument 'path' must be str, bytes, os.PathLike or a binary file object, not int"),
+    (vesk.dump, ("{}", bytearray(b"p")), "dump() argument 'path' must be str, bytes, os.PathLike or a binary file object, not bytearray"),
     (vesk.dump, (1, 2), "dump() argument 'json_text' must be str, not int"),
     (vesk.loads, ("text",), "loads() argument 'bytes' must be a bytes-like object, not str"),
     (vesk.loads, ([1],), "loads() argument 'bytes' must be a bytes-like object, not list"),
-    (vesk.load, (None,), "load() argument 'path' must be str, bytes or os.PathLike, not None"),
-    (vesk.load, (memoryview(b"p"),), "load() argument 'path' must be str, bytes or os.PathLike, not memoryview"),
+    (vesk.load, (None,), "load() argument 'path' must be str, bytes, os.PathLike or a binary file object, not None"),
+    (vesk.load, (memoryview(b"p"),), "load() argument 'path' must be str, bytes, os.PathLike or a binary file object, not memoryview"),
     (vesk.dumps, (LONG_NAMED(),), "dumps() argument 'json_text' must be str, not " + ("Long" * 15)[:50]),
     (vesk.loads, (LONG_NAMED(),), "loads() argument 'bytes' must be a bytes-like object, not " + ("Long" * 15)[:50]),
 ]
