@@ -117,6 +117,42 @@ const PyMethodDef describe_definition = {
     "elem_type, fields, uses), dictionary ((string, references) pairs), entries,\n"
     "values (count by kind) and inline_string_bytes. Raises ParseError as loads()."};
 
+// What help(vesk) opens with.
+constexpr const char* module_doc =
+    "JSON to VESK, a compact binary container, and back.\n"
+    "\n"
+    "A VESK container stores every distinct object shape and array item type\n"
+    "once (definitions), repeated strings once (a dictionary), and the data as\n"
+    "entries that point at them. Numbers are narrowed to 32 bits: integers keep\n"
+    "their low 32 bits, floats become binary32. Object keys come back in byte\n"
+    "order.\n"
+    "\n"
+    "Functions:\n"
+    "    dumps(json_text) -> bytes      JSON text to a container\n"
+    "    dump(json_text, path)          the same, written to a path or file object\n"
+    "    loads(bytes) -> object         a container to dict, list, str, int, ...\n"
+    "    load(path) -> object           the same, read from a path or file object\n"
+    "    emit(obj) -> bytes             a Python value straight to a container\n"
+    "\n"
+    "Exceptions (all ValueErrors, through VeskError):\n"
+    "    ParseError            JSON text or a container refused, or a document\n"
+    "                          beyond the container's limits\n"
+    "    UnsupportedTypeError  data the format cannot store (an array of mixed types)\n"
+    "    FileError             a path could not be read or written (errno, filename)\n"
+    "Arguments of the wrong type raise TypeError.\n"
+    "\n"
+    "The functions keep no state between calls and release the interpreter lock\n"
+    "while they work on large inputs, so threads, process pools and cluster tasks\n"
+    "may call them freely.\n"
+    "\n"
+    ">>> vesk.loads(vesk.dumps('{\"b\": [1, 2], \"a\": \"x\"}'))\n"
+    "{'a': 'x', 'b': [1, 2]}";
+
+// The exception classes, listed in __all__ after the functions so that
+// help(vesk) and `from vesk import *` show them too.
+constexpr std::array<const char*, 4> exported_classes = {"VeskError", "ParseError", "UnsupportedTypeError",
+                                                         "FileError"};
+
 // The module's __all__ list, created empty when the module has none yet.
 PyRef all_list(PyObject* module) {
     PyObject* namespace_dict = PyModule_GetDict(module);
@@ -167,6 +203,16 @@ int exec_module(PyObject* module) {
     if (add_error_classes(module) < 0) {
         return -1;
     }
+    PyRef exported = all_list(module);
+    if (!exported) {
+        return -1;
+    }
+    for (const char* name : exported_classes) {
+        PyRef text(PyUnicode_FromString(name));
+        if (!text || PyList_Append(exported.get(), text.get()) < 0) {
+            return -1;
+        }
+    }
     return PyModule_AddStringConstant(module, "__version__", VESK_VERSION);
 }
 
@@ -193,7 +239,7 @@ PyModuleDef_Slot module_slots[] = {
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "vesk",
-    "",
+    module_doc,
     kErrorStateSize,
     nullptr,
     module_slots,

@@ -17,10 +17,15 @@ def stub_tree():
     return ast.parse(STUB.read_text())
 
 
+def is_stub_only(node):
+    """Protocols describe arguments for the checkers; the module has no such class."""
+    return isinstance(node, ast.ClassDef) and any(getattr(base, "id", None) == "Protocol" for base in node.bases)
+
+
 def test_stub_declares_every_public_name_of_the_module():
     declared = set()
     for node in stub_tree().body:
-        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)) and not is_stub_only(node):
             declared.add(node.name)
         elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
             if not (isinstance(node.annotation, ast.Name) and node.annotation.id == "TypeAlias"):
@@ -43,12 +48,13 @@ def test_stub_functions_match_the_text_signatures():
 
 def test_stub_classes_have_the_module_bases():
     for node in stub_tree().body:
-        if isinstance(node, ast.ClassDef):
+        if isinstance(node, ast.ClassDef) and not is_stub_only(node):
             bases = tuple(getattr(vesk, b.id, None) or __builtins__[b.id] for b in node.bases)
             assert getattr(vesk, node.name).__bases__ == bases, node.name
 
 
 USES = '''
+import io
 import pathlib
 import vesk
 
@@ -62,15 +68,29 @@ except vesk.FileError as error:
     number: int | None = error.errno
 size: int = len(vesk.emit({"a": [1.5]}))
 version: str = vesk.__version__
+nested: bytes = vesk.emit([{"a": [1, 2.5, "x", True]}, "y"])
+with open("x.vesk", "rb") as source:
+    vesk.load(source)
+with open("x.vesk", "wb") as target:
+    vesk.dump("[]", target)
+vesk.load(io.BytesIO(data))
 vesk.dumps(123)
 vesk.loads("x")
 vesk.load(3)
 text: str = vesk.dumps("{}")
+vesk.emit(None)
+vesk.emit(b"x")
+vesk.emit((1, 2))
+vesk.emit({1: 2})
+vesk.emit([None])
+vesk.load(io.StringIO("x"))
+vesk.dump("[]", io.StringIO())
 '''
 
-
-BAD_LINES = [n for n, line in enumerate(USES.splitlines(), 1)
-             if line.startswith(("vesk.dumps(123)", 'vesk.loads("x")', "vesk.load(3)", "text: str"))]
+BAD_STARTS = ("vesk.dumps(123)", 'vesk.loads("x")', "vesk.load(3)", "text: str", "vesk.emit(None)",
+              'vesk.emit(b"x")', "vesk.emit((1, 2))", "vesk.emit({1: 2})", "vesk.emit([None])",
+              "vesk.load(io.StringIO", "vesk.dump(\"[]\", io.StringIO")
+BAD_LINES = [n for n, line in enumerate(USES.splitlines(), 1) if line.startswith(BAD_STARTS)]
 
 # Checker -> command line and the pattern of its error lines (group 1: line number).
 CHECKERS = {

@@ -1,20 +1,34 @@
 # Type information for the vesk extension module (PEP 561 stub package).
 # tests/python/test_stubs.py keeps it in step with the module's signatures.
 import os
-from typing import Any, Final
+from typing import Any, Final, Protocol, SupportsFloat, SupportsIndex
 
+from _typeshed import SupportsRead, SupportsWrite
 from typing_extensions import Buffer, TypeAlias
 
 _Path: TypeAlias = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+
+class _ReadsInto(Protocol):
+    def readinto(self, buffer: memoryview, /) -> int | None: ...
+
+# What load reads and dump writes: a path, or a binary file object.
+_Source: TypeAlias = _Path | _ReadsInto | SupportsRead[bytes]
+_Target: TypeAlias = _Path | SupportsWrite[bytes]
+
+# What emit takes: dicts with str keys, lists, str, bool, int and float, nested;
+# objects with __index__ or __float__ count as int and float. dict and list
+# are invariant, so a variable annotated dict[str, int] needs the annotation
+# dict[str, _Emittable] (or a literal) to pass as one.
+_Emittable: TypeAlias = dict[str, "_Emittable"] | list["_Emittable"] | str | int | float | SupportsIndex | SupportsFloat
 
 __all__: list[str]
 __version__: Final[str]
 
 def dumps(json_text: str) -> bytes: ...
 def loads(bytes: Buffer) -> Any: ...
-def dump(json_text: str, path: _Path) -> None: ...
-def load(path: _Path) -> Any: ...
-def emit(obj: object) -> bytes: ...
+def dump(json_text: str, path: _Target) -> None: ...
+def load(path: _Source) -> Any: ...
+def emit(obj: _Emittable) -> bytes: ...
 def _describe(bytes: Buffer) -> dict[str, Any]: ...
 
 class VeskError(ValueError): ...
