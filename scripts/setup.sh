@@ -2,7 +2,9 @@
 # Installs what building and testing need on a fresh Debian machine: the
 # GoogleTest and clang (libFuzzer) packages, and a virtual environment in
 # .venv with the build and test tools (type checkers for the stub tests,
-# atheris for the fuzzers of the module) and vesk itself.
+# atheris for the fuzzers of the module, Dask and fsspec for the command's
+# cluster tests, orjson for the tests that compare runs with and without it)
+# and vesk itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,5 +18,6 @@ if [ ${#need_apt[@]} -gt 0 ]; then
 fi
 
 [ -x .venv/bin/python ] || python3 -m venv .venv
-.venv/bin/pip install -q --disable-pip-version-check cmake ninja pytest hypothesis mypy "pyright[nodejs]" atheris
+.venv/bin/pip install -q --disable-pip-version-check cmake ninja pytest hypothesis mypy "pyright[nodejs]" atheris \
+  "dask[distributed]" fsspec orjson
 .venv/bin/pip install -q --disable-pip-version-check .

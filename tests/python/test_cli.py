@@ -1,6 +1,9 @@
 import json
+import os
+import pathlib
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -52,13 +55,133 @@ def test_check_exit_status(tmp_path, text, status):
 
 def test_missing_file_and_usage_errors(tmp_path, capsys):
     assert main(["decode", str(tmp_path / "nope.vesk")]) == 1
-    assert "FileError: IO error: No such file or directory (os error 2)" in capsys.readouterr().err
-    assert main(["check", str(tmp_path / "nope.json")]) == 2
+    assert "nope.vesk: No such file or directory" in capsys.readouterr().err
+    assert main(["check", str(tmp_path / "nope.json")]) == 1
     assert main(["encode", "-o", "x.vesk", "a.json", "b.json"]) == 2
     assert "-o takes one input" in capsys.readouterr().err
     with pytest.raises(SystemExit) as raised:
         main(["frobnicate"])
     assert raised.value.code == 2
+
+
+# Arguments that do not work together or values out of range: exit status 2 and what is wrong.
+USAGE_ERRORS = [
+    (["decode", "--indent", "-1", "x.vesk"], "argument --indent: must be 0 or more, got -1"),
+    (["decode", "--indent", "two", "x.vesk"], "argument --indent: expected a whole number, got 'two'"),
+    (["encode", "-j", "0", "x.json"], "argument -j/--jobs: must be 1 or more, got 0"),
+    (["inspect", "--top", "-3", "x.vesk"], "argument --top: must be 0 or more, got -3"),
+    (["check", "--examples", "1.5", "x.json"], "argument --examples: expected a whole number, got '1.5'"),
+    (["encode", "--out-dir", "out", "-"], "standard input has no name to put in --out-dir; use -o"),
+    (["decode", "-", "-"], "standard input can be read only once"),
+    (["decode", "-o", "x.json", "a.vesk", "b.vesk"], "-o takes one input; use --out-dir for several"),
+    (["encode", "a.json", "-o", "a.json"], "a.json: output would overwrite the input"),
+    (["encode", "a.json", "b/../a.json", "--out-dir", "o"], "would both be written to"),
+]
+
+
+@pytest.mark.parametrize("arguments,message", USAGE_ERRORS)
+def test_usage_errors_exit_2_with_the_reason(tmp_path, arguments, message):
+    done = run_cli(*arguments, cwd=tmp_path)
+    assert done.returncode == 2, done.stderr
+    assert message in done.stderr
+    assert "Traceback" not in done.stderr
+
+
+def test_standard_input_and_output_through_a_pipeline(tmp_path):
+    text = '{"b": [1, 2], "a": "\u00e9"}'
+    encoded = subprocess.run([sys.executable, "-m", "vesk_cli", "encode", "-", "-o", "-"], input=text.encode(),
+                             capture_output=True, timeout=60)
+    assert encoded.returncode == 0, encoded.stderr
+    assert encoded.stdout == vesk.dumps(text)
+    assert b"encoded 1 of 1 file" in encoded.stderr  # the summary keeps out of the container's way
+    for command in (["decode", "-"], ["inspect", "--json", "-"]):
+        done = subprocess.run([sys.executable, "-m", "vesk_cli", *command], input=encoded.stdout,
+                              capture_output=True, timeout=60)
+        assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout)["file"] == "<stdin>"
+    checked = subprocess.run([sys.executable, "-m", "vesk_cli", "check", "--json", "-"], input=text.encode(),
+                             capture_output=True, timeout=60)
+    assert json.loads(checked.stdout)["key-order"] == ["$"]
+
+
+def test_commands_read_a_fifo(tmp_path):
+    fifo = tmp_path / "pipe.vesk"
+    os.mkfifo(fifo)
+    container = vesk.dumps("[1, 2, 3]")
+    writer = threading.Thread(target=fifo.write_bytes, args=(container,))
+    writer.start()
+    done = run_cli("decode", fifo)
+    writer.join(timeout=60)
+    assert (done.returncode, done.stdout) == (0, "[1,2,3]\n")
+
+
+@pytest.mark.parametrize("command", ["decode", "inspect", "check"])
+def test_many_files_in_input_order_with_one_failing(tmp_path, command):
+    texts = [f'{{"n": {i}}}' for i in range(5)]
+    suffix = ".json" if command == "check" else ".vesk"
+    names = []
+    for i, text in enumerate(texts):
+        path = tmp_path / f"d{i}{suffix}"
+        path.write_bytes(text.encode() if command == "check" else vesk.dumps(text))
+        names.append(path)
+    names.insert(2, tmp_path / f"missing{suffix}")
+    done = run_cli(command, "-j", 2, *(["--json"] if command != "decode" else []), *names)
+    assert done.returncode == 1
+    assert f"missing{suffix}: No such file or directory" in done.stderr
+    lines = done.stdout.splitlines()
+    if command == "decode":
+        assert [json.loads(line) for line in lines] == [{"n": i} for i in range(5)]
+    else:
+        assert [pathlib.Path(json.loads(line)["file"]).name for line in lines] == [f"d{i}{suffix}" for i in range(5)]
+
+
+def test_encode_keeps_existing_outputs_unless_forced(tmp_path):
+    (tmp_path / "a.json").write_text("[1]")
+    (tmp_path / "a.vesk").write_bytes(b"keep")
+    (tmp_path / "b.json").write_text("[2]")
+    done = run_cli("encode", "a.json", "b.json", cwd=tmp_path)
+    assert done.returncode == 1
+    assert "a.vesk exists; --force overwrites it" in done.stderr
+    assert (tmp_path / "a.vesk").read_bytes() == b"keep"
+    assert (tmp_path / "b.vesk").read_bytes() == vesk.dumps("[2]")
+    done = run_cli("encode", "--force", "a.json", "b.json", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert (tmp_path / "a.vesk").read_bytes() == vesk.dumps("[1]")
+
+
+def test_check_json_is_valid_json_with_non_finite_values_as_strings(tmp_path):
+    (tmp_path / "doc.json").write_text('{"big": 1e39, "neg": -1e39}')
+    done = run_cli("check", "--json", tmp_path / "doc.json")
+
+    def refuse(constant):
+        raise AssertionError(f"not JSON: {constant}")
+
+    report = json.loads(done.stdout, parse_constant=refuse)
+    assert [(f["path"], f["after"]) for f in report["findings"]] == [("$.big", "Infinity"), ("$.neg", "-Infinity")]
+
+
+def test_module_and_console_script_agree(tmp_path):
+    script = pathlib.Path(sys.executable).parent / "vesk"
+    if not script.exists():
+        pytest.skip("the console script is not installed beside this interpreter")
+    vesk.dump('{"a": [0.5]}', tmp_path / "d.vesk")
+    for arguments in (["--help"], ["decode", "--help"], ["inspect", str(tmp_path / "d.vesk")],
+                      ["decode", "--indent", "-1"]):
+        as_module = run_cli(*arguments)
+        as_script = subprocess.run([str(script), *arguments], capture_output=True, text=True, timeout=60)
+        assert (as_module.returncode, as_module.stdout, as_module.stderr) == \
+            (as_script.returncode, as_script.stdout, as_script.stderr), arguments
+
+
+def test_cluster_options_name_what_to_install(tmp_path):
+    (tmp_path / "a.json").write_text("[1]")
+    hide = "import sys; sys.modules['distributed'] = sys.modules['fsspec'] = None; "
+    for arguments, missing in ((["encode", "--scheduler", "tcp://127.0.0.1:1", "a.json"], "dask[distributed]"),
+                               (["check", "memory://x/*.json"], "fsspec")):
+        done = subprocess.run([sys.executable, "-c", hide + "from vesk_cli import main; sys.exit(main())",
+                               *arguments], capture_output=True, text=True, cwd=tmp_path, timeout=60)
+        assert done.returncode == 2
+        assert f"needs {missing}, which is not installed: pip install 'vesk[dask]'" in done.stderr
 
 
 def infinity_expectation():

@@ -11,20 +11,24 @@ from __future__ import annotations
 import argparse
 import json
 import math
-import sys
 from dataclasses import dataclass, field
-from pathlib import Path
 from typing import Any
 
 import vesk
-from vesk_cli.output import child_path, fail
+from vesk_cli.arguments import add_jobs_option, add_progress_option, add_scheduler_option, whole_number
+from vesk_cli.output import child_path, describe_error, fail, jsonable
+from vesk_cli.progress import Progress
+from vesk_cli.sources import STDIO, MissingExtra, expand, read_bytes, reason, shown
+from vesk_cli.tasks import SchedulerUnreachable, run_tasks
 
 DESCRIPTION = """\
 Compile each JSON document to VESK, read it back, and list what changed: integers that wrap to 32 bits or
 are kept unsigned, floats that lose digits or become infinity or zero, integers in arrays with floats that
 become floats, objects whose keys come back in byte order, repeated keys, and documents that would be
-refused, with the codec's own message. Exit status: 0 when every document reads back with the same
-values (key order aside), 1 when a value changes or a document is refused, 2 when a file cannot be read."""
+refused, with the codec's own message. '-' reads standard input; fsspec URLs (s3://..., memory://...) name
+files elsewhere; -j checks files in parallel, --scheduler on a Dask cluster. Exit status: 0 when every
+document reads back with the same values (key order aside), 1 when a value changes, a document is refused
+or a file cannot be read, 2 for arguments that do not work together."""
 
 INT32 = 2**31
 INT64 = 2**63
@@ -49,10 +53,13 @@ DUPLICATE_KIND = "duplicate-key"
 def add_parser(commands: argparse._SubParsersAction) -> None:
     parser = commands.add_parser("check", help="show what a round trip through VESK changes in JSON",
                                  description=DESCRIPTION)
-    parser.add_argument("inputs", nargs="+", metavar="IN.json", type=Path)
-    parser.add_argument("--examples", type=int, default=3, metavar="N",
+    parser.add_argument("inputs", nargs="+", metavar="IN.json", help="JSON files, '-' or URLs")
+    parser.add_argument("--examples", type=whole_number(0), default=3, metavar="N",
                         help="examples shown per kind of change (default 3; 0 shows all)")
-    parser.add_argument("--json", action="store_true", help="print the findings as JSON, one object per file")
+    parser.add_argument("--json", action="store_true", help="print the findings as JSON, one object per line and file")
+    add_jobs_option(parser)
+    add_scheduler_option(parser)
+    add_progress_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -77,22 +84,52 @@ class Report:
         return 1 if self.refused or self.findings else 0
 
 
+def check_file(source: str) -> Report | str:
+    """The report of one file, or why it cannot be read. Runs in a worker process or on a cluster."""
+    try:
+        text = read_bytes(source).decode("utf-8")
+    except UnicodeDecodeError as error:
+        return f"not UTF-8 text: {error}"
+    except Exception as error:  # noqa: BLE001 - fsspec's back ends raise their own kinds
+        return reason(error)
+    return check_text(text, shown(source))
+
+
 def run(args: argparse.Namespace) -> int:
+    try:
+        inputs = expand(args.inputs)
+    except MissingExtra as error:
+        fail("check", str(error))
+        return 2
+    if inputs.count(STDIO) > 1:
+        fail("check", "standard input can be read only once")
+        return 2
+    progress = Progress(len(inputs), None, "check", not args.no_progress and not args.json)
+    pending: dict[int, Report | str] = {}
+    next_out = 0
     worst = 0
-    for source in args.inputs:
-        try:
-            text = source.read_bytes().decode("utf-8")
-        except (OSError, UnicodeDecodeError) as error:
-            reason = error.strerror if isinstance(error, OSError) and error.strerror else str(error)
-            fail("check", f"{source}: {reason}")
-            worst = 2
-            continue
-        report = check_text(text, str(source))
-        if args.json:
-            print(json.dumps(as_json(report), ensure_ascii=False, default=str))
-        else:
-            print(render(report, args.examples if args.examples > 0 else None))
-        worst = max(worst, report.status)
+    in_process = [source == STDIO for source in inputs]
+    try:
+        for index, result in run_tasks(check_file, [(source,) for source in inputs], args.jobs, args.scheduler,
+                                       in_process):
+            pending[index] = result if isinstance(result, (Report, str)) else f"worker failed: " \
+                                                                                 f"{describe_error(result)}"
+            progress.advance(0)
+            while next_out in pending:
+                done = pending.pop(next_out)
+                if isinstance(done, str):
+                    fail("check", f"{shown(inputs[next_out])}: {done}")
+                    worst = 1
+                else:
+                    progress.print(json.dumps(as_json(done), ensure_ascii=False, allow_nan=False) if args.json
+                                   else render(done, args.examples if args.examples > 0 else None))
+                    worst = max(worst, done.status)
+                next_out += 1
+    except (MissingExtra, SchedulerUnreachable) as error:
+        fail("check", str(error))
+        return 2
+    finally:
+        progress.close()
     return worst
 
 
@@ -222,7 +259,7 @@ def as_json(report: Report) -> dict[str, Any]:
         "status": report.status,
         "refused": report.refused,
         "changes": counts,
-        "findings": [{"kind": f.kind, "path": f.path, "before": f.before, "after": f.after}
+        "findings": [{"kind": f.kind, "path": f.path, "before": jsonable(f.before), "after": jsonable(f.after)}
                      for f in report.findings],
         ORDER_KIND: report.reordered_objects,
         DUPLICATE_KIND: report.duplicate_keys,

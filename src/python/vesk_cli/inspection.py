@@ -4,12 +4,13 @@ from __future__ import annotations
 
 import argparse
 import json
-import sys
-from pathlib import Path
 from typing import Any
 
 import vesk
+from vesk_cli.arguments import add_jobs_option, whole_number
 from vesk_cli.output import count, describe_error, fail, minified_json, percent
+from vesk_cli.sources import STDIO, read_bytes, reason, shown
+from vesk_cli.tasks import run_tasks
 
 HEADER_SIZE = 13
 
@@ -21,31 +22,51 @@ dictionary strings; the values by type; and the size against the same data as mi
 
 
 def add_parser(commands: argparse._SubParsersAction) -> None:
-    parser = commands.add_parser("inspect", help="show what a .vesk file holds", description=DESCRIPTION)
-    parser.add_argument("input", metavar="IN.vesk", type=Path)
-    parser.add_argument("--top", type=int, default=10, metavar="N",
+    parser = commands.add_parser("inspect", help="show what .vesk files hold", description=DESCRIPTION)
+    parser.add_argument("inputs", nargs="+", metavar="IN.vesk", help="VESK files or '-'")
+    parser.add_argument("--top", type=whole_number(0), default=10, metavar="N",
                         help="list the N most used shapes and strings (default 10; 0 lists all)")
-    parser.add_argument("--json", action="store_true", help="print everything as one JSON object")
+    parser.add_argument("--json", action="store_true", help="print everything as JSON, one object per line and file")
+    add_jobs_option(parser)
     parser.set_defaults(run=run)
 
 
-def run(args: argparse.Namespace) -> int:
+def inspect_file(source: str) -> dict[str, Any] | str:
+    """The report of one file, or why there is none."""
     try:
-        data = args.input.read_bytes()
+        data = read_bytes(source)
+    except Exception as error:  # noqa: BLE001
+        return reason(error)
+    try:
         report = inspect_container(data)
-    except OSError as error:
-        fail("inspect", f"{args.input}: {error.strerror or error}")
-        return 1
-    except ValueError as error:
-        fail("inspect", f"{args.input}: {describe_error(error)}")
-        return 1
-    report["file"] = str(args.input)
-    if args.json:
-        json.dump(report, sys.stdout, ensure_ascii=False, indent=2)
-        print()
-    else:
-        print(render(report, args.top if args.top > 0 else None))
-    return 0
+    except (ValueError, MemoryError) as error:
+        return describe_error(error)
+    report["file"] = shown(source)
+    return report
+
+
+def run(args: argparse.Namespace) -> int:
+    if args.inputs.count(STDIO) > 1:
+        fail("inspect", "standard input can be read only once")
+        return 2
+    pending: dict[int, dict[str, Any] | str] = {}
+    next_out = 0
+    status = 0
+    in_process = [source == STDIO for source in args.inputs]
+    arguments = [(source,) for source in args.inputs]
+    for index, result in run_tasks(inspect_file, arguments, args.jobs, None, in_process):
+        pending[index] = result if isinstance(result, (dict, str)) else describe_error(result)
+        while next_out in pending:
+            done = pending.pop(next_out)
+            if isinstance(done, str):
+                fail("inspect", f"{shown(args.inputs[next_out])}: {done}")
+                status = 1
+            elif args.json:
+                print(json.dumps(done, ensure_ascii=False))
+            else:
+                print(("\n" if next_out else "") + render(done, args.top if args.top > 0 else None))
+            next_out += 1
+    return status
 
 
 def inspect_container(data: bytes) -> dict[str, Any]:

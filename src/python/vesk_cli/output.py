@@ -7,6 +7,8 @@ import math
 import sys
 from typing import Any
 
+import vesk
+
 try:
     import orjson
 except ImportError:  # optional: the standard library does the same, slower
@@ -34,6 +36,27 @@ def json_text(value: Any, indent: int | None) -> bytes:
         return orjson.dumps(value, option=orjson.OPT_INDENT_2 if indent == 2 else 0)
     separators = (",", ":") if indent is None else (",", ": ")
     return json.dumps(value, ensure_ascii=False, indent=indent, separators=separators).encode()
+
+
+def json_document(container: bytes, indent: int | None, allow_nan: bool) -> bytes:
+    """The data of a container as JSON text in UTF-8, ending in a line feed."""
+    value = vesk.loads(container)
+    non_finite = None if allow_nan else find_non_finite(value)
+    if non_finite is not None:
+        raise ValueError(f"{non_finite[0]} is {non_finite[1]}, which JSON cannot hold")
+    return json_text(value, indent) + b"\n"
+
+
+def jsonable(value: Any) -> Any:
+    """A value that json.dumps writes as JSON: infinities and NaNs become the strings Python's json module
+    would write for them ("Infinity", "-Infinity", "NaN")."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return json.dumps(value)
+    if isinstance(value, dict):
+        return {key: jsonable(item) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [jsonable(item) for item in value]
+    return value
 
 
 def find_non_finite(value: Any, path: str = "$") -> tuple[str, float] | None:
