@@ -7,7 +7,7 @@
 #include "python/errors.hpp"
 #include "python/file_io.hpp"
 #include "python/py_ref.hpp"
-#include "structure/format_limits.hpp"
+#include "format/format_limits.hpp"
 
 namespace vesk::python {
 
