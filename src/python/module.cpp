@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "format/format_limits.hpp"
+#include "python/doc_text.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
 #include "python/py_ref.hpp"
@@ -16,6 +18,29 @@ template <auto Function>
 PyCFunction as_cfunction() {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
 }
+
+// emit's docstring, which names its nesting limit.
+constexpr auto emit_doc = joined_text(
+    std::to_array(
+     "emit(obj)\n--\n\n"
+     "Emit a Python value as VESK binary (no JSON string).\n"
+     "\n"
+     "obj: dict, list, str, bool, int or float, with at most "),
+    decimal_text<kMaxEmitNesting>(),
+    std::to_array(
+     " levels of lists\n"
+     "and dicts (None is not accepted; int subclasses and objects with\n"
+     "__index__ or __float__ are). Dict keys must be str and are stored as data,\n"
+     "so a dict reads back as an object with fields f0, f1, ... holding keys and\n"
+     "values in turn. Numbers are narrowed to 32 bits as by dumps().\n"
+     "Returns the container as bytes.\n"
+     "\n"
+     "Raises TypeError for a value of another type, UnsupportedTypeError (a\n"
+     "ValueError) for a list that mixes item types, RecursionError past the\n"
+     "nesting limit.\n"
+     "\n"
+     ">>> vesk.loads(vesk.emit({'a': [1, 2]}))\n"
+     "{'f0': 'a', 'f1': [1, 2]}"));
 
 // Read-only: the interpreter keeps pointers to these entries for the life of
 // each function object but never writes through them. The first line of each
@@ -89,22 +114,7 @@ const std::array<PyMethodDef, 5> function_table = {{
      "...     print(error.errno, error.filename)\n"
      "2 missing.vesk"},
     {"emit", as_cfunction<&emit_function>(), fast_call_flags,
-     "emit(obj)\n--\n\n"
-     "Emit a Python value as VESK binary (no JSON string).\n"
-     "\n"
-     "obj: dict, list, str, bool, int or float, with at most 128 levels of lists\n"
-     "and dicts (None is not accepted; int subclasses and objects with\n"
-     "__index__ or __float__ are). Dict keys must be str and are stored as data,\n"
-     "so a dict reads back as an object with fields f0, f1, ... holding keys and\n"
-     "values in turn. Numbers are narrowed to 32 bits as by dumps().\n"
-     "Returns the container as bytes.\n"
-     "\n"
-     "Raises TypeError for a value of another type, UnsupportedTypeError (a\n"
-     "ValueError) for a list that mixes item types, RecursionError past the\n"
-     "nesting limit.\n"
-     "\n"
-     ">>> vesk.loads(vesk.emit({'a': [1, 2]}))\n"
-     "{'f0': 'a', 'f1': [1, 2]}"},
+     emit_doc.data()},
 }};
 
 // Not part of the public surface: set as module attributes, kept out of __all__.
