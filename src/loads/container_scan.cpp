@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <numeric>
 #include <string_view>
 
@@ -15,10 +14,6 @@
 namespace vesk {
 
 namespace {
-
-bool is_utf8(const std::uint8_t* text, std::size_t length) noexcept {
-    return !find_utf8_fault(std::span(text, length)).has_value();
-}
 
 // Bytes of a null, bool or number value; 0 for the rest, which vary.
 std::uint32_t fixed_size_of(VeskType type) noexcept {
@@ -35,32 +30,119 @@ std::uint32_t fixed_size_of(VeskType type) noexcept {
     return 0;
 }
 
-// Accepts exactly what decode_document and decompile_document accept
-// together, in one pass and without building anything but the tables.
+// The fault of a value of a fixed-size type cut short.
+ReadFaultCode cut_short(VeskType type) noexcept {
+    switch (type) {
+        case VeskType::Bool: return ReadFaultCode::ExpectedBool;
+        case VeskType::Int32: return ReadFaultCode::ExpectedInt32;
+        case VeskType::Uint32: return ReadFaultCode::ExpectedUint32;
+        case VeskType::Float32: return ReadFaultCode::ExpectedFloat32;
+        case VeskType::Null:
+        case VeskType::String:
+        case VeskType::Array:
+        case VeskType::Object: break;
+    }
+    return ReadFaultCode::ExpectedString;
+}
+
+using Cursor = const std::uint8_t*;
+
+// Reads in the order of the reader's rules, each check where the byte it
+// needs is first met, so the first fault found is the first the rules name.
+// The reader's faults end the scan; the first fault of meaning (a reference
+// past the dictionary, an object named by no fit definition) is held while
+// the scan reads on, since a reader's fault anywhere outranks it. With
+// kCensus, the census is taken too; with kCheckText, inline texts are checked
+// as well.
+template <bool kCensus, bool kCheckText>
 class Scanner {
 public:
-    Scanner(std::span<const std::uint8_t> bytes, ContainerScan& out) : bytes_(bytes), out_(out) {}
+    Scanner(std::span<const std::uint8_t> bytes, ContainerScan& out, ScanCensus* census)
+        : bytes_(bytes),
+          out_(out),
+          census_(census),
+          def_offset_(out.def_block_offset),
+          dict_offset_(out.dict_block_offset),
+          data_offset_(out.data_block_offset),
+          definition_count_(out.definitions.size()),
+          dict_count_(out.dict.size()) {}
 
-    ScanVerdict run() {
-        const bool read = header() && definition_block() && (name_fields(), true) && dictionary_block() && data_block();
+    void run() {
+        const bool blocks = header() && definition_block() && (link_definitions(), true) && dictionary_block();
+        if (!blocks) return;
+        start_census();
+        const bool data = data_block();
         out_.counts = counts_;
-        if (!read) return ScanVerdict::Fault;
-        return unsupported_ ? ScanVerdict::Unsupported : ScanVerdict::Valid;
+        if constexpr (!kCheckText) {
+            if (!data || out_.meaning_fault) {
+                // Inline texts are left to the walk, but a text that is not
+                // UTF-8 outranks a fault after it, and every fault of meaning:
+                // the data is read once more, checking them, up to the first
+                // fault.
+                Scanner<kCensus, true> checking(bytes_, out_, census_);
+                out_.reader_fault.reset();
+                checking.data_block();
+                out_.counts = checking.counts_;
+            }
+        }
     }
 
 private:
-    bool header() {
-        if (bytes_.size() < kHeaderSize || bytes_[kVersionAt] != kFormatVersion) return false;
-        def_offset_ = load_u32le(bytes_.data() + kDefBlockOffsetAt);
-        dict_offset_ = load_u32le(bytes_.data() + kDictBlockOffsetAt);
-        data_offset_ = load_u32le(bytes_.data() + kDataBlockOffsetAt);
-        return def_offset_ >= kHeaderSize && dict_offset_ >= def_offset_ && data_offset_ >= dict_offset_ &&
-               data_offset_ <= bytes_.size();
+    template <bool, bool>
+    friend class Scanner;
+
+    [[gnu::cold, gnu::noinline]] bool fail(ReadFaultCode code, std::size_t position, std::uint64_t a = 0, std::uint64_t b = 0,
+              std::uint64_t c = 0) {
+        out_.reader_fault = ReadFault{code, {}, {a, b, c}, position};
+        return false;
     }
 
-    bool type_byte_at(std::size_t position, VeskType& out) const {
+    [[gnu::cold, gnu::noinline]] bool fail_naming(ReadFaultCode code, std::string_view subject, std::size_t position, std::uint64_t a = 0,
+                     std::uint64_t b = 0) {
+        out_.reader_fault = ReadFault{code, subject, {a, b, 0}, position};
+        return false;
+    }
+
+    [[gnu::cold, gnu::noinline]] void hold(ReadFaultCode code, std::size_t position, std::uint64_t a, std::uint64_t b = 0, std::uint64_t c = 0) {
+        if (!out_.meaning_fault) out_.meaning_fault = ReadFault{code, {}, {a, b, c}, position};
+    }
+
+    std::size_t offset(Cursor at) const { return static_cast<std::size_t>(at - bytes_.data()); }
+
+    bool text(std::size_t at, std::size_t length, TextPlace place) {
+        if (!find_utf8_fault(bytes_.subspan(at, length))) [[likely]] return true;
+        return text_fault(at, length, place);
+    }
+
+    [[gnu::cold, gnu::noinline]] bool text_fault(std::size_t at, std::size_t length, TextPlace place) {
+        ReadFault fault;
+        find_text_fault(bytes_.subspan(at, length), place, at, fault);
+        out_.reader_fault = fault;
+        return false;
+    }
+
+    bool header() {
+        const std::size_t size = bytes_.size();
+        if (size < kHeaderSize) return fail(ReadFaultCode::HeaderTooShort, 0, kHeaderSize, size);
+        out_.version = bytes_[kVersionAt];
+        def_offset_ = out_.def_block_offset = load_u32le(bytes_.data() + kDefBlockOffsetAt);
+        dict_offset_ = out_.dict_block_offset = load_u32le(bytes_.data() + kDictBlockOffsetAt);
+        data_offset_ = out_.data_block_offset = load_u32le(bytes_.data() + kDataBlockOffsetAt);
+        if (out_.version != kFormatVersion) return fail(ReadFaultCode::UnsupportedVersion, kVersionAt, out_.version);
+        if (def_offset_ < kHeaderSize) return fail(ReadFaultCode::DefBlockBeforeHeader, kDefBlockOffsetAt, def_offset_);
+        if (dict_offset_ < def_offset_) {
+            return fail(ReadFaultCode::DictBlockBeforeDefs, kDictBlockOffsetAt, dict_offset_);
+        }
+        if (data_offset_ < dict_offset_) {
+            return fail(ReadFaultCode::DataBlockBeforeDict, kDataBlockOffsetAt, data_offset_);
+        }
+        if (data_offset_ > size) return fail(ReadFaultCode::DataBlockPastEnd, kDataBlockOffsetAt, data_offset_, size);
+        return true;
+    }
+
+    bool type_byte_at(std::size_t position, VeskType& out) {
         const std::uint8_t byte = bytes_[position];
-        if (!is_vesk_type_byte(byte)) return false;
+        if (!is_vesk_type_byte(byte)) return fail(ReadFaultCode::UnknownTypeTag, position, byte);
         out = static_cast<VeskType>(byte);
         return true;
     }
@@ -68,23 +150,35 @@ private:
     bool definition_block() {
         // Positions are absolute; `end` closes the block.
         const std::size_t end = dict_offset_;
-        if (end - def_offset_ < 2) return false;
+        const std::size_t size = end - def_offset_;
+        if (size < kDefinitionCountSize) return fail(ReadFaultCode::DefinitionBlockTooShort, def_offset_, size);
         const std::size_t count = load_u16le(bytes_.data() + def_offset_);
-        if (end - def_offset_ < 3 * count + 2) return false;
+        const std::size_t needed = kDefinitionHeaderSize * count + kDefinitionCountSize;
+        if (size < needed) return fail(ReadFaultCode::DefinitionBlockTooSmall, def_offset_, size, count, needed);
         out_.definitions.resize(count);
-        std::size_t at = def_offset_ + 2;
+        definition_count_ = count;
+        std::size_t at = def_offset_ + kDefinitionCountSize;
         for (std::size_t position = 0; position < count; ++position) {
             ScanDefinition& definition = out_.definitions[position];
-            if (at >= end || !type_byte_at(at, definition.kind) || at + 3 > end) return false;
-            const std::size_t index = load_u16le(bytes_.data() + at + 1);
-            if (definition.kind == VeskType::Array) {
-                if (at + 3 >= end || !type_byte_at(at + 3, definition.elem_type)) return false;
-                at += 4;
-            } else if (definition.kind == VeskType::Object) {
-                definition.numbered_in_place = index == position;
-                if (!fields(at + 3, end, definition, at)) return false;
-            } else {
-                at += 3;
+            if (at >= end) return fail(ReadFaultCode::TruncatedDefinitionBlock, at, position);
+            if (!type_byte_at(at, definition.kind)) return false;
+            if (at + kDefinitionHeaderSize > end) return fail(ReadFaultCode::TruncatedDefinitionIndex, at);
+            definition.index = load_u16le(bytes_.data() + at + 1);
+            switch (definition.kind) {
+                case VeskType::Array:
+                    if (at + kDefinitionHeaderSize >= end) return fail(ReadFaultCode::TruncatedElemType, at);
+                    if (!type_byte_at(at + kDefinitionHeaderSize, definition.elem_type)) return false;
+                    at += kArrayDefinitionSize;
+                    break;
+                case VeskType::Object:
+                    if (!fields(at + kDefinitionHeaderSize, end, definition, at)) return false;
+                    break;
+                case VeskType::Null:
+                case VeskType::Bool:
+                case VeskType::Int32:
+                case VeskType::Uint32:
+                case VeskType::Float32:
+                case VeskType::String: at += kDefinitionHeaderSize; break;
             }
         }
         return true;
@@ -92,16 +186,19 @@ private:
 
     // Reads the field list whose count sits at `at`; `next` gets the position after it.
     bool fields(std::size_t at, std::size_t end, ScanDefinition& definition, std::size_t& next) {
-        if (at + 2 > end) return false;
+        if (at + 2 > end) return fail(ReadFaultCode::TruncatedFieldCount, at);
         const std::size_t count = load_u16le(bytes_.data() + at);
         definition.first_field = static_cast<std::uint32_t>(out_.fields.size());
+        definition.key_field = definition.first_field;
         definition.field_count = static_cast<std::uint32_t>(count);
         at += 2;
         definition.fixed = true;
         for (std::size_t j = 0; j < count; ++j) {
-            if (at >= end) return false;
+            if (at >= end) return fail(ReadFaultCode::TruncatedFieldNameLength, at, j);
             const std::size_t length = bytes_[at];
-            if (at + length + 1 >= end || !is_utf8(bytes_.data() + at + 1, length)) return false;
+            // The name and the type byte after it both lie in the block.
+            if (at + length + 1 >= end) return fail(ReadFaultCode::TruncatedFieldNameData, at, j);
+            if (!text(at + 1, length, TextPlace::FieldName)) return false;
             ScanField& field = out_.fields.emplace_back();
             field.name_offset = static_cast<std::uint32_t>(at + 1);
             field.name_length = static_cast<std::uint8_t>(length);
@@ -114,6 +211,41 @@ private:
         next = at;
         lay_out_members(definition);
         return true;
+    }
+
+    // Finds the definition that names the keys of each object definition's
+    // values, and for every field the first field with the same name.
+    void link_definitions() {
+        TableVector<ScanDefinition>& definitions = out_.definitions;
+        const std::size_t count = definitions.size();
+        // The first position of each index below the count, made only when
+        // some object definition's index is not its position.
+        TableVector<std::uint32_t> first_with_index(definitions.get_allocator());
+        for (std::size_t position = 0; position < count; ++position) {
+            ScanDefinition& definition = definitions[position];
+            if (definition.kind != VeskType::Object) continue;
+            if (definition.index == position) {
+                definition.named_by = static_cast<std::uint32_t>(position);
+                continue;
+            }
+            if (first_with_index.empty()) {
+                first_with_index.assign(count, kNoDefinition);
+                for (std::size_t p = count; p-- > 0;) {
+                    if (definitions[p].index < count) first_with_index[definitions[p].index] = static_cast<std::uint32_t>(p);
+                }
+            }
+            definition.named_by = first_with_index[position];
+            const ScanDefinition* naming = definition.named_by == kNoDefinition ? nullptr : &definitions[definition.named_by];
+            definition.names_fit = naming != nullptr && naming->kind == VeskType::Object &&
+                                   naming->field_count == definition.field_count;
+            if (definition.names_fit) {
+                definition.key_field = naming->first_field;
+                definition.keys_in_field_order = naming->keys_in_field_order;
+                definition.first_member = naming->first_member;
+                definition.member_count = naming->member_count;
+            }
+        }
+        name_fields();
     }
 
     // Finds, for every field, the first field with the same name, through an
@@ -177,123 +309,189 @@ private:
         const std::size_t end = data_offset_;
         std::size_t at = dict_offset_;
         if (end == at) return true;
-        if (end - at < 4) return false;
+        if (end - at < kStringCountSize) return fail(ReadFaultCode::DictBlockTooShort, at);
         const std::size_t count = load_u32le(bytes_.data() + at);
-        at += 4;
-        // Every string takes at least a byte: a count beyond the block fails
-        // before it costs memory.
-        if (count > end - at) return false;
-        out_.dict.resize(count);
-        for (ScanText& text : out_.dict) {
-            if (at == end) return false;
+        at += kStringCountSize;
+        // Every string takes at least a byte: a count beyond the block runs
+        // out of bytes before it costs memory.
+        out_.dict.reserve(std::min(count, end - at));
+        for (std::size_t i = 0; i < count; ++i) {
+            if (at == end) return fail(ReadFaultCode::TruncatedDictString, at);
+            const std::uint8_t first = bytes_[at];
             // Unlike inline strings, the dictionary refuses every first byte
             // that the writer never produces.
-            if (!is_written_string_start(bytes_[at])) return false;
-            StringValue value;
-            if (!read_string_value(bytes_.data() + at, bytes_.data() + end, value)) return false;
-            const std::size_t header = value.size - value.length;
-            if (!is_utf8(bytes_.data() + at + header, value.length)) return false;
-            text.offset = static_cast<std::uint32_t>(at + header);
-            text.length = value.length;
-            counts_.dict_bytes += value.length;
-            at += value.size;
+            if (!is_written_string_start(first)) return fail(ReadFaultCode::InvalidDictStringByte, at, first);
+            const StringClass string_class = string_class_of(first);
+            const std::size_t header = string_prefix_size(string_class);
+            if (end - at < header) {
+                return fail_naming(ReadFaultCode::TruncatedDictStringPrefix, string_class_name(string_class), at);
+            }
+            const std::size_t length = prefixed_length(string_class, bytes_.data() + at);
+            if (end - at - header < length) return fail(ReadFaultCode::TruncatedDictStringData, at);
+            if (!text(at + header, length, TextPlace::Dictionary)) return false;
+            out_.dict.push_back(ScanText{static_cast<std::uint32_t>(at + header), static_cast<std::uint32_t>(length)});
+            ++dict_count_;
+            counts_.dict_bytes += length;
+            at += header + length;
         }
         return true;
+    }
+
+    void start_census() {
+        if constexpr (kCensus) {
+            census_->definition_uses.assign(out_.definitions.size(), 0);
+            census_->dictionary_uses.assign(out_.dict.size(), 0);
+        }
+    }
+
+    void take(VeskType type, std::uint64_t count = 1) {
+        if constexpr (kCensus) census_->values_by_type[type_index(type)] += count;
+    }
+
+    void use_definition(std::size_t position) {
+        if constexpr (kCensus) ++census_->definition_uses[position];
     }
 
     bool data_block() {
         const std::uint8_t* const data = bytes_.data();
         const std::size_t end = bytes_.size();
         std::size_t at = data_offset_;
-        if (end - at < 4) return false;
+        if (end - at < kEntryCountSize) return fail(ReadFaultCode::DataBlockTooShort, at, end - at);
         const std::size_t count = load_u32le(data + at);
-        if (count > kMaxReadEntries) return false;
-        at += 4;
+        if (count > kMaxReadEntries) return fail(ReadFaultCode::TooManyEntries, at, count, kMaxReadEntries);
+        out_.entries = static_cast<std::uint32_t>(count);
+        at += kEntryCountSize;
         for (std::size_t i = 0; i < count; ++i) {
-            if (end - at < kEntryHeaderSize) return false;
+            if (end - at < kEntryHeaderSize) return fail(ReadFaultCode::TruncatedEntryHeader, at, i);
             const std::size_t def_index = load_u16le(data + at);
             const std::size_t payload = load_u32le(data + at + 2);
-            at += kEntryHeaderSize;
-            if (end - at < payload || def_index >= out_.definitions.size()) return false;
-            const std::uint8_t* cursor = data + at;
-            const std::uint8_t* payload_end = cursor + payload;
-            if (!value(cursor, payload_end, out_.definitions[def_index].kind, 1) || cursor != payload_end) return false;
-            at += payload;
+            if (end - at - kEntryHeaderSize < payload) return fail(ReadFaultCode::PayloadPastEnd, at, i, payload);
+            if (def_index >= definition_count_) return fail(ReadFaultCode::UnknownDefinitionIndex, at, def_index);
+            const VeskType kind = out_.definitions[def_index].kind;
+            if (kind != VeskType::Array && kind != VeskType::Object) use_definition(def_index);
+            Cursor cursor = data + at + kEntryHeaderSize;
+            const Cursor payload_end = cursor + payload;
+            if (!value(cursor, payload_end, kind, 1, false)) return false;
+            if (cursor != payload_end) {
+                const std::size_t consumed = static_cast<std::size_t>(cursor - (data + at + kEntryHeaderSize));
+                return fail(ReadFaultCode::EntryMismatch, at, i, consumed, payload);
+            }
+            at += kEntryHeaderSize + payload;
         }
         return true;
     }
 
-    // Checks the value at `at` and moves `at` past it.
-    bool value(const std::uint8_t*& at, const std::uint8_t* end, VeskType type, unsigned depth) {
+    // Checks the value at `at` and moves `at` past it. `nested`: inside an
+    // array or object, not an entry's own value.
+    bool value(Cursor& at, Cursor end, VeskType type, unsigned depth, bool nested) {
         ++counts_.values;
         switch (type) {
-            case VeskType::Null: return true;
-            case VeskType::Bool: return skip(at, end, 1);
+            case VeskType::Null: take(type); return true;
+            case VeskType::Bool: take(type); return fixed(at, end, type, 1, 1);
             case VeskType::Int32:
             case VeskType::Uint32:
             case VeskType::Float32:
                 ++counts_.numbers;
-                return skip(at, end, 4);
-            case VeskType::String: return string(at, end);
+                take(type);
+                return fixed(at, end, type, 1, 4);
+            case VeskType::String: return string(at, end, nested);
             case VeskType::Array: return array(at, end, depth);
             case VeskType::Object: return object(at, end, depth);
         }
         return false;
     }
 
-    static bool skip(const std::uint8_t*& at, const std::uint8_t* end, std::size_t size) {
-        if (static_cast<std::size_t>(end - at) < size) return false;
-        at += size;
+    // Skips `count` values of `size` bytes each.
+    bool fixed(Cursor& at, Cursor end, VeskType type, std::size_t count, std::size_t size) {
+        if (static_cast<std::size_t>(end - at) < count * size) [[unlikely]] {
+            // At the first value cut short.
+            return fail(cut_short(type), offset(at) + (static_cast<std::size_t>(end - at) / size) * size);
+        }
+        at += count * size;
         return true;
     }
 
-    bool string(const std::uint8_t*& at, const std::uint8_t* end) {
+    bool string(Cursor& at, Cursor end, bool nested) {
         StringValue value;
-        if (!read_string_value(at, end, value)) return false;
-        at += value.size;
-        if (value.is_reference) return value.length < out_.dict.size();
+        if (!read_string_value(at, end, value)) [[unlikely]] {
+            return string_cut_short(at, end);
+        }
+        if (value.is_reference) {
+            if (value.length >= dict_count_) [[unlikely]] {
+                if (nested) {
+                    hold(ReadFaultCode::NestedStrRefOutOfBounds, offset(at), value.length);
+                } else {
+                    hold(ReadFaultCode::StrRefOutOfBounds, offset(at), value.length, out_.dict.size());
+                }
+            } else if constexpr (kCensus) {
+                ++census_->dictionary_uses[value.length];
+            }
+            if constexpr (kCensus) ++census_->references;
+            at += value.size;
+            return true;
+        }
+        if (kCheckText && !text(offset(at) + value.size - value.length, value.length, TextPlace::Value)) return false;
+        take(VeskType::String);
         ++counts_.inline_strings;
         counts_.inline_bytes += value.length;
+        at += value.size;
         return true;
     }
 
-    bool array(const std::uint8_t*& at, const std::uint8_t* end, unsigned depth) {
-        if (depth > kMaxReadDepth || static_cast<std::size_t>(end - at) < kObjectHeaderSize) return false;
+    // Which part of the string at `at` runs past `end`.
+    [[gnu::cold, gnu::noinline]] bool string_cut_short(Cursor at, Cursor end) {
+        const std::size_t available = static_cast<std::size_t>(end - at);
+        if (available == 0) return fail(ReadFaultCode::ExpectedString, offset(at));
+        const StringClass string_class = string_class_of(at[0]);
+        const std::size_t header = string_prefix_size(string_class);
+        if (string_class == StringClass::Reference) return fail(ReadFaultCode::TruncatedStrRef, offset(at));
+        const std::string_view class_name = string_class_name(string_class);
+        if (available < header) return fail_naming(ReadFaultCode::TruncatedStringLength, class_name, offset(at));
+        const std::size_t length = prefixed_length(string_class, at);
+        return fail_naming(ReadFaultCode::TruncatedString, class_name, offset(at), header + length, available);
+    }
+
+    bool array(Cursor& at, Cursor end, unsigned depth) {
+        const std::size_t available = static_cast<std::size_t>(end - at);
+        if (depth > kMaxReadDepth) return fail(ReadFaultCode::ArrayTooDeep, offset(at));
+        if (available < 2) return fail(ReadFaultCode::TruncatedArraySelfIndex, offset(at));
         const std::size_t self_index = load_u16le(at);
-        if (self_index >= out_.definitions.size() || out_.definitions[self_index].kind != VeskType::Array) return false;
-        if (static_cast<std::size_t>(end - at) < kArrayHeaderSize) return false;
+        if (self_index >= definition_count_) {
+            return fail(ReadFaultCode::UnknownDefinitionIndex, offset(at), self_index);
+        }
+        if (out_.definitions[self_index].kind != VeskType::Array) {
+            return fail(ReadFaultCode::ArrayWithoutElemType, offset(at), self_index);
+        }
+        if (available < 4) return fail(ReadFaultCode::TruncatedArrayElemIndex, offset(at));
+        if (available < kArrayHeaderSize) return fail(ReadFaultCode::TruncatedArrayCount, offset(at));
         const std::size_t count = load_u16le(at + 4);
         const VeskType elem_type = out_.definitions[self_index].elem_type;
         at += kArrayHeaderSize;
         ++counts_.arrays;
+        take(VeskType::Array);
+        use_definition(self_index);
+        counts_.values += count;
         switch (elem_type) {
             // Fixed-size items are checked all at once.
-            case VeskType::Null:
-                counts_.values += count;
-                return true;
-            case VeskType::Bool:
-                counts_.values += count;
-                return skip(at, end, count);
+            case VeskType::Null: take(elem_type, count); return true;
+            case VeskType::Bool: take(elem_type, count); return fixed(at, end, elem_type, count, 1);
             case VeskType::Int32:
             case VeskType::Uint32:
             case VeskType::Float32:
-                counts_.values += count;
                 counts_.numbers += count;
-                return skip(at, end, 4 * count);
+                take(elem_type, count);
+                return fixed(at, end, elem_type, count, 4);
             case VeskType::String:
-                counts_.values += count;
                 for (std::size_t i = 0; i < count; ++i) {
-                    if (!string(at, end)) return false;
+                    if (!string(at, end, true)) return false;
                 }
                 return true;
             case VeskType::Array:
-                counts_.values += count;
                 for (std::size_t i = 0; i < count; ++i) {
                     if (!array(at, end, depth + 1)) return false;
                 }
                 return true;
             case VeskType::Object:
-                counts_.values += count;
                 for (std::size_t i = 0; i < count; ++i) {
                     if (!object(at, end, depth + 1)) return false;
                 }
@@ -302,33 +500,62 @@ private:
         return false;
     }
 
-    bool object(const std::uint8_t*& at, const std::uint8_t* end, unsigned depth) {
-        if (depth > kMaxReadDepth || static_cast<std::size_t>(end - at) < kObjectHeaderSize) return false;
+    bool object(Cursor& at, Cursor end, unsigned depth) {
+        if (depth > kMaxReadDepth) return fail(ReadFaultCode::ObjectTooDeep, offset(at), kMaxReadDepth);
+        if (static_cast<std::size_t>(end - at) < kObjectHeaderSize) {
+            return fail(ReadFaultCode::TruncatedObjectSelfIndex, offset(at));
+        }
         const std::size_t self_index = load_u16le(at);
-        if (self_index >= out_.definitions.size() || out_.definitions[self_index].kind != VeskType::Object) return false;
+        if (self_index >= definition_count_) {
+            return fail(ReadFaultCode::UnknownDefinitionIndex, offset(at), self_index);
+        }
         const ScanDefinition& definition = out_.definitions[self_index];
-        if (!definition.numbered_in_place) unsupported_ = true;
+        if (definition.kind != VeskType::Object) return fail(ReadFaultCode::ObjectWithoutFields, offset(at), self_index);
+        if (!definition.names_fit) [[unlikely]] {
+            hold_naming_fault(definition, self_index, offset(at));
+        }
         at += kObjectHeaderSize;
         ++counts_.objects;
+        take(VeskType::Object);
+        use_definition(self_index);
         counts_.members += definition.member_count;
-        if (definition.fixed) {
+        if (!kCensus && definition.fixed && static_cast<std::size_t>(end - at) >= definition.fixed_size) {
             counts_.values += definition.field_count;
             counts_.numbers += definition.fixed_numbers;
-            return skip(at, end, definition.fixed_size);
+            at += definition.fixed_size;
+            return true;
         }
         const ScanField* fields = out_.fields.data() + definition.first_field;
         for (std::uint32_t k = 0; k < definition.field_count; ++k) {
-            if (!value(at, end, fields[k].type, depth + 1)) return false;
+            if (!value(at, end, fields[k].type, depth + 1, true)) return false;
         }
         return true;
     }
 
+    // An object whose number names no definition fit to give its keys.
+    [[gnu::cold, gnu::noinline]] void hold_naming_fault(const ScanDefinition& definition, std::size_t self_index,
+                                                        std::size_t position) {
+        if (definition.named_by == kNoDefinition) {
+            hold(ReadFaultCode::UnknownDefinitionIndex, position, self_index);
+            return;
+        }
+        const ScanDefinition& naming = out_.definitions[definition.named_by];
+        if (naming.kind != VeskType::Object) {
+            hold(ReadFaultCode::NoFieldDefinitions, position, self_index);
+        } else {
+            hold(ReadFaultCode::FieldCountMismatch, position, self_index, naming.field_count, definition.field_count);
+        }
+    }
+
     std::span<const std::uint8_t> bytes_;
     ContainerScan& out_;
-    std::size_t def_offset_ = 0;
-    std::size_t dict_offset_ = 0;
-    std::size_t data_offset_ = 0;
-    bool unsupported_ = false;
+    ScanCensus* census_;
+    std::size_t def_offset_;
+    std::size_t dict_offset_;
+    std::size_t data_offset_;
+    // The sizes of the two tables, at hand for every value that names an entry.
+    std::size_t definition_count_;
+    std::size_t dict_count_;
     ScanCounts counts_;
 };
 
@@ -336,7 +563,14 @@ private:
 
 ContainerScan scan_container(std::span<const std::uint8_t> bytes, std::pmr::memory_resource* memory) {
     ContainerScan scan(memory);
-    scan.verdict = Scanner(bytes, scan).run();
+    Scanner<false, false>(bytes, scan, nullptr).run();
+    return scan;
+}
+
+ContainerScan scan_container(std::span<const std::uint8_t> bytes, ScanCensus& census,
+                             std::pmr::memory_resource* memory) {
+    ContainerScan scan(memory);
+    Scanner<true, true>(bytes, scan, &census).run();
     return scan;
 }
 

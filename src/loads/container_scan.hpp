@@ -1,9 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "loads/read_fault.hpp"
 #include "format/byte_order.hpp"
 #include "format/string_prefix.hpp"
 #include "format/vesk_type.hpp"
@@ -34,27 +37,41 @@ struct ScanMember {
     std::uint32_t value_field = 0;
 };
 
-// One definition, by position.
+// One definition, by position. The flags come first, so that it packs into
+// 40 bytes.
 struct ScanDefinition {
     VeskType kind = VeskType::Null;
     VeskType elem_type = VeskType::Null;  // Array
-    // Object: the definition's index field equals its position. Objects are
-    // named through the index field but decoded by position; only when both
-    // agree is the one definition table enough.
-    bool numbered_in_place = false;
-    // Object: names strictly ascending, so field k holds key k and there are
-    // no members of its own.
+    std::uint16_t index = 0;              // as found; checked against nothing
+    // Object: an object value names its definition by a number that picks
+    // the definition at that position to read its values, and the first
+    // definition whose index is that number (the one at the position if its
+    // index agrees) to give their keys. `named_by` is that second one, or
+    // kNoDefinition; the value fails to read unless it is an object
+    // definition with as many fields (`names_fit`).
+    bool names_fit = true;
+    // Object: the keys are in field order (names strictly ascending, so
+    // field k holds key k and there are no members).
     bool keys_in_field_order = true;
-    std::uint32_t first_field = 0;   // Object, into ContainerScan::fields
-    std::uint32_t field_count = 0;
-    std::uint32_t first_member = 0;  // Object, into ContainerScan::members
-    std::uint32_t member_count = 0;  // keys of its objects: field_count unless names repeat
     // Object: every field holds a null, bool or number, so an object takes
     // exactly `fixed_size` bytes and holds `fixed_numbers` numbers.
     bool fixed = false;
+    std::uint32_t named_by = 0;
+    std::uint32_t first_field = 0;  // Object, into ContainerScan::fields: the value types
+    std::uint32_t field_count = 0;
+    // Object: how the keys of its values are laid out, taken from `named_by`:
+    // the first of the fields that name them and, unless in field order, the
+    // members.
+    std::uint32_t key_field = 0;
+    std::uint32_t first_member = 0;  // into ContainerScan::members
+    std::uint32_t member_count = 0;  // keys of its objects: field_count unless names repeat
     std::uint32_t fixed_size = 0;
     std::uint32_t fixed_numbers = 0;
 };
+
+static_assert(sizeof(ScanDefinition) == 40);
+
+inline constexpr std::uint32_t kNoDefinition = ~std::uint32_t{0};
 
 struct ScanText {
     std::uint32_t offset = 0;  // in the container
@@ -74,24 +91,35 @@ struct ScanCounts {
     std::uint64_t dict_bytes = 0;
 };
 
-enum class ScanVerdict : std::uint8_t {
-    // Every check of the reader and the decompiler passes, except that inline
-    // strings are yet to be found valid UTF-8 (ContainerWalk's builder does
-    // that where it decodes them).
-    Valid,
-    // The reader or the decompiler refuses the container.
-    Fault,
-    // No fault found, but an object names a definition whose index field
-    // differs from its position: only the reader and decompiler can say what
-    // that reads as.
-    Unsupported,
+// What the data makes of the definitions and the dictionary, for a person
+// inspecting a container.
+struct ScanCensus {
+    // By position: the arrays and objects read through each definition, and
+    // the entries of a primitive definition.
+    std::vector<std::uint64_t> definition_uses;
+    // By dictionary index: the references to each string that it holds.
+    std::vector<std::uint64_t> dictionary_uses;
+    // By type_index: every value, inline strings under String.
+    std::array<std::uint64_t, kTypeCount> values_by_type{};
+    std::uint64_t references = 0;  // dictionary references, in range or not
 };
 
 struct ContainerScan {
     explicit ContainerScan(std::pmr::memory_resource* memory) noexcept
         : definitions(memory), fields(memory), members(memory), dict(memory) {}
 
-    ScanVerdict verdict = ScanVerdict::Fault;
+    // The fault loads reports: the first fault of the reader, else the
+    // first fault of meaning. Nothing when the values can be built; the
+    // walk's builder still finds inline text that is not UTF-8.
+    const std::optional<ReadFault>& fault() const noexcept { return reader_fault ? reader_fault : meaning_fault; }
+
+    std::optional<ReadFault> reader_fault;
+    std::optional<ReadFault> meaning_fault;
+    std::uint8_t version = 0;
+    std::uint32_t def_block_offset = 0;
+    std::uint32_t dict_block_offset = 0;
+    std::uint32_t data_block_offset = 0;
+    std::uint32_t entries = 0;
     TableVector<ScanDefinition> definitions;
     TableVector<ScanField> fields;
     TableVector<ScanMember> members;
@@ -99,9 +127,17 @@ struct ContainerScan {
     ScanCounts counts;
 };
 
-// Checks the whole container. Never reads outside `bytes`; allocates only
-// tables bounded by the sizes of the blocks they describe, from `memory`.
+// Checks the whole container in one pass, in the reader's order, and records
+// the first fault where it is found. Never reads outside `bytes`; allocates
+// only tables bounded by the sizes of the blocks they describe, from
+// `memory`. Inline text is left to the walk unless a fault of meaning is
+// found, which a bad text before or after it outranks, or a census is taken.
 ContainerScan scan_container(std::span<const std::uint8_t> bytes,
+                             std::pmr::memory_resource* memory = heap_memory());
+
+// The same, every text checked, filling `census`; a fault of meaning is noted
+// and the census taken as far as the reader's rules go.
+ContainerScan scan_container(std::span<const std::uint8_t> bytes, ScanCensus& census,
                              std::pmr::memory_resource* memory = heap_memory());
 
 // A value of type String: inline text, or a reference into the dictionary.

@@ -11,7 +11,7 @@
 
 namespace vesk {
 
-// Builds the value of a container that scan_container found Valid, straight
+// Builds the value of a container in which scan_container found no fault, straight
 // from its bytes: no chunk gives the builder's null, one chunk its value,
 // several a list of their values. Objects get their keys in byte order, a
 // repeated name holding the later field's value. The walk trusts the scan
@@ -26,12 +26,14 @@ namespace vesk {
 //   bool int32(std::int32_t, Value&); bool uint32(std::uint32_t, Value&);
 //   bool float32(std::uint32_t bits, Value&);
 //   bool text(const std::uint8_t*, std::size_t, Value&);   inline text, not yet validated
+//                                                          (find_text_fault words a fault)
 //   bool dict_text(std::uint32_t index, Value&);           a dictionary string, validated
 //   bool begin_list(std::size_t count, List&);
 //   void set_item(List&, std::size_t position, Value&&);   every position exactly once
 //   void end_list(List&, Value&);
 //   bool begin_dict(std::uint32_t definition, Dict&);      definition position
-//   bool set_member(Dict&, std::uint32_t field, Value&&);  field numbered as in ContainerScan::fields,
+//   bool set_member(Dict&, std::uint32_t field, Value&&);  the field naming the key, numbered as in
+//                                                          ContainerScan::fields (ScanDefinition::key_field on),
 //                                                          called in key order
 //   void end_dict(Dict&, Value&);
 template <class Builder>
@@ -150,7 +152,7 @@ private:
             for (std::uint32_t k = 0; k < definition.field_count; ++k) {
                 Value member;
                 if (!value(at, fields[k].type, member)) return false;
-                if (!builder_.set_member(dict, definition.first_field + k, std::move(member))) return false;
+                if (!builder_.set_member(dict, definition.key_field + k, std::move(member))) return false;
             }
         } else if (!reordered_members(at, definition, dict)) {
             return false;
@@ -173,7 +175,7 @@ private:
         const ScanMember* members = scan_.members.data() + definition.first_member;
         for (std::uint32_t m = 0; m < definition.member_count; ++m) {
             Value& member = pending_[base + members[m].value_field];
-            if (!builder_.set_member(dict, definition.first_field + members[m].key_field, std::move(member))) {
+            if (!builder_.set_member(dict, definition.key_field + members[m].key_field, std::move(member))) {
                 return false;
             }
         }

@@ -1,13 +1,11 @@
 #include "python/container_to_py.hpp"
 
 #include <utility>
+#include <vector>
 
-#include "decode/decoder.hpp"
-#include "decompile/decompiler.hpp"
 #include "loads/container_scan.hpp"
 #include "loads/container_walk.hpp"
 #include "python/errors.hpp"
-#include "python/json_to_py.hpp"
 #include "python/memory_limit.hpp"
 #include "python/object_builder.hpp"
 #include "python/released_gil.hpp"
@@ -42,14 +40,6 @@ std::uint64_t result_bytes(const ContainerScan& scan) {
            counts.members * kMemberBytes;
 }
 
-// The exact reader holds the document and then the value tree, then builds
-// the same objects.
-std::uint64_t exact_reading_bytes(const ContainerScan& scan) {
-    const ScanCounts& counts = scan.counts;
-    return counts.values * (sizeof(VeskData) + sizeof(JsonValue)) +
-           2 * (counts.inline_bytes + counts.dict_bytes) + result_bytes(scan);
-}
-
 // Below this, a failed allocation raises MemoryError on its own: the limit
 // is looked up (several system calls) only for results that could exhaust
 // the machine.
@@ -67,18 +57,8 @@ bool refuse_size(std::uint64_t needed) {
     return true;
 }
 
-// The reader and the decompiler of record: the word on every fault, and the
-// reading of containers the fast walk leaves to them.
-Result<JsonValue> container_to_tree(std::span<const std::uint8_t> container) {
-    Result<VeskDocument> document = decode_document(container);
-    if (!document.has_value()) return std::move(document).error();
-    return decompile_document(*document);
-}
-
-PyObject* read_exactly(PyObject* module, std::span<const std::uint8_t> container, bool release) {
-    Result<JsonValue> tree = unlocked_if(release, [&] { return container_to_tree(container); });
-    if (!tree.has_value()) return to_py_err(module, tree.error());
-    return json_value_to_py(*tree).release();
+PyObject* refuse(PyObject* module, const ReadFault& fault) {
+    return to_py_err(module, VeskError::parse(describe_read_fault(fault)));
 }
 
 PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> container) {
@@ -86,20 +66,16 @@ PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> containe
     // A short message's tables, the scan's and the builder's, fit here.
     SmallBlockArena<4096> memory;
     const ContainerScan scan = unlocked_if(release, [&] { return scan_container(container, &memory); });
-    if (scan.verdict == ScanVerdict::Valid) {
-        if (refuse_size(result_bytes(scan))) return nullptr;
-        ObjectBuilder builder(container, scan, &memory);
-        PyRef result;
-        if (ContainerWalk(container, scan, builder).build(result)) {
-            builder.track_all();
-            return result.release();
-        }
-        if (!builder.text_fault()) return nullptr;
-        // The walk has released what it built; the exact reader words the
-        // fault in the text.
+    if (scan.fault()) return refuse(module, *scan.fault());
+    if (refuse_size(result_bytes(scan))) return nullptr;
+    ObjectBuilder builder(container, scan, &memory);
+    PyRef result;
+    if (!ContainerWalk(container, scan, builder).build(result)) {
+        // The walk has released what it built.
+        return builder.text_fault() ? refuse(module, *builder.text_fault()) : nullptr;
     }
-    if (refuse_size(exact_reading_bytes(scan))) return nullptr;
-    return read_exactly(module, container, release);
+    builder.track_all();
+    return result.release();
 }
 
 }  // namespace
@@ -108,7 +84,7 @@ PyObject* container_to_py(PyObject* module, std::span<const std::uint8_t> contai
     switch (bytes) {
         case ContainerBytes::Immutable: return read_in_place(module, container);
         case ContainerBytes::Mutable: {
-            const ByteBuffer copy(container.begin(), container.end());
+            const std::vector<std::uint8_t> copy(container.begin(), container.end());
             return read_in_place(module, copy);
         }
     }

@@ -52,13 +52,17 @@ ObjectBuilder::~ObjectBuilder() {
 bool ObjectBuilder::text(const std::uint8_t* data, std::size_t size, PyRef& out) {
     out = PyRef(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(data), static_cast<Py_ssize_t>(size), nullptr));
     if (out) return true;
-    // Not UTF-8: the caller lets the exact reader word the fault. Anything
-    // else (no memory) stays raised.
-    if (PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
-        PyErr_Clear();
-        text_fault_ = true;
-    }
+    // Not UTF-8: worded by the validator the scan uses for every other
+    // text. Anything else (no memory) stays raised.
+    if (PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) note_text_fault(data, size);
     return false;
+}
+
+void ObjectBuilder::note_text_fault(const std::uint8_t* data, std::size_t size) {
+    PyErr_Clear();
+    ReadFault fault;
+    find_text_fault(std::span(data, size), TextPlace::Value, static_cast<std::size_t>(data - container_.data()), fault);
+    text_fault_ = fault;
 }
 
 bool ObjectBuilder::make_dict_string(std::uint32_t index) {
@@ -70,7 +74,9 @@ bool ObjectBuilder::make_dict_string(std::uint32_t index) {
 
 bool ObjectBuilder::make_keys(const ScanDefinition& definition) {
     for (std::uint32_t k = 0; k < definition.field_count; ++k) {
-        const std::uint32_t number = definition.first_field + k;
+        const std::uint32_t number = definition.key_field + k;
+        // Definitions numbered out of place may share the fields that name their keys.
+        if (keys_[number] != nullptr) continue;
         const ScanField& field = scan_.fields[number];
         // A name met before, in this definition or another, shares its str.
         PyObject*& first = keys_[field.first_of_name];

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -69,8 +70,8 @@ private:
     std::uint64_t misses_ = 0;
 };
 
-// The Python side of ContainerWalk: makes the objects of a container that
-// scan_container found Valid. Field names become str objects once per
+// The Python side of ContainerWalk: makes the objects of a container in
+// which scan_container found no fault. Field names become str objects once per
 // definition, dictionary strings one str at their first reference, and every
 // further use adds a reference. Lists are made at their final length, dicts
 // at their final size.
@@ -82,7 +83,8 @@ private:
 // is complete; until then nothing but this call can reach them.
 //
 // Failures leave a Python exception set, except inline text that is not
-// UTF-8, which `text_fault()` reports with no exception set.
+// UTF-8, which `text_fault()` reports with no exception set: the reader's
+// fault, since the scan found none before it.
 class ObjectBuilder {
 public:
     using Value = PyRef;
@@ -96,7 +98,7 @@ public:
     ObjectBuilder(const ObjectBuilder&) = delete;
     ObjectBuilder& operator=(const ObjectBuilder&) = delete;
 
-    bool text_fault() const noexcept { return text_fault_; }
+    const std::optional<ReadFault>& text_fault() const noexcept { return text_fault_; }
 
     bool null(PyRef& out) {
         out = PyRef::borrow(Py_None);
@@ -185,6 +187,7 @@ private:
     static std::uint64_t tagged(std::uint64_t tag, std::uint32_t bits) { return tag << 32 | bits; }
 
     bool make_dict_string(std::uint32_t index);
+    [[gnu::cold, gnu::noinline]] void note_text_fault(const std::uint8_t* data, std::size_t size);
     bool make_keys(const ScanDefinition& definition);
 
     std::span<const std::uint8_t> container_;
@@ -197,7 +200,7 @@ private:
     // Borrowed: the value being built owns them. Reserved for every array and
     // object the scan counted, and the list of the chunks.
     TableVector<PyObject*> untracked_;
-    bool text_fault_ = false;
+    std::optional<ReadFault> text_fault_;
 };
 
 }  // namespace vesk::python

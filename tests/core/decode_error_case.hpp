@@ -8,6 +8,7 @@
 #include <string>
 
 #include "decode/decoder.hpp"
+#include "walk_tree_builder.hpp"
 #include "structure/document.hpp"
 
 namespace vesk::test {
@@ -27,6 +28,9 @@ inline void expect_decode_error(const ErrorCase& c) {
     ASSERT_FALSE(document.has_value()) << c.name << ": read back although it should fail";
     EXPECT_EQ(document.error().kind(), VeskErrorKind::Parse);
     EXPECT_EQ(document.error().message(), c.message) << c.name;
+    const Result<JsonValue> read = read_one_path(c.bytes);
+    ASSERT_FALSE(read.has_value()) << c.name << ": loads reads it although it should fail";
+    EXPECT_EQ(read.error().message(), c.message) << c.name;
 }
 
 }  // namespace vesk::test

@@ -2,6 +2,7 @@
 
 #include "container_builder.hpp"
 #include "decode/decoder.hpp"
+#include "walk_tree_builder.hpp"
 
 namespace vesk {
 namespace {
@@ -19,11 +20,15 @@ struct LimitCase {
 
 void expect_limit(const LimitCase& c) {
     Result<VeskDocument> document = decode_document(c.bytes);
+    const Result<JsonValue> read = test::read_one_path(c.bytes);
     if (c.message.empty()) {
         EXPECT_TRUE(document.has_value()) << c.name << ": " << document.error().message();
+        EXPECT_TRUE(read.has_value()) << c.name << ": " << read.error().message();
     } else {
         ASSERT_FALSE(document.has_value()) << c.name;
         EXPECT_EQ(document.error().message(), c.message) << c.name;
+        ASSERT_FALSE(read.has_value()) << c.name;
+        EXPECT_EQ(read.error().message(), c.message) << c.name;
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// The value tree that ContainerWalk builds, in the decompiler's terms, so that
-// tests and the fuzz target can hold the walk against the exact reader.
+// The value tree that the scan and ContainerWalk build, in the decompiler's
+// terms: what loads makes of a container, without Python, so that tests and
+// the fuzz target can hold it against an independent reader.
 
 #include <bit>
 #include <cstdint>
@@ -16,7 +17,7 @@
 #include "json/json_value.hpp"
 #include "loads/container_scan.hpp"
 #include "loads/container_walk.hpp"
-#include "loads/utf8_fault.hpp"
+#include "loads/read_fault.hpp"
 
 namespace vesk::test {
 
@@ -30,7 +31,7 @@ public:
 
     TreeBuilder(std::span<const std::uint8_t> bytes, const ContainerScan& scan) : bytes_(bytes), scan_(scan) {}
 
-    bool text_fault() const { return text_fault_; }
+    const std::optional<ReadFault>& text_fault() const { return text_fault_; }
 
     bool null(Value& out) { return out = Value::null(), true; }
     bool boolean(bool value, Value& out) { return out = Value::boolean(value), true; }
@@ -43,7 +44,12 @@ public:
         return out = Value::number(static_cast<double>(std::bit_cast<float>(bits))), true;
     }
     bool text(const std::uint8_t* data, std::size_t size, Value& out) {
-        if (find_utf8_fault(std::span(data, size))) return !(text_fault_ = true);
+        ReadFault fault;
+        if (find_text_fault(std::span(data, size), TextPlace::Value, static_cast<std::size_t>(data - bytes_.data()),
+                            fault)) {
+            text_fault_ = fault;
+            return false;
+        }
         out = Value::string(std::string(reinterpret_cast<const char*>(data), size));
         return true;
     }
@@ -74,18 +80,19 @@ private:
 
     std::span<const std::uint8_t> bytes_;
     const ContainerScan& scan_;
-    bool text_fault_ = false;
+    std::optional<ReadFault> text_fault_;
 };
 
-// The walk's tree of a container scanned Valid; nothing when an inline text
-// is not UTF-8.
-inline std::optional<JsonValue> walk_tree(std::span<const std::uint8_t> bytes, const ContainerScan& scan) {
+// What loads reads: the scan's fault, the walk's text fault or the tree.
+inline Result<JsonValue> read_one_path(std::span<const std::uint8_t> bytes) {
+    const ContainerScan scan = scan_container(bytes);
+    if (scan.fault()) return VeskError::parse(describe_read_fault(*scan.fault()));
     TreeBuilder builder(bytes, scan);
     JsonValue tree;
     if (ContainerWalk(bytes, scan, builder).build(tree)) return tree;
     // The walk stops only where the builder does.
     if (!builder.text_fault()) std::abort();
-    return std::nullopt;
+    return VeskError::parse(describe_read_fault(*builder.text_fault()));
 }
 
 // The reader and the decompiler together.
