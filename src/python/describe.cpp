@@ -1,14 +1,15 @@
 #include <array>
 #include <cstdint>
-#include <string>
+#include <span>
+#include <string_view>
 
-#include "decode/decoder.hpp"
+#include "loads/container_scan.hpp"
 #include "python/argument_views.hpp"
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
 #include "python/py_ref.hpp"
-#include "structure/document_census.hpp"
+#include "format/container_layout.hpp"
 
 namespace vesk::python {
 
@@ -16,11 +17,9 @@ namespace {
 
 constexpr std::array<Param, 1> describe_params = {{{"bytes", ParamType::Buffer}}};
 
-constexpr std::array<const char*, 9> kind_names = {"Null",    "Bool",   "Int32", "Uint32", "Float32",
-                                                   "String", "StrRef", "Array", "Object"};
-
-PyRef text(const std::string& value) {
-    return PyRef(PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), "replace"));
+PyRef text(std::span<const std::uint8_t> container, std::uint32_t offset, std::uint32_t length) {
+    return PyRef(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container.data()) + offset,
+                                      static_cast<Py_ssize_t>(length), nullptr));
 }
 
 PyRef type_text(VeskType type) {
@@ -35,66 +34,94 @@ bool put(PyObject* dict, const char* key, PyRef value) {
 
 bool append(PyObject* list, PyRef item) { return item && PyList_Append(list, item.get()) == 0; }
 
-PyRef fields_list(const std::vector<VeskField>& fields) {
-    PyRef list(PyList_New(0));
-    if (!list) return list;
-    for (const VeskField& field : fields) {
-        PyRef name = text(field.name);
-        PyRef type = type_text(field.type);
-        if (!name || !type || !append(list.get(), PyRef(PyTuple_Pack(2, name.get(), type.get())))) return PyRef();
-    }
-    return list;
-}
+class Description {
+public:
+    Description(std::span<const std::uint8_t> container, const ContainerScan& scan, const ScanCensus& census)
+        : container_(container), scan_(scan), census_(census) {}
 
-PyRef definition_dict(const VeskDefinition& definition, std::uint64_t uses) {
-    PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), "index", PyRef(PyLong_FromLong(definition.index))) ||
-        !put(dict.get(), "kind", type_text(definition.kind)) ||
-        !put(dict.get(), "uses", PyRef(PyLong_FromUnsignedLongLong(uses)))) {
-        return PyRef();
+    PyRef make() const {
+        PyRef result(PyDict_New());
+        const bool ok =
+            result && put(result.get(), "version", PyRef(PyLong_FromLong(scan_.version))) &&
+            put(result.get(), "size", PyRef(PyLong_FromSize_t(container_.size()))) &&
+            put(result.get(), "header_size", PyRef(PyLong_FromSize_t(kHeaderSize))) &&
+            put(result.get(), "offsets",
+                PyRef(Py_BuildValue("{sIsIsI}", "definitions", scan_.def_block_offset, "dictionary",
+                                    scan_.dict_block_offset, "data", scan_.data_block_offset))) &&
+            put(result.get(), "definitions", definitions()) && put(result.get(), "dictionary", dictionary()) &&
+            put(result.get(), "entries", PyRef(PyLong_FromUnsignedLong(scan_.entries))) &&
+            put(result.get(), "values", values()) &&
+            put(result.get(), "inline_string_bytes", PyRef(PyLong_FromUnsignedLongLong(scan_.counts.inline_bytes)));
+        return ok ? std::move(result) : PyRef();
     }
-    const bool elem_ok = definition.elem_type ? put(dict.get(), "elem_type", type_text(*definition.elem_type))
-                                              : put(dict.get(), "elem_type", PyRef::borrow(Py_None));
-    const bool fields_ok = definition.fields ? put(dict.get(), "fields", fields_list(*definition.fields))
-                                             : put(dict.get(), "fields", PyRef::borrow(Py_None));
-    if (!elem_ok || !fields_ok) return PyRef();
-    return dict;
-}
 
-PyRef describe(const VeskDocument& document, std::size_t size) {
-    const DocumentCensus census = take_census(document);
-    PyRef result(PyDict_New());
-    PyRef definitions(PyList_New(0));
-    PyRef dictionary(PyList_New(0));
-    PyRef values(PyDict_New());
-    if (!result || !definitions || !dictionary || !values) return PyRef();
-    for (std::size_t i = 0; i < document.definitions.size(); ++i) {
-        if (!append(definitions.get(), definition_dict(document.definitions[i], census.definition_uses[i]))) {
-            return PyRef();
+private:
+    PyRef fields(const ScanDefinition& definition) const {
+        PyRef list(PyList_New(0));
+        if (!list) return list;
+        for (std::uint32_t k = 0; k < definition.field_count; ++k) {
+            const ScanField& field = scan_.fields[definition.first_field + k];
+            PyRef name = text(container_, field.name_offset, field.name_length);
+            PyRef type = type_text(field.type);
+            if (!name || !type || !append(list.get(), PyRef(PyTuple_Pack(2, name.get(), type.get())))) return PyRef();
         }
+        return list;
     }
-    for (std::size_t i = 0; i < document.dict.size(); ++i) {
-        PyRef entry(Py_BuildValue("(NK)", text(document.dict[i]).release(),
-                                  static_cast<unsigned long long>(census.dictionary_uses[i])));
-        if (!append(dictionary.get(), std::move(entry))) return PyRef();
+
+    PyRef definition(std::size_t position) const {
+        const ScanDefinition& definition = scan_.definitions[position];
+        PyRef dict(PyDict_New());
+        const bool is_array = definition.kind == VeskType::Array;
+        const bool is_object = definition.kind == VeskType::Object;
+        const bool ok = dict && put(dict.get(), "index", PyRef(PyLong_FromLong(definition.index))) &&
+                        put(dict.get(), "kind", type_text(definition.kind)) &&
+                        put(dict.get(), "uses", PyRef(PyLong_FromUnsignedLongLong(census_.definition_uses[position]))) &&
+                        put(dict.get(), "elem_type", is_array ? type_text(definition.elem_type) : PyRef::borrow(Py_None)) &&
+                        put(dict.get(), "fields", is_object ? fields(definition) : PyRef::borrow(Py_None));
+        return ok ? std::move(dict) : PyRef();
     }
-    for (std::size_t kind = 0; kind < kind_names.size(); ++kind) {
-        PyRef count(PyLong_FromUnsignedLongLong(census.values_by_kind[kind]));
-        if (!put(values.get(), kind_names[kind], std::move(count))) return PyRef();
+
+    PyRef definitions() const {
+        PyRef list(PyList_New(0));
+        for (std::size_t position = 0; list && position < scan_.definitions.size(); ++position) {
+            if (!append(list.get(), definition(position))) return PyRef();
+        }
+        return list;
     }
-    const bool ok =
-        put(result.get(), "version", PyRef(PyLong_FromLong(document.version))) &&
-        put(result.get(), "size", PyRef(PyLong_FromSize_t(size))) &&
-        put(result.get(), "offsets",
-            PyRef(Py_BuildValue("{sIsIsI}", "definitions", document.def_block_offset, "dictionary",
-                                document.dict_block_offset, "data", document.data_block_offset))) &&
-        put(result.get(), "definitions", std::move(definitions)) &&
-        put(result.get(), "dictionary", std::move(dictionary)) &&
-        put(result.get(), "entries", PyRef(PyLong_FromSize_t(document.chunks.size()))) &&
-        put(result.get(), "values", std::move(values)) &&
-        put(result.get(), "inline_string_bytes", PyRef(PyLong_FromUnsignedLongLong(census.inline_string_bytes)));
-    return ok ? std::move(result) : PyRef();
-}
+
+    PyRef dictionary() const {
+        PyRef list(PyList_New(0));
+        for (std::size_t i = 0; list && i < scan_.dict.size(); ++i) {
+            PyRef string = text(container_, scan_.dict[i].offset, scan_.dict[i].length);
+            PyRef entry(string ? Py_BuildValue("(OK)", string.get(),
+                                               static_cast<unsigned long long>(census_.dictionary_uses[i]))
+                               : nullptr);
+            if (!append(list.get(), std::move(entry))) return PyRef();
+        }
+        return list;
+    }
+
+    // By type, in the order of the type bytes, dictionary references after
+    // the inline strings.
+    PyRef values() const {
+        PyRef dict(PyDict_New());
+        for (unsigned byte = 0; dict && byte <= 0xFF; ++byte) {
+            if (!is_vesk_type_byte(static_cast<std::uint8_t>(byte))) continue;
+            const VeskType type = static_cast<VeskType>(byte);
+            const std::uint64_t count = census_.values_by_type[type_index(type)];
+            if (!put(dict.get(), type_name(type).data(), PyRef(PyLong_FromUnsignedLongLong(count)))) return PyRef();
+            if (type == VeskType::String &&
+                !put(dict.get(), "StrRef", PyRef(PyLong_FromUnsignedLongLong(census_.references)))) {
+                return PyRef();
+            }
+        }
+        return dict;
+    }
+
+    std::span<const std::uint8_t> container_;
+    const ContainerScan& scan_;
+    const ScanCensus& census_;
+};
 
 }  // namespace
 
@@ -108,11 +135,11 @@ PyObject* describe_function(PyObject* module, PyObject* const* args, Py_ssize_t 
         if (!container.take(values[0])) {
             return nullptr;
         }
-        Result<VeskDocument> document = decode_document(container.bytes());
-        if (!document.has_value()) {
-            return to_py_err(module, document.error());
-        }
-        return describe(*document, container.bytes().size()).release();
+        // The reader's rules alone: what the data means is loads' concern.
+        ScanCensus census;
+        const ContainerScan scan = scan_container(container.bytes(), census);
+        if (scan.reader_fault) return to_py_err(module, VeskError::parse(describe_read_fault(*scan.reader_fault)));
+        return Description(container.bytes(), scan, census).make().release();
     });
 }
 

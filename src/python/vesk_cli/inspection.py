@@ -12,8 +12,6 @@ from vesk_cli.output import count, describe_error, fail, minified_json, percent
 from vesk_cli.sources import STDIO, read_bytes, reason, shown
 from vesk_cli.tasks import run_tasks
 
-HEADER_SIZE = 13
-
 DESCRIPTION = """\
 Show the parts of a VESK container: the header; how its bytes split between the definition block (every
 object and array shape, stored once), the dictionary block (strings stored once and referenced) and the
@@ -74,9 +72,10 @@ def inspect_container(data: bytes) -> dict[str, Any]:
     described = vesk._describe(data)
     offsets = described["offsets"]
     size = described["size"]
+    header = described["header_size"]
     blocks = [
-        {"block": "header", "offset": 0, "bytes": HEADER_SIZE},
-        {"block": "unused", "offset": HEADER_SIZE, "bytes": offsets["definitions"] - HEADER_SIZE},
+        {"block": "header", "offset": 0, "bytes": header},
+        {"block": "unused", "offset": header, "bytes": offsets["definitions"] - header},
         {"block": "definitions", "offset": offsets["definitions"],
          "bytes": offsets["dictionary"] - offsets["definitions"]},
         {"block": "dictionary", "offset": offsets["dictionary"], "bytes": offsets["data"] - offsets["dictionary"]},
