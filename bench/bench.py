@@ -18,13 +18,14 @@ from pathlib import Path
 from documents import DEFAULT_CORPUS, Document, corpus_paths, load_document
 from memory import memory_table
 from messages import message_table
+from refusals import refusal_table
 from peers import NoInput, Operation, load_vesk, operations, peer_versions
 from report import Cell, describe_error, operation_table, ratio_means, ratio_summary, shorten, summary
 from sizes import encodings, size_table
 from threads import thread_table
 from timing import FULL, QUICK, Budget, measure_all
 
-SECTIONS = ("dumps", "loads", "emit", "sizes", "memory", "threads", "messages")
+SECTIONS = ("dumps", "loads", "emit", "sizes", "memory", "threads", "messages", "refusals")
 
 # Ratios of a table that every run repeats in its summary, with their targets.
 SUMMARY_RATIOS = {
@@ -151,6 +152,8 @@ def main(argv: list[str]) -> int:
             table, figures = memory_table(documents, vesk["dumps"])
         elif section == "messages":
             table, figures = message_table(vesk, budget)
+        elif section == "refusals":
+            table, figures = refusal_table(documents, vesk, budget)
         else:
             table, figures = thread_table(documents, vesk)
         print(table, flush=True)

@@ -235,3 +235,18 @@ def test_ratio_summary_gives_the_mean_and_the_highest_of_the_measured_documents(
                     "over 2 documents")
     line = ratio_summary("v time / p time", ["a", "b", "c"], "v", "p", cells, 0.7, None)
     assert line == "   v time / p time: geometric mean 0.50 (target <= 0.7), highest 1.00 on b, over 2 documents"
+
+
+@pytest.mark.parametrize("spoil, message", [
+    ("cut_at_the_end", "Failed to parse VESK: Expected int32 (4 bytes)"),
+    ("bad_text_at_the_end", "Failed to parse VESK: Invalid UTF-8 string: invalid utf-8 sequence of 1 bytes from index 1"),
+    ("dangling_reference_at_the_end", "Failed to parse VESK: StrRef index 4294967295 out of bounds"),
+])
+def test_each_spoiled_input_is_refused_for_its_fault(spoil, message):
+    import refusals
+    import vesk
+
+    container = vesk.dumps('{"a": ["xy", "xy", "zz"], "b": 7}')
+    with pytest.raises(ValueError) as refused:
+        vesk.loads(getattr(refusals, spoil)(container))
+    assert str(refused.value) == message
