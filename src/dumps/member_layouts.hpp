@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "format/byte_order.hpp"
+#include "platform/intrinsics.hpp"
 #include "tables/string_table.hpp"
 #include "tables/table_memory.hpp"
 #include "tables/text_hash.hpp"
@@ -94,15 +96,9 @@ private:
     // The first eight bytes of a name as a big-endian number, zeros past its
     // end: ordering these orders the names, except among equal prefixes.
     static std::uint64_t name_prefix(std::string_view name) noexcept {
-        if constexpr (std::endian::native == std::endian::little) {
-            if (name.size() >= 8) return __builtin_bswap64(load_word(name.data()));
-            // Most names are shorter: their bytes in a word without a loop.
-            return name.empty() ? 0 : __builtin_bswap64(padded_word(name.data(), name.size()));
-        }
-        const std::size_t size = std::min<std::size_t>(name.size(), 8);
-        std::uint64_t prefix = 0;
-        for (std::size_t i = 0; i < size; ++i) prefix = (prefix << 8) | static_cast<unsigned char>(name[i]);
-        return size == 0 ? 0 : prefix << (8 * (8 - size));
+        if (name.size() >= 8) return load_u64be(name.data());
+        // Most names are shorter: their bytes in a word without a loop.
+        return name.empty() ? 0 : byte_swap64(padded_word(name.data(), name.size()));
     }
 
     struct Keyed {

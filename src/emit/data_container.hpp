@@ -98,8 +98,8 @@ public:
         std::uint32_t hash;
         if (text.size() <= kShortText && loadable_as_block(text.data())) {
             const PaddedWords words = padded_words_in_block(text.data(), text.size());
-            std::memcpy(at + prefix.size, &words.low, 8);
-            std::memcpy(at + prefix.size + 8, &words.high, 8);
+            store_u64le(at + prefix.size, words.low);
+            store_u64le(at + prefix.size + 8, words.high);
             hash = static_cast<std::uint32_t>(hash_padded_words(words.low, words.high, text.size(), seed_));
         } else {
             hash = static_cast<std::uint32_t>(hash_text_copying(text, seed_, at + prefix.size));

@@ -15,6 +15,7 @@
 #include "format/byte_order.hpp"
 #include "format/float_narrowing.hpp"
 #include "format/format_limits.hpp"
+#include "platform/intrinsics.hpp"
 #include "python/dict_items.hpp"
 #include "python/errors.hpp"
 #include "python/nesting_budget.hpp"
@@ -236,7 +237,7 @@ private:
         while (items.next(key, value)) {
             // The value is needed only after the key: its first touch can
             // be on its way meanwhile.
-            __builtin_prefetch(value);
+            prefetch(value);
             if (!write_key(key)) return false;
             VeskType type = VeskType::Null;
             if (!convert(value, type)) return false;

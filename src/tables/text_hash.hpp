@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "format/byte_order.hpp"
+#include "platform/intrinsics.hpp"
 #include "tables/bounds_checks.hpp"
 
 namespace vesk {
@@ -14,22 +16,18 @@ namespace vesk {
 // in a way that depends on the other, so with a secret factor no difference
 // between two inputs can be chosen to cancel out.
 inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
-    unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+    const WideProduct product = multiply_wide(a, b);
+    return product.low ^ product.high;
 }
 
-// Loads of 8 and 4 bytes from anywhere, as little-endian numbers (on the
-// little-endian machines this runs on; elsewhere only the hash differs).
-inline std::uint64_t load_word(const char* at) noexcept {
-    std::uint64_t word;
-    std::memcpy(&word, at, 8);
-    return word;
-}
+// Loads of 8 and 4 bytes from anywhere, as little-endian numbers on every
+// machine: the shifts below take the first byte as the low one, and every
+// way of reading a text (whole, as padded words, as a masked block) must put
+// the same bytes in the same places of the words it hashes.
+inline std::uint64_t load_word(const char* at) noexcept { return load_u64le(at); }
 
 inline std::uint64_t load_half_word(const char* at) noexcept {
-    std::uint32_t half;
-    std::memcpy(&half, at, 4);
-    return half;
+    return load_u32le(reinterpret_cast<const std::uint8_t*>(at));
 }
 
 // The last 1 to 8 bytes of a text as one word, without reading past them:
@@ -55,10 +53,10 @@ inline std::uint64_t padded_word(const char* at, std::size_t size) noexcept {
 
 namespace text_hash_detail {
 
-inline void store_word(std::uint8_t* to, std::uint64_t word) noexcept { std::memcpy(to, &word, 8); }
+// The inverse of load_word and load_half_word: the bytes go back as read.
+inline void store_word(std::uint8_t* to, std::uint64_t word) noexcept { store_u64le(to, word); }
 inline void store_half_word(std::uint8_t* to, std::uint64_t half) noexcept {
-    const auto low = static_cast<std::uint32_t>(half);
-    std::memcpy(to, &low, 4);
+    store_u32le(to, static_cast<std::uint32_t>(half));
 }
 
 // hash_text, and with kCopy the text copied to `to` as well: every byte is
