@@ -13,7 +13,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$root/build/fuzz"
 seconds="${FUZZ_SECONDS:-30}"
 cxx="${CXX_FUZZ:-clang++}"
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fno-sanitize-recover=undefined -I"$root/src")
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fno-sanitize-recover=undefined -I"$root/src"
+       -isystem "$root/third_party/fast_float/include")
 
 mkdir -p "$out/obj" "$out/artifacts"
 

@@ -1,10 +1,13 @@
 #include "json/json_number.hpp"
 
+#include <algorithm>
 #include <bit>
-#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <system_error>
+
+#include <fast_float/fast_float.h>
 
 namespace vesk {
 
@@ -14,7 +17,8 @@ constexpr std::int64_t largest_exponent = 2147483647;
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-// The layout of a float literal, enough to tell which way it left the range.
+// The digits of a float literal, enough to tell whether an exponent too
+// large to read overflows or flushes to zero.
 struct DecimalShape {
     const char* integer_begin;
     const char* integer_end;
@@ -22,27 +26,10 @@ struct DecimalShape {
     const char* fraction_end;
 };
 
-// The power of ten of the leading non-zero digit, ignoring the exponent, or
-// nothing when every digit is zero.
-bool leading_digit_power(const DecimalShape& shape, std::int64_t& power) noexcept {
-    for (const char* p = shape.integer_begin; p != shape.integer_end; ++p) {
-        if (*p != '0') {
-            power = shape.integer_end - p - 1;
-            return true;
-        }
-    }
-    for (const char* p = shape.fraction_begin; p != shape.fraction_end; ++p) {
-        if (*p != '0') {
-            power = -(p - shape.fraction_begin) - 1;
-            return true;
-        }
-    }
-    return false;
-}
-
 bool significand_is_zero(const DecimalShape& shape) noexcept {
-    std::int64_t unused = 0;
-    return !leading_digit_power(shape, unused);
+    const auto zero = [](char c) { return c == '0'; };
+    return std::all_of(shape.integer_begin, shape.integer_end, zero) &&
+           std::all_of(shape.fraction_begin, shape.fraction_end, zero);
 }
 
 double signed_zero(bool negative) noexcept { return negative ? -0.0 : 0.0; }
@@ -143,20 +130,16 @@ bool read_json_number(JsonScanner& scanner, JsonValue& out) {
 
     if (!is_float && read_integer(shape.integer_begin, shape.integer_end, negative, out)) return true;
 
+    // Correctly rounded on every platform, whatever the C++ library offers.
+    // A result too small for a double comes back as a zero of the literal's
+    // sign; one too large as infinity.
     double value = 0.0;
-    auto [converted_end, error] = std::from_chars(start, p, value);
-    if (error == std::errc::result_out_of_range) {
-        // The conversion leaves the value untouched on both overflow and
-        // underflow; the leading digit's power tells them apart, since the
-        // double range ends near 10^308 on one side and 10^-324 on the other.
-        std::int64_t power = 0;
-        leading_digit_power(shape, power);
-        if (power + exponent >= 0) return scanner.fail_before(fail::number_out_of_range, p);
-        value = signed_zero(negative);
-    } else if (error != std::errc{} || converted_end != p) {
+    const auto [converted_end, error] = fast_float::from_chars(start, p, value);
+    if (error != std::errc{} || converted_end != p) {
         // The grammar was checked above, so this would be a conversion fault.
         return scanner.fail_before(fail::invalid_number, p);
     }
+    if (std::isinf(value)) return scanner.fail_before(fail::number_out_of_range, p);
     set_double(out, value);
     return true;
 }

@@ -76,6 +76,14 @@ TEST(JsonReaderValues, NumberClassesAndBoundaries) {
         {"100000000000000000000000000000000000000000e-41", JsonKind::Float, double_bits(1.0)},
         {"123456789012345678901234567890", JsonKind::Float, double_bits(1.2345678901234568e29)},
         {"2.2250738585072011e-308", JsonKind::Float, double_bits(2.2250738585072011e-308)},
+        {"2.2250738585072012e-308", JsonKind::Float, double_bits(2.2250738585072014e-308)},
+        // Halfway between two doubles: to the even one, unless a digit far
+        // past the seventeenth says it lies above.
+        {"9007199254740993.0", JsonKind::Float, double_bits(9007199254740992.0)},
+        {"9007199254740993.0000000000000000001", JsonKind::Float, double_bits(9007199254740994.0)},
+        {"1.00000000000000011102230246251565404236316680908203125", JsonKind::Float, double_bits(1.0)},
+        {"1.000000000000000111022302462515654042363166809082031250000000000000000000001", JsonKind::Float,
+         double_bits(1.0000000000000002)},
         {"1.7976931348623157e308", JsonKind::Float, double_bits(std::numeric_limits<double>::max())},
         {"1.7976931348623158e308", JsonKind::Float, double_bits(std::numeric_limits<double>::max())},
         {"5e-324", JsonKind::Float, double_bits(std::numeric_limits<double>::denorm_min())},
