@@ -1,21 +1,8 @@
 #include "error/vesk_error.hpp"
 
-#include <cstring>
-#include <type_traits>
+#include <system_error>
 
 namespace vesk {
-
-namespace {
-
-// glibc exposes the GNU strerror_r (returns char*) under _GNU_SOURCE, which
-// g++ always defines; other C libraries give the XSI one (returns int and
-// fills the buffer). Overloading on the return type handles both.
-[[maybe_unused]] const char* strerror_text(char* result, const char*) { return result; }
-[[maybe_unused]] const char* strerror_text(int status, const char* buffer) {
-    return status == 0 ? buffer : nullptr;
-}
-
-}  // namespace
 
 VeskError VeskError::parse(std::string message) {
     return VeskError(VeskErrorKind::Parse, std::move(message), 0);
@@ -46,9 +33,10 @@ std::string VeskError::formatted() const {
 }
 
 std::string os_error_description(int error_number) {
-    char buffer[256] = {};
-    const char* text = strerror_text(strerror_r(error_number, buffer, sizeof buffer), buffer);
-    std::string description = text != nullptr ? text : "Unknown error " + std::to_string(error_number);
+    // The C library's text for the number, through the one thread-safe way
+    // every platform has: strerror_r has two forms on Linux and none on
+    // Windows, and strerror may share one buffer between threads.
+    std::string description = std::generic_category().message(error_number);
     description += " (os error ";
     description += std::to_string(error_number);
     description += ')';

@@ -37,7 +37,8 @@ private:
     int os_error_ = 0;
 };
 
-// "{system text} (os error {n})", the system text as strerror_r gives it.
+// "{system text} (os error {n})", the system text as the C library gives it
+// for the number (its strerror text).
 std::string os_error_description(int error_number);
 
 }  // namespace vesk
