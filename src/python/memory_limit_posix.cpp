@@ -1,3 +1,6 @@
+// The memory limit on POSIX systems: physical memory, and the process's
+// address-space and data-segment limits (ulimit -v, ulimit -d).
+
 #include "python/memory_limit.hpp"
 
 #include <sys/resource.h>
