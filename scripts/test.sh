@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up, then runs every test: the C++ core tests (plain and
-# under ASan+UBSan), short fuzz runs, the allocation-failure sweep, a
+# Sets everything up, then runs every test: the C++ core tests (plain, under
+# ASan+UBSan, and on s390x under qemu with the corpus compared byte for
+# byte), short fuzz runs, the allocation-failure sweep, a
 # benchmark smoke run and the Python tests. Exits non-zero on the first
 # failure.
 set -euo pipefail
@@ -16,6 +17,11 @@ ctest --test-dir build/test --output-on-failure --verbose
 
 echo "== C++ core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 bash scripts/sanitize.sh
+
+# The other targets (aarch64, i686, Windows, macOS) take longer than a CI
+# run has: `bash scripts/platforms.sh` runs them on demand.
+echo "== The core on s390x (big-endian) under qemu: core tests, and the corpus containers against x86-64's"
+bash scripts/platforms.sh s390x
 
 if [ -f fuzz/run.sh ]; then
   echo "== Fuzz smoke runs"

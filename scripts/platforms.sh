@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# The core on other machines: cross-builds the core tests and the corpus
+# compiler (tests/platform/compile_corpus.cpp) for each target named (all by
+# default), runs the tests where this machine can run the target's code
+# (qemu-user for Linux targets, wine for Windows if installed), and compares
+# the containers of the corpus documents with this machine's byte for byte.
+#
+#     bash scripts/platforms.sh                # every target
+#     bash scripts/platforms.sh s390x i686     # some of them
+#
+# Targets: aarch64, s390x (big-endian), i686 (Debian's GCC cross compilers
+# and qemu-user), windows (x86_64-windows-gnu) and macos (aarch64-macos),
+# both with zig's C++ toolchain. `bash scripts/setup.sh --platforms` installs
+# what this needs. Builds go to build/platforms/; exits non-zero if any
+# target fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export PATH="$PWD/.venv/bin:$PATH"
+root="$PWD/build/platforms"
+jobs="${JOBS:-2}"
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(aarch64 s390x i686 windows macos)
+mkdir -p "$root"
+
+# The corpus, decompressed once.
+corpus="$root/corpus"
+mkdir -p "$corpus"
+python3 - "$corpus" tests/data/corpus/*.json.xz <<'EOF'
+import lzma, pathlib, sys
+out = pathlib.Path(sys.argv[1])
+for archive in map(pathlib.Path, sys.argv[2:]):
+    target = out / archive.name.removesuffix(".xz")
+    if not target.exists() or target.stat().st_mtime < archive.stat().st_mtime:
+        part = target.with_suffix(".part")
+        part.write_bytes(lzma.decompress(archive.read_bytes()))
+        part.replace(target)
+EOF
+documents=("$corpus"/*.json)
+
+# configure BUILD_DIR [CMAKE ARGUMENTS...]: the core, its tests and the
+# corpus compiler, without the module.
+configure() {
+  local dir="$1"
+  shift
+  [ -f "$dir/build.ninja" ] && return 0
+  cmake -S . -B "$dir" -G Ninja -DVESK_BUILD_TESTS=ON -DVESK_BUILD_MODULE=OFF \
+    -DPython_EXECUTABLE="$(command -v python3)" "$@" >"$dir.configure.log" 2>&1 ||
+    { tail -n 40 "$dir.configure.log"; return 1; }
+}
+
+# build BUILD_DIR TARGET...
+build() {
+  local dir="$1"
+  shift
+  cmake --build "$dir" -j"$jobs" --target "$@" >"$dir.build.log" 2>&1 ||
+    { tail -n 40 "$dir.build.log"; return 1; }
+}
+
+# run_tests TARGET COMMAND...: the core tests, with their count.
+run_tests() {
+  local target="$1" log="$root/$1.tests.log"
+  shift
+  if "$@" --gtest_brief=1 >"$log" 2>&1; then
+    echo "   $target: core tests passed: $(grep -E '^\[==========\]' "$log" | tail -n 1 | cut -d' ' -f2-)"
+  else
+    tail -n 40 "$log"
+    echo "   $target: core tests FAILED"
+    return 1
+  fi
+}
+
+# compare TARGET OUT_DIR: the target's containers against this machine's.
+compare() {
+  local target="$1" out="$2"
+  if diff -r "$root/host-out" "$out" >/dev/null; then
+    echo "   $target: the $(ls "$out" | wc -l) corpus results are identical to x86-64's"
+  else
+    echo "   $target: corpus results DIFFER from x86-64's:"
+    diff -rq "$root/host-out" "$out" | sed 's/^/     /' || true
+    return 1
+  fi
+}
+
+# A Linux target: Debian's cross compiler, GoogleTest built from source with
+# it, everything run under qemu-user with the target's C library.
+linux_target() {
+  local target="$1" triple="$2" qemu="$3"
+  local dir="$root/$target"
+  configure "$dir" -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="$target" \
+    -DCMAKE_CXX_COMPILER="$triple-g++" -DVESK_GTEST_SOURCE_DIR=/usr/src/googletest || return 1
+  build "$dir" vesk_core_tests vesk_compile_corpus || return 1
+  local run=("$qemu" -L "/usr/$triple")
+  run_tests "$target" "${run[@]}" "$dir/vesk_core_tests" || return 1
+  rm -rf "$dir/out" && mkdir -p "$dir/out"
+  "${run[@]}" "$dir/vesk_compile_corpus" "$dir/out" "${documents[@]}" || return 1
+  compare "$target" "$dir/out"
+}
+
+# zig's C++ toolchain (PyPI ziglang) as commands CMake can call.
+zig_wrappers() {
+  local zig_target="$1" dir="$2" python
+  python="$(command -v python3)"
+  mkdir -p "$dir/zig"
+  printf '#!/bin/sh\nexec "%s" -m ziglang c++ -target %s "$@"\n' "$python" "$zig_target" >"$dir/zig/c++"
+  printf '#!/bin/sh\nexec "%s" -m ziglang ar "$@"\n' "$python" >"$dir/zig/ar"
+  printf '#!/bin/sh\nexec "%s" -m ziglang ranlib "$@"\n' "$python" >"$dir/zig/ranlib"
+  chmod +x "$dir/zig/c++" "$dir/zig/ar" "$dir/zig/ranlib"
+}
+
+# A target of zig's toolchain: the core tests and the corpus compiler
+# compiled and linked, and run where this machine can run them (Windows
+# under wine, if installed).
+zig_target() {
+  local target="$1" zig_target="$2" system="$3" processor="$4"
+  local dir="$root/$target"
+  zig_wrappers "$zig_target" "$root/$target-tools"
+  configure "$dir" -DCMAKE_SYSTEM_NAME="$system" -DCMAKE_SYSTEM_PROCESSOR="$processor" \
+    -DCMAKE_CXX_COMPILER="$root/$target-tools/zig/c++" -DCMAKE_AR="$root/$target-tools/zig/ar" \
+    -DCMAKE_RANLIB="$root/$target-tools/zig/ranlib" -DVESK_GTEST_SOURCE_DIR=/usr/src/googletest || return 1
+  build "$dir" vesk_core_tests vesk_compile_corpus || return 1
+  echo "   $target: core tests and corpus compiler compiled and linked"
+  if [ "$target" = windows ] && command -v wine >/dev/null 2>&1; then
+    run_tests "$target" env WINEDEBUG=-all wine "$dir/vesk_core_tests.exe" || return 1
+    rm -rf "$dir/out" && mkdir -p "$dir/out"
+    WINEDEBUG=-all wine "$dir/vesk_compile_corpus.exe" "$dir/out" "${documents[@]}" || return 1
+    compare "$target" "$dir/out"
+  else
+    echo "   $target: not run (this machine cannot run its code)"
+  fi
+}
+
+# The reference: this machine's containers, from the build of the core
+# tests that scripts/test.sh makes too.
+host="$PWD/build/test"
+echo "== host (x86-64)"
+configure "$host"
+build "$host" vesk_compile_corpus
+rm -rf "$root/host-out" && mkdir -p "$root/host-out"
+"$host/vesk_compile_corpus" "$root/host-out" "${documents[@]}"
+
+status=0
+for target in "${targets[@]}"; do
+  echo "== $target"
+  case "$target" in
+    aarch64) linux_target aarch64 aarch64-linux-gnu qemu-aarch64 || status=1 ;;
+    s390x) linux_target s390x s390x-linux-gnu qemu-s390x || status=1 ;;
+    i686) linux_target i686 i686-linux-gnu qemu-i386 || status=1 ;;
+    windows) zig_target windows x86_64-windows-gnu Windows AMD64 || status=1 ;;
+    macos) zig_target macos aarch64-macos Darwin arm64 || status=1 ;;
+    *) echo "unknown target $target (aarch64, s390x, i686, windows, macos)"; status=1 ;;
+  esac
+done
+exit $status
