@@ -45,6 +45,8 @@ ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const Cont
 }
 
 ObjectBuilder::~ObjectBuilder() {
+    // A walk that failed leaves its containers untracked; they go untracked.
+    release_all(untracked_);
     release_all(keys_);
     release_all(strings_);
 }

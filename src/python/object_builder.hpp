@@ -146,8 +146,7 @@ public:
     bool begin_list(std::size_t count, PyRef& list) {
         list = PyRef(PyList_New(static_cast<Py_ssize_t>(count)));
         if (!list) return false;
-        PyObject_GC_UnTrack(list.get());
-        untracked_.push_back(list.get());
+        hold_untracked(list.get());
         return true;
     }
 
@@ -167,16 +166,17 @@ public:
     void end_dict(PyRef& dict, PyRef& out) {
         // Storing a list or dict in it made the collector track it; one that
         // holds neither stays untracked, as the interpreter leaves it.
-        if (PyObject_GC_IsTracked(dict.get())) {
-            PyObject_GC_UnTrack(dict.get());
-            untracked_.push_back(dict.get());
-        }
+        if (PyObject_GC_IsTracked(dict.get())) hold_untracked(dict.get());
         out = std::move(dict);
     }
 
     // Hands the lists and dicts of the complete value to the collector.
+    // Those the value no longer holds (a repeated key's losing value) go.
     void track_all() {
-        for (PyObject* container : untracked_) PyObject_GC_Track(container);
+        for (PyObject* container : untracked_) {
+            PyObject_GC_Track(container);
+            Py_DECREF(container);
+        }
         untracked_.clear();
     }
 
@@ -187,6 +187,11 @@ private:
     static std::uint64_t tagged(std::uint64_t tag, std::uint32_t bits) { return tag << 32 | bits; }
 
     bool make_dict_string(std::uint32_t index);
+    void hold_untracked(PyObject* container) {
+        PyObject_GC_UnTrack(container);
+        untracked_.push_back(container);
+        Py_INCREF(container);
+    }
     [[gnu::cold, gnu::noinline]] void note_text_fault(const std::uint8_t* data, std::size_t size);
     bool make_keys(const ScanDefinition& definition);
 
@@ -197,8 +202,11 @@ private:
     TableVector<PyObject*> keys_;
     TableVector<PyObject*> strings_;
     TableVector<bool> keys_made_;  // per definition
-    // Borrowed: the value being built owns them. Reserved for every array and
-    // object the scan counted, and the list of the chunks.
+    // Owned references, so that a container the walk drops before the end
+    // (the value of a repeated key that a later field replaces) cannot be
+    // freed and its memory reused by another container while still listed
+    // here. Reserved for every array and object the scan counted, and the
+    // list of the chunks.
     TableVector<PyObject*> untracked_;
     std::optional<ReadFault> text_fault_;
 };

@@ -45,6 +45,11 @@ DECODED = [
                                        object_value(6, [i32(1), i32(2)])), {"a": 2, "ab": 1}),
     ("repeated field keeps later value", single([object_definition(6, [("k", INT32), ("k", STRING)])], [], 6,
                                                 object_value(6, [i32(1), text("v")])), {"k": "v"}),
+    ("repeated field drops a list", single([array_definition(6, INT32), object_definition(7, [("k", ARRAY), ("k", INT32)]),
+                                            array_definition(8, OBJECT)], [], 8,
+                                           array_value(8, 7, [object_value(7, [array_value(6, INT32, [i32(1)]), i32(2)])]
+                                                       * 3)),
+     [{"k": 2}] * 3),
     ("two chunks become a list", container(primitive_definitions(), ["s"], [(INT32, i32(1)), (STRING, str_ref(0))]),
      [1, "s"]),
     ("objects sharing keys", single([object_definition(6, [("id", INT32), ("tag", STRING)]),
