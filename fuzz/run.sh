@@ -13,12 +13,13 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$root/build/fuzz"
 seconds="${FUZZ_SECONDS:-30}"
 cxx="${CXX_FUZZ:-clang++}"
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fno-sanitize-recover=undefined -I"$root/src"
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fno-sanitize-recover=undefined -I"$root/src" -I"$root/tests/support"
        -isystem "$root/third_party/fast_float/include")
 
 mkdir -p "$out/obj" "$out/artifacts"
 
-# The core is compiled once into objects that every target links; an object
+# The core, and the test support that targets hold it against, is compiled
+# once into objects that every target links; an object
 # is rebuilt only when its source or a header it includes is newer.
 is_stale() {
     local object="$1" depfile="$1.d" dep
@@ -31,7 +32,7 @@ is_stale() {
 
 objects=()
 while IFS= read -r source; do
-    relative="${source#"$root"/src/}"
+    relative="${source#"$root"/}"
     object="$out/obj/${relative//\//_}.o"
     objects+=("$object")
     if is_stale "$object"; then
@@ -39,7 +40,7 @@ while IFS= read -r source; do
         "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -MMD -MF "$object.d" \
             -c "$source" -o "$object"
     fi
-done < <(find "$root/src" -name '*.cpp' -not -path "$root/src/python/*" | sort)
+done < <(find "$root/src" "$root/tests/support" -name '*.cpp' -not -path "$root/src/python/*" | sort)
 
 status=0
 for target in "$root"/fuzz/fuzz_*.cpp; do

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "dumps/json_container.hpp"
-#include "decode/decoder.hpp"
+#include "loads/container_scan.hpp"
 
 namespace {
 
@@ -56,7 +56,7 @@ bool compile_one(const std::filesystem::path& input, const std::filesystem::path
         message = "the document path compiles it otherwise";
         return false;
     }
-    if (!vesk::decode_document(*container).has_value()) {
+    if (vesk::scan_container(*container).fault()) {
         message = "the reader refuses its container";
         return false;
     }
