@@ -92,10 +92,14 @@ bool is_path_like(PyObject* value) {
 bool unpack_arguments(const char* function_name, std::span<const Param> params,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                       std::span<PyObject*> out) {
-    const auto expected = static_cast<Py_ssize_t>(params.size());
+    Py_ssize_t expected = 0;
+    for (const Param& param : params) {
+        expected += param.kind == ParamKind::PositionalOrKeyword ? 1 : 0;
+    }
     if (nargs > expected) {
-        PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd argument%s (%zd given)", function_name,
-                     expected, expected == 1 ? "" : "s", nargs);
+        const bool has_keyword_only = expected < static_cast<Py_ssize_t>(params.size());
+        PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd %sargument%s (%zd given)", function_name, expected,
+                     has_keyword_only ? "positional " : "", expected == 1 ? "" : "s", nargs);
         return false;
     }
     for (PyObject*& slot : out) {
@@ -108,14 +112,14 @@ bool unpack_arguments(const char* function_name, std::span<const Param> params,
         return false;
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
-        if (out[i] == nullptr) {
+        if (out[i] == nullptr && params[i].kind == ParamKind::PositionalOrKeyword) {
             PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", function_name,
                          params[i].name, i + 1);
             return false;
         }
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
-        if (!has_type(out[i], params[i].type)) {
+        if (out[i] != nullptr && !has_type(out[i], params[i].type)) {
             PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.50s", function_name,
                          params[i].name, type_label(params[i].type),
                          out[i] == Py_None ? "None" : Py_TYPE(out[i])->tp_name);

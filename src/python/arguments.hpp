@@ -15,13 +15,19 @@ enum class ParamType { Str, Path, Source, Target, Buffer, Any };
 // str, bytes or an object whose type has __fspath__.
 bool is_path_like(PyObject* value);
 
+// Positional-or-keyword parameters are required; keyword-only ones, which
+// come after them, are optional and stay nullptr when not given.
+enum class ParamKind { PositionalOrKeyword, KeywordOnly };
+
 struct Param {
     const char* name;
     ParamType type;
+    ParamKind kind = ParamKind::PositionalOrKeyword;
 };
 
-// The argument rules shared by every module function: each parameter is
-// positional-or-keyword and required, with no defaults and no extras.
+// The argument rules shared by every module function: a parameter is
+// positional-or-keyword and required, or keyword-only and optional; there
+// are no extras.
 // Fills `out` (one borrowed reference per parameter, in table order) and
 // returns true, or raises TypeError in CPython's wording and returns false.
 // Type checks run after the argument set is complete, in table order, so the

@@ -12,6 +12,9 @@ PyObject* loads_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
 PyObject* load_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// to_json(data, *, indent=None, allow_nan=False): a container's data as JSON text.
+PyObject* to_json_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 // _describe(bytes), outside __all__: the structure of a container as plain
 // dicts and lists, for the command line's inspect.
 PyObject* describe_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

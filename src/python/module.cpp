@@ -45,7 +45,7 @@ constexpr auto emit_doc = joined_text(
 // Read-only: the interpreter keeps pointers to these entries for the life of
 // each function object but never writes through them. The first line of each
 // docstring after the signature is the summary; the rest shows in help().
-const std::array<PyMethodDef, 5> function_table = {{
+const std::array<PyMethodDef, 6> function_table = {{
     {"dumps", as_cfunction<&dumps_function>(), fast_call_flags,
      "dumps(json_text)\n--\n\n"
      "Compile a JSON string to VESK binary bytes.\n"
@@ -115,6 +115,26 @@ const std::array<PyMethodDef, 5> function_table = {{
      "2 missing.vesk"},
     {"emit", as_cfunction<&emit_function>(), fast_call_flags,
      emit_doc.data()},
+    {"to_json", as_cfunction<&to_json_function>(), fast_call_flags,
+     "to_json(data, *, indent=None, allow_nan=False)\n--\n\n"
+     "Write the data of a VESK container as JSON text, without Python objects.\n"
+     "\n"
+     "data: the container, as any C-contiguous buffer, as for loads().\n"
+     "indent: None writes one line without spaces; an int from 0 to 1024 puts\n"
+     "each item and member on a line of its own, indented by that many spaces\n"
+     "per level, with ': ' after keys.\n"
+     "allow_nan: write infinities and NaNs as Infinity, -Infinity and NaN, as\n"
+     "Python's json module does (JSON has no such values); by default they raise.\n"
+     "Returns a str holding what loads() returns, as JSON: keys in byte order,\n"
+     "integers as integers, each float as the shortest decimal that reads back as\n"
+     "the same 32-bit float, strings as json.dumps(ensure_ascii=False) writes them.\n"
+     "\n"
+     "Raises ParseError as loads() does for a damaged container,\n"
+     "UnsupportedTypeError naming the path of a non-finite float (both are\n"
+     "ValueErrors), TypeError or ValueError for arguments.\n"
+     "\n"
+     ">>> vesk.to_json(vesk.dumps('{\"b\": [0.1, 0.5], \"a\": \"\u00e9\"}'))\n"
+     "'{\"a\":\"\u00e9\",\"b\":[0.1,0.5]}'"},
 }};
 
 // Not part of the public surface: set as module attributes, kept out of __all__.
@@ -143,6 +163,7 @@ constexpr const char* module_doc =
     "    loads(bytes) -> object         a container to dict, list, str, int, ...\n"
     "    load(path) -> object           the same, read from a path or file object\n"
     "    emit(obj) -> bytes             a Python value straight to a container\n"
+    "    to_json(data) -> str           a container's data as JSON text\n"
     "\n"
     "Exceptions (all ValueErrors, through VeskError):\n"
     "    ParseError            JSON text or a container refused, or a document\n"

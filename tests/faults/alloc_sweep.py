@@ -93,6 +93,7 @@ def make_cases(directory, size):
             return result is None and handle.read() == container
 
     emit_input = emit_value(size)
+    text_of = vesk.to_json(container, indent=1)
     return [
         Case("dumps", lambda: vesk.dumps(text), lambda result: result == container),
         Case("dump", lambda: vesk.dump(text, target), written),
@@ -100,6 +101,7 @@ def make_cases(directory, size):
         # load reports a read buffer it cannot reserve as an I/O error.
         Case("load", lambda: vesk.load(stored), lambda result: result == value, "IO error: out of memory"),
         Case("emit", lambda: vesk.emit(emit_input), lambda result: result == emitted),
+        Case("to_json", lambda: vesk.to_json(container, indent=1), lambda result: result == text_of),
     ]
 
 

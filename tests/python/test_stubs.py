@@ -39,11 +39,15 @@ def test_stub_functions_match_the_text_signatures():
     assert functions
     for node in functions:
         runtime = inspect.signature(getattr(vesk, node.name))
-        assert [p.name for p in runtime.parameters.values()] == [a.arg for a in node.args.args], node.name
-        assert all(p.kind is p.POSITIONAL_OR_KEYWORD and p.default is p.empty
-                   for p in runtime.parameters.values()), node.name
-        assert not (node.args.posonlyargs or node.args.kwonlyargs or node.args.vararg or node.args.kwarg
-                    or node.args.defaults), node.name
+        by_kind = {kind: [p for p in runtime.parameters.values() if p.kind is kind]
+                   for kind in (inspect.Parameter.POSITIONAL_OR_KEYWORD, inspect.Parameter.KEYWORD_ONLY)}
+        assert len(runtime.parameters) == sum(map(len, by_kind.values())), node.name
+        assert [p.name for p in by_kind[inspect.Parameter.POSITIONAL_OR_KEYWORD]] == [a.arg for a in node.args.args]
+        assert all(p.default is p.empty for p in by_kind[inspect.Parameter.POSITIONAL_OR_KEYWORD]), node.name
+        keyword_only = by_kind[inspect.Parameter.KEYWORD_ONLY]
+        assert [p.name for p in keyword_only] == [a.arg for a in node.args.kwonlyargs], node.name
+        assert [p.default for p in keyword_only] == [ast.literal_eval(d) for d in node.args.kw_defaults], node.name
+        assert not (node.args.posonlyargs or node.args.vararg or node.args.kwarg or node.args.defaults), node.name
 
 
 def test_stub_classes_have_the_module_bases():
@@ -85,11 +89,15 @@ vesk.emit({1: 2})
 vesk.emit([None])
 vesk.load(io.StringIO("x"))
 vesk.dump("[]", io.StringIO())
+json_text: str = vesk.to_json(data, indent=2, allow_nan=True)
+vesk.to_json(data, 2)
+vesk.to_json("x")
 '''
 
 BAD_STARTS = ("vesk.dumps(123)", 'vesk.loads("x")', "vesk.load(3)", "text: str", "vesk.emit(None)",
               'vesk.emit(b"x")', "vesk.emit((1, 2))", "vesk.emit({1: 2})", "vesk.emit([None])",
-              "vesk.load(io.StringIO", "vesk.dump(\"[]\", io.StringIO")
+              "vesk.load(io.StringIO", "vesk.dump(\"[]\", io.StringIO", "vesk.to_json(data, 2)",
+              'vesk.to_json("x")')
 BAD_LINES = [n for n, line in enumerate(USES.splitlines(), 1) if line.startswith(BAD_STARTS)]
 
 # Checker -> command line and the pattern of its error lines (group 1: line number).
