@@ -22,7 +22,7 @@ import ormsgpack
 
 from documents import Document
 
-VESK_FUNCTIONS = ("dumps", "loads", "emit")
+VESK_FUNCTIONS = ("dumps", "loads", "emit", "to_json")
 
 
 def _unavailable(error: BaseException) -> Callable[[Any], Any]:
@@ -167,8 +167,26 @@ def objects_to_binary(vesk: dict[str, Callable[[Any], Any]]) -> Operation:
     )
 
 
+def binary_to_text(vesk: dict[str, Callable[[Any], Any]]) -> Operation:
+    loads = vesk["loads"]
+    return Operation(
+        key="to_json",
+        title="binary -> JSON text",
+        notes=("throughput in MB/s of the JSON text as stored; every contender starts from vesk.dumps of it",
+               "vesk.to_json writes the text in C++ without Python objects; the peers go through vesk.loads"),
+        size_of=lambda doc: doc.size,
+        contenders=(
+            Contender("vesk.to_json", _vesk_bytes(vesk["dumps"]), lambda data: vesk["to_json"](data, allow_nan=True),
+                      is_vesk=True),
+            Contender("orjson.dumps(loads)", _vesk_bytes(vesk["dumps"]), lambda data: orjson.dumps(loads(data))),
+            Contender("json.dumps(loads)", _vesk_bytes(vesk["dumps"]), lambda data: json.dumps(loads(data))),
+        ),
+        targets=(Target("json.dumps(loads)", mean=1 / 3, each=1 / 3), Target("orjson.dumps(loads)", mean=1.0)),
+    )
+
+
 def operations(vesk: dict[str, Callable[[Any], Any]]) -> dict[str, Operation]:
-    ops = (text_to_binary(vesk), binary_to_objects(vesk), objects_to_binary(vesk))
+    ops = (text_to_binary(vesk), binary_to_objects(vesk), objects_to_binary(vesk), binary_to_text(vesk))
     return {op.key: op for op in ops}
 
 

@@ -9,11 +9,6 @@ from typing import Any
 
 import vesk
 
-try:
-    import orjson
-except ImportError:  # optional: the standard library does the same, slower
-    orjson = None
-
 
 def fail(command: str, message: str) -> None:
     print(f"vesk {command}: {message}", file=sys.stderr)
@@ -23,28 +18,9 @@ def describe_error(error: BaseException) -> str:
     return f"{type(error).__name__}: {error}"
 
 
-def minified_json(value: Any) -> bytes:
-    """The shortest JSON text of a value, as UTF-8."""
-    if orjson is not None:
-        return orjson.dumps(value)
-    return json.dumps(value, ensure_ascii=False, separators=(",", ":")).encode()
-
-
-def json_text(value: Any, indent: int | None) -> bytes:
-    """JSON text of a value, indented by `indent` spaces (None: minified)."""
-    if orjson is not None and indent in (None, 2):
-        return orjson.dumps(value, option=orjson.OPT_INDENT_2 if indent == 2 else 0)
-    separators = (",", ":") if indent is None else (",", ": ")
-    return json.dumps(value, ensure_ascii=False, indent=indent, separators=separators).encode()
-
-
 def json_document(container: bytes, indent: int | None, allow_nan: bool) -> bytes:
     """The data of a container as JSON text in UTF-8, ending in a line feed."""
-    value = vesk.loads(container)
-    non_finite = None if allow_nan else find_non_finite(value)
-    if non_finite is not None:
-        raise ValueError(f"{non_finite[0]} is {non_finite[1]}, which JSON cannot hold")
-    return json_text(value, indent) + b"\n"
+    return vesk.to_json(container, indent=indent, allow_nan=allow_nan).encode() + b"\n"
 
 
 def jsonable(value: Any) -> Any:
@@ -57,23 +33,6 @@ def jsonable(value: Any) -> Any:
     if isinstance(value, (list, tuple)):
         return [jsonable(item) for item in value]
     return value
-
-
-def find_non_finite(value: Any, path: str = "$") -> tuple[str, float] | None:
-    """The path and value of the first infinity or NaN, which JSON cannot hold."""
-    if isinstance(value, float):
-        return None if math.isfinite(value) else (path, value)
-    if isinstance(value, dict):
-        items: Any = value.items()
-    elif isinstance(value, list):
-        items = enumerate(value)
-    else:
-        return None
-    for key, item in items:
-        found = find_non_finite(item, child_path(path, key))
-        if found is not None:
-            return found
-    return None
 
 
 def child_path(path: str, key: object) -> str:
