@@ -3,21 +3,16 @@
 #include <utility>
 
 #include "error/format_message.hpp"
-#include "loads/container_scan.hpp"
 #include "loads/container_walk.hpp"
 #include "loads/read_fault.hpp"
-#include "tables/table_memory.hpp"
 
 namespace vesk {
 
-Result<ContainerJson> container_to_json(std::span<const std::uint8_t> container, const JsonTextLayout& layout) {
-    // A short message's tables fit here.
-    SmallBlockArena<4096> memory;
-    const ContainerScan scan = scan_container(container, &memory);
-    if (scan.fault()) return VeskError::parse(describe_read_fault(*scan.fault()));
-    JsonTextBuilder builder(container, scan, layout, &memory);
+Result<ContainerJson> ContainerJsonWriter::write(const JsonTextLayout& layout) {
+    if (scan_.fault()) return VeskError::parse(describe_read_fault(*scan_.fault()));
+    JsonTextBuilder builder(container_, scan_, layout, &memory_);
     JsonTextBuilder::Value root;
-    if (!ContainerWalk(container, scan, builder).build(root)) {
+    if (!ContainerWalk(container_, scan_, builder).build(root)) {
         const JsonTextFault& fault = builder.fault();
         switch (fault.kind) {
             case JsonTextFault::Kind::InvalidText: return VeskError::parse(describe_read_fault(fault.text));

@@ -6,7 +6,7 @@
 #include "loads/container_scan.hpp"
 #include "loads/container_walk.hpp"
 #include "python/errors.hpp"
-#include "python/memory_limit.hpp"
+#include "python/memory_refusal.hpp"
 #include "python/object_builder.hpp"
 #include "python/released_gil.hpp"
 
@@ -40,22 +40,9 @@ std::uint64_t result_bytes(const ContainerScan& scan) {
            counts.members * kMemberBytes;
 }
 
-// Below this, a failed allocation raises MemoryError on its own: the limit
-// is looked up (several system calls) only for results that could exhaust
-// the machine.
-constexpr std::uint64_t kUncheckedBytes = std::uint64_t{64} << 20;
-
 // Raises MemoryError and returns true if `needed` bytes are more than the
 // process can have.
-bool refuse_size(std::uint64_t needed) {
-    if (needed <= kUncheckedBytes) return false;
-    const std::uint64_t limit = memory_the_process_can_have();
-    if (needed <= limit) return false;
-    PyErr_Format(PyExc_MemoryError,
-                 "reading this container takes about %llu bytes, more than the %llu this process can have",
-                 static_cast<unsigned long long>(needed), static_cast<unsigned long long>(limit));
-    return true;
-}
+bool refuse_size(std::uint64_t needed) { return refuse_beyond_memory(needed, "reading this container"); }
 
 PyObject* refuse(PyObject* module, const ReadFault& fault) {
     return to_py_err(module, VeskError::parse(describe_read_fault(fault)));

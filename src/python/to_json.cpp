@@ -7,6 +7,7 @@
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
+#include "python/memory_refusal.hpp"
 #include "python/released_gil.hpp"
 
 namespace vesk::python {
@@ -71,10 +72,16 @@ PyObject* to_json_function(PyObject* module, PyObject* const* args, Py_ssize_t n
         // is read in place as long as the lock is held; only the bytes of a
         // bytes object can be read without it.
         const bool release = PyBytes_Check(values[0]) && container.bytes().size() >= kReleaseLockFrom;
+        std::optional<ContainerJsonWriter> writer;
+        {
+            ReleasedGil released(release);
+            writer.emplace(container.bytes());
+        }
+        if (refuse_beyond_memory(writer->least_text_bytes(), "the JSON text of this container")) return nullptr;
         std::optional<Result<ContainerJson>> json;
         {
             ReleasedGil released(release);
-            json.emplace(container_to_json(container.bytes(), layout));
+            json.emplace(writer->write(layout));
         }
         if (!json->has_value()) return to_py_err(module, json->error());
         return make_str(**json);

@@ -178,3 +178,30 @@ def test_vesk_decode_writes_the_same_bytes_with_and_without_orjson(tmp_path):
         assert done.returncode == 0, done.stderr
         runs.append(done.stdout)
     assert runs[0] == runs[1] == vesk.to_json((tmp_path / "doc.vesk").read_bytes()).encode() + b"\n"
+
+
+# Under a 1 GiB address-space limit, a container of null arrays whose text
+# would need far more is refused before any of it is written.
+TEXT_LIMIT_CHILD = """
+import resource, sys
+sys.path[:0] = {path!r}
+from container_bytes import ARRAY, NULL, array_definition, array_value, single
+import vesk
+data = single([array_definition(6, NULL), array_definition(7, ARRAY)], [], 7,
+              array_value(7, 6, [array_value(6, 0, [])[:4] + (65535).to_bytes(2, "little")] * {arrays}))
+resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+try:
+    print(len(vesk.to_json(data)))
+except MemoryError as error:
+    print("MemoryError", error)
+"""
+
+
+@pytest.mark.parametrize("arrays,expected", [
+    (65535, "MemoryError the JSON text of this container takes about "),
+    (100, str(100 * (65535 * 5 + 1) + 101) + "\n"),
+])
+def test_a_text_beyond_the_memory_limit_is_refused_before_writing(arrays, expected):
+    done = subprocess.run([sys.executable, "-c", TEXT_LIMIT_CHILD.format(path=sys.path, arrays=arrays)],
+                          capture_output=True, text=True, timeout=120)
+    assert done.stdout.startswith(expected), done.stdout + done.stderr
