@@ -1,9 +1,14 @@
-"""dumps on mutated JSON text. What it returns must read back, through loads
-and the reference reader alike, as the value that Python's own JSON reader
-finds in the text, narrowed as the container narrows; what it refuses, it
-refuses with one of the codec's messages."""
+"""dumps on mutated JSON text, against Python's own JSON reader and a model of
+the compiler's rules. What it returns must read back, through loads and the
+reference reader alike, as the value that Python's reader finds in the text,
+narrowed as the container narrows. What it refuses: a text Python's reader
+takes is refused only for the first array whose items disagree, with the
+model's message, or for what Python's reader is laxer about than JSON
+(numbers out of range, lone surrogate escapes, nesting); a text it refuses,
+dumps refuses with a reader's message positioned inside the text."""
 
 import json
+import re
 import struct
 import sys
 
@@ -43,6 +48,74 @@ def narrowed_matches(loaded, model):
     )
 
 
+TYPE_NAMES = {type(None): "Null", bool: "Bool", float: "Float32", str: "String", list: "Array", dict: "Object"}
+NUMBERS = {"Int32", "Uint32", "Float32"}
+
+
+def type_name(value):
+    if isinstance(value, int) and not isinstance(value, bool):
+        if -(2**63) <= value < 2**63:
+            return "Int32"
+        return "Uint32" if value < 2**64 else "Float32"
+    return TYPE_NAMES[type(value)]
+
+
+def integer_literal(literal):
+    # -0 is a float to the compiler, and so is an integer beyond 64 bits.
+    return -0.0 if literal == "-0" else int(literal)
+
+
+def first_mixed_array(value):
+    """The refusal of the first array, in the compiler's order (members by
+    the bytes of their names, each array after its items), whose items are
+    not all of the type of its first non-null item, numbers all counting as
+    one type."""
+    if isinstance(value, dict):
+        for key in sorted(value, key=lambda key: key.encode("utf-8", "surrogatepass")):
+            if (found := first_mixed_array(value[key])) is not None:
+                return found
+        return None
+    if not isinstance(value, list):
+        return None
+    for item in value:
+        if (found := first_mixed_array(item)) is not None:
+            return found
+    types = [type_name(item) for item in value]
+    expected = next((t for t in types if t != "Null"), None)
+    for position, found in enumerate(types):
+        if expected is not None and found != expected and not (found in NUMBERS and expected in NUMBERS):
+            return f"Unsupported data type: array item {position} is {found}, expected {expected}"
+    return None
+
+
+# What Python's reader takes and the compiler's reader refuses: besides
+# these, NaN, Infinity and -Infinity, which are numbers to Python's only.
+LAXER_IN_PYTHON = ("number out of range", "lone leading surrogate in hex escape", "unexpected end of hex escape",
+                   "recursion limit exceeded")
+MESSAGE = re.compile(r"Failed to parse VESK: (.+) at line (\d+) column (\d+)")
+
+
+def check_refusal(text, message):
+    try:
+        model = json.loads(text, parse_int=integer_literal)
+    except (ValueError, RecursionError):
+        model = None
+    if message.startswith("Unsupported data type: "):
+        if model is None or first_mixed_array(model) != message:
+            raise AssertionError(f"{text!r:.200} refused with {message!r}, the model says {first_mixed_array(model)!r}")
+        return
+    parsed = MESSAGE.fullmatch(message)
+    if not parsed:
+        raise AssertionError(f"{text!r:.200} refused with {message!r}")
+    description, line = parsed[1], int(parsed[2])
+    if not 1 <= line <= text.count("\n") + 1:
+        raise AssertionError(f"{text!r:.200}: {message!r} lies outside the text")
+    laxer = description in LAXER_IN_PYTHON or (
+        description in ("expected value", "invalid number") and ("NaN" in text or "Infinity" in text))
+    if model is not None and not laxer:
+        raise AssertionError(f"{text!r:.200}, which Python's reader takes, refused with {message!r}")
+
+
 def check(data):
     text = data.decode("utf-8", "surrogateescape")
     try:
@@ -52,8 +125,7 @@ def check(data):
             raise
         return
     except ValueError as error:
-        if not str(error).startswith(("Failed to parse VESK: ", "Unsupported data type: ")):
-            raise
+        check_refusal(text, str(error))
         return
     loaded = vesk.loads(container)
     if not reference.same(loaded, reference.decode(container)):
@@ -61,6 +133,8 @@ def check(data):
     model = json.loads(text)  # what dumps accepts, Python's reader accepts
     if not narrowed_matches(loaded, model):
         raise AssertionError(f"{text!r:.200} read back as {loaded!r:.200}")
+    if first_mixed_array(json.loads(text, parse_int=integer_literal)) is not None:
+        raise AssertionError(f"{text!r:.200} holds an array whose items disagree, yet was taken")
 
 
 def main():

@@ -5,12 +5,11 @@
 #include <string_view>
 #include <utility>
 
-#include "compile/compile_json.hpp"
 #include "dumps/json_container_parts.hpp"
 #include "dumps/json_tape.hpp"
 #include "dumps/tape_builder.hpp"
+#include "dumps/tape_refusal.hpp"
 #include "dumps/tape_writer.hpp"
-#include "encode/encoder.hpp"
 #include "format/byte_order.hpp"
 #include "format/container_layout.hpp"
 #include "format/string_prefix.hpp"
@@ -22,7 +21,7 @@
 
 namespace vesk {
 
-using json_plan::kMaxTapeSize;
+using json_plan::first_refusal;
 using json_plan::TapeBuilder;
 using json_plan::TapeEvents;
 using json_plan::TapeWriter;
@@ -35,28 +34,39 @@ JsonContainer::~JsonContainer() = default;
 
 std::size_t JsonContainer::size() const noexcept { return parts_->size; }
 
-std::optional<JsonContainer> JsonContainer::plan(std::string_view json_text, std::size_t max_container_size,
-                                                 KnownUtf8 known_utf8) {
-    return plan_read(json_text.size(), max_container_size, [&](TapeBuilder& builder) {
-        return known_utf8 == KnownUtf8::Yes ? JsonEventReader<TapeBuilder, true>(json_text, builder).read_document()
-                                            : JsonEventReader<TapeBuilder>(json_text, builder).read_document();
-    });
+Result<JsonContainer> JsonContainer::compile(std::string_view json_text, std::size_t max_container_size,
+                                             KnownUtf8 known_utf8) {
+    return compile_read(
+        json_text.size(), max_container_size,
+        [&](TapeBuilder& builder, JsonSyntaxFault& fault) {
+            auto read = [&](auto&& reader) {
+                if (reader.read_document()) return true;
+                fault = reader.fault();
+                return false;
+            };
+            return known_utf8 == KnownUtf8::Yes ? read(JsonEventReader<TapeBuilder, true>(json_text, builder))
+                                                : read(JsonEventReader<TapeBuilder>(json_text, builder));
+        },
+        [&](const JsonSyntaxFault& fault) { return json_syntax_error(json_text, fault); });
 }
 
-std::optional<JsonContainer> JsonContainer::plan(const CodePointText& json_text, std::size_t max_container_size) {
-    return plan_read(json_text.size(), max_container_size, [&](TapeBuilder& builder) {
-        builder.keep_strings_in(json_text.units());
-        TapeEvents events(builder);
-        return json_text.read_events(events);
-    });
+Result<JsonContainer> JsonContainer::compile(const CodePointText& json_text, std::size_t max_container_size) {
+    return compile_read(
+        json_text.size(), max_container_size,
+        [&](TapeBuilder& builder, JsonSyntaxFault& fault) {
+            builder.keep_strings_in(json_text.units());
+            TapeEvents events(builder);
+            return json_text.read_events(events, fault);
+        },
+        [&](const JsonSyntaxFault& fault) { return json_text.syntax_error(fault); });
 }
 
-// `read(builder)` reads the text, of `text_size` bytes or code points, into
-// the builder. Sizes are only estimated from it.
-template <class Read>
-std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std::size_t max_container_size, Read&& read) {
-    // Tape positions and offsets are 32-bit; such a text is not worth a plan.
-    if (text_size > kMaxTapeSize) return std::nullopt;
+// `read(builder, fault)` reads the text, of `text_size` bytes or code
+// points, into the builder; `describe(fault)` is the error where it stops.
+// Sizes are only estimated from the text's.
+template <class Read, class Describe>
+Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::size_t max_container_size, Read&& read,
+                                                  Describe&& describe) {
     auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&text_size), text_size);
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(text_size / 2 + 16);
@@ -71,7 +81,8 @@ std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std
     parts->string_counts.reserve(text_size / 32);
     parts->names.reserve(starting_room(64, text_size, kMinNameBytes));
     TapeBuilder builder(*parts, text_size);
-    if (!read(builder)) return std::nullopt;
+    JsonSyntaxFault fault;
+    if (!read(builder, fault)) return describe(fault);
 
     // Shapes met only inside values that a repeated member name dropped are
     // not written, and neither are such strings.
@@ -82,7 +93,6 @@ std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std
         ++definition_count;
         definitions_size += definition_record_size(parts->shapes, parts->names, shape);
     }
-    if (definition_count > kMaxDefinitions) return std::nullopt;
     // Each string is written inline once and referred to at every later
     // occurrence; a string met twice or more is also a dictionary entry.
     std::size_t dictionary_size = kStringCountSize;
@@ -97,7 +107,9 @@ std::optional<JsonContainer> JsonContainer::plan_read(std::size_t text_size, std
     parts->dict_block_offset = kHeaderSize + definitions_size;
     parts->data_block_offset = parts->dict_block_offset + dictionary_size;
     parts->size = parts->data_block_offset + kEntryCountSize + kEntryHeaderSize + data_size;
-    if (parts->size > max_container_size) return std::nullopt;
+    if (builder.noted_fault() || definition_count > kMaxDefinitions || parts->size > max_container_size) {
+        if (std::optional<VeskError> refusal = first_refusal(*parts, max_container_size)) return std::move(*refusal);
+    }
     return JsonContainer(std::move(parts));
 }
 
@@ -124,17 +136,11 @@ void JsonContainer::write(std::span<std::uint8_t> out) {
     write_header(container, parts.dict_block_offset, parts.data_block_offset);
 }
 
-Result<ByteBuffer> compile_json_document_container(std::string_view json_text, std::size_t max_container_size) {
-    Result<VeskDocument> document = compile_json_str(json_text);
-    if (!document) return std::move(document).error();
-    return encode_document_within(*document, max_container_size);
-}
-
 Result<ByteBuffer> compile_json_container(std::string_view json_text, std::size_t max_container_size) {
-    std::optional<JsonContainer> planned = JsonContainer::plan(json_text, max_container_size);
-    if (!planned) return compile_json_document_container(json_text, max_container_size);
-    ByteBuffer out(planned->size());
-    planned->write(out);
+    Result<JsonContainer> compiled = JsonContainer::compile(json_text, max_container_size);
+    if (!compiled) return std::move(compiled).error();
+    ByteBuffer out(compiled->size());
+    compiled->write(out);
     return out;
 }
 

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -20,26 +19,26 @@ struct JsonContainerParts;
 // the plan the check.
 enum class KnownUtf8 : bool { No, Yes };
 
-// JSON text compiled straight into container bytes, in two steps: plan()
-// reads the text once into a flat tape of its values, interning strings,
-// member names and shapes as it goes, and works out the container's exact
-// size; write() then walks the tape in the compiler's order (members by name)
-// and writes every block in its final place. The bytes are those that
-// compile_json_str and encode_document give.
+// JSON text compiled into container bytes, the one way dumps takes, in two
+// steps: compile() reads the text once into a flat tape of its values,
+// interning strings, member names and shapes as it goes, and works out the
+// container's exact size, or the error that refuses the text; write() then
+// walks the tape in the compiler's order (members by name) and writes every
+// block in its final place.
 //
-// The plan declines, rather than fails, whatever it leaves to that document
-// path, which reports it: text that is not JSON, arrays whose items disagree
-// and anything beyond the container's limits (also where only values that a
-// repeated member name drops hold the fault).
+// Errors come in the order the stages meet them: the reader's (the first
+// fault in the text, with its line and column), then arrays whose items
+// disagree, then the writer's limits in output order (see first_refusal).
 class JsonContainer {
 public:
-    static std::optional<JsonContainer> plan(std::string_view json_text,
-                                             std::size_t max_container_size = kMaxContainerSize,
-                                             KnownUtf8 known_utf8 = KnownUtf8::No);
+    static Result<JsonContainer> compile(std::string_view json_text,
+                                         std::size_t max_container_size = kMaxContainerSize,
+                                         KnownUtf8 known_utf8 = KnownUtf8::No);
     // The same for text of code points, read in place; it compiles as its
-    // UTF-8 form would. Text with a surrogate has none, and is declined.
-    static std::optional<JsonContainer> plan(const CodePointText& json_text,
-                                             std::size_t max_container_size = kMaxContainerSize);
+    // UTF-8 form would. Text with a surrogate has none, and is refused (the
+    // caller may report that otherwise).
+    static Result<JsonContainer> compile(const CodePointText& json_text,
+                                         std::size_t max_container_size = kMaxContainerSize);
 
     JsonContainer(JsonContainer&&) noexcept;
     JsonContainer& operator=(JsonContainer&&) noexcept;
@@ -53,20 +52,16 @@ public:
 private:
     explicit JsonContainer(std::unique_ptr<JsonContainerParts> parts) noexcept;
 
-    template <class Read>
-    static std::optional<JsonContainer> plan_read(std::size_t text_size, std::size_t max_container_size, Read&& read);
+    template <class Read, class Describe>
+    static Result<JsonContainer> compile_read(std::size_t text_size, std::size_t max_container_size, Read&& read,
+                                              Describe&& describe);
 
     std::unique_ptr<JsonContainerParts> parts_;
 };
 
-// The container of a JSON text, or the error the document path reports for
-// it: the plan first, compile_json_str and encode_document_within where it
-// declines.
+// compile() and write() into bytes of its own, for callers that have no
+// place of their own for them.
 Result<ByteBuffer> compile_json_container(std::string_view json_text,
                                           std::size_t max_container_size = kMaxContainerSize);
-
-// The document path alone.
-Result<ByteBuffer> compile_json_document_container(std::string_view json_text,
-                                                   std::size_t max_container_size = kMaxContainerSize);
 
 }  // namespace vesk

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <memory_resource>
+#include <new>
+
+#include "format/vesk_type.hpp"
 
 namespace vesk::json_plan {
 
@@ -11,34 +14,105 @@ namespace vesk::json_plan {
 // three bits of a record's first word are its tag; the rest of that word and
 // the words after it depend on the tag:
 //   Null    nothing more
-//   Bool    bit 3: the value
-//   Number  bits 3-10: the value type; bit 11: wide. Word 1: the narrowed
-//           value. A wide number, an integer outside the Int32 range, has a
-//           word 2 with the binary32 nearest its full value, which it takes
-//           in an array of mixed numbers; for the others that value follows
-//           from word 1.
-//   String  bits 3-31: the string's id
-//   Array   bit 3: mixed numbers (every item becomes Float32); bits 4-31: the
-//           shape. Word 1: the position after the array's last item; word 2:
-//           the item count. The items follow.
-//   Object  bits 3-31: the shape. Word 1: the position after the last
-//           value; word 2: the member layout. The values follow in text
-//           order, duplicates included.
-//   Dropped bits 3-31: the size in words of the records of a value that a
-//           repeated member name dropped, which overwrites its first word.
-//           Its contents are out of the counts already, so a value dropped
-//           later that holds it must not take them out again.
+//   Bool    the value
+//   Number  the value type, and whether the number is wide. Word 1: the
+//           narrowed value. A wide number, an integer outside the Int32
+//           range, has a word 2 with the binary32 nearest its full value,
+//           which it takes in an array of mixed numbers; for the others that
+//           value follows from word 1.
+//   String  the string's id
+//   Array   the shape; whether the items are numbers of more than one type
+//           (every item becomes Float32); whether they disagree otherwise,
+//           which refuses the array (and then it has no shape). Word 1: the
+//           position after the array's last item; word 2: the item count.
+//           The items follow.
+//   Object  the shape. Word 1: the position after the last value; word 2:
+//           the member layout. The values follow in text order, duplicates
+//           included.
+//   Dropped a value that a repeated member name dropped, whose first word
+//           this overwrites: the size in words of a scalar's record, or 0
+//           for a container, whose word 1 still says where it ends. Its
+//           contents are out of the counts already, so a value dropped later
+//           that holds it must not take them out again.
+// The accessors below are the only code that knows the bits.
 enum Tag : std::uint32_t { kNullTag, kBoolTag, kNumberTag, kStringTag, kArrayTag, kObjectTag, kDroppedTag };
-constexpr std::uint32_t kTagMask = 7;
-constexpr std::uint32_t kWideNumber = 1u << 11;
-constexpr std::uint32_t kMaxStringId = (1u << 29) - 1;
-constexpr std::uint32_t kMaxArrayShape = (1u << 28) - 1;
-constexpr std::uint32_t kMaxObjectShape = (1u << 29) - 1;
-constexpr std::uint32_t kMaxDroppedSize = (1u << 29) - 1;
-constexpr std::size_t kMaxTapeSize = 0xFFFFFFF0u;
-constexpr std::size_t kContainerRecordSize = 3;
+inline constexpr std::size_t kContainerRecordSize = 3;
+// The largest string id and shape a record holds; more than that many of
+// either would take far more memory than a tape is given.
+inline constexpr std::uint32_t kMaxStringId = (1u << 29) - 1;
+inline constexpr std::uint32_t kMaxArrayShape = (1u << 27) - 1;
+inline constexpr std::uint32_t kMaxObjectShape = (1u << 29) - 1;
+// Tape positions are 32-bit, with room for a record past the last.
+inline constexpr std::size_t kMaxTapeSize = 0xFFFFFFF0u;
+
+namespace record {
+
+inline constexpr std::uint32_t kTagBits = 3;
+inline constexpr std::uint32_t kTagMask = (1u << kTagBits) - 1;
+inline constexpr std::uint32_t kWideNumber = 1u << 11;
+inline constexpr std::uint32_t kMixedNumbers = 1u << 3;
+inline constexpr std::uint32_t kRefusedArray = 1u << 4;
+inline constexpr std::uint32_t kArrayShapeShift = 5;
 
 constexpr Tag tag_of(std::uint32_t word) noexcept { return static_cast<Tag>(word & kTagMask); }
+
+constexpr std::uint32_t null_word() noexcept { return kNullTag; }
+constexpr std::uint32_t bool_word(bool value) noexcept { return kBoolTag | (std::uint32_t{value} << kTagBits); }
+constexpr bool bool_value(std::uint32_t word) noexcept { return (word >> kTagBits) & 1; }
+
+constexpr std::uint32_t number_word(VeskType type, bool wide) noexcept {
+    return kNumberTag | (std::uint32_t{type_byte(type)} << kTagBits) | (wide ? kWideNumber : 0);
+}
+constexpr std::uint8_t number_type_byte(std::uint32_t word) noexcept {
+    return static_cast<std::uint8_t>(word >> kTagBits);
+}
+constexpr bool is_wide(std::uint32_t word) noexcept { return (word & kWideNumber) != 0; }
+constexpr std::uint32_t number_size(std::uint32_t word) noexcept { return is_wide(word) ? 3 : 2; }
+
+constexpr std::uint32_t string_word(std::uint32_t id) noexcept { return kStringTag | (id << kTagBits); }
+constexpr std::uint32_t string_id(std::uint32_t word) noexcept { return word >> kTagBits; }
+
+constexpr std::uint32_t array_word(std::uint32_t shape, bool mixed_numbers) noexcept {
+    return kArrayTag | (mixed_numbers ? kMixedNumbers : 0) | (shape << kArrayShapeShift);
+}
+constexpr std::uint32_t refused_array_word() noexcept { return kArrayTag | kRefusedArray; }
+constexpr std::uint32_t array_shape(std::uint32_t word) noexcept { return word >> kArrayShapeShift; }
+constexpr bool holds_mixed_numbers(std::uint32_t word) noexcept { return (word & kMixedNumbers) != 0; }
+constexpr bool is_refused(std::uint32_t word) noexcept { return (word & kRefusedArray) != 0; }
+
+constexpr std::uint32_t object_word(std::uint32_t shape) noexcept { return kObjectTag | (shape << kTagBits); }
+constexpr std::uint32_t object_shape(std::uint32_t word) noexcept { return word >> kTagBits; }
+
+// The word that drops the value whose record starts with `word`, `size`
+// words long.
+constexpr std::uint32_t dropped_word(std::uint32_t word, std::uint32_t size) noexcept {
+    const Tag tag = tag_of(word);
+    return kDroppedTag | (tag == kArrayTag || tag == kObjectTag ? 0 : size << kTagBits);
+}
+
+// Where a container's contents end, and its word 2: an array's item count,
+// an object's layout.
+inline std::uint32_t end_of(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 1]; }
+inline std::uint32_t item_count(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 2]; }
+inline std::uint32_t layout_of(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 2]; }
+
+// The type of the value at `at`, which is not dropped.
+inline VeskType value_type(std::uint32_t word) noexcept {
+    switch (tag_of(word)) {
+        case kNullTag: return VeskType::Null;
+        case kBoolTag: return VeskType::Bool;
+        case kNumberTag: return static_cast<VeskType>(number_type_byte(word));
+        case kStringTag: return VeskType::String;
+        case kArrayTag: return VeskType::Array;
+        case kObjectTag:
+        case kDroppedTag: break;
+    }
+    return VeskType::Object;
+}
+
+}  // namespace record
+
+using record::tag_of;
 
 // The position after the record at `at`, skipping a container's contents.
 inline std::uint32_t record_end(const std::uint32_t* tape, std::uint32_t at) noexcept {
@@ -47,10 +121,13 @@ inline std::uint32_t record_end(const std::uint32_t* tape, std::uint32_t at) noe
         case kNullTag:
         case kBoolTag:
         case kStringTag: return at + 1;
-        case kNumberTag: return at + ((word & kWideNumber) ? 3 : 2);
+        case kNumberTag: return at + record::number_size(word);
         case kArrayTag:
-        case kObjectTag: return tape[at + 1];
-        case kDroppedTag: return at + (word >> 3);
+        case kObjectTag: return record::end_of(tape, at);
+        case kDroppedTag: {
+            const std::uint32_t size = word >> record::kTagBits;
+            return size != 0 ? at + size : record::end_of(tape, at);
+        }
     }
     return at + 1;
 }
@@ -85,7 +162,13 @@ public:
     static constexpr std::size_t kMaxAppend = 3;
 
 private:
+    // Positions are 32-bit: a text that needs more words would need far more
+    // memory than that anyway, and is refused as memory is.
     [[gnu::noinline]] void resize_storage(std::size_t capacity) {
+        if (capacity > kMaxTapeSize) {
+            if (size_ + kMaxAppend > kMaxTapeSize) throw std::bad_alloc();
+            capacity = kMaxTapeSize;
+        }
         void* block = memory_->allocate(capacity * sizeof(std::uint32_t), alignof(std::uint32_t));
         auto* words = static_cast<std::uint32_t*>(block);
         if (size_ != 0) std::memcpy(words, words_, size_ * sizeof(std::uint32_t));

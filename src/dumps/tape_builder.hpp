@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory_resource>
+#include <new>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -94,8 +95,11 @@ private:
     std::uint32_t capacity_ = 0;
 };
 
-// Reads the events of the JSON text into the tape. Every member returns
-// false where the plan must decline.
+// Reads the events of the JSON text into the tape. It refuses nothing: what
+// breaks a rule of the format (array items that disagree) or exceeds one of
+// its limits is noted, and read on, for the writer's order to decide which
+// fault comes first (see first_refusal), since only the values that are
+// written count, and a repeated member name may still drop the one at hand.
 class TapeBuilder {
 public:
     // Room for the layouts and names of a typical text, as the layout
@@ -117,63 +121,63 @@ public:
         name_info_.reserve(starting_room(256, text_size, kMinNameBytes));
     }
 
-    bool null_value() {
-        tape_.push_back(kNullTag);
-        return add_value(VeskType::Null);
+    void null_value() {
+        tape_.push_back(record::null_word());
+        add_value(VeskType::Null);
     }
 
-    bool boolean(bool value) {
-        tape_.push_back(kBoolTag | (value ? 8u : 0u));
+    void boolean(bool value) {
+        tape_.push_back(record::bool_word(value));
         fixed_data_size_ += 1;
-        return add_value(VeskType::Bool);
+        add_value(VeskType::Bool);
     }
 
-    [[gnu::always_inline]] bool number(JsonKind kind, std::uint64_t bits) {
+    [[gnu::always_inline]] void number(JsonKind kind, std::uint64_t bits) {
         const VeskType type = json_value_type(kind, bits);
         const auto value = static_cast<std::int64_t>(bits);
         const bool wide = kind != JsonKind::Float && (kind == JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
         std::uint32_t* record = add_number(type, narrowed_number_bits(kind, bits), wide);
         if (wide) record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
-        return add_value(type);
+        add_value(type);
     }
 
     // A float, as the reader narrowed it already: all the tape keeps of one.
-    [[gnu::always_inline]] bool float32(float value) {
+    [[gnu::always_inline]] void float32(float value) {
         add_number(VeskType::Float32, std::bit_cast<std::uint32_t>(value), false);
-        return add_value(VeskType::Float32);
+        add_value(VeskType::Float32);
     }
 
-    [[gnu::flatten]] bool string(std::string_view text, bool in_input) {
-        if (text.size() > kMaxStringLength) return false;
-        return add_string(intern_string(text, in_input));
+    [[gnu::flatten]] void string(std::string_view text, bool in_input) {
+        check_string_size(text.size());
+        add_string(intern_string(text, in_input));
     }
 
-    [[gnu::flatten]] bool string(std::string_view text, JsonShortText words) {
+    [[gnu::flatten]] void string(std::string_view text, JsonShortText words) {
         const std::uint64_t hash = hash_padded_words(words.low, words.high, text.size(), parts_.strings.seed());
-        return add_string(parts_.strings.intern(text, hash).id);
+        add_string(parts_.strings.intern(text, hash).id);
     }
 
     // Code-point text. A string without escapes is kept as a view of its
     // units; those of two such strings whose UTF-8 forms have one size are
     // the same exactly when their texts are (the units of the shorter one
     // end before the other's do: at its closing quote).
-    bool string_in_units(std::string_view text, const void* first_unit, std::size_t unit_count) {
-        if (text.size() > kMaxStringLength) return false;
+    void string_in_units(std::string_view text, const void* first_unit, std::size_t unit_count) {
+        check_string_size(text.size());
         const TextUnits& units = parts_.units;
         const char* first = static_cast<const char*>(first_unit);
         const std::size_t bytes = unit_count * units.unit_size;
         const std::uint64_t hash = parts_.strings.hash(text);
-        return add_string(parts_.strings.intern_where({first, text.size()}, hash, [&](const char* kept) {
+        add_string(parts_.strings.intern_where({first, text.size()}, hash, [&](const char* kept) {
             if (!units.hold(kept)) return same_bytes(kept, text.data(), text.size());
             return bytes <= static_cast<std::size_t>(units.end - kept) && std::memcmp(kept, first, bytes) == 0;
         }).id);
     }
 
     // Code-point text: a string that held escapes, copied as UTF-8 when new.
-    bool string_with_escapes(std::string_view text) {
-        if (text.size() > kMaxStringLength) return false;
+    void string_with_escapes(std::string_view text) {
+        check_string_size(text.size());
         const TextUnits& units = parts_.units;
-        return add_string(intern_string(text, false, [&](const char* kept) {
+        add_string(intern_string(text, false, [&](const char* kept) {
             return units.hold(kept) ? units_start_with(units, kept, text) : same_bytes(kept, text.data(), text.size());
         }));
     }
@@ -181,44 +185,49 @@ public:
     // The record of a number; a wide one has a third word, for the caller.
     [[gnu::always_inline]] std::uint32_t* add_number(VeskType type, std::uint32_t bits, bool wide) {
         std::uint32_t* record = tape_.append(wide ? 3 : 2);
-        record[0] = kNumberTag | (std::uint32_t{type_byte(type)} << 3) | (wide ? kWideNumber : 0);
+        record[0] = record::number_word(type, wide);
         record[1] = bits;
         fixed_data_size_ += 4;
         return record;
     }
 
-    bool add_string(std::uint32_t id) {
-        if (id > kMaxStringId) return false;
+    void add_string(std::uint32_t id) {
+        if (id > kMaxStringId) [[unlikely]] throw std::bad_alloc();
         if (id == parts_.string_counts.size()) parts_.string_counts.push_back(0);
         ++parts_.string_counts[id];
-        tape_.push_back(kStringTag | (id << 3));
-        return add_value(VeskType::String);
+        tape_.push_back(record::string_word(id));
+        add_value(VeskType::String);
     }
 
-    bool begin_array() { return open(true); }
+    void begin_array() { open(true); }
 
-    [[gnu::always_inline]] bool end_array() {
+    [[gnu::always_inline]] void end_array() {
         const Open array = open_.back();
         open_.pop_back();
-        const bool mixed = array.mixed;
-        const VeskType elem_type = array.count == 0 ? VeskType::Null : mixed ? VeskType::Float32 : array.first;
-        // Arrays mostly come in runs of one element type (coordinates).
-        if (elem_type != last_array_type_ || last_array_shape_ == kNone) {
-            last_array_type_ = elem_type;
-            last_array_shape_ = parts_.shapes.intern_array(elem_type);
+        if (array.count > kMaxArrayItems) [[unlikely]] noted_fault_ = true;
+        if (array.refused) [[unlikely]] {
+            tape_[array.at] = record::refused_array_word();
+        } else {
+            const bool mixed = array.mixed;
+            const VeskType elem_type = array.count == 0 ? VeskType::Null : mixed ? VeskType::Float32 : array.first;
+            // Arrays mostly come in runs of one element type (coordinates).
+            if (elem_type != last_array_type_ || last_array_shape_ == kNone) {
+                last_array_type_ = elem_type;
+                last_array_shape_ = parts_.shapes.intern_array(elem_type);
+            }
+            const std::uint32_t shape = last_array_shape_;
+            if (shape > kMaxArrayShape) [[unlikely]] throw std::bad_alloc();
+            use_shape(shape);
+            tape_[array.at] = record::array_word(shape, mixed);
         }
-        const std::uint32_t shape = last_array_shape_;
-        if (shape > kMaxArrayShape || tape_.size() > kMaxTapeSize) return false;
-        use_shape(shape);
-        tape_[array.at] = kArrayTag | (mixed ? 8u : 0u) | (shape << 4);
         tape_[array.at + 1] = static_cast<std::uint32_t>(tape_.size());
         tape_[array.at + 2] = array.count;
         fixed_data_size_ += kArrayHeaderSize;
-        return add_value(VeskType::Array);
+        add_value(VeskType::Array);
     }
 
-    bool begin_object() {
-        if (!open(false)) return false;
+    void begin_object() {
+        open(false);
         Open& object = open_.back();
         object.expected_layout = expected_layout();
         if (object.expected_layout != kNone) {
@@ -226,11 +235,10 @@ public:
             object.expected_next = layout.first_name;
             object.expected_end = layout.first_name + layout.member_count;
         }
-        return true;
     }
 
-    bool member_name(std::string_view name, bool in_input) {
-        if (name.size() > kMaxFieldNameLength) return false;
+    void member_name(std::string_view name, bool in_input) {
+        if (name.size() > kMaxFieldNameLength) [[unlikely]] noted_fault_ = true;
         Open& object = open_.back();
         std::uint32_t id = next_expected_name(object);
         if (id != kNone && parts_.names.text(id) == name) {
@@ -239,12 +247,11 @@ public:
             id = unexpected_name(name, in_input);
         }
         members_.push(id);
-        return true;
     }
 
     // A short name is known by its padded bytes: the predicted one costs a
     // load and two compares.
-    bool member_name(std::string_view name, JsonShortText words) {
+    void member_name(std::string_view name, JsonShortText words) {
         Open& object = open_.back();
         std::uint32_t id = next_expected_name(object);
         if (id != kNone && name_info_[id].same(words, name.size())) {
@@ -253,10 +260,9 @@ public:
             id = unexpected_name(name, words);
         }
         members_.push(id);
-        return true;
     }
 
-    bool end_object() {
+    void end_object() {
         const Open object = open_.back();
         open_.pop_back();
         const std::span<const std::uint32_t> names = members_.names(object.first_member);
@@ -266,11 +272,11 @@ public:
         const std::uint32_t layout_id =
             as_expected ? object.expected_layout : parts_.layouts.intern(names, parts_.names);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
-        if (layout.kept_count > kMaxFields) return false;
-        if (layout.kept_count != layout.member_count && !drop_repeated_members(object.at, layout)) return false;
+        if (layout.kept_count > kMaxFields) [[unlikely]] noted_fault_ = true;
+        if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
         const std::span<const VeskType> types = members_.types(object.first_member);
         const std::uint32_t shape = object_shape(layout_id, names, types);
-        if (shape > kMaxObjectShape || tape_.size() > kMaxTapeSize) return false;
+        if (shape > kMaxObjectShape) [[unlikely]] throw std::bad_alloc();
         use_shape(shape);
         last_layout_at_depth_[open_.size()] = layout_id;
         if (!open_.empty() && !open_.back().is_array) {
@@ -278,15 +284,17 @@ public:
             if (member >= layout_by_member_.size()) layout_by_member_.resize(std::size_t{member} + 1 + member / 2, kNone);
             layout_by_member_[member] = layout_id;
         }
-        tape_[object.at] = kObjectTag | (shape << 3);
+        tape_[object.at] = record::object_word(shape);
         tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
         tape_[object.at + 2] = layout_id;
         members_.truncate(object.first_member);
         fixed_data_size_ += kObjectHeaderSize;
-        return add_value(VeskType::Object);
+        add_value(VeskType::Object);
     }
 
     std::size_t fixed_data_size() const noexcept { return fixed_data_size_; }
+    // Whether a value read may break a rule or a limit of the format.
+    bool noted_fault() const noexcept { return noted_fault_; }
     void keep_strings_in(const TextUnits& units) noexcept { parts_.units = units; }
 
 private:
@@ -304,20 +312,18 @@ private:
     // and marks them dropped, so that they are taken out only once, even
     // when the object is itself dropped later. Out of line: few objects
     // repeat a name, and every object closes through end_object().
-    [[gnu::noinline]] bool drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
+    [[gnu::noinline]] void drop_repeated_members(std::uint32_t object_at, const LayoutTable::Layout& layout) {
         kept_.assign(layout.member_count, false);
         for (const std::uint32_t member : parts_.layouts.order(layout)) kept_[member] = true;
         std::uint32_t value = object_at + kContainerRecordSize;
         for (std::uint32_t member = 0; member < layout.member_count; ++member) {
             const std::uint32_t next = record_end(tape_.data(), value);
             if (!kept_[member]) {
-                if (next - value > kMaxDroppedSize) return false;
                 forget_values(value, next);
-                tape_[value] = kDroppedTag | ((next - value) << 3);
+                tape_[value] = record::dropped_word(tape_[value], next - value);
             }
             value = next;
         }
-        return true;
     }
 
     // Takes the records in [at, end), a value and everything in it, out of
@@ -333,23 +339,23 @@ private:
                     break;
                 case kNumberTag:
                     fixed_data_size_ -= 4;
-                    at += (word & kWideNumber) ? 3 : 2;
+                    at += record::number_size(word);
                     break;
                 case kStringTag:
-                    --parts_.string_counts[word >> 3];
+                    --parts_.string_counts[record::string_id(word)];
                     at += 1;
                     break;
                 case kArrayTag:
                     fixed_data_size_ -= kArrayHeaderSize;
-                    --parts_.shape_uses[word >> 4];
+                    if (!record::is_refused(word)) --parts_.shape_uses[record::array_shape(word)];
                     at += kContainerRecordSize;
                     break;
                 case kObjectTag:
                     fixed_data_size_ -= kObjectHeaderSize;
-                    --parts_.shape_uses[word >> 3];
+                    --parts_.shape_uses[record::object_shape(word)];
                     at += kContainerRecordSize;
                     break;
-                case kDroppedTag: at += word >> 3; break;
+                case kDroppedTag: at = record_end(tape_.data(), at); break;
             }
         }
     }
@@ -457,7 +463,8 @@ private:
     struct Open {
         std::uint32_t at;  // the container's record
         bool is_array;
-        bool mixed = false;
+        bool mixed = false;    // arrays: numbers of more than one type
+        bool refused = false;  // arrays: items that disagree otherwise
         VeskType first = VeskType::Null;
         std::uint32_t count = 0;          // arrays: items so far
         std::uint32_t first_member = 0;   // objects: in members_
@@ -475,31 +482,38 @@ private:
         return object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
     }
 
-    [[gnu::always_inline]] bool open(bool is_array) {
-        if (tape_.size() > kMaxTapeSize) return false;
+    [[gnu::always_inline]] void open(bool is_array) {
         open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
         open_.back().first_member = members_.size();
         std::fill_n(tape_.append(kContainerRecordSize), kContainerRecordSize, 0);
-        return true;
     }
 
     // A value of `type` is complete: it becomes an item or a member of the
     // container around it.
-    [[gnu::always_inline]] bool add_value(VeskType type) {
-        if (open_.empty()) return true;
+    [[gnu::always_inline]] void add_value(VeskType type) {
+        if (open_.empty()) return;
         Open& parent = open_.back();
         if (!parent.is_array) {
             members_.set_last_type(type);
-            return true;
+            return;
         }
         if (parent.count == 0) {
             parent.first = type;
+        } else if (!fits_array_items(type, parent.first)) [[unlikely]] {
+            parent.refused = true;
+            noted_fault_ = true;
         } else {
-            if (!fits_array_items(type, parent.first) || parent.count == kMaxArrayItems) return false;
             parent.mixed = parent.mixed || type != parent.first;
         }
         ++parent.count;
-        return true;
+    }
+
+    // A string past the longest the format holds is read on, for its place
+    // among the faults; its size must still fit the string table's.
+    void check_string_size(std::size_t size) {
+        if (size <= kMaxStringLength) [[likely]] return;
+        if (size > UINT32_MAX) throw std::bad_alloc();
+        noted_fault_ = true;
     }
 
     // Texts outside the JSON text are copied once, when they are new.
@@ -541,6 +555,7 @@ private:
     TableVector<ShapeField> fields_;
     TableVector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
+    bool noted_fault_ = false;
     // By layout, the shape of the last object of that layout, and the types
     // of its values, at the layout's place in the list of layouts' names.
     TableVector<std::uint32_t> last_shape_of_layout_;
@@ -567,21 +582,21 @@ class TapeEvents final : public JsonEventSink {
 public:
     explicit TapeEvents(TapeBuilder& builder) noexcept : builder_(builder) {}
 
-    bool null_value() override { return builder_.null_value(); }
-    bool boolean(bool value) override { return builder_.boolean(value); }
-    bool number(JsonKind kind, std::uint64_t bits) override { return builder_.number(kind, bits); }
-    bool float32(float value) override { return builder_.float32(value); }
+    void null_value() override { builder_.null_value(); }
+    void boolean(bool value) override { builder_.boolean(value); }
+    void number(JsonKind kind, std::uint64_t bits) override { builder_.number(kind, bits); }
+    void float32(float value) override { builder_.float32(value); }
     // Every string without escapes comes to plain_string(), so these are the
     // ones with.
-    bool string(std::string_view text, bool) override { return builder_.string_with_escapes(text); }
-    bool plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) override {
-        return builder_.string_in_units(text, first_unit, unit_count);
+    void string(std::string_view text, bool) override { builder_.string_with_escapes(text); }
+    void plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) override {
+        builder_.string_in_units(text, first_unit, unit_count);
     }
-    bool begin_array() override { return builder_.begin_array(); }
-    bool end_array() override { return builder_.end_array(); }
-    bool begin_object() override { return builder_.begin_object(); }
-    bool member_name(std::string_view name, bool in_input) override { return builder_.member_name(name, in_input); }
-    bool end_object() override { return builder_.end_object(); }
+    void begin_array() override { builder_.begin_array(); }
+    void end_array() override { builder_.end_array(); }
+    void begin_object() override { builder_.begin_object(); }
+    void member_name(std::string_view name, bool in_input) override { builder_.member_name(name, in_input); }
+    void end_object() override { builder_.end_object(); }
 
 private:
     TapeBuilder& builder_;

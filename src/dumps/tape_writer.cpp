@@ -58,16 +58,16 @@ TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resourc
             element = definition = type_byte(VeskType::Null);
             return at + 1;
         case kBoolTag:
-            *out_++ = static_cast<std::uint8_t>((word >> 3) & 1);
+            *out_++ = static_cast<std::uint8_t>(record::bool_value(word));
             element = definition = type_byte(VeskType::Bool);
             return at + 1;
         case kNumberTag:
             store_u32le(out_, tape_[at + 1]);
             out_ += 4;
-            element = definition = static_cast<std::uint16_t>((word >> 3) & 0xFF);
-            return at + ((word & kWideNumber) ? 3 : 2);
+            element = definition = record::number_type_byte(word);
+            return at + record::number_size(word);
         case kStringTag: {
-            const std::uint32_t id = word >> 3;
+            const std::uint32_t id = record::string_id(word);
             if (const std::optional<std::uint32_t> entry = dictionary_.occurrence(id)) {
                 *out_ = kStrRefMarker;
                 store_u32le(out_ + 1, *entry);
@@ -128,20 +128,20 @@ std::uint8_t* TapeWriter::write_medium_string(std::uint8_t* out, std::string_vie
 
 std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
     const std::uint32_t word = tape_[at];
-    const std::uint32_t count = tape_[at + 2];
+    const std::uint32_t count = record::item_count(tape_, at);
     std::uint8_t* header = out_;
     out_ += kArrayHeaderSize;
     std::uint16_t first_element = 0;
     std::uint32_t item = at + kContainerRecordSize;
-    if (word & 8u) {
+    if (record::holds_mixed_numbers(word)) {
         // Mixed numbers: every item becomes the binary32 nearest its
         // full value.
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint32_t number = tape_[item];
             std::uint32_t bits = tape_[item + 1];
-            if (number & kWideNumber) {
+            if (record::is_wide(number)) {
                 bits = tape_[item + 2];
-            } else if (((number >> 3) & 0xFF) != type_byte(VeskType::Float32)) {
+            } else if (record::number_type_byte(number) != type_byte(VeskType::Float32)) {
                 bits = std::bit_cast<std::uint32_t>(static_cast<float>(static_cast<std::int32_t>(bits)));
             }
             store_u32le(out_, bits);
@@ -152,11 +152,11 @@ std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, 
     } else if (count != 0 && tag_of(tape_[item]) == kNumberTag) {
         // Numbers of one type (coordinates, mostly) need only their
         // narrowed values, one after the other.
-        first_element = static_cast<std::uint16_t>((tape_[item] >> 3) & 0xFF);
+        first_element = record::number_type_byte(tape_[item]);
         for (std::uint32_t i = 0; i < count; ++i) {
             store_u32le(out_, tape_[item + 1]);
             out_ += 4;
-            item += (tape_[item] & kWideNumber) ? 3 : 2;
+            item += record::number_size(tape_[item]);
         }
     } else {
         std::uint16_t item_definition = 0;
@@ -167,18 +167,18 @@ std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, 
             if (i == 0) first_element = item_element;
         }
     }
-    const auto number = static_cast<std::uint16_t>(numbering_.number(word >> 4));
+    const auto number = static_cast<std::uint16_t>(numbering_.number(record::array_shape(word)));
     store_u16le(header, number);
     store_u16le(header + 2, first_element);
     store_u16le(header + 4, static_cast<std::uint16_t>(count));
     element = first_element;
     definition = number;
-    return tape_[at + 1];
+    return record::end_of(tape_, at);
 }
 
 std::uint32_t TapeWriter::write_object(std::uint32_t at, std::uint16_t& element, std::uint16_t& definition) {
     const std::uint32_t word = tape_[at];
-    const LayoutTable::Layout& layout = parts_.layouts.layout(tape_[at + 2]);
+    const LayoutTable::Layout& layout = parts_.layouts.layout(record::layout_of(tape_, at));
     std::uint8_t* header = out_;
     out_ += kObjectHeaderSize;
     std::uint16_t unused_element = 0;
@@ -199,10 +199,10 @@ std::uint32_t TapeWriter::write_object(std::uint32_t at, std::uint16_t& element,
         }
         positions_.resize(base);
     }
-    const auto number = static_cast<std::uint16_t>(numbering_.number(word >> 3));
+    const auto number = static_cast<std::uint16_t>(numbering_.number(record::object_shape(word)));
     store_u16le(header, number);
     element = definition = number;
-    return tape_[at + 1];
+    return record::end_of(tape_, at);
 }
 
 }  // namespace vesk::json_plan

@@ -17,6 +17,20 @@ void append_decimal(std::string& out, T number) {
     out.append(digits, end);
 }
 
+// An integer in decimal with its digits grouped by threes, the groups
+// apart by spaces ("16 777 215"), as some messages print their limits.
+template <std::integral T>
+std::string grouped_decimal(T number) {
+    std::string plain;
+    append_decimal(plain, number);
+    std::string grouped;
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        if (i != 0 && (plain.size() - i) % 3 == 0) grouped += ' ';
+        grouped += plain[i];
+    }
+    return grouped;
+}
+
 namespace detail {
 
 inline void append_argument(std::string& out, std::string_view text) { out += text; }

@@ -47,6 +47,11 @@ inline Utf8Sequence read_utf8_sequence(const std::uint8_t* p, const std::uint8_t
     return Utf8Sequence{width, width, false};
 }
 
+// The bytes of a code point's UTF-8 form.
+constexpr std::size_t utf8_width(char32_t code_point) noexcept {
+    return code_point < 0x80 ? 1 : code_point < 0x800 ? 2 : code_point < 0x10000 ? 3 : 4;
+}
+
 // Writes a code point (not a surrogate, at most U+10FFFF) as UTF-8 at
 // `out`, which has room for four bytes; returns how many it took.
 inline std::size_t encode_utf8(char32_t code_point, char* out) noexcept {

@@ -13,8 +13,11 @@ VeskError too_many_fields(std::size_t definition, std::size_t count) {
     return VeskError::parse(format_message("Object #{} has {} fields (max {})", definition, count, kMaxFields));
 }
 
+VeskError field_name_too_long() { return VeskError::parse("Field name too long"); }
+
 VeskError string_too_long() {
-    return VeskError::parse("String exceeds maximum inline length (16 777 215 bytes)");
+    return VeskError::parse(
+        format_message("String exceeds maximum inline length ({} bytes)", grouped_decimal(kMaxStringLength)));
 }
 
 VeskError too_many_items(std::size_t count) {

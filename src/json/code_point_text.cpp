@@ -1,5 +1,6 @@
 #include "json/code_point_text.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "format/utf8.hpp"
@@ -11,9 +12,31 @@ namespace vesk {
 namespace {
 
 template <class Unit>
-bool read_units(const void* units, std::size_t length, JsonEventSink& sink) {
+bool read_units(const void* units, std::size_t length, JsonEventSink& sink, JsonSyntaxFault& fault) {
     const std::span<const Unit> text(static_cast<const Unit*>(units), length);
-    return JsonEventReader<JsonEventSink, false, Unit>(text, sink).read_document();
+    JsonEventReader<JsonEventSink, false, Unit> reader(text, sink);
+    if (reader.read_document()) return true;
+    fault = reader.fault();
+    return false;
+}
+
+// The error positioned by line and column in the UTF-8 form.
+template <class Unit>
+VeskError positioned_error(const void* units, std::size_t length, const JsonSyntaxFault& fault) {
+    const auto* first = static_cast<const Unit*>(units);
+    const Unit* end = first + std::min(fault.consumed, length);
+    std::size_t line = 1;
+    const Unit* line_start = first;
+    for (const Unit* p = first; p != end; ++p) {
+        if (*p == '\n') {
+            ++line;
+            line_start = p + 1;
+        }
+    }
+    std::size_t column = 0;
+    for (const Unit* p = line_start; p != end; ++p) column += utf8_width(*p);
+    if (fault.at_code_point && end != line_start) column -= utf8_width(end[-1]) - 1;
+    return json_syntax_error(fault.description, line, column);
 }
 
 #if defined(__SSE2__)
@@ -145,13 +168,22 @@ TextUnits CodePointText::units() const noexcept {
     return TextUnits{begin, begin + length_ * unit_size, unit_size};
 }
 
-bool CodePointText::read_events(JsonEventSink& sink) const {
+bool CodePointText::read_events(JsonEventSink& sink, JsonSyntaxFault& fault) const {
     switch (width_) {
-        case Width::Latin1: return read_units<std::uint8_t>(units_, length_, sink);
-        case Width::Ucs2: return read_units<std::uint16_t>(units_, length_, sink);
-        case Width::Ucs4: return read_units<std::uint32_t>(units_, length_, sink);
+        case Width::Latin1: return read_units<std::uint8_t>(units_, length_, sink, fault);
+        case Width::Ucs2: return read_units<std::uint16_t>(units_, length_, sink, fault);
+        case Width::Ucs4: return read_units<std::uint32_t>(units_, length_, sink, fault);
     }
     return false;
+}
+
+VeskError CodePointText::syntax_error(const JsonSyntaxFault& fault) const {
+    switch (width_) {
+        case Width::Latin1: return positioned_error<std::uint8_t>(units_, length_, fault);
+        case Width::Ucs2: return positioned_error<std::uint16_t>(units_, length_, fault);
+        case Width::Ucs4: return positioned_error<std::uint32_t>(units_, length_, fault);
+    }
+    return positioned_error<std::uint32_t>(units_, length_, fault);
 }
 
 }  // namespace vesk

@@ -5,6 +5,8 @@
 #include <span>
 #include <string_view>
 
+#include "error/vesk_error.hpp"
+#include "json/json_scanner.hpp"
 #include "json/json_value.hpp"
 
 namespace vesk {
@@ -14,23 +16,23 @@ namespace vesk {
 // those the reader documents.
 class JsonEventSink {
 public:
-    virtual bool null_value() = 0;
-    virtual bool boolean(bool value) = 0;
-    virtual bool number(JsonKind kind, std::uint64_t bits) = 0;
+    virtual void null_value() = 0;
+    virtual void boolean(bool value) = 0;
+    virtual void number(JsonKind kind, std::uint64_t bits) = 0;
     // Every float, as the binary32 nearest to its nearest binary64: this
     // sink keeps no more of one, so the reader narrows it (and may do so
     // without finding that binary64).
-    virtual bool float32(float value) = 0;
-    virtual bool string(std::string_view text, bool in_input) = 0;
+    virtual void float32(float value) = 0;
+    virtual void string(std::string_view text, bool in_input) = 0;
     // A string without escapes: its UTF-8 form, valid during the call, and
     // the `unit_count` units it is in the text, from `first_unit` on.
     // string() gets the strings with escapes.
-    virtual bool plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) = 0;
-    virtual bool begin_array() = 0;
-    virtual bool end_array() = 0;
-    virtual bool begin_object() = 0;
-    virtual bool member_name(std::string_view name, bool in_input) = 0;
-    virtual bool end_object() = 0;
+    virtual void plain_string(std::string_view text, const void* first_unit, std::size_t unit_count) = 0;
+    virtual void begin_array() = 0;
+    virtual void end_array() = 0;
+    virtual void begin_object() = 0;
+    virtual void member_name(std::string_view name, bool in_input) = 0;
+    virtual void end_object() = 0;
 
 protected:
     ~JsonEventSink() = default;
@@ -78,10 +80,14 @@ public:
     TextUnits units() const noexcept;
 
     // Reads the text with a JsonEventReader into `sink`: whether the whole
-    // text was read and the sink took every value. A string that is in the
+    // text was read, and if not, `fault` says why. A string that is in the
     // input (only ASCII strings of Latin-1 text) is a view into the units;
     // strings without escapes go to plain_string().
-    bool read_events(JsonEventSink& sink) const;
+    bool read_events(JsonEventSink& sink, JsonSyntaxFault& fault) const;
+
+    // The reader's error for `fault`, positioned in the text's UTF-8 form:
+    // its line, and its column in bytes.
+    VeskError syntax_error(const JsonSyntaxFault& fault) const;
 
 private:
     enum class Width { Latin1, Ucs2, Ucs4 };

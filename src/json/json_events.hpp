@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -18,6 +17,7 @@
 #include "json/json_scanner.hpp"
 #include "json/json_value.hpp"
 #include "json/plain_run.hpp"
+#include "json/quick_number.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -32,15 +32,15 @@ struct JsonShortText {
     std::uint64_t high;
 };
 
-// A one-pass JSON reader that hands each value to a handler as it is read,
-// for callers that build their own representation. It accepts exactly the
-// texts that parse_json accepts and delivers the same values (numbers in the
-// same three classes, strings with escapes resolved), but it keeps no
-// positions: on anything it refuses it just stops, and the caller asks
-// parse_json for the error. Object members come in text order, duplicates
-// included.
+// The one JSON reader: one pass over the text that hands each value to a
+// handler as it is read. Numbers come in three classes (non-negative
+// integers up to 2^64 - 1, negative ones down to -2^63, every other number
+// as the nearest binary64), strings with escapes resolved, object members in
+// text order, duplicates included. At the first thing it refuses it stops,
+// keeping the fault's description and how much of the text came before the
+// failure (line and column are worked out only for a message).
 //
-// The handler has these members, each returning false to stop reading:
+// The handler has these members:
 //   null_value(), boolean(bool), number(JsonKind, std::uint64_t bits),
 //   string(std::string_view text, bool in_input), begin_array(), end_array(),
 //   begin_object(), member_name(std::string_view name, bool in_input), end_object().
@@ -61,10 +61,11 @@ struct JsonShortText {
 // or UCS-4 (std::uint32_t). Such text is read where it lies and the handler
 // still sees UTF-8 only: a string of ASCII units in Latin-1 text is its own
 // UTF-8 form and stays in the input, any other string is transcoded into the
-// scratch copy. A surrogate has no UTF-8 form, so the reader stops there.
-// Such a handler also has plain_string(std::string_view text, const Unit*
-// first, std::size_t count), which gets the string values without escapes,
-// with where their units lie.
+// scratch copy. A surrogate has no UTF-8 form: the reader stops there, as at
+// a code point that is not one. Positions are then counted in units. Such a
+// handler also has plain_string(std::string_view text, const Unit* first,
+// std::size_t count), which gets the string values without escapes, with
+// where their units lie.
 template <class Handler, bool kWellFormedUtf8 = false, class Unit = char>
 class JsonEventReader {
     static_assert(std::is_same_v<Unit, char> || std::is_same_v<Unit, std::uint8_t> ||
@@ -82,46 +83,60 @@ public:
     JsonEventReader(std::span<const Unit> text, Handler& handler)
         : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()), handler_(handler) {}
 
-    // Whether the whole text was read and the handler took every value.
+    // Whether the whole text was read; if not, fault() says why.
     //
     // One loop over the text, not a call per value, which would save and
     // restore registers for every value, a string or a number as much as an
     // object: the containers open are a stack of their kinds, and the labels
     // are the places the reader can be in.
-    bool read_document() {
+    [[gnu::noinline]] bool read_document() {
+        namespace fail = json_failure;
         // By depth, whether the container open there is an object.
         bool in_object[kMaxJsonNesting];
         skip_whitespace();
     value:  // at a value, after any whitespace before it
-        if (at_ == end_) return false;
+        if (at_ == end_) return fail_at_end(fail::eof_value);
         switch (*at_) {
             case '[':
-                if (!open_container() || !handler_.begin_array()) return false;
+                if (!open_container()) return false;
+                handler_.begin_array();
                 in_object[depth_ - 1] = false;
                 skip_whitespace();
-                if (at_ == end_) return false;
+                if (at_ == end_) return fail_at_end(fail::eof_list);
                 if (*at_ == ']') goto close_array;
                 goto value;
             case '{':
-                if (!open_container() || !handler_.begin_object()) return false;
+                if (!open_container()) return false;
+                handler_.begin_object();
                 in_object[depth_ - 1] = true;
                 skip_whitespace();
-                if (at_ == end_) return false;
+                if (at_ == end_) return fail_at_end(fail::eof_object);
                 if (*at_ == '}') goto close_object;
                 goto member;
             default:
-                if (!read_scalar()) return false;
+                if (!read_scalar()) [[unlikely]] {
+                    // A bracket where an item should be follows a comma:
+                    // an array's first item is looked for past its bracket.
+                    const bool in_array = depth_ != 0 && !in_object[depth_ - 1];
+                    const bool no_value = fault_.description == fail::expected_value;
+                    return no_value && in_array && *at_ == ']' ? fail_here(fail::trailing_comma) : false;
+                }
                 goto after_value;
         }
     member:  // at what must be a member's name, after any whitespace before it
-        if (*at_ != '"') return false;
+        if (*at_ != '"') {
+            // A brace here follows a comma: an object's first member is
+            // looked for past its brace.
+            return fail_here(*at_ == '}' ? fail::trailing_comma : fail::key_must_be_string);
+        }
         ++at_;
         if (!read_member_name()) return false;
         // Mostly no whitespace comes before a colon or comma: it is looked
         // for only when they are not there.
         if (at_ == end_ || *at_ != ':') {
             skip_whitespace();
-            if (at_ == end_ || *at_ != ':') return false;
+            if (at_ == end_) return fail_at_end(fail::eof_object);
+            if (*at_ != ':') return fail_here(fail::expected_colon);
         }
         ++at_;
         skip_whitespace();
@@ -129,41 +144,56 @@ public:
     after_value:  // just after a value
         if (depth_ == 0) {
             skip_whitespace();
-            return at_ == end_;
+            return at_ == end_ || fail_here(fail::trailing_characters);
         }
         if (at_ == end_ || *at_ != ',') {
             skip_whitespace();
-            if (at_ == end_) return false;
+            if (at_ == end_) return fail_at_end(in_object[depth_ - 1] ? fail::eof_object : fail::eof_list);
         }
         if (in_object[depth_ - 1]) {
             if (*at_ == '}') goto close_object;
-            if (*at_ != ',') return false;
+            if (*at_ != ',') return fail_here(fail::expected_object_comma);
             ++at_;
             skip_whitespace();
-            if (at_ == end_) return false;
+            if (at_ == end_) return fail_at_end(fail::eof_value);
             goto member;
         }
         if (*at_ == ']') goto close_array;
-        if (*at_ != ',') return false;
+        if (*at_ != ',') return fail_here(fail::expected_list_comma);
         ++at_;
         skip_whitespace();
         goto value;
     close_array:  // at the closing bracket
         ++at_;
         --depth_;
-        if (!handler_.end_array()) return false;
+        handler_.end_array();
         goto after_value;
     close_object:  // at the closing brace
         ++at_;
         --depth_;
-        if (!handler_.end_object()) return false;
+        handler_.end_object();
         goto after_value;
     }
+
+    // Why read_document() stopped; the position counts units of the text.
+    const JsonSyntaxFault& fault() const noexcept { return fault_; }
 
 private:
     static bool is_whitespace(Unit c) noexcept { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
     static bool is_digit(Unit c) noexcept { return c >= '0' && c <= '9'; }
-    static int digit_value(Unit c) noexcept { return static_cast<int>(c) - '0'; }
+
+    // The fault, after the units up to (not including) `until`; always false.
+    bool fail_before(std::string_view description, const Unit* until) noexcept {
+        fault_ = JsonSyntaxFault{description, static_cast<std::size_t>(until - begin_), true};
+        return false;
+    }
+    // The fault is the unit at the read position, which counts as read.
+    bool fail_here(std::string_view description) noexcept { return fail_before(description, at_ + 1); }
+    // The text ran out.
+    bool fail_at_end(std::string_view description) noexcept {
+        fault_ = JsonSyntaxFault{description, static_cast<std::size_t>(end_ - begin_), false};
+        return false;
+    }
 
     [[gnu::always_inline]] void skip_whitespace() noexcept {
         // Most gaps are empty, a single space, or a line break and its
@@ -196,316 +226,112 @@ private:
                 std::string_view text;
                 if constexpr (kShortTexts) {
                     JsonShortText words;
-                    if (read_short_string(text, words)) return handler_.string(text, words);
+                    if (read_short_string(text, words)) {
+                        handler_.string(text, words);
+                        return true;
+                    }
                 }
                 bool in_input = false;
                 if constexpr (!kUtf8) {
                     const Unit* first = at_;
                     if (!read_string(text, in_input)) return false;
-                    if (escaped_) return handler_.string(text, in_input);
-                    return handler_.plain_string(text, first, static_cast<std::size_t>(at_ - 1 - first));
+                    if (escaped_) {
+                        handler_.string(text, in_input);
+                    } else {
+                        handler_.plain_string(text, first, static_cast<std::size_t>(at_ - 1 - first));
+                    }
                 } else {
-                    return read_string(text, in_input) && handler_.string(text, in_input);
+                    if (!read_string(text, in_input)) return false;
+                    handler_.string(text, in_input);
                 }
+                return true;
             }
-            case 'n': return read_literal("null", 4) && handler_.null_value();
-            case 't': return read_literal("true", 4) && handler_.boolean(true);
-            case 'f': return read_literal("false", 5) && handler_.boolean(false);
+            case 'n':
+                if (!read_literal("null", 4)) return false;
+                handler_.null_value();
+                return true;
+            case 't':
+                if (!read_literal("true", 4)) return false;
+                handler_.boolean(true);
+                return true;
+            case 'f':
+                if (!read_literal("false", 5)) return false;
+                handler_.boolean(false);
+                return true;
             case '-':
             case '0': case '1': case '2': case '3': case '4':
             case '5': case '6': case '7': case '8': case '9': return read_number();
-            default: return false;
+            default: return fail_here(json_failure::expected_value);
         }
     }
 
     bool read_literal(const char* word, std::size_t size) noexcept {
-        if (static_cast<std::size_t>(end_ - at_) < size) return false;
+        if (static_cast<std::size_t>(end_ - at_) < size) return literal_fault(word, size);
         if constexpr (kUtf8) {
-            if (std::memcmp(at_, word, size) != 0) return false;
+            if (std::memcmp(at_, word, size) != 0) return literal_fault(word, size);
         } else {
             for (std::size_t i = 0; i < size; ++i) {
-                if (at_[i] != static_cast<Unit>(word[i])) return false;
+                if (at_[i] != static_cast<Unit>(word[i])) return literal_fault(word, size);
             }
         }
         at_ += size;
         return true;
     }
 
-    bool read_number() {
-        // One pass over the digits gathers up to 19 significant ones; what
-        // that cannot settle exactly (more digits, far exponents, integers
-        // beyond 64 bits, malformed numbers) is read by read_json_number,
-        // which parse_json uses too.
-        const Unit* p = at_;
-        const bool negative = *p == '-';
-        if (negative) ++p;
-        DecimalDigits digits;
-        if (p == end_ || !is_digit(*p) || (*p == '0' && end_ - p > 1 && is_digit(p[1]))) return read_exact_number();
-        bool is_float = false;
-        if (!digits.take_short(p, end_, is_float)) {
-            p = digits.take(p, end_, false);
-            if (p != end_ && *p == '.') {
-                is_float = true;
-                ++p;
-                if (p == end_ || !is_digit(*p)) return read_exact_number();
-                p = digits.take(p, end_, true);
-            }
+    // The first letter matched: the first letter after it that does not, or
+    // the end of the text before one does.
+    [[gnu::noinline, gnu::cold]] bool literal_fault(const char* word, std::size_t size) noexcept {
+        for (std::size_t i = 1; i < size; ++i) {
+            if (at_ + i == end_) return fail_at_end(json_failure::eof_value);
+            if (at_[i] != static_cast<Unit>(word[i])) return fail_before(json_failure::expected_ident, at_ + i + 1);
         }
-        int exponent = 0;
-        if (p != end_ && (*p == 'e' || *p == 'E')) {
-            is_float = true;
-            ++p;
-            const bool negative_exponent = p != end_ && *p == '-';
-            if (p != end_ && (*p == '-' || *p == '+')) ++p;
-            if (p == end_ || !is_digit(*p)) return read_exact_number();
-            for (int count = 0; p != end_ && is_digit(*p); ++count) {
-                if (count == 4) return read_exact_number();
-                exponent = exponent * 10 + digit_value(*p++);
-            }
-            if (negative_exponent) exponent = -exponent;
-        }
-        if (!digits.exact) return read_exact_number();
-        const std::uint64_t significand = digits.significand;
-        if (!is_float) {
-            // -0 is a float, and so is an integer below -2^63.
-            if (negative && (significand == 0 || significand > (std::uint64_t{1} << 63))) return read_exact_number();
-            at_ = p;
-            return negative ? handler_.number(JsonKind::Int, 0 - significand)
-                            : handler_.number(JsonKind::UInt, significand);
-        }
-        if constexpr (kFloat32Only) {
-            float narrowed = 0.0f;
-            if (decimal_to_float(significand, exponent - digits.scale, narrowed)) {
-                at_ = p;
-                return handler_.float32(negative ? -narrowed : narrowed);
-            }
-        }
-        double value = 0.0;
-        if (significand != 0 && !decimal_to_double(significand, exponent - digits.scale, value)) {
-            return read_exact_number();
-        }
-        at_ = p;
-        return handler_.number(JsonKind::Float, std::bit_cast<std::uint64_t>(negative ? -value : value));
+        return true;
     }
 
-    // The significand of a decimal number, as long as it stays below 10^19
-    // (19 significant digits; leading zeros cost nothing).
-    struct DecimalDigits {
-        std::uint64_t significand = 0;
-        int scale = 0;  // fraction digits taken
-        bool exact = true;
-
-        static constexpr std::uint64_t powers[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-        static constexpr std::uint64_t limit = 10000000000000000000ull;
-        // limit / powers[count]: a division by a number from a table would
-        // take as long as reading the digits.
-        static constexpr std::uint64_t limits[9] = {
-            limit / powers[0], limit / powers[1], limit / powers[2], limit / powers[3], limit / powers[4],
-            limit / powers[5], limit / powers[6], limit / powers[7], limit / powers[8]};
-
-        // How many of the eight bytes of `word` (the first in its low byte)
-        // are digits before the first that is not. A carry out of a byte
-        // needs a byte above '9', so it never reaches a verdict that counts.
-        static int leading_digits(std::uint64_t word) noexcept {
-            const std::uint64_t others = ((word & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
-                                         (((word + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull);
-            return others == 0 ? 8 : std::countr_zero(others) >> 3;
-        }
-
-        // The value of the eight digit characters in `word`, the first most
-        // significant.
-        static std::uint64_t eight_digits_value(std::uint64_t word) noexcept {
-            word -= 0x3030303030303030ull;
-            word = word * 10 + (word >> 8);
-            return (((word & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
-                    (((word >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
-        }
-
-        // The digits of a word that starts with `count` (1 to 8) of them, moved
-        // to the top, zeros filling in below.
-        static std::uint64_t leading_digits_value(std::uint64_t word, int count) noexcept {
-            return eight_digits_value(count == 8 ? word
-                                                 : (word << (64 - 8 * count)) | (0x3030303030303030ull >> (8 * count)));
-        }
-
-        // Most numbers in data (coordinates, amounts, ids) have an integer
-        // part of at most seven digits and a fraction of at most sixteen:
-        // those are taken from three words without a loop. Takes the integer
-        // part at `p` (a digit) and the fraction if there is one, moving `p`
-        // past them; false, with nothing taken, for any other number.
-        bool take_short(const Unit*& p, const Unit* end, bool& is_float) noexcept {
-            if constexpr (kUtf8 && std::endian::native == std::endian::little) {
-                static constexpr std::uint64_t fraction_powers[17] = {
-                    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000, 10000000000,
-                    100000000000, 1000000000000, 10000000000000, 100000000000000, 1000000000000000,
-                    10000000000000000};
-                if (end - p < 24) return false;
-                std::uint64_t word;
-                std::memcpy(&word, p, 8);
-                const int whole = leading_digits(word);
-                if (whole == 8) return false;
-                std::uint64_t value = leading_digits_value(word, whole);
-                const Unit* at = p + whole;
-                if (*at != '.') {
-                    significand = value;
-                    p = at;
-                    return true;
-                }
-                std::memcpy(&word, at + 1, 8);
-                int count = leading_digits(word);
-                if (count == 0) return false;
-                std::uint64_t fraction = leading_digits_value(word, count);
-                int fraction_digits = count;
-                if (count == 8) {
-                    std::memcpy(&word, at + 9, 8);
-                    count = leading_digits(word);
-                    if (count == 8) return false;
-                    if (count != 0) fraction = fraction * powers[count] + leading_digits_value(word, count);
-                    fraction_digits += count;
-                }
-                // Nineteen digits stay below 10^19, within 64 bits.
-                if (whole + fraction_digits > 19) return false;
-                significand = value * fraction_powers[fraction_digits] + fraction;
-                scale = fraction_digits;
-                is_float = true;
-                p = at + 1 + fraction_digits;
-                return true;
-            } else {
-                (void)p;
-                (void)end;
-                (void)is_float;
-                return false;
-            }
-        }
-
-        // Takes the run of digits at `p`, up to eight at a time; returns the
-        // position after it.
-        const Unit* take(const Unit* p, const Unit* end, bool fraction) noexcept {
-            if constexpr (kUtf8 && std::endian::native == std::endian::little) {
-                while (end - p >= 8) {
-                    std::uint64_t word;
-                    std::memcpy(&word, p, 8);
-                    const int count = leading_digits(word);
-                    if (count == 0) return p;
-                    if (significand < limits[count]) {
-                        significand = significand * powers[count] + leading_digits_value(word, count);
-                    } else {
-                        exact = false;
-                    }
-                    if (fraction) scale += count;
-                    p += count;
-                    if (count < 8) return p;
-                }
-            }
-            for (; p != end && is_digit(*p); ++p) {
-                if (significand < limit / 10) {
-                    significand = significand * 10 + static_cast<std::uint64_t>(digit_value(*p));
-                } else {
-                    exact = false;
-                }
-                if (fraction) ++scale;
-            }
-            return p;
-        }
-    };
+    bool read_number() {
+        const Unit* after = read_quick_number<kFloat32Only>(at_, end_, handler_);
+        if (after == nullptr) return read_exact_number();
+        at_ = after;
+        return true;
+    }
 
     bool read_exact_number() requires kUtf8 {
         JsonScanner scanner(std::string_view(begin_, static_cast<std::size_t>(end_ - begin_)));
         scanner.at = at_;
-        if (!read_json_number(scanner, number_)) return false;
+        JsonValue number;
+        if (!read_json_number(scanner, number)) {
+            fault_ = JsonSyntaxFault{scanner.failure_description, scanner.failure_consumed};
+            return false;
+        }
         at_ = scanner.at;
-        return handler_.number(number_.kind, number_.bits);
+        handler_.number(number.kind, number.bits);
+        return true;
     }
 
     // Code-point text: the run of characters a number can hold is copied as
-    // bytes for read_json_number. The character after the run continues no
-    // number, so the copy's end stops or fails the reader just as that
-    // character would (perhaps described otherwise, which is not kept).
+    // bytes for read_json_number, with a space after it where the text goes
+    // on: the character there continues no number either, so the copy stops
+    // or fails the reading just as that character would, one unit per byte.
     bool read_exact_number() requires(!kUtf8) {
         number_text_.clear();
-        for (const Unit* p = at_; p != end_; ++p) {
+        const Unit* p = at_;
+        for (; p != end_; ++p) {
             const Unit c = *p;
             if (!is_digit(c) && c != '-' && c != '+' && c != '.' && c != 'e' && c != 'E') break;
             number_text_.push_back(static_cast<char>(c));
         }
+        if (p != end_) number_text_.push_back(' ');
         JsonScanner scanner(number_text_);
-        if (!read_json_number(scanner, number_)) return false;
+        JsonValue number;
+        if (!read_json_number(scanner, number)) {
+            const std::size_t read = static_cast<std::size_t>(at_ - begin_);
+            // Number characters are ASCII: one byte each in the UTF-8 form.
+            fault_ = JsonSyntaxFault{scanner.failure_description, read + scanner.failure_consumed, true};
+            return false;
+        }
         at_ += scanner.at - scanner.begin;
-        return handler_.number(number_.kind, number_.bits);
-    }
-
-    // The powers of ten that doubles hold exactly.
-    static constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    static constexpr int kLargestExactPower = static_cast<int>(std::size(kExactPowers)) - 1;
-
-    // The binary32 nearest to the double nearest to significand * 10^power,
-    // when that is quick to get without finding that double: a product of
-    // two doubles comes within three units in its last place of the exact
-    // value (three roundings), so within 3.5 of the nearest double, and the
-    // two round to the same binary32 unless a point halfway between two
-    // binary32 values lies near. Products that close, and those outside the
-    // range of normal binary32 values (where overflow is decided), go the
-    // exact way; false for them, and for 0.
-    [[gnu::always_inline]] static bool decimal_to_float(std::uint64_t significand, int power, float& value) noexcept {
-        static constexpr auto scales = [] {
-            std::array<double, 2 * kLargestExactPower + 1> scale{};
-            for (int k = 0; k <= kLargestExactPower; ++k) {
-                scale[kLargestExactPower + k] = kExactPowers[k];
-                scale[kLargestExactPower - k] = 1.0 / kExactPowers[k];  // one rounding
-            }
-            return scale;
-        }();
-        if (power < -kLargestExactPower || power > kLargestExactPower) return false;
-        const double product = static_cast<double>(significand) * scales[power + kLargestExactPower];
-        const auto bits = std::bit_cast<std::uint64_t>(product);
-        const std::uint64_t biased_exponent = bits >> 52;
-        if (biased_exponent < 1023 - 125 || biased_exponent >= 1023 + 127) return false;
-        // The 29 bits below a binary32's significand: 2^28 is halfway.
-        constexpr std::uint64_t halfway = std::uint64_t{1} << 28;
-        constexpr std::uint64_t margin = 8;
-        if ((bits & (2 * halfway - 1)) - (halfway - margin) <= 2 * margin) return false;
-        value = static_cast<float>(product);
+        handler_.number(number.kind, number.bits);
         return true;
-    }
-
-    // significand * 10^power as the nearest double, when that is quick to
-    // get exactly; false otherwise. Powers of ten up to 10^22 are exact
-    // doubles, so a significand of at most 53 bits takes one correctly
-    // rounded operation. Larger significands go through the 64-bit
-    // significand of x87 extended precision, where powers up to 10^27 are
-    // exact: one rounding there, and a second one to double that is right
-    // unless the first left the value within a unit of a halfway point.
-    [[gnu::always_inline]] static bool decimal_to_double(std::uint64_t significand, int power, double& value) noexcept {
-        if (significand <= (std::uint64_t{1} << 53) && power >= -kLargestExactPower && power <= kLargestExactPower) {
-            const auto digits = static_cast<double>(significand);
-            value = power < 0 ? digits / kExactPowers[-power] : digits * kExactPowers[power];
-            return true;
-        }
-        if constexpr (std::numeric_limits<long double>::digits == 64) {
-            static constexpr auto extended_powers = [] {
-                std::array<long double, 28> powers{};
-                long double power_of_ten = 1.0L;
-                for (long double& entry : powers) {
-                    entry = power_of_ten;
-                    power_of_ten *= 10.0L;
-                }
-                return powers;
-            }();
-            if (power < -27 || power > 27) return false;
-            const auto digits = static_cast<long double>(significand);
-            const long double extended =
-                power < 0 ? digits / extended_powers[-power] : digits * extended_powers[power];
-            std::uint64_t bits;
-            std::memcpy(&bits, &extended, sizeof bits);
-            // The eleven bits below a double's significand: 0x400 is halfway.
-            const std::uint64_t dropped = bits & 0x7FF;
-            if (dropped >= 0x3FF && dropped <= 0x401) return false;
-            value = static_cast<double>(extended);
-            return true;
-        }
-        return false;
     }
 
     // The opening quote has been consumed. A string without escapes is a
@@ -517,7 +343,7 @@ private:
         const char* p = start;
         for (;;) {
             p = skip_plain_run<kWellFormedUtf8>(p, end_);
-            if (p == end_) return false;
+            if (p == end_) return fail_at_end(json_failure::eof_string);
             const auto byte = static_cast<unsigned char>(*p);
             if (byte == '"') {
                 text = std::string_view(start, static_cast<std::size_t>(p - start));
@@ -526,11 +352,34 @@ private:
                 return true;
             }
             if (byte == '\\') return read_escaped_string(start, p, text, in_input);
-            if (byte < 0x20) return false;
+            if (byte < 0x20) return fail_before(json_failure::control_character, p + 1);
             const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
                                                          reinterpret_cast<const std::uint8_t*>(end_)).width;
-            if (width == 0) return false;
+            if (width == 0) return fail_after_bad_utf8(p);
             p += width;
+        }
+    }
+
+    // A string's bytes at `p` are no UTF-8. That is reported at the string's
+    // closing quote, unless the rest of the string fails otherwise first:
+    // the rest is read for that, each bad byte stepped over alone, so that a
+    // quote or backslash after it is still seen.
+    [[gnu::noinline, gnu::cold]] bool fail_after_bad_utf8(const char* p) requires kUtf8 {
+        ++p;
+        for (;;) {
+            p = skip_plain_run<false>(p, end_);
+            if (p == end_) return fail_at_end(json_failure::eof_string);
+            const auto byte = static_cast<unsigned char>(*p);
+            if (byte == '"') return fail_before(json_failure::invalid_code_point, p + 1);
+            if (byte >= 0x80) {
+                const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
+                                                             reinterpret_cast<const std::uint8_t*>(end_)).width;
+                p += width == 0 ? 1 : width;
+                continue;
+            }
+            if (byte < 0x20) return fail_before(json_failure::control_character, p + 1);
+            char resolved[4];
+            if (read_escape_into(p, resolved) == 0) return false;
         }
     }
 
@@ -581,11 +430,11 @@ private:
             } else if (byte == '"') {
                 break;
             } else if (byte < 0x20) {
-                return false;
+                return fail_before(json_failure::control_character, p + 1);
             } else {
                 const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
                                                              reinterpret_cast<const std::uint8_t*>(end_)).width;
-                if (width == 0) return false;
+                if (width == 0) return fail_after_bad_utf8(p);
                 out = unescaped_room(size, width);
                 std::memcpy(out + size, p, width);
                 size += width;
@@ -613,7 +462,7 @@ private:
             out = unescaped_room(size, run_size);
             std::memcpy(out + size, run, run_size);
             size += run_size;
-            if (p == end_) return false;
+            if (p == end_) return fail_at_end(json_failure::eof_string);
         }
         text = std::string_view(unescaped_.get(), size);
         in_input = false;
@@ -638,8 +487,9 @@ private:
 
     // `p` is at a backslash; writes what the escape stands for, as UTF-8, at
     // `out` and returns its size, 0 for an escape that is not one.
-    std::size_t read_escape_into(const Unit*& p, char* out) const noexcept {
-        if (end_ - p < 2) return 0;
+    std::size_t read_escape_into(const Unit*& p, char* out) noexcept {
+        namespace fail = json_failure;
+        if (end_ - p < 2) return fail_at_end(fail::eof_string);
         const Unit code = p[1];
         p += 2;
         switch (code) {
@@ -652,16 +502,20 @@ private:
             case 'r': *out = '\r'; return 1;
             case 't': *out = '\t'; return 1;
             case 'u': break;
-            default: return 0;
+            default: return fail_before(fail::invalid_escape, p);
         }
         char32_t unit = 0;
         if (!read_code_unit(p, unit)) return 0;
-        if (unit >= 0xDC00 && unit <= 0xDFFF) return 0;
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return fail_before(fail::lone_surrogate, p);
         if (unit >= 0xD800 && unit <= 0xDBFF) {
+            for (const char expected : {'\\', 'u'}) {
+                if (p == end_) return fail_at_end(fail::eof_string);
+                if (*p != static_cast<Unit>(expected)) return fail_before(fail::unexpected_end_of_hex_escape, p + 1);
+                ++p;
+            }
             char32_t low = 0;
-            if (end_ - p < 2 || p[0] != '\\' || p[1] != 'u') return 0;
-            p += 2;
-            if (!read_code_unit(p, low) || low < 0xDC00 || low > 0xDFFF) return 0;
+            if (!read_code_unit(p, low)) return 0;
+            if (low < 0xDC00 || low > 0xDFFF) return fail_before(fail::lone_surrogate, p);
             unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         }
         return encode_utf8(unit, out);
@@ -685,7 +539,7 @@ private:
             const Unit* run = p;
             p = skip_plain_units(p, end_);
             append_ascii(run, p);
-            if (p == end_) return false;
+            if (p == end_) return fail_at_end(json_failure::eof_string);
             const char32_t unit = *p;
             if (unit == '"') break;
             if (unit == '\\') {
@@ -693,7 +547,10 @@ private:
                 if (!read_escape(p)) return false;
                 continue;
             }
-            if (unit < 0x20 || (unit >= 0xD800 && unit <= 0xDFFF) || unit > 0x10FFFF) return false;
+            if (unit < 0x20) return fail_before(json_failure::control_character, p + 1);
+            if ((unit >= 0xD800 && unit <= 0xDFFF) || unit > 0x10FFFF) {
+                return fail_before(json_failure::invalid_code_point, p + 1);
+            }
             append_utf8(scratch_, unit);
             ++p;
         }
@@ -718,13 +575,13 @@ private:
         return -1;
     }
 
-    // Four hex digits at `p`.
-    bool read_code_unit(const Unit*& p, char32_t& unit) const noexcept {
-        if (end_ - p < 4) return false;
+    // Four hex digits at `p`, after a `\u`.
+    bool read_code_unit(const Unit*& p, char32_t& unit) noexcept {
+        if (end_ - p < 4) return fail_at_end(json_failure::eof_string);
         int value = 0;
         for (int i = 0; i < 4; ++i) {
             const int digit = hex_value(p[i]);
-            if (digit < 0) return false;
+            if (digit < 0) return fail_before(json_failure::invalid_escape, p + 4);
             value = value * 16 + digit;
         }
         unit = static_cast<char32_t>(value);
@@ -741,7 +598,7 @@ private:
     }
 
     bool open_container() noexcept {
-        if (depth_ == kMaxJsonNesting) return false;
+        if (depth_ == kMaxJsonNesting) return fail_here(json_failure::recursion_limit);
         ++depth_;
         ++at_;
         return true;
@@ -752,10 +609,15 @@ private:
         std::string_view name;
         if constexpr (kShortTexts) {
             JsonShortText words;
-            if (read_short_string(name, words)) return handler_.member_name(name, words);
+            if (read_short_string(name, words)) {
+                handler_.member_name(name, words);
+                return true;
+            }
         }
         bool in_input = false;
-        return read_string(name, in_input) && handler_.member_name(name, in_input);
+        if (!read_string(name, in_input)) return false;
+        handler_.member_name(name, in_input);
+        return true;
     }
 
     const Unit* begin_;
@@ -763,12 +625,12 @@ private:
     const Unit* end_;
     Handler& handler_;
     unsigned depth_ = 0;
+    JsonSyntaxFault fault_;
     std::string scratch_;  // code-point text: a string being transcoded
     std::unique_ptr<char[]> unescaped_;  // UTF-8 text: see read_escaped_string
     std::size_t unescaped_capacity_ = 0;
     std::string number_text_;  // code-point text: a number for read_json_number
     bool escaped_ = false;     // code-point text: the last string read had an escape
-    JsonValue number_;
 };
 
 }  // namespace vesk

@@ -1,18 +1,47 @@
 #include "json/json_scanner.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <string>
 
 #include "error/format_message.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vesk {
 
-VeskError json_syntax_error(std::string_view text, std::string_view description, std::size_t consumed) {
-    std::string_view seen = text.substr(0, std::min(consumed, text.size()));
-    std::size_t line = 1 + static_cast<std::size_t>(std::count(seen.begin(), seen.end(), '\n'));
-    std::size_t last_feed = seen.rfind('\n');
-    std::size_t column = last_feed == std::string_view::npos ? seen.size() : seen.size() - (last_feed + 1);
+VeskError json_syntax_error(std::string_view description, std::size_t line, std::size_t column) {
     return VeskError::parse(format_message("{} at line {} column {}", description, line, column));
+}
+
+namespace {
+
+// A refusal near the end of a long text counts the lines of all of it:
+// sixteen bytes at a time, as fast as the text was read.
+std::size_t count_line_feeds(std::string_view text) noexcept {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    std::size_t count = 0;
+#if defined(__SSE2__)
+    const __m128i feed = _mm_set1_epi8('\n');
+    for (; end - p >= 16; p += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        count += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, feed)))));
+    }
+#endif
+    return count + static_cast<std::size_t>(std::count(p, end, '\n'));
+}
+
+}  // namespace
+
+VeskError json_syntax_error(std::string_view text, const JsonSyntaxFault& fault) {
+    const std::string_view seen = text.substr(0, std::min(fault.consumed, text.size()));
+    const std::size_t line = 1 + count_line_feeds(seen);
+    const std::size_t last_feed = seen.rfind('\n');
+    const std::size_t column = last_feed == std::string_view::npos ? seen.size() : seen.size() - (last_feed + 1);
+    return json_syntax_error(fault.description, line, column);
 }
 
 }  // namespace vesk

@@ -36,6 +36,17 @@ struct JsonScanner {
     bool fail_at_end(std::string_view description) noexcept { return fail_before(description, end); }
 };
 
+// Where a JSON reader stopped, and why: the description, and how much of the
+// text came before the failure, the offending byte (or unit) included. In
+// text of code points the column counts bytes of the UTF-8 form, of which
+// an offending code point, unlike the end of the text, contributes its
+// first only.
+struct JsonSyntaxFault {
+    std::string_view description;
+    std::size_t consumed = 0;
+    bool at_code_point = false;  // the last unit consumed is the offending one
+};
+
 // The descriptions the reader reports, each followed by its position.
 namespace json_failure {
 inline constexpr std::string_view eof_list = "EOF while parsing a list";
@@ -61,9 +72,11 @@ inline constexpr std::string_view unexpected_end_of_hex_escape = "unexpected end
 inline constexpr std::string_view recursion_limit = "recursion limit exceeded";
 }  // namespace json_failure
 
-// "{description} at line {line} column {column}" for a failure after
-// `consumed` bytes of `text`: line 1 plus the line feeds among those bytes,
-// column the bytes consumed since the last of them.
-VeskError json_syntax_error(std::string_view text, std::string_view description, std::size_t consumed);
+// "{description} at line {line} column {column}": the line is 1 plus the line
+// feeds before the failure, the column the bytes since the last of them.
+VeskError json_syntax_error(std::string_view description, std::size_t line, std::size_t column);
+
+// The error for `fault` in UTF-8 `text`.
+VeskError json_syntax_error(std::string_view text, const JsonSyntaxFault& fault);
 
 }  // namespace vesk

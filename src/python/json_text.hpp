@@ -3,8 +3,6 @@
 #include <Python.h>
 
 #include <cstddef>
-#include <memory>
-#include <optional>
 #include <string_view>
 
 #include "dumps/json_container.hpp"
@@ -15,32 +13,24 @@ namespace vesk::python {
 // UTF-8 copy to the str for the rest of its life. It is read where it lies:
 // the str's own bytes when it is ASCII, the UTF-8 form it holds when
 // something made one earlier, else its code points (Latin-1, UCS-2 or UCS-4
-// units). A UTF-8 copy, exactly as long as it needs to be, is made only for
-// the document path.
+// units).
 class JsonText {
 public:
     // Takes the str, which the caller keeps alive while this is used.
     // Returns false with the interpreter's error set when the str has no
     // UTF-8 form (lone surrogates) and that is known already; a str read as
-    // code points is not searched for surrogates here, which check() and
-    // make_utf8() do.
+    // code points is not searched for surrogates here, which check() does.
     bool take(PyObject* text);
 
     // Whether the str has a UTF-8 form; if not, sets the interpreter's error.
     // For callers that must report it before reading further arguments.
     bool check();
 
-    // The direct plan, from whichever form the text is read in; it declines
-    // at a surrogate. Touches no Python object, so it may run without the
-    // interpreter lock.
-    std::optional<JsonContainer> plan() const;
-
-    // Makes the UTF-8 form if the text is read as code points. Returns false
-    // with the interpreter's error set when the str has none.
-    bool make_utf8();
-
-    // The UTF-8 form, once take() or make_utf8() made it known.
-    std::string_view utf8() const noexcept { return view_; }
+    // The container, or the error that refuses the text, from whichever form
+    // the text is read in; a surrogate refuses it, which check() reports as
+    // the interpreter does. Touches no Python object, so it may run without
+    // the interpreter lock.
+    Result<JsonContainer> compile() const;
 
     // Bytes of UTF-8 or code points, as the text is read.
     std::size_t size() const noexcept { return form_ == Form::Utf8 ? view_.size() : length_; }
@@ -52,8 +42,7 @@ private:
     Form form_ = Form::Utf8;
     const void* units_ = nullptr;  // code points, in the str
     std::size_t length_ = 0;       // code points
-    std::unique_ptr<char[]> copy_;
-    std::string_view view_;
+    std::string_view view_;        // the UTF-8 form
 };
 
 }  // namespace vesk::python

@@ -1,5 +1,4 @@
 #include <array>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -32,39 +31,24 @@ constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"
 template <class Allocate>
 bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allocate) {
     const bool release = json_text.size() >= kReleaseLockFrom;
-    std::optional<JsonContainer> planned;
+    std::optional<Result<JsonContainer>> compiled;
     {
         ReleasedGil released(release);
-        planned = json_text.plan();
+        compiled.emplace(json_text.compile());
     }
-    if (planned) {
-        std::uint8_t* out = allocate(planned->size());
-        if (out == nullptr) {
-            return false;
-        }
-        ReleasedGil released(release);
-        planned->write(std::span<std::uint8_t>(out, planned->size()));
-        return true;
-    }
-    // What the plan declines, mostly text that fails, the document path
-    // compiles or reports, from the UTF-8 form.
-    if (!json_text.make_utf8()) {
+    if (!compiled->has_value()) {
+        // A text with no UTF-8 form is the interpreter's to report, before
+        // whatever else is wrong with it.
+        if (json_text.check()) to_py_err(module, compiled->error());
         return false;
     }
-    std::optional<Result<ByteBuffer>> container;
-    {
-        ReleasedGil released(release);
-        container.emplace(compile_json_document_container(json_text.utf8()));
-    }
-    if (!container->has_value()) {
-        to_py_err(module, container->error());
-        return false;
-    }
-    std::uint8_t* out = allocate((*container)->size());
+    JsonContainer& container = **compiled;
+    std::uint8_t* out = allocate(container.size());
     if (out == nullptr) {
         return false;
     }
-    std::memcpy(out, (*container)->data(), (*container)->size());
+    ReleasedGil released(release);
+    container.write(std::span<std::uint8_t>(out, container.size()));
     return true;
 }
 

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "compile/compile_json.hpp"
 #include "dumps/json_container.hpp"
+#include "encode/encoder.hpp"
 #include "format/utf8.hpp"
 
 namespace vesk {
@@ -33,6 +35,25 @@ std::string outcome(const Result<ByteBuffer>& result, const Result<ByteBuffer>* 
     return summary;
 }
 
+// The container or the error of the independent statement of the rules:
+// the value tree, the document compiler and the document writer.
+Result<ByteBuffer> model_container(std::string_view text, std::size_t max_container_size = kMaxContainerSize) {
+    Result<VeskDocument> document = compile_json_str(text);
+    if (!document) return std::move(document).error();
+    return encode_document_within(*document, max_container_size);
+}
+
+bool is_utf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto* end = p + text.size();
+    while (p != end) {
+        const std::size_t width = *p < 0x80 ? 1 : read_utf8_sequence(p, end).width;
+        if (width == 0) return false;
+        p += width;
+    }
+    return true;
+}
+
 // The code points of well-formed UTF-8.
 std::u32string decoded(std::string_view text) {
     std::u32string code_points;
@@ -49,20 +70,18 @@ std::u32string decoded(std::string_view text) {
 }
 
 template <class Unit>
-void expect_code_point_plan(const std::u32string& code_points, bool planned, const ByteBuffer& expected) {
+void expect_code_points_compile_alike(const std::u32string& code_points, const Result<ByteBuffer>& expected) {
     const std::vector<Unit> units(code_points.begin(), code_points.end());
-    std::optional<JsonContainer> wide = JsonContainer::plan(CodePointText(std::span<const Unit>(units)));
-    ASSERT_EQ(wide.has_value(), planned) << sizeof(Unit) << "-byte units";
-    if (!wide) return;
-    ByteBuffer written(wide->size());
-    wide->write(written);
-    EXPECT_TRUE(written == expected) << sizeof(Unit) << "-byte units";
+    Result<JsonContainer> compiled = JsonContainer::compile(CodePointText(std::span<const Unit>(units)));
+    Result<ByteBuffer> written = compiled ? Result<ByteBuffer>(ByteBuffer(compiled->size()))
+                                          : Result<ByteBuffer>(compiled.error());
+    if (compiled) compiled->write(*written);
+    EXPECT_EQ(outcome(written, &expected), outcome(expected, &written)) << sizeof(Unit) << "-byte units";
 }
 
 struct Text {
     std::string name;
     std::string text;
-    bool plan_declines = false;  // although the document path takes it
 
     friend void PrintTo(const Text& t, std::ostream* out) { *out << t.name; }
 };
@@ -182,7 +201,7 @@ std::string long_strings_with_and_without_escapes() {
     return text + "\"end\"]";
 }
 
-// Texts that stress what the plan must get exactly as the document path does.
+// Texts that stress what the compiler must get exactly as the model does.
 std::vector<Text> crafted_texts() {
     std::vector<Text> texts = {
         {"unsorted members", R"({"b": 1, "a": {"z": [1, 2], "y": "s"}, "A": "s", "": null})"},
@@ -247,44 +266,51 @@ std::vector<Text> crafted_texts() {
         {"lone surrogate", R"(["\ud800"])"},
         {"control character", "[\"a\x01\"]"},
         {"text ends after an escape", R"(["\uD600\")"},
+        {"a late fault in a line of wide letters", "{\"\u00e9\": [1,\n \"\u20ac\u00e9\", 2, \u20ac]}"},
+        {"mixed array after an array too long", "[" + zeros(65536) + ", [1, \"a\"]]"},
+        {"the first mixed array in name order", R"({"b": [1, "x"], "a": [[true, 1]], "c": [null, 2]})"},
+        {"a mixed array inside one", R"([[1, [true, "x"]], "s"])"},
+        {"string too long, once and twice",
+         joined("[", {zeros(65536), quoted(16777216, 's'), quoted(16777216, 's')}, "]")},
+        {"string too long in a name-ordered member", joined("{", {"\"b\": " + quoted(16777216, 's'), "\"a\": " + zeros(65536)}, "}")},
+        {"field name too long after an array too long", joined("[", {zeros(65536), joined("{", {quoted(256, 'n'), ": 1"}, "}")}, "]")},
+        {"too many members", [] {
+             std::string text = "{";
+             for (int i = 0; i < 65536; ++i) text += (i ? ",\"" : "\"") + std::to_string(i) + "\":0";
+             return text + "}";
+         }()},
+        {"faults only in dropped values",
+         joined("{", {"\"a\": " + zeros(65536), "\"a\": [1, \"x\"]", "\"a\": " + quoted(16777216, 's'),
+                      "\"a\": {" + quoted(256, 'n') + ": 1}", "\"a\": 2"}, "}")},
     };
-    for (Text& text : texts) text.plan_declines = text.name == "fault only in a dropped value";
     return texts;
 }
 
 class JsonContainerTest : public testing::TestWithParam<Text> {};
 
-// The plan declines only where the document path fails (or names repeat), and
-// what it writes is byte for byte what the document path writes.
-TEST_P(JsonContainerTest, WritesWhatTheDocumentPathWrites) {
+// The container or the error is byte for byte, word for word the model's,
+// whether the text is read as UTF-8, vouched for or not, or as code points
+// of every width that holds them.
+TEST_P(JsonContainerTest, GivesWhatTheModelGives) {
     const Text& text = GetParam();
-    const Result<ByteBuffer> expected = compile_json_document_container(text.text);
-    std::optional<JsonContainer> planned = JsonContainer::plan(text.text);
-    EXPECT_EQ(planned.has_value(), expected.has_value() && !text.plan_declines);
-    if (planned) {
-        ByteBuffer written(planned->size());
-        planned->write(written);
-        const Result<ByteBuffer> mine(std::move(written));
-        EXPECT_EQ(outcome(mine, &expected), outcome(expected, &mine));
-    }
-    if (planned) {
-        // Text the document path takes is well-formed UTF-8.
-        std::optional<JsonContainer> trusting = JsonContainer::plan(text.text, kMaxContainerSize, KnownUtf8::Yes);
-        ASSERT_TRUE(trusting.has_value());
+    const Result<ByteBuffer> expected = model_container(text.text);
+    const Result<ByteBuffer> compiled = compile_json_container(text.text);
+    EXPECT_EQ(outcome(compiled, &expected), outcome(expected, &compiled));
+    if (!is_utf8(text.text)) return;
+    Result<JsonContainer> trusting = JsonContainer::compile(text.text, kMaxContainerSize, KnownUtf8::Yes);
+    ASSERT_EQ(trusting.has_value(), expected.has_value());
+    if (trusting) {
         ByteBuffer written(trusting->size());
         trusting->write(written);
         EXPECT_TRUE(written == *expected);
+    } else {
+        EXPECT_EQ(trusting.error().formatted(), expected.error().formatted());
     }
-    const Result<ByteBuffer> chosen = compile_json_container(text.text);
-    EXPECT_EQ(outcome(chosen, &expected), outcome(expected, &chosen));
-    // Text the document path takes, given as code points in every unit wide
-    // enough for them, plans as its UTF-8 form does.
-    if (!expected) return;
     const std::u32string code_points = decoded(text.text);
     const char32_t widest = code_points.empty() ? 0 : *std::max_element(code_points.begin(), code_points.end());
-    if (widest < 0x100) expect_code_point_plan<std::uint8_t>(code_points, planned.has_value(), *expected);
-    if (widest < 0x10000) expect_code_point_plan<std::uint16_t>(code_points, planned.has_value(), *expected);
-    expect_code_point_plan<std::uint32_t>(code_points, planned.has_value(), *expected);
+    if (widest < 0x100) expect_code_points_compile_alike<std::uint8_t>(code_points, expected);
+    if (widest < 0x10000) expect_code_points_compile_alike<std::uint16_t>(code_points, expected);
+    expect_code_points_compile_alike<std::uint32_t>(code_points, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Crafted, JsonContainerTest, testing::ValuesIn(crafted_texts()),
@@ -294,19 +320,21 @@ INSTANTIATE_TEST_SUITE_P(Suite, JsonContainerTest, testing::ValuesIn(files_in(VE
 INSTANTIATE_TEST_SUITE_P(Corpus, JsonContainerTest, testing::ValuesIn(files_in(VESK_CORPUS_DIR)),
                          [](const auto& info) { return "document" + std::to_string(info.index); });
 
-TEST(JsonContainerCeilingTest, CeilingDeclinesAsTheWriterRefuses) {
-    // Around the exact size, the plan and the document path agree on where
-    // the container stops fitting.
-    const std::string texts[] = {R"({"b": ["x", "x", "y"], "a": 1.5})", "[]", quoted(300, 'q')};
+TEST(JsonContainerCeilingTest, CeilingIsPassedWhereTheModelPassesIt) {
+    // At every ceiling up to past the size, or past where the writer's
+    // fault lies: the container stops fitting, or the fault is reported,
+    // where the model says.
+    const std::string texts[] = {
+        R"({"b": ["x", "x", "y"], "a": 1.5})",
+        "[]",
+        quoted(300, 'q'),
+        joined("{", {"\"a\": " + quoted(300, 'q'), "\"b\": " + quoted(300, 'q'), "\"c\": " + zeros(65536)}, "}"),
+        joined("[", {R"({"a": 1})", joined("{", {quoted(256, 'n'), ": 1"}, "}")}, "]"),
+    };
     for (const std::string& text : texts) {
-        const std::size_t size = compile_json_document_container(text)->size();
-        for (std::size_t ceiling : {size + 1, size, size - 1, size - 5, std::size_t{20}}) {
-            const std::string expected = outcome(compile_json_document_container(text, ceiling));
-            EXPECT_EQ(JsonContainer::plan(text, ceiling).has_value(), ceiling >= size) << text << " " << ceiling;
-            EXPECT_EQ(outcome(compile_json_container(text, ceiling)), expected) << text << " " << ceiling;
-            if (ceiling < size) {
-                EXPECT_EQ(expected, "Failed to parse VESK: Container exceeds 4294967295 bytes");
-            }
+        for (std::size_t ceiling = 0; ceiling <= 800; ++ceiling) {
+            EXPECT_EQ(outcome(compile_json_container(text, ceiling)), outcome(model_container(text, ceiling)))
+                << text.substr(0, 40) << " " << ceiling;
         }
     }
 }

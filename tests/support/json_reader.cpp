@@ -39,7 +39,7 @@ public:
 
 private:
     VeskError failure() const {
-        return json_syntax_error(text_, scanner_.failure_description, scanner_.failure_consumed);
+        return json_syntax_error(text_, JsonSyntaxFault{scanner_.failure_description, scanner_.failure_consumed});
     }
 
     void skip_whitespace() noexcept {

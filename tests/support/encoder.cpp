@@ -90,7 +90,7 @@ Status write_fields(const VeskDefinition& definition, ByteBuffer& out, std::size
     append_u16(out, static_cast<std::uint16_t>(fields.size()));
     for (const VeskField& field : fields) {
         if (out.size() > max_size) return container_too_large();
-        if (field.name.size() > kMaxFieldNameLength) return VeskError::parse("Field name too long");
+        if (field.name.size() > kMaxFieldNameLength) return field_name_too_long();
         append_u8(out, static_cast<std::uint8_t>(field.name.size()));
         append_bytes(out, field.name);
         append_u8(out, type_byte(field.type));
