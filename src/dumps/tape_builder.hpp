@@ -15,6 +15,7 @@
 #include "dumps/json_container_parts.hpp"
 #include "dumps/json_tape.hpp"
 #include "dumps/member_layouts.hpp"
+#include "dumps/member_predictor.hpp"
 #include "dumps/number_narrowing.hpp"
 #include "format/array_item_rule.hpp"
 #include "format/container_layout.hpp"
@@ -109,16 +110,13 @@ public:
         : parts_(parts),
           tape_(parts.tape),
           members_(starting_room(256, text_size, kMinNameBytes), &parts.memory),
-          name_info_(&parts.memory),
+          predictor_(parts, text_size),
           fields_(&parts.memory),
           kept_(&parts.memory),
           last_shape_of_layout_(&parts.memory),
-          last_types_(&parts.memory),
-          layout_by_member_(&parts.memory) {
+          last_types_(&parts.memory) {
         last_shape_of_layout_.reserve(layout_room(text_size));
         last_types_.reserve(starting_room(512, text_size, kMinNameBytes));
-        layout_by_member_.reserve(starting_room(256, text_size, kMinNameBytes));
-        name_info_.reserve(starting_room(256, text_size, kMinNameBytes));
     }
 
     void null_value() {
@@ -228,49 +226,26 @@ public:
 
     void begin_object() {
         open(false);
-        Open& object = open_.back();
-        object.expected_layout = expected_layout();
-        if (object.expected_layout != kNone) {
-            const LayoutTable::Layout& layout = parts_.layouts.layout(object.expected_layout);
-            object.expected_next = layout.first_name;
-            object.expected_end = layout.first_name + layout.member_count;
-        }
+        const bool member = open_.size() >= 2 && !open_[open_.size() - 2].is_array;
+        open_.back().expected = predictor_.expect(open_.size() - 1, member ? members_.last_name() : kNone);
     }
 
     void member_name(std::string_view name, bool in_input) {
         if (name.size() > kMaxFieldNameLength) [[unlikely]] noted_fault_ = true;
-        Open& object = open_.back();
-        std::uint32_t id = next_expected_name(object);
-        if (id != kNone && parts_.names.text(id) == name) {
-            ++object.predicted;
-        } else {
-            id = unexpected_name(name, in_input);
-        }
-        members_.push(id);
+        members_.push(predictor_.name(open_.back().expected, name, in_input, previous_name()));
     }
 
-    // A short name is known by its padded bytes: the predicted one costs a
-    // load and two compares.
     void member_name(std::string_view name, JsonShortText words) {
-        Open& object = open_.back();
-        std::uint32_t id = next_expected_name(object);
-        if (id != kNone && name_info_[id].same(words, name.size())) {
-            ++object.predicted;
-        } else {
-            id = unexpected_name(name, words);
-        }
-        members_.push(id);
+        members_.push(predictor_.name(open_.back().expected, name, words, previous_name()));
     }
 
     void end_object() {
         const Open object = open_.back();
         open_.pop_back();
         const std::span<const std::uint32_t> names = members_.names(object.first_member);
-        // Every name as predicted, and as many: the expected layout.
-        const bool as_expected = object.expected_layout != kNone && object.predicted == names.size() &&
-                                 object.expected_next == object.expected_end;
-        const std::uint32_t layout_id =
-            as_expected ? object.expected_layout : parts_.layouts.intern(names, parts_.names);
+        const bool member = !open_.empty() && !open_.back().is_array;
+        const std::uint32_t layout_id = predictor_.close(object.expected, names, open_.size(),
+                                                         member ? members_.name(object.first_member - 1) : kNone);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
         if (layout.kept_count > kMaxFields) [[unlikely]] noted_fault_ = true;
         if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
@@ -278,12 +253,6 @@ public:
         const std::uint32_t shape = object_shape(layout_id, names, types);
         if (shape > kMaxObjectShape) [[unlikely]] throw std::bad_alloc();
         use_shape(shape);
-        last_layout_at_depth_[open_.size()] = layout_id;
-        if (!open_.empty() && !open_.back().is_array) {
-            const std::uint32_t member = members_.name(object.first_member - 1);
-            if (member >= layout_by_member_.size()) layout_by_member_.resize(std::size_t{member} + 1 + member / 2, kNone);
-            layout_by_member_[member] = layout_id;
-        }
         tape_[object.at] = record::object_word(shape);
         tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
         tape_[object.at + 2] = layout_id;
@@ -360,76 +329,6 @@ private:
         }
     }
 
-    // The layout the object just opened most likely has: that of the last
-    // object that was the value of a member of the same name, or, for an
-    // item, the root or the value of a name met for the first time (objects
-    // keyed by data: ids, names), that of the last object closed at its
-    // depth.
-    std::uint32_t expected_layout() const noexcept {
-        if (open_.size() >= 2 && !open_[open_.size() - 2].is_array) {
-            const std::uint32_t member = members_.last_name();
-            if (member < layout_by_member_.size() && layout_by_member_[member] != kNone) {
-                return layout_by_member_[member];
-            }
-        }
-        return last_layout_at_depth_[open_.size() - 1];
-    }
-
-    // A name other than the expected one. After a name that was not
-    // expected either, the name that followed it the last time such a name
-    // was looked up is likely (the members of objects keyed by data, or of
-    // an object that varies from the last of its kind); failing that, the
-    // name is looked up in the table.
-    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, JsonShortText words) {
-        const std::uint32_t previous = previous_name();
-        if (previous != kNone) {
-            const std::uint32_t next = name_info_[previous].next;
-            if (next != kNone && name_info_[next].same(words, name.size())) return next;
-        }
-        std::uint32_t& recent = recent_names_[recent_slot(words)];
-        std::uint32_t id = recent;
-        if (id == kNone || !name_info_[id].same(words, name.size())) {
-            const StringTable::Interned found =
-                parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
-            if (found.added) {
-                name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
-            }
-            id = recent = found.id;
-        }
-        if (previous != kNone) name_info_[previous].next = id;
-        return id;
-    }
-
-    // Short names met before are mostly found by a cache with one place per
-    // slot, indexed without the table's hash: a name the cache has lost, or
-    // shares a slot with another, only costs the table lookup it would
-    // have cost anyway.
-    static std::size_t recent_slot(JsonShortText words) noexcept {
-        const std::uint64_t mixed = (words.low + words.high * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
-        return static_cast<std::size_t>(mixed >> 56);
-    }
-
-    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, bool in_input) {
-        const std::uint32_t previous = previous_name();
-        if (previous != kNone) {
-            const std::uint32_t next = name_info_[previous].next;
-            if (next != kNone && parts_.names.text(next) == name) return next;
-        }
-        const std::uint64_t hash = parts_.names.hash(name);
-        StringTable::Interned found = parts_.names.intern(name, hash);
-        if (found.added) {
-            if (!in_input) parts_.names.replace_text(found.id, parts_.unescaped.store(name));
-            NameInfo info{0, 0, static_cast<std::uint32_t>(name.size())};
-            if (name.size() <= 16 && !name.empty()) {
-                info.low = padded_word(name.data(), std::min<std::size_t>(name.size(), 8));
-                if (name.size() > 8) info.high = padded_word(name.data() + 8, name.size() - 8);
-            }
-            name_info_.push_back(info);
-        }
-        if (previous != kNone) name_info_[previous].next = found.id;
-        return found.id;
-    }
-
     // The name before the one being read, in the innermost object, if any.
     std::uint32_t previous_name() const noexcept {
         return members_.size() != open_.back().first_member ? members_.last_name() : kNone;
@@ -461,30 +360,21 @@ private:
     }
 
     struct Open {
-        std::uint32_t at;  // the container's record
-        bool is_array;
+        std::uint32_t at = 0;  // the container's record
+        bool is_array = false;
         bool mixed = false;    // arrays: numbers of more than one type
         bool refused = false;  // arrays: items that disagree otherwise
         VeskType first = VeskType::Null;
         std::uint32_t count = 0;          // arrays: items so far
         std::uint32_t first_member = 0;   // objects: in members_
-        std::uint32_t predicted = 0;      // objects: names found where the expected layout has them
-        std::uint32_t expected_layout = kNone;  // objects: see expected_layout()
-        // Objects: the expected layout's name for the next member, and the
-        // end of its names (positions in the layout table's list of names).
-        std::uint32_t expected_next = 0;
-        std::uint32_t expected_end = 0;
+        MemberPredictor::Expectation expected;  // objects
     };
 
-    // The expected layout's name at the position of the member being read,
-    // if it has one there; the position moves on either way.
-    std::uint32_t next_expected_name(Open& object) const noexcept {
-        return object.expected_next != object.expected_end ? parts_.layouts.name_at(object.expected_next++) : kNone;
-    }
-
     [[gnu::always_inline]] void open(bool is_array) {
-        open_.push_back(Open{static_cast<std::uint32_t>(tape_.size()), is_array});
-        open_.back().first_member = members_.size();
+        Open& opened = open_.emplace_back();
+        opened.at = static_cast<std::uint32_t>(tape_.size());
+        opened.is_array = is_array;
+        opened.first_member = members_.size();
         std::fill_n(tape_.append(kContainerRecordSize), kContainerRecordSize, 0);
     }
 
@@ -531,27 +421,11 @@ private:
                              [text](const char* kept) { return same_bytes(kept, text.data(), text.size()); });
     }
 
-    // What is known of a member name, by its id.
-    struct NameInfo {
-        // The name's bytes padded with zeros to sixteen, as two words, and
-        // its size; names of sixteen bytes or more are never short texts.
-        std::uint64_t low;
-        std::uint64_t high;
-        std::uint32_t size;
-        // The name found after this one the last time it was not expected.
-        std::uint32_t next = kNone;
-
-        bool same(JsonShortText words, std::size_t other_size) const noexcept {
-            return low == words.low && high == words.high && size == other_size;
-        }
-    };
-
     JsonContainerParts& parts_;
     Tape& tape_;
     std::vector<Open> open_;
     MemberStack members_;
-    TableVector<NameInfo> name_info_;  // by name id
-    std::array<std::uint32_t, 256> recent_names_ = filled_with_none<256>();
+    MemberPredictor predictor_;
     TableVector<ShapeField> fields_;
     TableVector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
@@ -563,17 +437,6 @@ private:
     // The shape of the last array closed, and its element type.
     VeskType last_array_type_ = VeskType::Null;
     std::uint32_t last_array_shape_ = kNone;
-    // By member name, the layout of the last object that was its value.
-    TableVector<std::uint32_t> layout_by_member_;
-    // By depth, the layout of the last object closed there.
-    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none<kMaxJsonNesting + 1>();
-
-    template <std::size_t kSize>
-    static constexpr std::array<std::uint32_t, kSize> filled_with_none() noexcept {
-        std::array<std::uint32_t, kSize> ids{};
-        ids.fill(kNone);
-        return ids;
-    }
 };
 
 // The tape builder behind the virtual calls of a reader of code-point text,
