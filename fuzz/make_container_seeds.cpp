@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include "compile/json_container.hpp"
+#include "dumps/json_container.hpp"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

@@ -9,7 +9,7 @@
 #include "error/result.hpp"
 #include "format/format_limits.hpp"
 #include "json/code_point_text.hpp"
-#include "structure/document.hpp"
+#include "format/container_layout.hpp"
 
 namespace vesk {
 

@@ -5,7 +5,6 @@
 
 #include "format/float_narrowing.hpp"
 #include "json/json_value.hpp"
-#include "structure/document.hpp"
 
 namespace vesk {
 
@@ -25,8 +24,6 @@ constexpr VeskType json_value_type(JsonKind kind, std::uint64_t bits) noexcept {
     return VeskType::Null;
 }
 
-constexpr VeskType json_value_type(const JsonValue& value) noexcept { return json_value_type(value.kind, value.bits); }
-
 // The 32 bits a JSON number is stored in: the low half of an integer, the
 // nearest binary32 of a float.
 inline std::uint32_t narrowed_number_bits(JsonKind kind, std::uint64_t bits) noexcept {
@@ -34,26 +31,6 @@ inline std::uint32_t narrowed_number_bits(JsonKind kind, std::uint64_t bits) noe
                                    : static_cast<std::uint32_t>(bits);
 }
 
-// A JSON number narrowed to 32 bits: integers keep their low 32 bits,
-// floats become the nearest binary32. Anything else is no number and gives
-// a Null value.
-inline VeskData narrow_json_number(JsonKind kind, std::uint64_t bits) noexcept {
-    auto low_bits = static_cast<std::uint32_t>(bits);
-    switch (kind) {
-        case JsonKind::UInt:
-            return bits >> 63 ? VeskData::uint32(low_bits) : VeskData::int32(static_cast<std::int32_t>(low_bits));
-        case JsonKind::Int: return VeskData::int32(static_cast<std::int32_t>(low_bits));
-        case JsonKind::Float: return VeskData::float32(nearest_float(std::bit_cast<double>(bits)));
-        case JsonKind::Null:
-        case JsonKind::Bool:
-        case JsonKind::String:
-        case JsonKind::Array:
-        case JsonKind::Object: break;
-    }
-    return VeskData::null();
-}
-
-inline VeskData narrow_json_number(const JsonValue& value) noexcept { return narrow_json_number(value.kind, value.bits); }
 
 // A JSON number as the binary32 nearest to its full value: integers are
 // rounded from all 64 bits, not from their narrowed 32. Used where numbers of
@@ -71,7 +48,5 @@ inline float json_number_as_float(JsonKind kind, std::uint64_t bits) noexcept {
     }
     return 0.0f;
 }
-
-inline float json_number_as_float(const JsonValue& value) noexcept { return json_number_as_float(value.kind, value.bits); }
 
 }  // namespace vesk

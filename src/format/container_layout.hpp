@@ -2,10 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace vesk {
 
 // The fixed parts of a container's byte layout; every number is little-endian.
+
+// A container's bytes, or any other run of bytes.
+using ByteBuffer = std::vector<std::uint8_t>;
 
 // The header: the version byte, then the 32-bit offsets of the definition,
 // dictionary and data blocks.

@@ -12,7 +12,6 @@
 
 namespace vesk {
 
-using ByteBuffer = std::vector<std::uint8_t>;
 
 struct VeskField {
     std::string name;

@@ -4,7 +4,6 @@
 
 #include "format/byte_order.hpp"
 #include "format/container_layout.hpp"
-#include "structure/document.hpp"
 
 namespace vesk {
 

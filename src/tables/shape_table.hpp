@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "format/container_layout.hpp"
 #include "format/vesk_type.hpp"
-#include "structure/document.hpp"
 #include "tables/table_memory.hpp"
 
 namespace vesk {

@@ -8,7 +8,7 @@
 
 #include "compile/compile_builder.hpp"
 #include "compile_test_render.hpp"
-#include "dumps/number_narrowing.hpp"
+#include "compile/value_narrowing.hpp"
 #include "tables/text_hash.hpp"
 
 namespace vesk {

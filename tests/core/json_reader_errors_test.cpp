@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "compile/json_container.hpp"
+#include "dumps/json_container.hpp"
 
 namespace vesk {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "compile/json_container.hpp"
+#include "dumps/json_container.hpp"
 
 namespace vesk {
 namespace {

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "compile/compile_builder.hpp"
-#include "dumps/number_narrowing.hpp"
+#include "compile/value_narrowing.hpp"
 #include "format/array_item_rule.hpp"
 
 namespace vesk {

@@ -1,6 +1,6 @@
 #include "compile/compile_builder.hpp"
 
-#include "dumps/number_narrowing.hpp"
+#include "compile/value_narrowing.hpp"
 #include "error/format_message.hpp"
 #include "tables/text_hash.hpp"
 
