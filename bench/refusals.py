@@ -57,6 +57,27 @@ def dangling_reference_at_the_end(container: bytes) -> bytes | None:
     return None
 
 
+def trailing_comma_at_the_end(text: str) -> str | None:
+    """A comma before the closing bracket of the root."""
+    body = text.rstrip()
+    return body[:-1] + "," + body[-1] if body[-1:] in ("]", "}") else None
+
+
+def mixed_array_at_the_end(text: str) -> str | None:
+    """An array of an integer and a string, last in the root (a root object
+    gets it under a name that comes after every other in byte order)."""
+    body = text.rstrip()
+    if body[-1:] not in ("]", "}"):
+        return None
+    item = '"~~": [1, "a"]' if body[-1] == "}" else '[1, "a"]'
+    return body[:-1] + ", " + item + body[-1]
+
+
+DUMPS_FAULTS: list[tuple[str, Callable[[str], str | None]]] = [
+    ("trailing comma", trailing_comma_at_the_end),
+    ("mixed array", mixed_array_at_the_end),
+]
+
 LOADS_FAULTS: list[tuple[str, Callable[[bytes], bytes | None]]] = [
     ("last value cut short", cut_at_the_end),
     ("last inline string not UTF-8", bad_text_at_the_end),
@@ -81,12 +102,17 @@ def refusal_table(documents: list[Document], vesk: dict[str, Callable], budget: 
             container = vesk["dumps"](doc.text)
         except ValueError:
             continue
+        for fault, spoil_text in DUMPS_FAULTS:
+            spoiled_text = spoil_text(doc.text)
+            if spoiled_text is not None:
+                cases.append(("dumps", doc.name, fault, doc.text, spoiled_text))
         for fault, spoil in LOADS_FAULTS:
             spoiled = spoil(container)
             if spoiled is not None:
                 cases.append(("loads", doc.name, fault, container, spoiled))
-    loads = refusing(vesk["loads"])
-    timings = iter(measure_all([call for *_, good, bad in cases for call in ((loads, good), (loads, bad))], budget))
+    calls = {function: refusing(vesk[function]) for function in ("dumps", "loads")}
+    timings = iter(measure_all([call for function, *_, good, bad in cases
+                                for call in ((calls[function], good), (calls[function], bad))], budget))
     rows, ratios = [], {}
     for function, name, fault, _, _ in cases:
         success, refusal = next(timings), next(timings)

@@ -1,6 +1,7 @@
 #include "json/code_point_text.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "format/utf8.hpp"
@@ -25,14 +26,19 @@ template <class Unit>
 VeskError positioned_error(const void* units, std::size_t length, const JsonSyntaxFault& fault) {
     const auto* first = static_cast<const Unit*>(units);
     const Unit* end = first + std::min(fault.consumed, length);
+    // A refusal near the end of a long text counts the lines of all of it:
+    // sixteen units at a time.
     std::size_t line = 1;
-    const Unit* line_start = first;
-    for (const Unit* p = first; p != end; ++p) {
-        if (*p == '\n') {
-            ++line;
-            line_start = p + 1;
-        }
+    const Unit* p = first;
+#if defined(__SSE2__)
+    for (; end - p >= 16; p += 16) {
+        const int feeds = _mm_movemask_epi8(_mm_cmpeq_epi8(load_sixteen_units(p), _mm_set1_epi8('\n')));
+        line += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(feeds)));
     }
+#endif
+    for (; p != end; ++p) line += *p == '\n';
+    const Unit* line_start = end;
+    while (line_start != first && line_start[-1] != '\n') --line_start;
     std::size_t column = 0;
     for (const Unit* p = line_start; p != end; ++p) column += utf8_width(*p);
     if (fault.at_code_point && end != line_start) column -= utf8_width(end[-1]) - 1;
