@@ -90,6 +90,19 @@ constexpr std::uint32_t dropped_word(std::uint32_t word, std::uint32_t size) noe
     return kDroppedTag | (tag == kArrayTag || tag == kObjectTag ? 0 : size << kTagBits);
 }
 
+// A number's narrowed value, and a wide one's binary32 nearest its full value.
+inline std::uint32_t narrowed_bits(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 1]; }
+inline std::uint32_t full_float_bits(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 2]; }
+
+// A container's record, completed once its contents are read: its first
+// word, where the contents end, and its word 2 (below).
+inline void close_container(std::uint32_t* tape, std::uint32_t at, std::uint32_t word, std::uint32_t end,
+                            std::uint32_t word2) noexcept {
+    tape[at] = word;
+    tape[at + 1] = end;
+    tape[at + 2] = word2;
+}
+
 // Where a container's contents end, and its word 2: an array's item count,
 // an object's layout.
 inline std::uint32_t end_of(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 1]; }
@@ -147,6 +160,7 @@ public:
     }
     std::size_t size() const noexcept { return size_; }
     const std::uint32_t* data() const noexcept { return words_; }
+    std::uint32_t* data() noexcept { return words_; }
     std::uint32_t& operator[](std::size_t at) noexcept { return words_[at]; }
     std::uint32_t operator[](std::size_t at) const noexcept { return words_[at]; }
 

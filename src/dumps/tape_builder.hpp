@@ -203,9 +203,8 @@ public:
         const Open array = open_.back();
         open_.pop_back();
         if (array.count > kMaxArrayItems) [[unlikely]] noted_fault_ = true;
-        if (array.refused) [[unlikely]] {
-            tape_[array.at] = record::refused_array_word();
-        } else {
+        std::uint32_t word = record::refused_array_word();
+        if (!array.refused) [[likely]] {
             const bool mixed = array.mixed;
             const VeskType elem_type = array.count == 0 ? VeskType::Null : mixed ? VeskType::Float32 : array.first;
             // Arrays mostly come in runs of one element type (coordinates).
@@ -216,10 +215,9 @@ public:
             const std::uint32_t shape = last_array_shape_;
             if (shape > kMaxArrayShape) [[unlikely]] throw std::bad_alloc();
             use_shape(shape);
-            tape_[array.at] = record::array_word(shape, mixed);
+            word = record::array_word(shape, mixed);
         }
-        tape_[array.at + 1] = static_cast<std::uint32_t>(tape_.size());
-        tape_[array.at + 2] = array.count;
+        record::close_container(tape_.data(), array.at, word, static_cast<std::uint32_t>(tape_.size()), array.count);
         fixed_data_size_ += kArrayHeaderSize;
         add_value(VeskType::Array);
     }
@@ -253,9 +251,8 @@ public:
         const std::uint32_t shape = object_shape(layout_id, names, types);
         if (shape > kMaxObjectShape) [[unlikely]] throw std::bad_alloc();
         use_shape(shape);
-        tape_[object.at] = record::object_word(shape);
-        tape_[object.at + 1] = static_cast<std::uint32_t>(tape_.size());
-        tape_[object.at + 2] = layout_id;
+        record::close_container(tape_.data(), object.at, record::object_word(shape),
+                                static_cast<std::uint32_t>(tape_.size()), layout_id);
         members_.truncate(object.first_member);
         fixed_data_size_ += kObjectHeaderSize;
         add_value(VeskType::Object);

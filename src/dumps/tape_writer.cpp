@@ -62,7 +62,7 @@ TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resourc
             element = definition = type_byte(VeskType::Bool);
             return at + 1;
         case kNumberTag:
-            store_u32le(out_, tape_[at + 1]);
+            store_u32le(out_, record::narrowed_bits(tape_, at));
             out_ += 4;
             element = definition = record::number_type_byte(word);
             return at + record::number_size(word);
@@ -138,9 +138,9 @@ std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, 
         // full value.
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint32_t number = tape_[item];
-            std::uint32_t bits = tape_[item + 1];
+            std::uint32_t bits = record::narrowed_bits(tape_, item);
             if (record::is_wide(number)) {
-                bits = tape_[item + 2];
+                bits = record::full_float_bits(tape_, item);
             } else if (record::number_type_byte(number) != type_byte(VeskType::Float32)) {
                 bits = std::bit_cast<std::uint32_t>(static_cast<float>(static_cast<std::int32_t>(bits)));
             }
@@ -154,7 +154,7 @@ std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, 
         // narrowed values, one after the other.
         first_element = record::number_type_byte(tape_[item]);
         for (std::uint32_t i = 0; i < count; ++i) {
-            store_u32le(out_, tape_[item + 1]);
+            store_u32le(out_, record::narrowed_bits(tape_, item));
             out_ += 4;
             item += record::number_size(tape_[item]);
         }

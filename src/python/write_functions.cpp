@@ -24,9 +24,8 @@ constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"
 // JSON text to container bytes, written into the memory that
 // `allocate(size)` returns (nullptr with an exception set when it cannot).
 // The text lies in an immutable str, which lives as long as the caller's
-// reference, or in the text's own copy, so the interpreter lock is released
-// while it is read and while the container is written; `allocate` runs with
-// the lock held.
+// reference, so the interpreter lock is released while it is read and while
+// the container is written; `allocate` runs with the lock held.
 // Returns false with an exception set on failure.
 template <class Allocate>
 bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allocate) {
