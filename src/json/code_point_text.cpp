@@ -41,7 +41,7 @@ VeskError positioned_error(const void* units, std::size_t length, const JsonSynt
     while (line_start != first && line_start[-1] != '\n') --line_start;
     std::size_t column = 0;
     for (const Unit* p = line_start; p != end; ++p) column += utf8_width(*p);
-    if (fault.at_code_point && end != line_start) column -= utf8_width(end[-1]) - 1;
+    if (fault.last_unit_bytes != 0 && end != line_start) column -= utf8_width(end[-1]) - fault.last_unit_bytes;
     return json_syntax_error(fault.description, line, column);
 }
 

@@ -184,14 +184,14 @@ private:
 
     // The fault, after the units up to (not including) `until`; always false.
     bool fail_before(std::string_view description, const Unit* until) noexcept {
-        fault_ = JsonSyntaxFault{description, static_cast<std::size_t>(until - begin_), true};
+        fault_ = JsonSyntaxFault{description, static_cast<std::size_t>(until - begin_), 1};
         return false;
     }
     // The fault is the unit at the read position, which counts as read.
     bool fail_here(std::string_view description) noexcept { return fail_before(description, at_ + 1); }
     // The text ran out.
     bool fail_at_end(std::string_view description) noexcept {
-        fault_ = JsonSyntaxFault{description, static_cast<std::size_t>(end_ - begin_), false};
+        fault_ = JsonSyntaxFault{description, static_cast<std::size_t>(end_ - begin_), 0};
         return false;
     }
 
@@ -326,7 +326,7 @@ private:
         if (!read_json_number(scanner, number)) {
             const std::size_t read = static_cast<std::size_t>(at_ - begin_);
             // Number characters are ASCII: one byte each in the UTF-8 form.
-            fault_ = JsonSyntaxFault{scanner.failure_description, read + scanner.failure_consumed, true};
+            fault_ = JsonSyntaxFault{scanner.failure_description, read + scanner.failure_consumed, 1};
             return false;
         }
         at_ += scanner.at - scanner.begin;
@@ -577,16 +577,37 @@ private:
 
     // Four hex digits at `p`, after a `\u`.
     bool read_code_unit(const Unit*& p, char32_t& unit) noexcept {
-        if (end_ - p < 4) return fail_at_end(json_failure::eof_string);
+        if (end_ - p < 4) return code_unit_fault(p);
         int value = 0;
         for (int i = 0; i < 4; ++i) {
             const int digit = hex_value(p[i]);
-            if (digit < 0) return fail_before(json_failure::invalid_escape, p + 4);
+            if (digit < 0) return code_unit_fault(p);
             value = value * 16 + digit;
         }
         unit = static_cast<char32_t>(value);
         p += 4;
         return true;
+    }
+
+    // The four bytes after a `\u` at `p` are not all hex digits, or the text
+    // ends before four. Bytes of the UTF-8 form: in text of code points the
+    // fourth may lie inside a letter of several.
+    [[gnu::noinline, gnu::cold]] bool code_unit_fault(const Unit* p) noexcept {
+        if constexpr (kUtf8) {
+            if (end_ - p < 4) return fail_at_end(json_failure::eof_string);
+            return fail_before(json_failure::invalid_escape, p + 4);
+        } else {
+            std::size_t bytes = 0;
+            std::size_t last_width = 0;
+            while (p != end_ && bytes < 4) {
+                last_width = utf8_width(*p++);
+                bytes += last_width;
+            }
+            if (bytes < 4) return fail_at_end(json_failure::eof_string);
+            const auto last_unit_bytes = static_cast<std::uint8_t>(4 - (bytes - last_width));
+            fault_ = JsonSyntaxFault{json_failure::invalid_escape, static_cast<std::size_t>(p - begin_), last_unit_bytes};
+            return false;
+        }
     }
 
     // `p` is at a backslash; appends what the escape stands for.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "error/vesk_error.hpp"
@@ -39,12 +40,12 @@ struct JsonScanner {
 // Where a JSON reader stopped, and why: the description, and how much of the
 // text came before the failure, the offending byte (or unit) included. In
 // text of code points the column counts bytes of the UTF-8 form, of which
-// an offending code point, unlike the end of the text, contributes its
-// first only.
+// the last code point consumed may contribute only its first few: its
+// first where it is the offending one, unlike the end of the text.
 struct JsonSyntaxFault {
     std::string_view description;
     std::size_t consumed = 0;
-    bool at_code_point = false;  // the last unit consumed is the offending one
+    std::uint8_t last_unit_bytes = 0;  // 0: all of them
 };
 
 // The descriptions the reader reports, each followed by its position.

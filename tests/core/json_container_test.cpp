@@ -266,6 +266,10 @@ std::vector<Text> crafted_texts() {
         {"lone surrogate", R"(["\ud800"])"},
         {"control character", "[\"a\x01\"]"},
         {"text ends after an escape", R"(["\uD600\")"},
+        // Four bytes after \u, fewer letters: the fourth byte inside a letter.
+        {"hex escape cut by a wide letter", "[\"\\u\xC3\xA5\"]"},
+        {"hex escape ending inside a letter", "[\"\\u\xC3\xA9\xE2\x82\xAC\"]"},
+        {"hex escape of the low half cut by a wide letter", "[\"\\ud800\\u0\xE2\x82\xAC\"]"},
         {"a late fault in a line of wide letters", "{\"\u00e9\": [1,\n \"\u20ac\u00e9\", 2, \u20ac]}"},
         {"mixed array after an array too long", "[" + zeros(65536) + ", [1, \"a\"]]"},
         {"the first mixed array in name order", R"({"b": [1, "x"], "a": [[true, 1]], "c": [null, 2]})"},
