@@ -5,7 +5,8 @@ narrowed as the container narrows. What it refuses: a text Python's reader
 takes is refused only for the first array whose items disagree, with the
 model's message, or for what Python's reader is laxer about than JSON
 (numbers out of range, lone surrogate escapes, nesting); a text it refuses,
-dumps refuses with a reader's message positioned inside the text."""
+dumps refuses with a reader's message positioned inside the text; the only
+limit of the writer a short text can pass is a member name over 255 bytes."""
 
 import json
 import re
@@ -88,6 +89,14 @@ def first_mixed_array(value):
     return None
 
 
+def has_long_name(value):
+    """Whether a member name of the value takes more than 255 bytes."""
+    if isinstance(value, dict):
+        return any(len(key.encode("utf-8", "surrogatepass")) > 255 or has_long_name(item)
+                   for key, item in value.items())
+    return isinstance(value, list) and any(has_long_name(item) for item in value)
+
+
 # What Python's reader takes and the compiler's reader refuses: besides
 # these, NaN, Infinity and -Infinity, which are numbers to Python's only.
 LAXER_IN_PYTHON = ("number out of range", "lone leading surrogate in hex escape", "unexpected end of hex escape",
@@ -103,6 +112,11 @@ def check_refusal(text, message):
     if message.startswith("Unsupported data type: "):
         if model is None or first_mixed_array(model) != message:
             raise AssertionError(f"{text!r:.200} refused with {message!r}, the model says {first_mixed_array(model)!r}")
+        return
+    if message == "Failed to parse VESK: Field name too long":
+        # The one limit of the writer that a text this short can pass.
+        if model is None or first_mixed_array(model) is not None or not has_long_name(model):
+            raise AssertionError(f"{text!r:.200} refused with {message!r}")
         return
     parsed = MESSAGE.fullmatch(message)
     if not parsed:
@@ -133,8 +147,9 @@ def check(data):
     model = json.loads(text)  # what dumps accepts, Python's reader accepts
     if not narrowed_matches(loaded, model):
         raise AssertionError(f"{text!r:.200} read back as {loaded!r:.200}")
-    if first_mixed_array(json.loads(text, parse_int=integer_literal)) is not None:
-        raise AssertionError(f"{text!r:.200} holds an array whose items disagree, yet was taken")
+    strict_model = json.loads(text, parse_int=integer_literal)
+    if first_mixed_array(strict_model) is not None or has_long_name(strict_model):
+        raise AssertionError(f"{text!r:.200} holds a fault, yet was taken")
 
 
 def main():
