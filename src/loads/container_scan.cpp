@@ -45,6 +45,34 @@ ReadFaultCode cut_short(VeskType type) noexcept {
     return ReadFaultCode::ExpectedString;
 }
 
+// The fields of the definition block [at, end) holding `count` definitions,
+// as far as its records can be read, and the most in one definition.
+struct FieldCount {
+    std::size_t fields = 0;
+    std::size_t largest = 0;
+};
+
+FieldCount count_fields(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t end, std::size_t count) {
+    FieldCount out;
+    for (std::size_t position = 0; position < count && at + kDefinitionHeaderSize <= end; ++position) {
+        const std::uint8_t kind = bytes[at];
+        if (kind == static_cast<std::uint8_t>(VeskType::Array)) {
+            at += kArrayDefinitionSize;
+        } else if (kind != static_cast<std::uint8_t>(VeskType::Object)) {
+            at += kDefinitionHeaderSize;
+        } else {
+            if (at + kObjectDefinitionHeaderSize > end) break;
+            const std::size_t field_count = load_u16le(bytes.data() + at + kDefinitionHeaderSize);
+            at += kObjectDefinitionHeaderSize;
+            std::size_t j = 0;
+            for (; j < field_count && at < end; ++j) at += bytes[at] + kMinFieldSize;
+            out.fields += j;
+            out.largest = std::max(out.largest, j);
+        }
+    }
+    return out;
+}
+
 using Cursor = const std::uint8_t*;
 
 // Reads in the order of the reader's rules, each check where the byte it
@@ -156,6 +184,8 @@ private:
         const std::size_t needed = kDefinitionHeaderSize * count + kDefinitionCountSize;
         if (size < needed) return fail(ReadFaultCode::DefinitionBlockTooSmall, def_offset_, size, count, needed);
         out_.definitions.resize(count);
+        // At their final size: growing would hold the old table and the new.
+        out_.fields.reserve(count_fields(bytes_, def_offset_ + kDefinitionCountSize, end, count).fields);
         definition_count_ = count;
         std::size_t at = def_offset_ + kDefinitionCountSize;
         for (std::size_t position = 0; position < count; ++position) {
@@ -293,6 +323,9 @@ private:
         std::iota(order.begin(), order.end(), 0u);
         std::stable_sort(order.begin(), order.end(),
                          [&](std::uint32_t a, std::uint32_t b) { return name(fields[a]) < name(fields[b]); });
+        // Room for a member per field, as scan_table_bytes counts: growing
+        // would hold the old table and the new.
+        if (out_.members.empty()) out_.members.reserve(out_.fields.capacity());
         definition.first_member = static_cast<std::uint32_t>(out_.members.size());
         for (std::uint32_t i = 0; i < count; ++i) {
             // Equal names stay in field order, so the last of a run is the later field.
@@ -560,6 +593,33 @@ private:
 };
 
 }  // namespace
+
+std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept {
+    if (bytes.size() < kHeaderSize) return 0;
+    const std::size_t def_offset = load_u32le(bytes.data() + kDefBlockOffsetAt);
+    const std::size_t dict_offset = std::min<std::size_t>(load_u32le(bytes.data() + kDictBlockOffsetAt), bytes.size());
+    const std::size_t data_offset = std::min<std::size_t>(load_u32le(bytes.data() + kDataBlockOffsetAt), bytes.size());
+    std::uint64_t definitions = 0;
+    FieldCount fields;
+    if (def_offset + kDefinitionCountSize <= dict_offset) {
+        definitions = load_u16le(bytes.data() + def_offset);
+        fields = count_fields(bytes, def_offset + kDefinitionCountSize, dict_offset, definitions);
+    }
+    // The dictionary's table is reserved for at most a string per byte.
+    std::uint64_t dict = 0;
+    if (dict_offset <= data_offset && data_offset - dict_offset >= kStringCountSize) {
+        dict = std::min<std::uint64_t>(load_u32le(bytes.data() + dict_offset), data_offset - dict_offset);
+    }
+    // Members for every field (only definitions whose names are out of byte
+    // order get them), and, held while linking, one after the other: the
+    // first definition of each index, the sort order of one definition's
+    // names, and the table of names at most half full.
+    const std::uint64_t name_table = fields.fields == 0 ? 0 : std::bit_ceil(2 * fields.fields) * sizeof(std::uint32_t);
+    const std::uint64_t linking =
+        std::max({definitions * sizeof(std::uint32_t), fields.largest * sizeof(std::uint32_t), name_table});
+    return definitions * sizeof(ScanDefinition) + fields.fields * sizeof(ScanField) +
+           fields.fields * sizeof(ScanMember) + dict * sizeof(ScanText) + linking;
+}
 
 ContainerScan scan_container(std::span<const std::uint8_t> bytes, std::pmr::memory_resource* memory) {
     ContainerScan scan(memory);

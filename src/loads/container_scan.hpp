@@ -127,6 +127,13 @@ struct ContainerScan {
     ScanCounts counts;
 };
 
+// The memory scan_container's tables take for `bytes`, read from the header
+// and the definition block alone, so that a container whose tables alone
+// would exhaust memory is refused before they are made (a definition block
+// of empty names holds a field in every two bytes). Exact for a container
+// the scan reads to its end; an upper bound where it stops at a fault.
+std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept;
+
 // Checks the whole container in one pass, in the reader's order, and records
 // the first fault where it is found. Never reads outside `bytes`; allocates
 // only tables bounded by the sizes of the blocks they describe, from

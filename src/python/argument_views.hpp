@@ -12,27 +12,22 @@
 namespace vesk::python {
 
 // The file name behind a path argument (str, bytes or os.PathLike), valid
-// while this object lives. A str, also one that __fspath__ returned, gives
-// its UTF-8 text; bytes are taken as they are.
+// while this object lives: the bytes that os.fsencode makes of it, so that a
+// name os.listdir gave back with surrogate escapes opens the same file as
+// open() would.
 class PathArgument {
 public:
     // False with the interpreter's exception set when __fspath__ fails or
-    // the str has no UTF-8 form (lone surrogates).
+    // the str has no form in the file system's encoding.
     bool take(PyObject* argument) {
         path_ = PyRef(PyOS_FSPath(argument));
+        if (path_ && PyUnicode_Check(path_.get())) {
+            path_ = PyRef(PyUnicode_EncodeFSDefault(path_.get()));
+        }
         if (!path_) {
             return false;
         }
-        if (PyBytes_Check(path_.get())) {
-            name_ = std::string_view(PyBytes_AS_STRING(path_.get()),
-                                     static_cast<std::size_t>(PyBytes_GET_SIZE(path_.get())));
-            return true;
-        }
-        const std::optional<std::string_view> text = utf8_view(path_.get());
-        if (!text) {
-            return false;
-        }
-        name_ = *text;
+        name_ = std::string_view(PyBytes_AS_STRING(path_.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(path_.get())));
         return true;
     }
 

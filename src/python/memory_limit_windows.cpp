@@ -1,6 +1,6 @@
-// The memory limit on Windows: physical memory, and the address space left to
-// the process (2 GiB or so for 32-bit processes); job objects that cap a
-// process's commit are not looked at.
+// The memory available on Windows: the physical memory available now, and the
+// address space left to the process (2 GiB or so for 32-bit processes); job
+// objects that cap a process's commit are not looked at.
 
 #include <windows.h>
 
@@ -11,11 +11,11 @@
 
 namespace vesk::python {
 
-std::uint64_t memory_the_process_can_have() noexcept {
+std::uint64_t memory_available() noexcept {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
     if (!GlobalMemoryStatusEx(&status)) return UINT64_MAX;
-    return std::min<std::uint64_t>(status.ullTotalPhys, status.ullTotalVirtual);
+    return std::min<std::uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
 }
 
 }  // namespace vesk::python

@@ -17,7 +17,7 @@ inline constexpr std::uint64_t kUncheckedBytes = std::uint64_t{64} << 20;
 // process can have; `doing` completes "{doing} takes about N bytes".
 inline bool refuse_beyond_memory(std::uint64_t needed, const char* doing) {
     if (needed <= kUncheckedBytes) return false;
-    const std::uint64_t limit = memory_the_process_can_have();
+    const std::uint64_t limit = memory_available();
     if (needed <= limit) return false;
     PyErr_Format(PyExc_MemoryError, "%s takes about %llu bytes, more than the %llu this process can have", doing,
                  static_cast<unsigned long long>(needed), static_cast<unsigned long long>(limit));

@@ -30,8 +30,10 @@ PyObject* loads_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
         if (!container.take(values[0])) {
             return nullptr;
         }
-        // Only a bytes object is sure to stay as it is while it is read.
-        const ContainerBytes kind = PyBytes_Check(values[0]) ? ContainerBytes::Immutable : ContainerBytes::Mutable;
+        // Only an exact bytes object is sure to stay as it is while it is
+        // read: a subclass may export other, writable memory (__buffer__).
+        const ContainerBytes kind =
+            PyBytes_CheckExact(values[0]) ? ContainerBytes::Immutable : ContainerBytes::Mutable;
         return container_to_py(module, container.bytes(), kind);
     });
 }
