@@ -27,7 +27,8 @@ public:
         if (!path_) {
             return false;
         }
-        name_ = std::string_view(PyBytes_AS_STRING(path_.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(path_.get())));
+        name_ = std::string_view(PyBytes_AS_STRING(path_.get()),
+                                 static_cast<std::size_t>(PyBytes_GET_SIZE(path_.get())));
         return true;
     }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "format/format_limits.hpp"
 #include "python/system_file.hpp"
@@ -54,48 +55,99 @@ Status write_all(SystemFile& file, std::span<const std::uint8_t> bytes) {
     return {};
 }
 
-// Reads to end of file into `buffer`, whose size on entry is the expected
-// file size (at most kMaxContainerSize). A file exactly that long is read
-// without reallocating: the end is confirmed by a small probe read rather
-// than by growing first.
-Result<std::size_t> read_all(SystemFile& file, ByteBuffer& buffer) {
+// Sets the size of `buffer`; false when the memory cannot be had.
+bool resized(ByteBuffer& buffer, std::size_t size) {
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+// Reads into `target` until it is full or the file ends; the bytes read.
+// `more` says that bytes came before, so that pending signal handlers run
+// before the first read blocks.
+Result<std::size_t> read_into(SystemFile& file, std::uint8_t* target, std::size_t capacity, bool more) {
     std::size_t used = 0;
-    for (;;) {
-        if (used > 0 && PyErr_CheckSignals() < 0) {
+    while (used < capacity) {
+        if ((more || used > 0) && PyErr_CheckSignals() < 0) {
             return handler_raised();
         }
-        if (used < buffer.size()) {
-            const SystemResult result = file.read(buffer.data() + used, buffer.size() - used);
-            if (result.error != 0) {
-                return VeskError::io_os(result.error);
-            }
-            if (result.count == 0) {
-                return used;
-            }
-            used += result.count;
-            continue;
-        }
-        std::uint8_t probe[8192];
-        const SystemResult result = file.read(probe, sizeof probe);
+        const SystemResult result = file.read(target + used, capacity - used);
         if (result.error != 0) {
             return VeskError::io_os(result.error);
         }
         if (result.count == 0) {
-            return used;
+            break;
         }
-        if (result.count > kMaxContainerSize - used) {
-            return file_too_large();
-        }
-        try {
-            buffer.resize(std::min(used + result.count + used / 2, kMaxContainerSize));
-        } catch (const std::bad_alloc&) {
-            return out_of_memory();
-        } catch (const std::length_error&) {
-            return out_of_memory();
-        }
-        std::copy(probe, probe + result.count, buffer.begin() + static_cast<std::ptrdiff_t>(used));
         used += result.count;
     }
+    return used;
+}
+
+// Bytes past the expected size go into chunks from 1 MiB to 64 MiB, joined
+// once at the end: a buffer grown in place would copy everything read at
+// each step and hold two copies meanwhile (7 GB to find that /dev/zero
+// passes the size limit). Holding no more than the limit plus a byte, the
+// chunks then take at most the limit itself.
+constexpr std::size_t kFirstChunk = std::size_t{1} << 20;
+constexpr std::size_t kLargestChunk = std::size_t{64} << 20;
+
+// Reads to end of file into `buffer`, whose size on entry is the expected
+// file size (at most kMaxContainerSize), and sets its size to the bytes
+// read. A file of exactly that size is read without allocating more: its
+// end is confirmed by a small probe read.
+Status read_all(SystemFile& file, ByteBuffer& buffer) {
+    Result<std::size_t> first = read_into(file, buffer.data(), buffer.size(), false);
+    if (!first.has_value()) {
+        return std::move(first).error();
+    }
+    if (*first < buffer.size()) {
+        buffer.resize(*first);
+        return {};
+    }
+    std::uint8_t probe[8192];
+    Result<std::size_t> probed = read_into(file, probe, sizeof probe, *first > 0);
+    if (!probed.has_value()) {
+        return std::move(probed).error();
+    }
+    if (*probed == 0) {
+        return {};
+    }
+    std::vector<ByteBuffer> chunks;
+    chunks.emplace_back(probe, probe + *probed);
+    std::size_t total = buffer.size() + *probed;
+    for (std::size_t size = kFirstChunk; total <= kMaxContainerSize; size = std::min(2 * size, kLargestChunk)) {
+        ByteBuffer& chunk = chunks.emplace_back();
+        if (!resized(chunk, std::min(size, kMaxContainerSize - total + 1))) {
+            return out_of_memory();
+        }
+        Result<std::size_t> count = read_into(file, chunk.data(), chunk.size(), true);
+        if (!count.has_value()) {
+            return std::move(count).error();
+        }
+        total += *count;
+        if (*count < chunk.size()) {
+            chunk.resize(*count);
+            break;
+        }
+    }
+    if (total > kMaxContainerSize) {
+        return file_too_large();
+    }
+    std::size_t used = buffer.size();
+    if (!resized(buffer, total)) {
+        return out_of_memory();
+    }
+    for (ByteBuffer& chunk : chunks) {
+        std::copy(chunk.begin(), chunk.end(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
+        used += chunk.size();
+        ByteBuffer().swap(chunk);
+    }
+    return {};
 }
 
 }  // namespace
@@ -156,13 +208,12 @@ Result<ByteBuffer> read_whole_file(std::string_view path) {
             return out_of_memory();
         }
     }
-    Result<std::size_t> length = read_all(file, buffer);
+    Status read = read_all(file, buffer);
     // Nothing read can be lost at close, so its result does not matter.
     file.close();
-    if (!length.has_value()) {
-        return std::move(length).error();
+    if (!read) {
+        return std::move(read).error();
     }
-    buffer.resize(*length);
     return buffer;
 }
 
