@@ -601,8 +601,11 @@ std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept {
     const std::size_t data_offset = std::min<std::size_t>(load_u32le(bytes.data() + kDataBlockOffsetAt), bytes.size());
     std::uint64_t definitions = 0;
     FieldCount fields;
+    // The scan makes the definitions' table only for a block that can hold
+    // them all.
     if (def_offset + kDefinitionCountSize <= dict_offset) {
-        definitions = load_u16le(bytes.data() + def_offset);
+        const std::size_t count = load_u16le(bytes.data() + def_offset);
+        if (kDefinitionHeaderSize * count + kDefinitionCountSize <= dict_offset - def_offset) definitions = count;
         fields = count_fields(bytes, def_offset + kDefinitionCountSize, dict_offset, definitions);
     }
     // The dictionary's table is reserved for at most a string per byte.
