@@ -6,6 +6,7 @@
 #include <span>
 
 #include "loads/container_scan.hpp"
+#include "python/memory_refusal.hpp"
 
 namespace vesk::python {
 
@@ -16,7 +17,6 @@ namespace vesk::python {
 // system: a short message pays no system call.
 class MemoryGuard {
 public:
-    static constexpr std::uint64_t kUncheckedBytes = std::uint64_t{64} << 20;
     static constexpr std::uint64_t kMaxGrowth = 1024;
 
     explicit MemoryGuard(std::size_t container_size) noexcept : container_size_(container_size) {}
