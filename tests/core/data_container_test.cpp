@@ -306,18 +306,18 @@ TEST(DataContainerTest, LongTextsSharingTheirSampleStayApart) {
 // must hash alike, or one text would make two dictionary entries.
 TEST(DataContainerTest, ShortTextsEndingAPageAreTheSameTextsAsElsewhere) {
     constexpr std::size_t kPage = 4096;
-    const std::unique_ptr<char, decltype(&std::free)> pages(static_cast<char*>(std::aligned_alloc(kPage, 2 * kPage)),
-                                                            &std::free);
-    ASSERT_NE(pages, nullptr);
-    std::memset(pages.get(), 'x', 2 * kPage);
+    // Two pages from a page boundary, within memory of our own (Windows has
+    // no aligned_alloc).
+    std::vector<char> storage(3 * kPage, 'x');
+    char* const pages = storage.data() + (kPage - reinterpret_cast<std::uintptr_t>(storage.data()) % kPage) % kPage;
     DataContainer out(0x5eed);
     DataContainer::ObjectStart object = out.begin_object();
     std::vector<VeskData> model;
     for (std::size_t length = 0; length <= 16; ++length) {
         std::string text;
         for (std::size_t i = 0; i < length; ++i) text += static_cast<char>('a' + (i + length) % 26);
-        char* const ending_a_page = pages.get() + kPage - length;
-        char* const inside_a_page = pages.get() + kPage + 32;
+        char* const ending_a_page = pages + kPage - length;
+        char* const inside_a_page = pages + kPage + 32;
         std::memcpy(ending_a_page, text.data(), length);
         std::memcpy(inside_a_page, text.data(), length);
         for (const char* at : {ending_a_page, inside_a_page, ending_a_page}) {
