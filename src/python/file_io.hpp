@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "error/result.hpp"
-#include "structure/document.hpp"
+#include "format/container_layout.hpp"
 
 namespace vesk::python {
 

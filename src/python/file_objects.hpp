@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "structure/document.hpp"
+#include "format/container_layout.hpp"
 
 namespace vesk::python {
 
