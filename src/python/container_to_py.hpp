@@ -18,10 +18,10 @@ enum class ContainerBytes {
 };
 
 // The Python value of a container (what loads and load return), or nullptr
-// with the exception set. Valid containers are built straight from their
-// bytes; any fault goes to the exact reader and decompiler, whose message is
-// raised. A container whose objects would take more memory than the process
-// can have raises MemoryError before anything is built.
+// with the exception set. Containers are built straight from their bytes,
+// after one scan that checks them and words the first fault it finds. A
+// container whose objects would take more memory than is available raises
+// MemoryError before anything is built.
 PyObject* container_to_py(PyObject* module, std::span<const std::uint8_t> container, ContainerBytes bytes);
 
 }  // namespace vesk::python
