@@ -37,37 +37,37 @@ void check(bool holds, const char* what, const std::string& detail = {}) {
     if (!holds) fail(what, detail);
 }
 
-std::string outcome_of(const Result<ByteBuffer>& bytes) {
+std::string outcome_of(const Result<format::ByteBuffer>& bytes) {
     if (!bytes) return "error: " + bytes.error().message();
     return std::string(bytes->begin(), bytes->end());
 }
 
 // The model's container or error.
-Result<ByteBuffer> model_container(std::string_view text, std::size_t max_container_size = kMaxContainerSize) {
+Result<format::ByteBuffer> model_container(std::string_view text, std::size_t max_container_size = format::kMaxContainerSize) {
     Result<VeskDocument> document = compile_json_str(text);
     if (!document) return std::move(document).error();
     return encode_document_within(*document, max_container_size);
 }
 
-std::string outcome_of(Result<JsonContainer>& compiled) {
+std::string outcome_of(Result<dumps::JsonContainer>& compiled) {
     if (!compiled) return "error: " + compiled.error().message();
-    ByteBuffer written(compiled->size());
+    format::ByteBuffer written(compiled->size());
     compiled->write(written);
     return std::string(written.begin(), written.end());
 }
 
 // The one path against the model, and just below the container's size.
 void check_one_path(std::string_view text) {
-    const Result<ByteBuffer> expected = model_container(text);
-    const Result<ByteBuffer> compiled = compile_json_container(text);
+    const Result<format::ByteBuffer> expected = model_container(text);
+    const Result<format::ByteBuffer> compiled = dumps::compile_json_container(text);
     check(outcome_of(compiled) == outcome_of(expected), "the one path differs from the model",
           outcome_of(compiled).substr(0, 200));
-    check(outcome_of(compile_json_container(text)) == outcome_of(compiled), "a second compilation differs");
+    check(outcome_of(dumps::compile_json_container(text)) == outcome_of(compiled), "a second compilation differs");
     if (!compiled) return;
     // Text the model takes is well-formed UTF-8, which dumps vouches for.
-    Result<JsonContainer> trusting = JsonContainer::compile(text, kMaxContainerSize, KnownUtf8::Yes);
+    Result<dumps::JsonContainer> trusting = dumps::JsonContainer::compile(text, format::kMaxContainerSize, dumps::KnownUtf8::Yes);
     check(outcome_of(trusting) == outcome_of(expected), "vouched-for text compiles otherwise");
-    check(outcome_of(compile_json_container(text, compiled->size() - 1)) ==
+    check(outcome_of(dumps::compile_json_container(text, compiled->size() - 1)) ==
               outcome_of(model_container(text, compiled->size() - 1)),
           "the one path differs from the model below the ceiling");
 }
@@ -77,14 +77,14 @@ bool is_surrogate(char32_t code_point) { return code_point >= 0xD800 && code_poi
 template <class Unit>
 void check_code_point_text(const std::vector<char32_t>& code_points) {
     const std::vector<Unit> units(code_points.begin(), code_points.end());
-    Result<JsonContainer> compiled = JsonContainer::compile(CodePointText(std::span<const Unit>(units)));
+    Result<dumps::JsonContainer> compiled = dumps::JsonContainer::compile(json::CodePointText(std::span<const Unit>(units)));
     std::string utf8;
     for (const char32_t code_point : code_points) {
         if (is_surrogate(code_point)) {
             check(!compiled, "code-point text with a surrogate compiled");
             return;
         }
-        append_utf8(utf8, code_point);
+        format::append_utf8(utf8, code_point);
     }
     check(outcome_of(compiled) == outcome_of(model_container(utf8)), "code-point text compiles otherwise than the model");
 }
@@ -97,7 +97,7 @@ std::optional<std::vector<char32_t>> decode_code_points(const std::uint8_t* p, c
             code_points.push_back(*p++);
             continue;
         }
-        std::size_t width = read_utf8_sequence(p, end).width;
+        std::size_t width = format::read_utf8_sequence(p, end).width;
         const bool surrogate = width == 0 && *p == 0xED && end - p >= 3 && p[1] >= 0xA0 && p[1] <= 0xBF &&
                                p[2] >= 0x80 && p[2] <= 0xBF;
         if (surrogate) width = 3;

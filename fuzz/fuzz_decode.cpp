@@ -29,14 +29,14 @@ constexpr std::size_t kMaxValues = 2'000'000;
     std::abort();
 }
 
-bool keys_unique_and_sorted(const vesk::JsonValue& value) {
+bool keys_unique_and_sorted(const vesk::json::JsonValue& value) {
     for (std::size_t i = 1; i < value.members.size(); ++i) {
         if (!(std::string_view(value.members[i - 1].key) < std::string_view(value.members[i].key))) return false;
     }
-    for (const vesk::JsonMember& member : value.members) {
+    for (const vesk::json::JsonMember& member : value.members) {
         if (!keys_unique_and_sorted(member.value)) return false;
     }
-    for (const vesk::JsonValue& item : value.items) {
+    for (const vesk::json::JsonValue& item : value.items) {
         if (!keys_unique_and_sorted(item)) return false;
     }
     return true;
@@ -47,9 +47,9 @@ bool keys_unique_and_sorted(const vesk::JsonValue& value) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > kMaxInputSize) return -1;
     const std::span<const std::uint8_t> bytes(data, size);
-    if (vesk::scan_container(bytes).counts.values > kMaxValues) return 0;
-    const vesk::Result<vesk::JsonValue> read = vesk::test::read_one_path(bytes);
-    const vesk::Result<vesk::JsonValue> exact = vesk::test::read_exactly(bytes);
+    if (vesk::loads::scan_container(bytes).counts.values > kMaxValues) return 0;
+    const vesk::Result<vesk::json::JsonValue> read = vesk::test::read_one_path(bytes);
+    const vesk::Result<vesk::json::JsonValue> exact = vesk::test::read_exactly(bytes);
     if (read.has_value() != exact.has_value()) {
         fail(read ? "loads reads a container the reader refuses:" : "loads refuses a container that reads back:",
              read ? exact.error().message() : read.error().message());

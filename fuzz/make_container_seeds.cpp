@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         if (!entry.is_regular_file()) continue;
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto bytes = vesk::compile_json_container(text);
+        const auto bytes = vesk::dumps::compile_json_container(text);
         if (!bytes || bytes->size() > max_size) continue;
         std::ofstream out(seed_dir / entry.path().filename().replace_extension(".vesk"), std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));

@@ -19,13 +19,8 @@
 #include "tables/string_table.hpp"
 #include "tables/text_hash.hpp"
 
-namespace vesk {
+namespace vesk::dumps {
 
-using json_plan::first_refusal;
-using json_plan::TapeBuilder;
-using json_plan::TapeEvents;
-using json_plan::TapeWriter;
-using json_plan::write_string_of_units;
 
 JsonContainer::JsonContainer(std::unique_ptr<JsonContainerParts> parts) noexcept : parts_(std::move(parts)) {}
 JsonContainer::JsonContainer(JsonContainer&&) noexcept = default;
@@ -38,27 +33,27 @@ Result<JsonContainer> JsonContainer::compile(std::string_view json_text, std::si
                                              KnownUtf8 known_utf8) {
     return compile_read(
         json_text.size(), max_container_size,
-        [&](TapeBuilder& builder, JsonSyntaxFault& fault) {
+        [&](TapeBuilder& builder, json::JsonSyntaxFault& fault) {
             auto read = [&](auto&& reader) {
                 if (reader.read_document()) return true;
                 fault = reader.fault();
                 return false;
             };
-            return known_utf8 == KnownUtf8::Yes ? read(JsonEventReader<TapeBuilder, true>(json_text, builder))
-                                                : read(JsonEventReader<TapeBuilder>(json_text, builder));
+            return known_utf8 == KnownUtf8::Yes ? read(json::JsonEventReader<TapeBuilder, true>(json_text, builder))
+                                                : read(json::JsonEventReader<TapeBuilder>(json_text, builder));
         },
-        [&](const JsonSyntaxFault& fault) { return json_syntax_error(json_text, fault); });
+        [&](const json::JsonSyntaxFault& fault) { return json::json_syntax_error(json_text, fault); });
 }
 
-Result<JsonContainer> JsonContainer::compile(const CodePointText& json_text, std::size_t max_container_size) {
+Result<JsonContainer> JsonContainer::compile(const json::CodePointText& json_text, std::size_t max_container_size) {
     return compile_read(
         json_text.size(), max_container_size,
-        [&](TapeBuilder& builder, JsonSyntaxFault& fault) {
+        [&](TapeBuilder& builder, json::JsonSyntaxFault& fault) {
             builder.keep_strings_in(json_text.units());
             TapeEvents events(builder);
             return json_text.read_events(events, fault);
         },
-        [&](const JsonSyntaxFault& fault) { return json_text.syntax_error(fault); });
+        [&](const json::JsonSyntaxFault& fault) { return json_text.syntax_error(fault); });
 }
 
 // `read(builder, fault)` reads the text, of `text_size` bytes or code
@@ -67,7 +62,7 @@ Result<JsonContainer> JsonContainer::compile(const CodePointText& json_text, std
 template <class Read, class Describe>
 Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::size_t max_container_size, Read&& read,
                                                   Describe&& describe) {
-    auto parts = std::make_unique<JsonContainerParts>(fresh_hash_seed(&text_size), text_size);
+    auto parts = std::make_unique<JsonContainerParts>(tables::fresh_hash_seed(&text_size), text_size);
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(text_size / 2 + 16);
     // Texts hold a distinct string per 96 bytes or more, mostly (event logs
@@ -81,33 +76,33 @@ Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::si
     parts->string_counts.reserve(text_size / 32);
     parts->names.reserve(starting_room(64, text_size, kMinNameBytes));
     TapeBuilder builder(*parts, text_size);
-    JsonSyntaxFault fault;
+    json::JsonSyntaxFault fault;
     if (!read(builder, fault)) return describe(fault);
 
     // Shapes met only inside values that a repeated member name dropped are
     // not written, and neither are such strings.
-    std::size_t definition_count = kPrimitiveDefinitionCount;
-    std::size_t definitions_size = definition_block_base_size();
+    std::size_t definition_count = format::kPrimitiveDefinitionCount;
+    std::size_t definitions_size = tables::definition_block_base_size();
     for (std::uint32_t shape = 0; shape < parts->shape_uses.size(); ++shape) {
         if (parts->shape_uses[shape] == 0) continue;
         ++definition_count;
-        definitions_size += definition_record_size(parts->shapes, parts->names, shape);
+        definitions_size += tables::definition_record_size(parts->shapes, parts->names, shape);
     }
     // Each string is written inline once and referred to at every later
     // occurrence; a string met twice or more is also a dictionary entry.
-    std::size_t dictionary_size = kStringCountSize;
+    std::size_t dictionary_size = format::kStringCountSize;
     std::size_t data_size = builder.fixed_data_size();
     for (std::uint32_t id = 0; id < parts->strings.size(); ++id) {
         const std::uint32_t count = parts->string_counts[id];
         if (count == 0) continue;
-        const std::size_t inline_size = string_encoding_size(parts->strings.text(id).size());
-        data_size += inline_size + std::size_t{count - 1} * string_prefix_size(StringClass::Reference);
+        const std::size_t inline_size = format::string_encoding_size(parts->strings.text(id).size());
+        data_size += inline_size + std::size_t{count - 1} * format::string_prefix_size(format::StringClass::Reference);
         if (count > 1) dictionary_size += inline_size;
     }
-    parts->dict_block_offset = kHeaderSize + definitions_size;
+    parts->dict_block_offset = format::kHeaderSize + definitions_size;
     parts->data_block_offset = parts->dict_block_offset + dictionary_size;
-    parts->size = parts->data_block_offset + kEntryCountSize + kEntryHeaderSize + data_size;
-    if (builder.noted_fault() || definition_count > kMaxDefinitions || parts->size > max_container_size) {
+    parts->size = parts->data_block_offset + format::kEntryCountSize + format::kEntryHeaderSize + data_size;
+    if (builder.noted_fault() || definition_count > format::kMaxDefinitions || parts->size > max_container_size) {
         if (std::optional<VeskError> refusal = first_refusal(*parts, max_container_size)) return std::move(*refusal);
     }
     return JsonContainer(std::move(parts));
@@ -117,31 +112,31 @@ void JsonContainer::write(std::span<std::uint8_t> out) {
     JsonContainerParts& parts = *parts_;
     std::uint8_t* const container = out.data();
     std::uint8_t* const entry = container + parts.data_block_offset;
-    std::uint8_t* const payload = entry + kEntryCountSize + kEntryHeaderSize;
+    std::uint8_t* const payload = entry + format::kEntryCountSize + format::kEntryHeaderSize;
     // The occurrence counts are spent; their pages take the numbering.
     TapeWriter writer(parts, &parts.memory, std::move(parts.string_counts), payload);
     std::uint16_t element = 0;
     std::uint16_t definition = 0;
     writer.write_value(0, element, definition);
-    store_u32le(entry, 1);
-    store_u16le(entry + kEntryCountSize, definition);
-    store_u32le(entry + kEntryCountSize + 2, static_cast<std::uint32_t>(writer.position() - payload));
-    write_definition_block(container + kHeaderSize, parts.shapes, parts.names, writer.numbering());
-    write_dictionary_block(container + parts.dict_block_offset, writer.dictionary().entries(),
+    format::store_u32le(entry, 1);
+    format::store_u16le(entry + format::kEntryCountSize, definition);
+    format::store_u32le(entry + format::kEntryCountSize + 2, static_cast<std::uint32_t>(writer.position() - payload));
+    tables::write_definition_block(container + format::kHeaderSize, parts.shapes, parts.names, writer.numbering());
+    tables::write_dictionary_block(container + parts.dict_block_offset, writer.dictionary().entries(),
                            [&parts](std::uint8_t* at, std::uint32_t id) {
                                const std::string_view text = parts.strings.text(id);
                                return parts.units.hold(text.data()) ? write_string_of_units(parts.units, at, text)
-                                                                    : write_string(at, text);
+                                                                    : tables::write_string(at, text);
                            });
-    write_header(container, parts.dict_block_offset, parts.data_block_offset);
+    tables::write_header(container, parts.dict_block_offset, parts.data_block_offset);
 }
 
-Result<ByteBuffer> compile_json_container(std::string_view json_text, std::size_t max_container_size) {
+Result<format::ByteBuffer> compile_json_container(std::string_view json_text, std::size_t max_container_size) {
     Result<JsonContainer> compiled = JsonContainer::compile(json_text, max_container_size);
     if (!compiled) return std::move(compiled).error();
-    ByteBuffer out(compiled->size());
+    format::ByteBuffer out(compiled->size());
     compiled->write(out);
     return out;
 }
 
-}  // namespace vesk
+}  // namespace vesk::dumps

@@ -11,7 +11,7 @@
 #include "json/code_point_text.hpp"
 #include "format/container_layout.hpp"
 
-namespace vesk {
+namespace vesk::dumps {
 
 struct JsonContainerParts;
 
@@ -32,13 +32,13 @@ enum class KnownUtf8 : bool { No, Yes };
 class JsonContainer {
 public:
     static Result<JsonContainer> compile(std::string_view json_text,
-                                         std::size_t max_container_size = kMaxContainerSize,
+                                         std::size_t max_container_size = format::kMaxContainerSize,
                                          KnownUtf8 known_utf8 = KnownUtf8::No);
     // The same for text of code points, read in place; it compiles as its
     // UTF-8 form would. Text with a surrogate has none, and is refused (the
     // caller may report that otherwise).
-    static Result<JsonContainer> compile(const CodePointText& json_text,
-                                         std::size_t max_container_size = kMaxContainerSize);
+    static Result<JsonContainer> compile(const json::CodePointText& json_text,
+                                         std::size_t max_container_size = format::kMaxContainerSize);
 
     JsonContainer(JsonContainer&&) noexcept;
     JsonContainer& operator=(JsonContainer&&) noexcept;
@@ -61,7 +61,7 @@ private:
 
 // compile() and write() into bytes of its own, for callers that have no
 // place of their own for them.
-Result<ByteBuffer> compile_json_container(std::string_view json_text,
-                                          std::size_t max_container_size = kMaxContainerSize);
+Result<format::ByteBuffer> compile_json_container(std::string_view json_text,
+                                          std::size_t max_container_size = format::kMaxContainerSize);
 
-}  // namespace vesk
+}  // namespace vesk::dumps

@@ -14,7 +14,7 @@
 #include "tables/table_memory.hpp"
 #include "tables/text_arena.hpp"
 
-namespace vesk {
+namespace vesk::dumps {
 
 // Room to start a table with that a typical text fills to `typical`
 // entries. A short text (a message of a few fields) gets room for what it
@@ -52,22 +52,22 @@ struct JsonContainerParts {
 
     // The memory of the tables below and of the builder's and the writer's:
     // first, so that it outlives them all.
-    SmallBlockArena<16 * 1024> memory;
-    json_plan::Tape tape;
-    StringTable strings;  // string values
-    StringTable names;    // member names
-    ShapeTable shapes;
-    json_plan::LayoutTable layouts;
-    TableVector<std::uint32_t> string_counts;  // occurrences, by string id
-    TableVector<std::uint32_t> shape_uses;     // containers, by shape id
-    TextArena unescaped;  // texts that held escapes, which the tables point at
+    tables::SmallBlockArena<16 * 1024> memory;
+    Tape tape;
+    tables::StringTable strings;  // string values
+    tables::StringTable names;    // member names
+    tables::ShapeTable shapes;
+    LayoutTable layouts;
+    tables::TableVector<std::uint32_t> string_counts;  // occurrences, by string id
+    tables::TableVector<std::uint32_t> shape_uses;     // containers, by shape id
+    tables::TextArena unescaped;  // texts that held escapes, which the tables point at
     // Code-point text: the string values without escapes are kept as views
     // of their units, in the text's own memory, and only written as UTF-8.
-    TextUnits units;
+    json::TextUnits units;
 
     std::size_t dict_block_offset = 0;
     std::size_t data_block_offset = 0;
     std::size_t size = 0;
 };
 
-}  // namespace vesk
+}  // namespace vesk::dumps

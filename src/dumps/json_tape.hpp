@@ -8,7 +8,7 @@
 
 #include "format/vesk_type.hpp"
 
-namespace vesk::json_plan {
+namespace vesk::dumps {
 
 // The tape: one record per value, in text order, of 32-bit words. The low
 // three bits of a record's first word are its tag; the rest of that word and
@@ -60,8 +60,8 @@ constexpr std::uint32_t null_word() noexcept { return kNullTag; }
 constexpr std::uint32_t bool_word(bool value) noexcept { return kBoolTag | (std::uint32_t{value} << kTagBits); }
 constexpr bool bool_value(std::uint32_t word) noexcept { return (word >> kTagBits) & 1; }
 
-constexpr std::uint32_t number_word(VeskType type, bool wide) noexcept {
-    return kNumberTag | (std::uint32_t{type_byte(type)} << kTagBits) | (wide ? kWideNumber : 0);
+constexpr std::uint32_t number_word(format::VeskType type, bool wide) noexcept {
+    return kNumberTag | (std::uint32_t{format::type_byte(type)} << kTagBits) | (wide ? kWideNumber : 0);
 }
 constexpr std::uint8_t number_type_byte(std::uint32_t word) noexcept {
     return static_cast<std::uint8_t>(word >> kTagBits);
@@ -110,17 +110,17 @@ inline std::uint32_t item_count(const std::uint32_t* tape, std::uint32_t at) noe
 inline std::uint32_t layout_of(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 2]; }
 
 // The type of the value at `at`, which is not dropped.
-inline VeskType value_type(std::uint32_t word) noexcept {
+inline format::VeskType value_type(std::uint32_t word) noexcept {
     switch (tag_of(word)) {
-        case kNullTag: return VeskType::Null;
-        case kBoolTag: return VeskType::Bool;
-        case kNumberTag: return static_cast<VeskType>(number_type_byte(word));
-        case kStringTag: return VeskType::String;
-        case kArrayTag: return VeskType::Array;
+        case kNullTag: return format::VeskType::Null;
+        case kBoolTag: return format::VeskType::Bool;
+        case kNumberTag: return static_cast<format::VeskType>(number_type_byte(word));
+        case kStringTag: return format::VeskType::String;
+        case kArrayTag: return format::VeskType::Array;
         case kObjectTag:
         case kDroppedTag: break;
     }
-    return VeskType::Object;
+    return format::VeskType::Object;
 }
 
 }  // namespace record
@@ -200,4 +200,4 @@ private:
     std::size_t capacity_ = 0;
 };
 
-}  // namespace vesk::json_plan
+}  // namespace vesk::dumps

@@ -1,8 +1,8 @@
 #include "dumps/member_layouts.hpp"
 
-namespace vesk::json_plan {
+namespace vesk::dumps {
 
-std::uint32_t LayoutTable::add(std::span<const std::uint32_t> members, const StringTable& names) {
+std::uint32_t LayoutTable::add(std::span<const std::uint32_t> members, const tables::StringTable& names) {
     Layout layout{static_cast<std::uint32_t>(names_.size()), static_cast<std::uint32_t>(members.size()),
                   static_cast<std::uint32_t>(order_.size()), 0, true};
     names_.insert(names_.end(), members.begin(), members.end());
@@ -40,7 +40,7 @@ std::uint32_t LayoutTable::add(std::span<const std::uint32_t> members, const Str
 }
 
 void LayoutTable::grow() {
-    TableVector<Slot> old = std::move(slots_);
+    tables::TableVector<Slot> old = std::move(slots_);
     const std::size_t capacity = old.empty() ? first_slots_ : old.size() * 2;
     slots_.assign(capacity, Slot{});
     for (const Slot& slot : old) {
@@ -51,4 +51,4 @@ void LayoutTable::grow() {
     }
 }
 
-}  // namespace vesk::json_plan
+}  // namespace vesk::dumps

@@ -14,7 +14,7 @@
 #include "tables/table_memory.hpp"
 #include "tables/text_hash.hpp"
 
-namespace vesk::json_plan {
+namespace vesk::dumps {
 
 // The member names of an object in text order, interned: objects that list
 // the same names in the same order share a layout, and with it the order in
@@ -46,7 +46,7 @@ public:
         bool in_name_order;         // the values are compiled in text order
     };
 
-    std::uint32_t intern(std::span<const std::uint32_t> members, const StringTable& names) {
+    std::uint32_t intern(std::span<const std::uint32_t> members, const tables::StringTable& names) {
         if ((layouts_.size() + 1) * 2 > slots_.size()) grow();
         const std::uint64_t hash = this->hash(members);
         const std::size_t mask = slots_.size() - 1;
@@ -84,21 +84,21 @@ private:
     std::uint64_t hash(std::span<const std::uint32_t> members) const noexcept {
         const std::uint64_t secret = (seed_ ^ 0xBF58476D1CE4E5B9ull) | 1;
         std::uint64_t state = seed_ ^ members.size();
-        for (const std::uint32_t name : members) state = fold_multiply(state ^ name, secret);
-        return fold_multiply(state ^ 0x9E3779B97F4A7C15ull, secret);
+        for (const std::uint32_t name : members) state = tables::fold_multiply(state ^ name, secret);
+        return tables::fold_multiply(state ^ 0x9E3779B97F4A7C15ull, secret);
     }
 
-    std::uint32_t add(std::span<const std::uint32_t> members, const StringTable& names);
+    std::uint32_t add(std::span<const std::uint32_t> members, const tables::StringTable& names);
     void grow();
 
-    TableVector<Layout> layouts_;
-    TableVector<std::uint32_t> names_;
+    tables::TableVector<Layout> layouts_;
+    tables::TableVector<std::uint32_t> names_;
     // The first eight bytes of a name as a big-endian number, zeros past its
     // end: ordering these orders the names, except among equal prefixes.
     static std::uint64_t name_prefix(std::string_view name) noexcept {
-        if (name.size() >= 8) return load_u64be(name.data());
+        if (name.size() >= 8) return format::load_u64be(name.data());
         // Most names are shorter: their bytes in a word without a loop.
-        return name.empty() ? 0 : byte_swap64(padded_word(name.data(), name.size()));
+        return name.empty() ? 0 : platform::byte_swap64(tables::padded_word(name.data(), name.size()));
     }
 
     struct Keyed {
@@ -106,11 +106,11 @@ private:
         std::uint32_t member;
     };
 
-    TableVector<std::uint32_t> order_;
-    TableVector<Keyed> keyed_;
-    TableVector<Slot> slots_;
+    tables::TableVector<std::uint32_t> order_;
+    tables::TableVector<Keyed> keyed_;
+    tables::TableVector<Slot> slots_;
     std::size_t first_slots_;  // a power of two
     std::uint64_t seed_;
 };
 
-}  // namespace vesk::json_plan
+}  // namespace vesk::dumps

@@ -14,7 +14,7 @@
 #include "tables/string_table.hpp"
 #include "tables/text_hash.hpp"
 
-namespace vesk::json_plan {
+namespace vesk::dumps {
 
 // Unnamed, though in a header, as the tape builder that alone uses it: its
 // members are inlined into the reader's loop.
@@ -70,7 +70,7 @@ public:
     // The id of a member name of `object`, after the name `previous` of the
     // same object (kNone for its first). A short name is known by its
     // padded bytes: the predicted one costs a load and two compares.
-    std::uint32_t name(Expectation& object, std::string_view name, JsonShortText words, std::uint32_t previous) {
+    std::uint32_t name(Expectation& object, std::string_view name, json::JsonShortText words, std::uint32_t previous) {
         const std::uint32_t id = next_expected_name(object);
         if (id != kNone && name_info_[id].same(words, name.size())) {
             ++object.predicted;
@@ -116,7 +116,7 @@ private:
         // The name found after this one the last time it was not expected.
         std::uint32_t next = kNone;
 
-        bool same(JsonShortText words, std::size_t other_size) const noexcept {
+        bool same(json::JsonShortText words, std::size_t other_size) const noexcept {
             return low == words.low && high == words.high && size == other_size;
         }
     };
@@ -132,7 +132,7 @@ private:
     // was looked up is likely (the members of objects keyed by data, or of
     // an object that varies from the last of its kind); failing that, the
     // name is looked up in the table.
-    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, JsonShortText words, std::uint32_t previous) {
+    [[gnu::noinline]] std::uint32_t unexpected_name(std::string_view name, json::JsonShortText words, std::uint32_t previous) {
         if (previous != kNone) {
             const std::uint32_t next = name_info_[previous].next;
             if (next != kNone && name_info_[next].same(words, name.size())) return next;
@@ -140,8 +140,8 @@ private:
         std::uint32_t& recent = recent_names_[recent_slot(words)];
         std::uint32_t id = recent;
         if (id == kNone || !name_info_[id].same(words, name.size())) {
-            const StringTable::Interned found =
-                parts_.names.intern(name, hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
+            const tables::StringTable::Interned found =
+                parts_.names.intern(name, tables::hash_padded_words(words.low, words.high, name.size(), parts_.names.seed()));
             if (found.added) {
                 name_info_.push_back(NameInfo{words.low, words.high, static_cast<std::uint32_t>(name.size())});
             }
@@ -155,7 +155,7 @@ private:
     // slot, indexed without the table's hash: a name the cache has lost, or
     // shares a slot with another, only costs the table lookup it would
     // have cost anyway.
-    static std::size_t recent_slot(JsonShortText words) noexcept {
+    static std::size_t recent_slot(json::JsonShortText words) noexcept {
         const std::uint64_t mixed = (words.low + words.high * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
         return static_cast<std::size_t>(mixed >> 56);
     }
@@ -166,13 +166,13 @@ private:
             if (next != kNone && parts_.names.text(next) == name) return next;
         }
         const std::uint64_t hash = parts_.names.hash(name);
-        StringTable::Interned found = parts_.names.intern(name, hash);
+        tables::StringTable::Interned found = parts_.names.intern(name, hash);
         if (found.added) {
             if (!in_input) parts_.names.replace_text(found.id, parts_.unescaped.store(name));
             NameInfo info{0, 0, static_cast<std::uint32_t>(name.size())};
             if (name.size() <= 16 && !name.empty()) {
-                info.low = padded_word(name.data(), std::min<std::size_t>(name.size(), 8));
-                if (name.size() > 8) info.high = padded_word(name.data() + 8, name.size() - 8);
+                info.low = tables::padded_word(name.data(), std::min<std::size_t>(name.size(), 8));
+                if (name.size() > 8) info.high = tables::padded_word(name.data() + 8, name.size() - 8);
             }
             name_info_.push_back(info);
         }
@@ -188,14 +188,14 @@ private:
     }
 
     JsonContainerParts& parts_;
-    TableVector<NameInfo> name_info_;  // by name id
+    tables::TableVector<NameInfo> name_info_;  // by name id
     std::array<std::uint32_t, 256> recent_names_ = filled_with_none<256>();
     // By member name, the layout of the last object that was its value.
-    TableVector<std::uint32_t> layout_by_member_;
+    tables::TableVector<std::uint32_t> layout_by_member_;
     // By depth, the layout of the last object closed there.
-    std::array<std::uint32_t, kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none<kMaxJsonNesting + 1>();
+    std::array<std::uint32_t, format::kMaxJsonNesting + 1> last_layout_at_depth_ = filled_with_none<format::kMaxJsonNesting + 1>();
 };
 
 }  // namespace
 
-}  // namespace vesk::json_plan
+}  // namespace vesk::dumps

@@ -27,7 +27,7 @@
 #include "tables/string_table.hpp"
 #include "tables/text_hash.hpp"
 
-namespace vesk::json_plan {
+namespace vesk::dumps {
 
 // Unnamed, though in a header: json_container.cpp alone includes it. Local
 // to that file, the builder's members and those of the reader instantiated
@@ -51,10 +51,10 @@ public:
     [[gnu::always_inline]] void push(std::uint32_t name) {
         if (size_ == capacity_) [[unlikely]] resize_storage(capacity_ * 2);
         names_[size_] = name;
-        types_[size_] = VeskType::Null;  // until the value is read
+        types_[size_] = format::VeskType::Null;  // until the value is read
         ++size_;
     }
-    void set_last_type(VeskType type) noexcept { types_[size_ - 1] = type; }
+    void set_last_type(format::VeskType type) noexcept { types_[size_ - 1] = type; }
     void truncate(std::uint32_t size) noexcept { size_ = size; }
     std::uint32_t name(std::uint32_t at) const noexcept { return names_[at]; }
     std::uint32_t last_name() const noexcept { return names_[size_ - 1]; }
@@ -62,23 +62,23 @@ public:
     std::span<const std::uint32_t> names(std::uint32_t first) const noexcept {
         return {names_ + first, size_ - first};
     }
-    std::span<const VeskType> types(std::uint32_t first) const noexcept {
+    std::span<const format::VeskType> types(std::uint32_t first) const noexcept {
         return {types_ + first, size_ - first};
     }
 
 private:
     // The names and then the types, in one block.
     static std::size_t block_size(std::uint32_t capacity) noexcept {
-        return std::size_t{capacity} * (sizeof(std::uint32_t) + sizeof(VeskType));
+        return std::size_t{capacity} * (sizeof(std::uint32_t) + sizeof(format::VeskType));
     }
 
     [[gnu::noinline]] void resize_storage(std::uint32_t capacity) {
         auto* block = static_cast<std::uint8_t*>(memory_->allocate(block_size(capacity), alignof(std::uint32_t)));
         auto* names = reinterpret_cast<std::uint32_t*>(block);
-        auto* types = reinterpret_cast<VeskType*>(block + std::size_t{capacity} * sizeof(std::uint32_t));
+        auto* types = reinterpret_cast<format::VeskType*>(block + std::size_t{capacity} * sizeof(std::uint32_t));
         if (size_ != 0) {
             std::memcpy(names, names_, size_ * sizeof(std::uint32_t));
-            std::memcpy(types, types_, size_ * sizeof(VeskType));
+            std::memcpy(types, types_, size_ * sizeof(format::VeskType));
         }
         release();
         names_ = names;
@@ -91,7 +91,7 @@ private:
 
     std::pmr::memory_resource* memory_;
     std::uint32_t* names_ = nullptr;
-    VeskType* types_ = nullptr;
+    format::VeskType* types_ = nullptr;
     std::uint32_t size_ = 0;
     std::uint32_t capacity_ = 0;
 };
@@ -121,19 +121,19 @@ public:
 
     void null_value() {
         tape_.push_back(record::null_word());
-        add_value(VeskType::Null);
+        add_value(format::VeskType::Null);
     }
 
     void boolean(bool value) {
         tape_.push_back(record::bool_word(value));
         fixed_data_size_ += 1;
-        add_value(VeskType::Bool);
+        add_value(format::VeskType::Bool);
     }
 
-    [[gnu::always_inline]] void number(JsonKind kind, std::uint64_t bits) {
-        const VeskType type = json_value_type(kind, bits);
+    [[gnu::always_inline]] void number(json::JsonKind kind, std::uint64_t bits) {
+        const format::VeskType type = json_value_type(kind, bits);
         const auto value = static_cast<std::int64_t>(bits);
-        const bool wide = kind != JsonKind::Float && (kind == JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
+        const bool wide = kind != json::JsonKind::Float && (kind == json::JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
         std::uint32_t* record = add_number(type, narrowed_number_bits(kind, bits), wide);
         if (wide) record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
         add_value(type);
@@ -141,8 +141,8 @@ public:
 
     // A float, as the reader narrowed it already: all the tape keeps of one.
     [[gnu::always_inline]] void float32(float value) {
-        add_number(VeskType::Float32, std::bit_cast<std::uint32_t>(value), false);
-        add_value(VeskType::Float32);
+        add_number(format::VeskType::Float32, std::bit_cast<std::uint32_t>(value), false);
+        add_value(format::VeskType::Float32);
     }
 
     [[gnu::flatten]] void string(std::string_view text, bool in_input) {
@@ -150,8 +150,8 @@ public:
         add_string(intern_string(text, in_input));
     }
 
-    [[gnu::flatten]] void string(std::string_view text, JsonShortText words) {
-        const std::uint64_t hash = hash_padded_words(words.low, words.high, text.size(), parts_.strings.seed());
+    [[gnu::flatten]] void string(std::string_view text, json::JsonShortText words) {
+        const std::uint64_t hash = tables::hash_padded_words(words.low, words.high, text.size(), parts_.strings.seed());
         add_string(parts_.strings.intern(text, hash).id);
     }
 
@@ -161,12 +161,12 @@ public:
     // end before the other's do: at its closing quote).
     void string_in_units(std::string_view text, const void* first_unit, std::size_t unit_count) {
         check_string_size(text.size());
-        const TextUnits& units = parts_.units;
+        const json::TextUnits& units = parts_.units;
         const char* first = static_cast<const char*>(first_unit);
         const std::size_t bytes = unit_count * units.unit_size;
         const std::uint64_t hash = parts_.strings.hash(text);
         add_string(parts_.strings.intern_where({first, text.size()}, hash, [&](const char* kept) {
-            if (!units.hold(kept)) return same_bytes(kept, text.data(), text.size());
+            if (!units.hold(kept)) return tables::same_bytes(kept, text.data(), text.size());
             return bytes <= static_cast<std::size_t>(units.end - kept) && std::memcmp(kept, first, bytes) == 0;
         }).id);
     }
@@ -174,14 +174,14 @@ public:
     // Code-point text: a string that held escapes, copied as UTF-8 when new.
     void string_with_escapes(std::string_view text) {
         check_string_size(text.size());
-        const TextUnits& units = parts_.units;
+        const json::TextUnits& units = parts_.units;
         add_string(intern_string(text, false, [&](const char* kept) {
-            return units.hold(kept) ? units_start_with(units, kept, text) : same_bytes(kept, text.data(), text.size());
+            return units.hold(kept) ? json::units_start_with(units, kept, text) : tables::same_bytes(kept, text.data(), text.size());
         }));
     }
 
     // The record of a number; a wide one has a third word, for the caller.
-    [[gnu::always_inline]] std::uint32_t* add_number(VeskType type, std::uint32_t bits, bool wide) {
+    [[gnu::always_inline]] std::uint32_t* add_number(format::VeskType type, std::uint32_t bits, bool wide) {
         std::uint32_t* record = tape_.append(wide ? 3 : 2);
         record[0] = record::number_word(type, wide);
         record[1] = bits;
@@ -194,7 +194,7 @@ public:
         if (id == parts_.string_counts.size()) parts_.string_counts.push_back(0);
         ++parts_.string_counts[id];
         tape_.push_back(record::string_word(id));
-        add_value(VeskType::String);
+        add_value(format::VeskType::String);
     }
 
     void begin_array() { open(true); }
@@ -202,11 +202,11 @@ public:
     [[gnu::always_inline]] void end_array() {
         const Open array = open_.back();
         open_.pop_back();
-        if (array.count > kMaxArrayItems) [[unlikely]] noted_fault_ = true;
+        if (array.count > format::kMaxArrayItems) [[unlikely]] noted_fault_ = true;
         std::uint32_t word = record::refused_array_word();
         if (!array.refused) [[likely]] {
             const bool mixed = array.mixed;
-            const VeskType elem_type = array.count == 0 ? VeskType::Null : mixed ? VeskType::Float32 : array.first;
+            const format::VeskType elem_type = array.count == 0 ? format::VeskType::Null : mixed ? format::VeskType::Float32 : array.first;
             // Arrays mostly come in runs of one element type (coordinates).
             if (elem_type != last_array_type_ || last_array_shape_ == kNone) {
                 last_array_type_ = elem_type;
@@ -218,8 +218,8 @@ public:
             word = record::array_word(shape, mixed);
         }
         record::close_container(tape_.data(), array.at, word, static_cast<std::uint32_t>(tape_.size()), array.count);
-        fixed_data_size_ += kArrayHeaderSize;
-        add_value(VeskType::Array);
+        fixed_data_size_ += format::kArrayHeaderSize;
+        add_value(format::VeskType::Array);
     }
 
     void begin_object() {
@@ -229,11 +229,11 @@ public:
     }
 
     void member_name(std::string_view name, bool in_input) {
-        if (name.size() > kMaxFieldNameLength) [[unlikely]] noted_fault_ = true;
+        if (name.size() > format::kMaxFieldNameLength) [[unlikely]] noted_fault_ = true;
         members_.push(predictor_.name(open_.back().expected, name, in_input, previous_name()));
     }
 
-    void member_name(std::string_view name, JsonShortText words) {
+    void member_name(std::string_view name, json::JsonShortText words) {
         members_.push(predictor_.name(open_.back().expected, name, words, previous_name()));
     }
 
@@ -245,29 +245,29 @@ public:
         const std::uint32_t layout_id = predictor_.close(object.expected, names, open_.size(),
                                                          member ? members_.name(object.first_member - 1) : kNone);
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
-        if (layout.kept_count > kMaxFields) [[unlikely]] noted_fault_ = true;
+        if (layout.kept_count > format::kMaxFields) [[unlikely]] noted_fault_ = true;
         if (layout.kept_count != layout.member_count) drop_repeated_members(object.at, layout);
-        const std::span<const VeskType> types = members_.types(object.first_member);
+        const std::span<const format::VeskType> types = members_.types(object.first_member);
         const std::uint32_t shape = object_shape(layout_id, names, types);
         if (shape > kMaxObjectShape) [[unlikely]] throw std::bad_alloc();
         use_shape(shape);
         record::close_container(tape_.data(), object.at, record::object_word(shape),
                                 static_cast<std::uint32_t>(tape_.size()), layout_id);
         members_.truncate(object.first_member);
-        fixed_data_size_ += kObjectHeaderSize;
-        add_value(VeskType::Object);
+        fixed_data_size_ += format::kObjectHeaderSize;
+        add_value(format::VeskType::Object);
     }
 
     std::size_t fixed_data_size() const noexcept { return fixed_data_size_; }
     // Whether a value read may break a rule or a limit of the format.
     bool noted_fault() const noexcept { return noted_fault_; }
-    void keep_strings_in(const TextUnits& units) noexcept { parts_.units = units; }
+    void keep_strings_in(const json::TextUnits& units) noexcept { parts_.units = units; }
 
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
     void use_shape(std::uint32_t shape) {
-        TableVector<std::uint32_t>& uses = parts_.shape_uses;
+        tables::TableVector<std::uint32_t>& uses = parts_.shape_uses;
         if (shape >= uses.size()) uses.resize(std::size_t{shape} + 1, 0);
         ++uses[shape];
     }
@@ -312,12 +312,12 @@ private:
                     at += 1;
                     break;
                 case kArrayTag:
-                    fixed_data_size_ -= kArrayHeaderSize;
+                    fixed_data_size_ -= format::kArrayHeaderSize;
                     if (!record::is_refused(word)) --parts_.shape_uses[record::array_shape(word)];
                     at += kContainerRecordSize;
                     break;
                 case kObjectTag:
-                    fixed_data_size_ -= kObjectHeaderSize;
+                    fixed_data_size_ -= format::kObjectHeaderSize;
                     --parts_.shape_uses[record::object_shape(word)];
                     at += kContainerRecordSize;
                     break;
@@ -336,20 +336,20 @@ private:
     // had: when their types, bytes in text order, equal those the last one
     // had, the shape is known without a lookup.
     std::uint32_t object_shape(std::uint32_t layout_id, std::span<const std::uint32_t> names,
-                               std::span<const VeskType> types) {
+                               std::span<const format::VeskType> types) {
         const LayoutTable::Layout& layout = parts_.layouts.layout(layout_id);
         if (layout_id >= last_shape_of_layout_.size()) last_shape_of_layout_.resize(parts_.layouts.size(), kNone);
         const std::size_t types_end = std::size_t{layout.first_name} + layout.member_count;
         if (types_end > last_types_.size()) last_types_.resize(types_end);
         std::uint32_t& last = last_shape_of_layout_[layout_id];
-        VeskType* const last_types = last_types_.data() + layout.first_name;
-        if (last != kNone && same_bytes(reinterpret_cast<const char*>(last_types),
+        format::VeskType* const last_types = last_types_.data() + layout.first_name;
+        if (last != kNone && tables::same_bytes(reinterpret_cast<const char*>(last_types),
                                         reinterpret_cast<const char*>(types.data()), types.size())) {
             return last;
         }
         fields_.clear();
         for (const std::uint32_t member : parts_.layouts.order(layout)) {
-            fields_.push_back(ShapeField{names[member], types[member]});
+            fields_.push_back(tables::ShapeField{names[member], types[member]});
         }
         last = parts_.shapes.intern_object(fields_);
         std::copy(types.begin(), types.end(), last_types);
@@ -361,7 +361,7 @@ private:
         bool is_array = false;
         bool mixed = false;    // arrays: numbers of more than one type
         bool refused = false;  // arrays: items that disagree otherwise
-        VeskType first = VeskType::Null;
+        format::VeskType first = format::VeskType::Null;
         std::uint32_t count = 0;          // arrays: items so far
         std::uint32_t first_member = 0;   // objects: in members_
         MemberPredictor::Expectation expected;  // objects
@@ -377,7 +377,7 @@ private:
 
     // A value of `type` is complete: it becomes an item or a member of the
     // container around it.
-    [[gnu::always_inline]] void add_value(VeskType type) {
+    [[gnu::always_inline]] void add_value(format::VeskType type) {
         if (open_.empty()) return;
         Open& parent = open_.back();
         if (!parent.is_array) {
@@ -386,7 +386,7 @@ private:
         }
         if (parent.count == 0) {
             parent.first = type;
-        } else if (!fits_array_items(type, parent.first)) [[unlikely]] {
+        } else if (!format::fits_array_items(type, parent.first)) [[unlikely]] {
             parent.refused = true;
             noted_fault_ = true;
         } else {
@@ -398,7 +398,7 @@ private:
     // A string past the longest the format holds is read on, for its place
     // among the faults; its size must still fit the string table's.
     void check_string_size(std::size_t size) {
-        if (size <= kMaxStringLength) [[likely]] return;
+        if (size <= format::kMaxStringLength) [[likely]] return;
         if (size > UINT32_MAX) throw std::bad_alloc();
         noted_fault_ = true;
     }
@@ -408,14 +408,14 @@ private:
     // this one.
     template <class Same>
     std::uint32_t intern_string(std::string_view text, bool in_input, Same&& same) {
-        StringTable& table = parts_.strings;
-        const StringTable::Interned found = table.intern_where(text, table.hash(text), same);
+        tables::StringTable& table = parts_.strings;
+        const tables::StringTable::Interned found = table.intern_where(text, table.hash(text), same);
         if (found.added && !in_input) table.replace_text(found.id, parts_.unescaped.store(text));
         return found.id;
     }
     std::uint32_t intern_string(std::string_view text, bool in_input) {
         return intern_string(text, in_input,
-                             [text](const char* kept) { return same_bytes(kept, text.data(), text.size()); });
+                             [text](const char* kept) { return tables::same_bytes(kept, text.data(), text.size()); });
     }
 
     JsonContainerParts& parts_;
@@ -423,28 +423,28 @@ private:
     std::vector<Open> open_;
     MemberStack members_;
     MemberPredictor predictor_;
-    TableVector<ShapeField> fields_;
-    TableVector<bool> kept_;
+    tables::TableVector<tables::ShapeField> fields_;
+    tables::TableVector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
     bool noted_fault_ = false;
     // By layout, the shape of the last object of that layout, and the types
     // of its values, at the layout's place in the list of layouts' names.
-    TableVector<std::uint32_t> last_shape_of_layout_;
-    TableVector<VeskType> last_types_;
+    tables::TableVector<std::uint32_t> last_shape_of_layout_;
+    tables::TableVector<format::VeskType> last_types_;
     // The shape of the last array closed, and its element type.
-    VeskType last_array_type_ = VeskType::Null;
+    format::VeskType last_array_type_ = format::VeskType::Null;
     std::uint32_t last_array_shape_ = kNone;
 };
 
 // The tape builder behind the virtual calls of a reader of code-point text,
 // compiled elsewhere.
-class TapeEvents final : public JsonEventSink {
+class TapeEvents final : public json::JsonEventSink {
 public:
     explicit TapeEvents(TapeBuilder& builder) noexcept : builder_(builder) {}
 
     void null_value() override { builder_.null_value(); }
     void boolean(bool value) override { builder_.boolean(value); }
-    void number(JsonKind kind, std::uint64_t bits) override { builder_.number(kind, bits); }
+    void number(json::JsonKind kind, std::uint64_t bits) override { builder_.number(kind, bits); }
     void float32(float value) override { builder_.float32(value); }
     // Every string without escapes comes to plain_string(), so these are the
     // ones with.
@@ -464,4 +464,4 @@ private:
 
 }  // namespace
 
-}  // namespace vesk::json_plan
+}  // namespace vesk::dumps

@@ -7,7 +7,7 @@
 #include "format/container_layout.hpp"
 #include "format/format_limits.hpp"
 
-namespace vesk::json_plan {
+namespace vesk::dumps {
 
 namespace {
 
@@ -16,7 +16,7 @@ namespace {
 class RefusalWalk {
 public:
     explicit RefusalWalk(const JsonContainerParts& parts)
-        : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size(), TableVector<std::uint32_t>()) {}
+        : parts_(parts), tape_(parts.tape.data()), dictionary_(parts.strings.size(), tables::TableVector<std::uint32_t>()) {}
 
     // Walks the value at `at`; false at the first refused array to close,
     // whose fault is then refused().
@@ -39,61 +39,61 @@ public:
     // The first fault in output order, once the walk went through.
     std::optional<VeskError> output_fault(std::size_t max_size) const {
         const std::size_t definition_count = numbering_.definition_count();
-        if (definition_count > kMaxDefinitions) return too_many_definitions(definition_count);
-        std::size_t offset = kHeaderSize + definition_block_base_size();
-        std::size_t number = kPrimitiveDefinitionCount;
+        if (definition_count > format::kMaxDefinitions) return format::too_many_definitions(definition_count);
+        std::size_t offset = format::kHeaderSize + tables::definition_block_base_size();
+        std::size_t number = format::kPrimitiveDefinitionCount;
         for (const std::uint32_t shape : numbering_.shapes()) {
-            if (offset > max_size) return container_too_large();
-            if (parts_.shapes.shape(shape).kind == VeskType::Array) {
-                offset += kArrayDefinitionSize;
+            if (offset > max_size) return format::container_too_large();
+            if (parts_.shapes.shape(shape).kind == format::VeskType::Array) {
+                offset += format::kArrayDefinitionSize;
             } else {
-                const std::span<const ShapeField> fields = parts_.shapes.fields(shape);
-                if (fields.size() > kMaxFields) return too_many_fields(number, fields.size());
-                offset += kObjectDefinitionHeaderSize;
-                for (const ShapeField& field : fields) {
-                    if (offset > max_size) return container_too_large();
+                const std::span<const tables::ShapeField> fields = parts_.shapes.fields(shape);
+                if (fields.size() > format::kMaxFields) return format::too_many_fields(number, fields.size());
+                offset += format::kObjectDefinitionHeaderSize;
+                for (const tables::ShapeField& field : fields) {
+                    if (offset > max_size) return format::container_too_large();
                     const std::size_t name_size = parts_.names.text(field.name).size();
-                    if (name_size > kMaxFieldNameLength) return field_name_too_long();
-                    offset += kMinFieldSize + name_size;
+                    if (name_size > format::kMaxFieldNameLength) return format::field_name_too_long();
+                    offset += format::kMinFieldSize + name_size;
                 }
             }
             ++number;
         }
         const std::span<const std::uint32_t> entries = dictionary_.entries();
-        if (offset > max_size || entries.size() > max_size) return container_too_large();
-        offset += kStringCountSize;
+        if (offset > max_size || entries.size() > max_size) return format::container_too_large();
+        offset += format::kStringCountSize;
         for (const std::uint32_t id : entries) {
-            if (offset > max_size) return container_too_large();
+            if (offset > max_size) return format::container_too_large();
             const std::size_t size = parts_.strings.text(id).size();
-            if (size > kMaxStringLength) return string_too_long();
-            offset += string_encoding_size(size);
+            if (size > format::kMaxStringLength) return format::string_too_long();
+            offset += format::string_encoding_size(size);
         }
         // The one data entry, whose header is written unchecked.
-        if (offset > max_size || max_size < 1) return container_too_large();
-        offset += kEntryCountSize + kEntryHeaderSize;
+        if (offset > max_size || max_size < 1) return format::container_too_large();
+        offset += format::kEntryCountSize + format::kEntryHeaderSize;
         if (data_fault_) {
-            if (offset + data_fault_at_ > max_size) return container_too_large();
+            if (offset + data_fault_at_ > max_size) return format::container_too_large();
             return data_fault_;
         }
-        if (offset + data_size_ > max_size) return container_too_large();
+        if (offset + data_size_ > max_size) return format::container_too_large();
         return std::nullopt;
     }
 
 private:
     void string(std::uint32_t id) {
         if (dictionary_.occurrence(id)) {
-            data_size_ += string_prefix_size(StringClass::Reference);
+            data_size_ += format::string_prefix_size(format::StringClass::Reference);
             return;
         }
         const std::size_t size = parts_.strings.text(id).size();
-        if (size > kMaxStringLength) note_data_fault(string_too_long());
-        data_size_ += string_encoding_size(size);
+        if (size > format::kMaxStringLength) note_data_fault(format::string_too_long());
+        data_size_ += format::string_encoding_size(size);
     }
 
     bool array(std::uint32_t at, std::uint32_t word) {
         const std::uint32_t count = record::item_count(tape_, at);
-        if (count > kMaxArrayItems) note_data_fault(too_many_items(count));
-        data_size_ += kArrayHeaderSize;
+        if (count > format::kMaxArrayItems) note_data_fault(format::too_many_items(count));
+        data_size_ += format::kArrayHeaderSize;
         std::uint32_t item = at + kContainerRecordSize;
         for (std::uint32_t i = 0; i < count; ++i) {
             if (!walk(item)) return false;
@@ -109,7 +109,7 @@ private:
 
     bool object(std::uint32_t at, std::uint32_t word) {
         const LayoutTable::Layout& layout = parts_.layouts.layout(record::layout_of(tape_, at));
-        data_size_ += kObjectHeaderSize;
+        data_size_ += format::kObjectHeaderSize;
         const std::size_t base = positions_.size();
         std::uint32_t value = at + kContainerRecordSize;
         for (std::uint32_t i = 0; i < layout.member_count; ++i) {
@@ -128,15 +128,15 @@ private:
     // fit the type of its first item that is not null.
     VeskError disagreeing_item(std::uint32_t at) const {
         const std::uint32_t count = record::item_count(tape_, at);
-        VeskType expected = VeskType::Null;
+        format::VeskType expected = format::VeskType::Null;
         for (std::uint32_t i = 0, item = at + kContainerRecordSize; i < count; ++i, item = record_end(tape_, item)) {
             expected = record::value_type(tape_[item]);
-            if (expected != VeskType::Null) break;
+            if (expected != format::VeskType::Null) break;
         }
         std::uint32_t item = at + kContainerRecordSize;
         for (std::uint32_t i = 0;; ++i, item = record_end(tape_, item)) {
-            const VeskType found = record::value_type(tape_[item]);
-            if (!fits_array_items(found, expected)) return mixed_array_item(i, found, expected);
+            const format::VeskType found = record::value_type(tape_[item]);
+            if (!format::fits_array_items(found, expected)) return format::mixed_array_item(i, found, expected);
         }
     }
 
@@ -148,13 +148,13 @@ private:
 
     const JsonContainerParts& parts_;
     const std::uint32_t* tape_;
-    DefinitionNumbering numbering_;
-    DictionaryNumbering dictionary_;
+    tables::DefinitionNumbering numbering_;
+    tables::DictionaryNumbering dictionary_;
     std::size_t data_size_ = 0;  // of the values walked, from the entry's payload on
     std::optional<VeskError> refused_;
     std::optional<VeskError> data_fault_;
     std::size_t data_fault_at_ = 0;
-    TableVector<std::uint32_t> positions_;  // of the values of the objects being walked
+    tables::TableVector<std::uint32_t> positions_;  // of the values of the objects being walked
 };
 
 }  // namespace
@@ -165,4 +165,4 @@ std::optional<VeskError> first_refusal(const JsonContainerParts& parts, std::siz
     return walk.output_fault(max_container_size);
 }
 
-}  // namespace vesk::json_plan
+}  // namespace vesk::dumps

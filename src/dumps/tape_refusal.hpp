@@ -6,7 +6,7 @@
 #include "dumps/json_container_parts.hpp"
 #include "error/vesk_error.hpp"
 
-namespace vesk::json_plan {
+namespace vesk::dumps {
 
 // The fault that refuses a read text, if any, as the compiler and then the
 // writer meet them: the first array whose items disagree, in the writer's
@@ -21,4 +21,4 @@ namespace vesk::json_plan {
 // nothing: the walk never meets them.
 std::optional<VeskError> first_refusal(const JsonContainerParts& parts, std::size_t max_container_size);
 
-}  // namespace vesk::json_plan
+}  // namespace vesk::dumps

@@ -12,16 +12,16 @@
 #include "format/vesk_type.hpp"
 #include "tables/container_blocks.hpp"
 
-namespace vesk::json_plan {
+namespace vesk::dumps {
 
-std::uint8_t* write_string_of_units(const TextUnits& units, std::uint8_t* out, std::string_view kept) noexcept {
-    const LengthPrefix prefix = length_prefix_for(kept.size());
+std::uint8_t* write_string_of_units(const json::TextUnits& units, std::uint8_t* out, std::string_view kept) noexcept {
+    const format::LengthPrefix prefix = format::length_prefix_for(kept.size());
     std::memcpy(out, prefix.bytes, prefix.size);
-    return write_units_as_utf8(units, kept.data(), kept.size(), out + prefix.size);
+    return json::write_units_as_utf8(units, kept.data(), kept.size(), out + prefix.size);
 }
 
 TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resource* memory,
-                       TableVector<std::uint32_t>&& spare, std::uint8_t* out)
+                       tables::TableVector<std::uint32_t>&& spare, std::uint8_t* out)
     : parts_(parts),
       tape_(parts.tape.data()),
       numbering_(memory),
@@ -55,23 +55,23 @@ TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resourc
     const std::uint32_t word = tape_[at];
     switch (tag_of(word)) {
         case kNullTag:
-            element = definition = type_byte(VeskType::Null);
+            element = definition = format::type_byte(format::VeskType::Null);
             return at + 1;
         case kBoolTag:
             *out_++ = static_cast<std::uint8_t>(record::bool_value(word));
-            element = definition = type_byte(VeskType::Bool);
+            element = definition = format::type_byte(format::VeskType::Bool);
             return at + 1;
         case kNumberTag:
-            store_u32le(out_, record::narrowed_bits(tape_, at));
+            format::store_u32le(out_, record::narrowed_bits(tape_, at));
             out_ += 4;
             element = definition = record::number_type_byte(word);
             return at + record::number_size(word);
         case kStringTag: {
             const std::uint32_t id = record::string_id(word);
             if (const std::optional<std::uint32_t> entry = dictionary_.occurrence(id)) {
-                *out_ = kStrRefMarker;
-                store_u32le(out_ + 1, *entry);
-                out_ += string_prefix_size(StringClass::Reference);
+                *out_ = format::kStrRefMarker;
+                format::store_u32le(out_ + 1, *entry);
+                out_ += format::string_prefix_size(format::StringClass::Reference);
             } else {
                 const std::string_view text = parts_.strings.text(id);
                 if (parts_.units.hold(text.data())) [[unlikely]] {
@@ -79,10 +79,10 @@ TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resourc
                 } else {
                     out_ = text.size() <= 16    ? write_short_string(out_, text)
                            : text.size() < 0x80 ? write_medium_string(out_, text)
-                                                : write_string(out_, text);
+                                                : tables::write_string(out_, text);
                 }
             }
-            element = definition = type_byte(VeskType::String);
+            element = definition = format::type_byte(format::VeskType::String);
             return at + 1;
         }
         case kArrayTag:
@@ -98,8 +98,8 @@ TapeWriter::TapeWriter(const JsonContainerParts& parts, std::pmr::memory_resourc
 std::uint8_t* TapeWriter::write_short_string(std::uint8_t* out, std::string_view text) noexcept {
     const std::size_t size = text.size();
     const char* bytes = text.data();
-    static_assert(length_prefix_for(16).size == 1);
-    *out++ = length_prefix_for(size).bytes[0];
+    static_assert(format::length_prefix_for(16).size == 1);
+    *out++ = format::length_prefix_for(size).bytes[0];
     if (size >= 8) {
         std::memcpy(out, bytes, 8);
         std::memcpy(out + size - 8, bytes + size - 8, 8);
@@ -119,8 +119,8 @@ std::uint8_t* TapeWriter::write_short_string(std::uint8_t* out, std::string_view
 std::uint8_t* TapeWriter::write_medium_string(std::uint8_t* out, std::string_view text) noexcept {
     const std::size_t size = text.size();
     const char* bytes = text.data();
-    static_assert(length_prefix_for(0x7F).size == 1);
-    *out++ = length_prefix_for(size).bytes[0];
+    static_assert(format::length_prefix_for(0x7F).size == 1);
+    *out++ = format::length_prefix_for(size).bytes[0];
     for (std::size_t at = 0; at + 16 < size; at += 16) std::memcpy(out + at, bytes + at, 16);
     std::memcpy(out + size - 16, bytes + size - 16, 16);
     return out + size;
@@ -130,7 +130,7 @@ std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, 
     const std::uint32_t word = tape_[at];
     const std::uint32_t count = record::item_count(tape_, at);
     std::uint8_t* header = out_;
-    out_ += kArrayHeaderSize;
+    out_ += format::kArrayHeaderSize;
     std::uint16_t first_element = 0;
     std::uint32_t item = at + kContainerRecordSize;
     if (record::holds_mixed_numbers(word)) {
@@ -141,20 +141,20 @@ std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, 
             std::uint32_t bits = record::narrowed_bits(tape_, item);
             if (record::is_wide(number)) {
                 bits = record::full_float_bits(tape_, item);
-            } else if (record::number_type_byte(number) != type_byte(VeskType::Float32)) {
+            } else if (record::number_type_byte(number) != format::type_byte(format::VeskType::Float32)) {
                 bits = std::bit_cast<std::uint32_t>(static_cast<float>(static_cast<std::int32_t>(bits)));
             }
-            store_u32le(out_, bits);
+            format::store_u32le(out_, bits);
             out_ += 4;
             item = record_end(tape_, item);
         }
-        first_element = type_byte(VeskType::Float32);
+        first_element = format::type_byte(format::VeskType::Float32);
     } else if (count != 0 && tag_of(tape_[item]) == kNumberTag) {
         // Numbers of one type (coordinates, mostly) need only their
         // narrowed values, one after the other.
         first_element = record::number_type_byte(tape_[item]);
         for (std::uint32_t i = 0; i < count; ++i) {
-            store_u32le(out_, record::narrowed_bits(tape_, item));
+            format::store_u32le(out_, record::narrowed_bits(tape_, item));
             out_ += 4;
             item += record::number_size(tape_[item]);
         }
@@ -168,9 +168,9 @@ std::uint32_t TapeWriter::write_array(std::uint32_t at, std::uint16_t& element, 
         }
     }
     const auto number = static_cast<std::uint16_t>(numbering_.number(record::array_shape(word)));
-    store_u16le(header, number);
-    store_u16le(header + 2, first_element);
-    store_u16le(header + 4, static_cast<std::uint16_t>(count));
+    format::store_u16le(header, number);
+    format::store_u16le(header + 2, first_element);
+    format::store_u16le(header + 4, static_cast<std::uint16_t>(count));
     element = first_element;
     definition = number;
     return record::end_of(tape_, at);
@@ -180,7 +180,7 @@ std::uint32_t TapeWriter::write_object(std::uint32_t at, std::uint16_t& element,
     const std::uint32_t word = tape_[at];
     const LayoutTable::Layout& layout = parts_.layouts.layout(record::layout_of(tape_, at));
     std::uint8_t* header = out_;
-    out_ += kObjectHeaderSize;
+    out_ += format::kObjectHeaderSize;
     std::uint16_t unused_element = 0;
     std::uint16_t unused_definition = 0;
     std::uint32_t value = at + kContainerRecordSize;
@@ -200,9 +200,9 @@ std::uint32_t TapeWriter::write_object(std::uint32_t at, std::uint16_t& element,
         positions_.resize(base);
     }
     const auto number = static_cast<std::uint16_t>(numbering_.number(record::object_shape(word)));
-    store_u16le(header, number);
+    format::store_u16le(header, number);
     element = definition = number;
     return record::end_of(tape_, at);
 }
 
-}  // namespace vesk::json_plan
+}  // namespace vesk::dumps

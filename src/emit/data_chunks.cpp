@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace vesk {
+namespace vesk::emit {
 
 namespace {
 
@@ -42,4 +42,4 @@ void DataChunks::add_piece(const std::uint8_t* piece, std::size_t size) {
     chunk_start_ = cursor_;
 }
 
-}  // namespace vesk
+}  // namespace vesk::emit

@@ -9,7 +9,7 @@
 
 #include "tables/table_memory.hpp"
 
-namespace vesk {
+namespace vesk::emit {
 
 // The data of a container being written. Where its block starts is known
 // only at the end, once the definitions and the dictionary are complete, so
@@ -81,7 +81,7 @@ private:
 
     std::uint8_t first_chunk_[kFirstChunkSize + kSlack];
     std::vector<std::unique_ptr<std::uint8_t[]>> chunk_storage_;
-    TableVector<Piece> pieces_;  // the data before chunk_start_
+    tables::TableVector<Piece> pieces_;  // the data before chunk_start_
     std::size_t chunked_ = 0;    // bytes in pieces_
     std::size_t next_chunk_size_ = 2 * kFirstChunkSize;
     std::uint8_t* chunk_start_;
@@ -89,4 +89,4 @@ private:
     std::uint8_t* limit_;
 };
 
-}  // namespace vesk
+}  // namespace vesk::emit

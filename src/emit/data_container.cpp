@@ -5,13 +5,13 @@
 #include "format/writer_faults.hpp"
 #include "tables/container_blocks.hpp"
 
-namespace vesk {
+namespace vesk::emit {
 
 namespace {
 
 // The data block opens with its entry count and the one entry's header
 // (definition number and payload length), filled in by finish().
-constexpr std::size_t kDataHeaderSize = kEntryCountSize + kEntryHeaderSize;
+constexpr std::size_t kDataHeaderSize = format::kEntryCountSize + format::kEntryHeaderSize;
 
 // Copies `size` bytes, and up to kCopyBlock - 1 more after them, in whole
 // blocks: a loop whose length follows the size in steps rather than a call
@@ -45,11 +45,11 @@ const std::uint8_t* DataContainer::write_unencodable(std::string_view text) {
 }
 
 DataContainer::WrittenString DataContainer::write_string_in_place(std::string_view text) {
-    if (text.size() > kMaxStringLength) return write_string(text);
+    if (text.size() > format::kMaxStringLength) return write_string(text);
     const StringLog::LongText seen = strings_.intern_long(text);
-    std::uint8_t* at = data_.room(kMaxLengthPrefixSize);
-    const LengthPrefix prefix = length_prefix_for(text.size());
-    std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
+    std::uint8_t* at = data_.room(format::kMaxLengthPrefixSize);
+    const format::LengthPrefix prefix = format::length_prefix_for(text.size());
+    std::memcpy(at, prefix.bytes, format::kMaxLengthPrefixSize);
     data_.move_to(at + prefix.size);
     data_.add_piece(seen.first, text.size());
     const auto size = StringLog::kInPlace | static_cast<std::uint32_t>(text.size());
@@ -74,92 +74,92 @@ void DataContainer::write_again_long(const WrittenString& string) {
 }
 
 // Texts left in place are compared by a call, never read past their end.
-static_assert(DataContainer::kLeftInPlace > kSameBytesBlock);
+static_assert(DataContainer::kLeftInPlace > tables::kSameBytesBlock);
 
 std::optional<VeskError> DataContainer::refusal(std::size_t prefix_size, const ShapeNumbering::FieldRecords& records,
                                                 std::size_t dictionary_count) const {
     const std::size_t total = prefix_size + data_.size();
-    if (total <= max_size_ && shapes_.widest_object() <= kMaxFields && strings_.longest() <= kMaxStringLength &&
+    if (total <= max_size_ && shapes_.widest_object() <= format::kMaxFields && strings_.longest() <= format::kMaxStringLength &&
         !long_array_) {
         return std::nullopt;
     }
     // Something is refused, or the container is too large, and whichever the
     // document writer meets first is reported. Its output only grows, so the
     // size is found too large exactly where it checks it past the ceiling.
-    std::size_t offset = kHeaderSize + definition_block_base_size();
-    std::size_t number = kPrimitiveDefinitionCount;
+    std::size_t offset = format::kHeaderSize + tables::definition_block_base_size();
+    std::size_t number = format::kPrimitiveDefinitionCount;
     for (const ShapeNumbering::Definition& definition : shapes_.definitions()) {
-        if (offset > max_size_) return container_too_large();
-        if (definition.kind == VeskType::Object && shapes_.field_count(definition) > kMaxFields) {
-            return too_many_fields(number, shapes_.field_count(definition));
+        if (offset > max_size_) return format::container_too_large();
+        if (definition.kind == format::VeskType::Object && shapes_.field_count(definition) > format::kMaxFields) {
+            return format::too_many_fields(number, shapes_.field_count(definition));
         }
         offset += shapes_.record_size(definition, records);
         ++number;
     }
-    if (offset > max_size_ || dictionary_count > max_size_) return container_too_large();
-    offset += kStringCountSize;
+    if (offset > max_size_ || dictionary_count > max_size_) return format::container_too_large();
+    offset += format::kStringCountSize;
     for (std::size_t entry = 0; entry < dictionary_count; ++entry) {
-        if (offset > max_size_) return container_too_large();
-        if (strings_[entry].size == StringLog::kUnencodable) return string_too_long();
+        if (offset > max_size_) return format::container_too_large();
+        if (strings_[entry].size == StringLog::kUnencodable) return format::string_too_long();
         offset += StringLog::encoding_size(strings_[entry]);
     }
     // The data: the entry count, then the one entry, whose header is written
     // unchecked.
-    if (offset > max_size_ || max_size_ < 1) return container_too_large();
+    if (offset > max_size_ || max_size_ < 1) return format::container_too_large();
     if (long_array_) {
-        if (prefix_size + long_array_->at > max_size_) return container_too_large();
-        return too_many_items(long_array_->count);
+        if (prefix_size + long_array_->at > max_size_) return format::container_too_large();
+        return format::too_many_items(long_array_->count);
     }
-    if (total > max_size_) return container_too_large();
+    if (total > max_size_) return format::container_too_large();
     return std::nullopt;
 }
 
 Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t root_definition) {
     const std::size_t definition_count = shapes_.count();
-    if (definition_count > kMaxDefinitions) return too_many_definitions(definition_count);
+    if (definition_count > format::kMaxDefinitions) return format::too_many_definitions(definition_count);
 
     const ShapeNumbering::FieldRecords records(shapes_.widest_object(), &memory_);
-    std::size_t definition_block_size = definition_block_base_size();
+    std::size_t definition_block_size = tables::definition_block_base_size();
     for (const ShapeNumbering::Definition& definition : shapes_.definitions()) {
         definition_block_size += shapes_.record_size(definition, records);
     }
     const std::size_t dictionary_bytes = strings_.gather_dictionary();
     const std::size_t dictionary_count = strings_.size();
-    const std::size_t dict_block_offset = kHeaderSize + definition_block_size;
-    const std::size_t data_block_offset = dict_block_offset + kStringCountSize + dictionary_bytes;
+    const std::size_t dict_block_offset = format::kHeaderSize + definition_block_size;
+    const std::size_t data_block_offset = dict_block_offset + format::kStringCountSize + dictionary_bytes;
     if (std::optional<VeskError> refused = refusal(data_block_offset, records, dictionary_count)) {
         return std::move(*refused);
     }
 
     const std::size_t data_size = data_.size();
     std::uint8_t* const data_header = data_.reserved();
-    store_u32le(data_header, 1);
-    store_u16le(data_header + kEntryCountSize, root_definition);
-    store_u32le(data_header + kEntryCountSize + 2, static_cast<std::uint32_t>(data_size - kDataHeaderSize));
+    format::store_u32le(data_header, 1);
+    format::store_u16le(data_header + format::kEntryCountSize, root_definition);
+    format::store_u32le(data_header + format::kEntryCountSize + 2, static_cast<std::uint32_t>(data_size - kDataHeaderSize));
 
     const std::size_t total = data_block_offset + data_size;
     std::uint8_t* const container = memory.allocate(total);
-    write_header(container, dict_block_offset, data_block_offset);
-    std::uint8_t* at = shapes_.write_definition_block(container + kHeaderSize, records);
+    tables::write_header(container, dict_block_offset, data_block_offset);
+    std::uint8_t* at = shapes_.write_definition_block(container + format::kHeaderSize, records);
     // Each entry is encoded as its first occurrence is inline, and copied
     // from there.
-    store_u32le(at, static_cast<std::uint32_t>(dictionary_count));
-    at += kStringCountSize;
+    format::store_u32le(at, static_cast<std::uint32_t>(dictionary_count));
+    at += format::kStringCountSize;
     // Read in blocks past their end, which the chunks' slack allows, and
     // written so too, over what comes next, as long as the container's end
     // is not in reach.
-    static_assert(kCopyBlock <= DataChunks::kSlack && kSameBytesBlock <= DataChunks::kSlack);
+    static_assert(kCopyBlock <= DataChunks::kSlack && tables::kSameBytesBlock <= DataChunks::kSlack);
     std::uint8_t* const end = container + total;
     // A text left in place is copied into its entry when the data's copy has
     // just read it, rather than read cold twice: here its entry gets its
     // length, and the place of its text is kept, by its number among the
     // long texts (the order of their entries).
-    TableVector<std::uint8_t*> long_entries(strings_.long_text_count(), nullptr, &memory_);
+    tables::TableVector<std::uint8_t*> long_entries(strings_.long_text_count(), nullptr, &memory_);
     std::size_t long_entry = 0;
     for (std::size_t entry = 0; entry < dictionary_count; ++entry) {
         const StringLog::Place& place = strings_[entry];
         if (StringLog::in_place(place.size)) {
-            const LengthPrefix prefix = length_prefix_for(place.size & ~StringLog::kInPlace);
+            const format::LengthPrefix prefix = format::length_prefix_for(place.size & ~StringLog::kInPlace);
             std::memcpy(at, prefix.bytes, prefix.size);
             at += prefix.size;
             long_entries[long_entry++] = at;
@@ -185,4 +185,4 @@ Result<std::size_t> DataContainer::finish(ContainerMemory& memory, std::uint16_t
     return total;
 }
 
-}  // namespace vesk
+}  // namespace vesk::emit

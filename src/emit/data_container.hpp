@@ -23,7 +23,7 @@
 #include "tables/table_memory.hpp"
 #include "tables/text_hash.hpp"
 
-namespace vesk {
+namespace vesk::emit {
 
 // Where a finished container goes: emit writes it straight into the bytes
 // object it returns.
@@ -56,7 +56,7 @@ protected:
 // refusals alike.
 class DataContainer {
 public:
-    explicit DataContainer(std::uint64_t seed, std::size_t max_container_size = kMaxContainerSize);
+    explicit DataContainer(std::uint64_t seed, std::size_t max_container_size = format::kMaxContainerSize);
 
     DataContainer(const DataContainer&) = delete;
     DataContainer& operator=(const DataContainer&) = delete;
@@ -83,8 +83,8 @@ public:
         std::uint32_t size;  // of its encoding, or as a StringPlace's
     };
     [[gnu::always_inline]] WrittenString write_string(std::string_view text) {
-        if (text.size() > kMaxStringLength) [[unlikely]] {
-            const auto hash = static_cast<std::uint32_t>(hash_text(text, seed_));
+        if (text.size() > format::kMaxStringLength) [[unlikely]] {
+            const auto hash = static_cast<std::uint32_t>(tables::hash_text(text, seed_));
             const std::uint8_t* at = write_unencodable(text);
             strings_.add(StringLog::Place{at, StringLog::kUnencodable, hash});
             return WrittenString{at, StringLog::kUnencodable};
@@ -92,17 +92,17 @@ public:
         // The text is hashed as it is copied in, in one pass over it; most
         // are short, and loaded, hashed and stored as one padded block,
         // without a branch on their size.
-        std::uint8_t* at = data_.room(kMaxLengthPrefixSize + text.size());
-        const LengthPrefix prefix = length_prefix_for(text.size());
-        std::memcpy(at, prefix.bytes, kMaxLengthPrefixSize);
+        std::uint8_t* at = data_.room(format::kMaxLengthPrefixSize + text.size());
+        const format::LengthPrefix prefix = format::length_prefix_for(text.size());
+        std::memcpy(at, prefix.bytes, format::kMaxLengthPrefixSize);
         std::uint32_t hash;
-        if (text.size() <= kShortText && loadable_as_block(text.data())) {
-            const PaddedWords words = padded_words_in_block(text.data(), text.size());
-            store_u64le(at + prefix.size, words.low);
-            store_u64le(at + prefix.size + 8, words.high);
-            hash = static_cast<std::uint32_t>(hash_padded_words(words.low, words.high, text.size(), seed_));
+        if (text.size() <= kShortText && tables::loadable_as_block(text.data())) {
+            const tables::PaddedWords words = tables::padded_words_in_block(text.data(), text.size());
+            format::store_u64le(at + prefix.size, words.low);
+            format::store_u64le(at + prefix.size + 8, words.high);
+            hash = static_cast<std::uint32_t>(tables::hash_padded_words(words.low, words.high, text.size(), seed_));
         } else {
-            hash = static_cast<std::uint32_t>(hash_text_copying(text, seed_, at + prefix.size));
+            hash = static_cast<std::uint32_t>(tables::hash_text_copying(text, seed_, at + prefix.size));
         }
         const auto size = static_cast<std::uint32_t>(prefix.size + text.size());
         data_.move_to(at + size);
@@ -147,22 +147,22 @@ public:
         std::size_t at;  // its place in the data
     };
     ArrayStart begin_array() {
-        std::uint8_t* at = data_.room(kArrayHeaderSize);
+        std::uint8_t* at = data_.room(format::kArrayHeaderSize);
         const ArrayStart start{at, data_.size()};
-        data_.move_to(at + kArrayHeaderSize);
+        data_.move_to(at + format::kArrayHeaderSize);
         return start;
     }
-    std::uint16_t number_array(const ArrayStart& array, VeskType element_type) {
+    std::uint16_t number_array(const ArrayStart& array, format::VeskType element_type) {
         const auto number = static_cast<std::uint16_t>(shapes_.array_number(element_type));
         // The same number twice, in one store.
-        store_u32le(array.header, number * 0x10001u);
+        format::store_u32le(array.header, number * 0x10001u);
         return number;
     }
     void end_array(const ArrayStart& array, std::size_t count) {
-        if (count > kMaxArrayItems && (!long_array_ || array.at < long_array_->at)) {
+        if (count > format::kMaxArrayItems && (!long_array_ || array.at < long_array_->at)) {
             long_array_ = LongArray{array.at, count};
         }
-        store_u16le(array.header + 4, static_cast<std::uint16_t>(count));
+        format::store_u16le(array.header + 4, static_cast<std::uint16_t>(count));
     }
 
     // --- Objects: begin_object() writes the header, add_item() takes the
@@ -173,16 +173,16 @@ public:
         std::uint32_t shape;  // of the items so far
     };
     ObjectStart begin_object() {
-        std::uint8_t* at = data_.room(kObjectHeaderSize);
-        data_.move_to(at + kObjectHeaderSize);
+        std::uint8_t* at = data_.room(format::kObjectHeaderSize);
+        data_.move_to(at + format::kObjectHeaderSize);
         return ObjectStart{at, 0};
     }
-    void add_item(ObjectStart& object, VeskType value_type) {
+    void add_item(ObjectStart& object, format::VeskType value_type) {
         object.shape = shapes_.step(object.shape, value_type);
     }
     std::uint16_t end_object(const ObjectStart& object) {
         const auto number = static_cast<std::uint16_t>(shapes_.object_number(object.shape));
-        store_u16le(object.header, number);
+        format::store_u16le(object.header, number);
         return number;
     }
 
@@ -204,8 +204,8 @@ public:
     // Scratch of the list being written, for when it turns out to mix ints
     // and floats: where runs of its ints lie (a chunk ends a run), and its
     // ints that do not fit 32 bits, both by position.
-    TableVector<std::pair<std::size_t, std::uint8_t*>>& int_runs() noexcept { return int_runs_; }
-    TableVector<std::pair<std::size_t, std::int64_t>>& wide_integers() noexcept { return wide_integers_; }
+    tables::TableVector<std::pair<std::size_t, std::uint8_t*>>& int_runs() noexcept { return int_runs_; }
+    tables::TableVector<std::pair<std::size_t, std::int64_t>>& wide_integers() noexcept { return wide_integers_; }
 
 private:
     struct LongArray {
@@ -218,7 +218,7 @@ private:
 
     void write_u32(std::uint32_t bits) {
         std::uint8_t* at = data_.room(4);
-        store_u32le(at, bits);
+        format::store_u32le(at, bits);
         data_.move_to(at + 4);
     }
 
@@ -227,7 +227,7 @@ private:
 
     // The memory of the tables below, first so that it outlives them: a
     // message's of a few dozen strings and shapes fit in it.
-    SmallBlockArena<8192> memory_;
+    tables::SmallBlockArena<8192> memory_;
     std::size_t max_size_;
     std::uint64_t seed_;
     DataChunks data_;
@@ -239,9 +239,9 @@ private:
     static constexpr std::size_t kMoveBlock = 32;
     static_assert(kMoveBlock <= DataChunks::kSlack);
 
-    TableVector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
-    TableVector<std::pair<std::size_t, std::int64_t>> wide_integers_;
+    tables::TableVector<std::pair<std::size_t, std::uint8_t*>> int_runs_;
+    tables::TableVector<std::pair<std::size_t, std::int64_t>> wide_integers_;
     std::optional<LongArray> long_array_;  // the first in the data
 };
 
-}  // namespace vesk
+}  // namespace vesk::emit

@@ -9,7 +9,7 @@
 #include "format/byte_order.hpp"
 #include "format/vesk_type.hpp"
 
-namespace vesk {
+namespace vesk::emit {
 
 // The items of one list as they are written. All must have the first item's
 // type, except that ints and floats may mix; every int of such a list is then
@@ -32,17 +32,17 @@ public:
     // Item `position`, of `type`, has just been written; an Int32 item holds
     // the low 32 bits of `integer`. False if its type does not fit the list:
     // the caller reports mixed_array_item(position, type, expected()).
-    bool admit(std::size_t position, VeskType type, std::int64_t integer) {
+    bool admit(std::size_t position, format::VeskType type, std::int64_t integer) {
         if (position == 0) {
             first_ = type;
         } else if (type != first_) {
-            if (!fits_array_items(type, first_)) return false;
+            if (!format::fits_array_items(type, first_)) return false;
             if (!floats_) turn_to_floats(position);
         }
-        if (type == VeskType::Int32) {
+        if (type == format::VeskType::Int32) {
             std::uint8_t* item = out_.last_written(4);
             if (floats_) {
-                store_u32le(item, std::bit_cast<std::uint32_t>(static_cast<float>(integer)));
+                format::store_u32le(item, std::bit_cast<std::uint32_t>(static_cast<float>(integer)));
                 return true;
             }
             if (item != next_int_) out_.int_runs().emplace_back(position, item);
@@ -55,22 +55,22 @@ public:
     // The same for items written as a run by the caller: `count` Float32
     // items from the first one on.
     void admit_floats(std::size_t count) noexcept {
-        if (count > 0) first_ = VeskType::Float32;
+        if (count > 0) first_ = format::VeskType::Float32;
     }
     // `count` Int32 items that fit 32 bits, from item `position` on, lying
     // end to end from `first`; every item before them was an Int32 too.
     void admit_ints(std::size_t position, std::uint8_t* first, std::size_t count) {
         if (count == 0) return;
-        if (position == 0) first_ = VeskType::Int32;
+        if (position == 0) first_ = format::VeskType::Int32;
         if (first != next_int_) out_.int_runs().emplace_back(position, first);
         next_int_ = first + 4 * count;
     }
 
-    VeskType expected() const noexcept { return first_; }
+    format::VeskType expected() const noexcept { return first_; }
 
     // The element type of the list as written: its first item's, Float32 for
     // mixed numbers, Null when it has no items.
-    VeskType element_type() const noexcept { return floats_ ? VeskType::Float32 : first_; }
+    format::VeskType element_type() const noexcept { return floats_ ? format::VeskType::Float32 : first_; }
 
 private:
     void turn_to_floats(std::size_t count);
@@ -79,8 +79,8 @@ private:
     std::size_t runs_from_;
     std::size_t wide_from_;
     std::uint8_t* next_int_ = nullptr;  // where the next int goes if it follows on
-    VeskType first_ = VeskType::Null;
+    format::VeskType first_ = format::VeskType::Null;
     bool floats_ = false;
 };
 
-}  // namespace vesk
+}  // namespace vesk::emit

@@ -6,7 +6,7 @@
 #include "format/byte_order.hpp"
 #include "tables/container_blocks.hpp"
 
-namespace vesk {
+namespace vesk::emit {
 
 namespace {
 
@@ -24,27 +24,27 @@ ShapeNumbering::ShapeNumbering(std::pmr::memory_resource* memory) : steps_(memor
     definitions_.reserve(kSmallDefinitions);
 }
 
-std::uint32_t ShapeNumbering::step_to(std::uint32_t shape, VeskType value_type) {
+std::uint32_t ShapeNumbering::step_to(std::uint32_t shape, format::VeskType value_type) {
     const auto next = static_cast<std::uint32_t>(steps_.size());
-    if (steps_.size() == steps_.capacity()) grow_full_table(steps_, kFirstSteps);
+    if (steps_.size() == steps_.capacity()) tables::grow_full_table(steps_, kFirstSteps);
     // Filled in place: a step built aside and copied in is written in parts
     // and read back whole, which the processor cannot forward.
     Step& step = steps_.emplace_back();
     step.from = shape;
     step.items = steps_[shape].items + 1;
     step.value_type = value_type;
-    steps_[shape].next[type_index(value_type)] = next;
+    steps_[shape].next[format::type_index(value_type)] = next;
     return next;
 }
 
-std::uint32_t ShapeNumbering::number_array_shape(VeskType element_type) {
-    const std::uint32_t number = new_definition(Definition{VeskType::Array, element_type, 0});
-    array_numbers_[type_index(element_type)] = number;
+std::uint32_t ShapeNumbering::number_array_shape(format::VeskType element_type) {
+    const std::uint32_t number = new_definition(Definition{format::VeskType::Array, element_type, 0});
+    array_numbers_[format::type_index(element_type)] = number;
     return number;
 }
 
 std::uint32_t ShapeNumbering::number_object_shape(std::uint32_t shape) {
-    const std::uint32_t number = new_definition(Definition{VeskType::Object, VeskType::Null, shape});
+    const std::uint32_t number = new_definition(Definition{format::VeskType::Object, format::VeskType::Null, shape});
     steps_[shape].number = number;
     widest_object_ = std::max(widest_object_, 2 * std::size_t{steps_[shape].items});
     return number;
@@ -64,7 +64,7 @@ ShapeNumbering::FieldRecords::FieldRecords(std::size_t count, std::pmr::memory_r
         *at++ = static_cast<std::uint8_t>(name_size);
         std::memcpy(at, name, name_size);
         at += name_size;
-        *at++ = type_byte(VeskType::String);
+        *at++ = format::type_byte(format::VeskType::String);
         ends_[position] = static_cast<std::size_t>(at - bytes_.data());
         std::size_t digit = name_size - 1;
         while (digit > 0 && name[digit] == '9') name[digit--] = '0';
@@ -79,30 +79,30 @@ ShapeNumbering::FieldRecords::FieldRecords(std::size_t count, std::pmr::memory_r
 }
 
 std::size_t ShapeNumbering::record_size(const Definition& definition, const FieldRecords& records) const noexcept {
-    if (definition.kind == VeskType::Array) return kArrayDefinitionSize;
-    return kObjectDefinitionHeaderSize + records.size(field_count(definition));
+    if (definition.kind == format::VeskType::Array) return format::kArrayDefinitionSize;
+    return format::kObjectDefinitionHeaderSize + records.size(field_count(definition));
 }
 
 std::uint8_t* ShapeNumbering::write_definition_block(std::uint8_t* at, const FieldRecords& records) const noexcept {
-    at = write_primitive_definitions(at, count());
-    auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
+    at = tables::write_primitive_definitions(at, count());
+    auto number = static_cast<std::uint16_t>(format::kPrimitiveDefinitionCount);
     for (const Definition& definition : definitions_) {
-        at[0] = type_byte(definition.kind);
-        store_u16le(at + 1, number++);
-        at += kDefinitionHeaderSize;
-        if (definition.kind == VeskType::Array) {
-            *at++ = type_byte(definition.elem_type);
+        at[0] = format::type_byte(definition.kind);
+        format::store_u16le(at + 1, number++);
+        at += format::kDefinitionHeaderSize;
+        if (definition.kind == format::VeskType::Array) {
+            *at++ = format::type_byte(definition.elem_type);
             continue;
         }
         const Step* step = &steps_[definition.shape];
         const std::size_t fields = field_count(definition);
-        store_u16le(at, static_cast<std::uint16_t>(fields));
+        format::store_u16le(at, static_cast<std::uint16_t>(fields));
         at += 2;
         if (fields == 0) continue;  // an empty dict: no field records, maybe none made at all
         std::memcpy(at, records.bytes(), records.size(fields));
         // The values' types, from the last item back.
         for (std::size_t item = step->items; item > 0; --item) {
-            at[records.size(2 * item) - 1] = type_byte(step->value_type);
+            at[records.size(2 * item) - 1] = format::type_byte(step->value_type);
             step = &steps_[step->from];
         }
         at += records.size(fields);
@@ -110,4 +110,4 @@ std::uint8_t* ShapeNumbering::write_definition_block(std::uint8_t* at, const Fie
     return at;
 }
 
-}  // namespace vesk
+}  // namespace vesk::emit

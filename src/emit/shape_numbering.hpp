@@ -9,7 +9,7 @@
 #include "format/vesk_type.hpp"
 #include "tables/table_memory.hpp"
 
-namespace vesk {
+namespace vesk::emit {
 
 // The definitions of emit's container, numbered as they are asked for: an
 // array's when its element type is known, an object's when its values are
@@ -25,8 +25,8 @@ public:
     explicit ShapeNumbering(std::pmr::memory_resource* memory);
 
     // The shape of an object's items so far, one item more.
-    std::uint32_t step(std::uint32_t shape, VeskType value_type) {
-        const std::uint32_t next = steps_[shape].next[type_index(value_type)];
+    std::uint32_t step(std::uint32_t shape, format::VeskType value_type) {
+        const std::uint32_t next = steps_[shape].next[format::type_index(value_type)];
         return next != 0 ? next : step_to(shape, value_type);
     }
     // The definition number of an object of `shape`.
@@ -35,8 +35,8 @@ public:
         return number != 0 ? number : number_object_shape(shape);
     }
     // The definition number of an array of `element_type`.
-    std::uint32_t array_number(VeskType element_type) {
-        const std::uint32_t number = array_numbers_[type_index(element_type)];
+    std::uint32_t array_number(format::VeskType element_type) {
+        const std::uint32_t number = array_numbers_[format::type_index(element_type)];
         return number != 0 ? number : number_array_shape(element_type);
     }
 
@@ -44,12 +44,12 @@ public:
     // numbered. Numbers past 16 bits never reach the output: the container
     // is refused with that many definitions.
     struct Definition {
-        VeskType kind;        // Array or Object
-        VeskType elem_type;   // arrays
+        format::VeskType kind;        // Array or Object
+        format::VeskType elem_type;   // arrays
         std::uint32_t shape;  // objects
     };
-    const TableVector<Definition>& definitions() const noexcept { return definitions_; }
-    std::size_t count() const noexcept { return kPrimitiveDefinitionCount + definitions_.size(); }
+    const tables::TableVector<Definition>& definitions() const noexcept { return definitions_; }
+    std::size_t count() const noexcept { return format::kPrimitiveDefinitionCount + definitions_.size(); }
     // An object's fields: item i is field 2i, its key, and field 2i + 1, its
     // value.
     std::size_t field_count(const Definition& definition) const noexcept {
@@ -69,20 +69,20 @@ public:
         const std::uint8_t* bytes() const noexcept { return bytes_.data(); }
 
     private:
-        TableVector<std::uint8_t> bytes_;
-        TableVector<std::size_t> ends_;
+        tables::TableVector<std::uint8_t> bytes_;
+        tables::TableVector<std::size_t> ends_;
     };
     std::size_t record_size(const Definition& definition, const FieldRecords& records) const noexcept;
     // The definition block, written from `at`; returns its end.
     std::uint8_t* write_definition_block(std::uint8_t* at, const FieldRecords& records) const noexcept;
 
 private:
-    std::uint32_t step_to(std::uint32_t shape, VeskType value_type);
-    std::uint32_t number_array_shape(VeskType element_type);
+    std::uint32_t step_to(std::uint32_t shape, format::VeskType value_type);
+    std::uint32_t number_array_shape(format::VeskType element_type);
     std::uint32_t number_object_shape(std::uint32_t shape);
     std::uint32_t new_definition(const Definition& definition) {
         definitions_.push_back(definition);
-        return static_cast<std::uint32_t>(kPrimitiveDefinitionCount + definitions_.size() - 1);
+        return static_cast<std::uint32_t>(format::kPrimitiveDefinitionCount + definitions_.size() - 1);
     }
 
     // The object shapes met so far, by a number of their own: 0 is the
@@ -92,13 +92,13 @@ private:
         std::uint32_t from = 0;
         std::uint32_t items = 0;
         std::uint32_t number = 0;  // its definition; 0: none yet
-        VeskType value_type = VeskType::Null;
-        std::array<std::uint32_t, kTypeCount> next{};  // by type index; 0: not taken yet
+        format::VeskType value_type = format::VeskType::Null;
+        std::array<std::uint32_t, format::kTypeCount> next{};  // by type index; 0: not taken yet
     };
-    TableVector<Step> steps_;
-    TableVector<Definition> definitions_;
-    std::array<std::uint32_t, kTypeCount> array_numbers_{};  // by type index; 0: none yet
+    tables::TableVector<Step> steps_;
+    tables::TableVector<Definition> definitions_;
+    std::array<std::uint32_t, format::kTypeCount> array_numbers_{};  // by type index; 0: none yet
     std::size_t widest_object_ = 0;
 };
 
-}  // namespace vesk
+}  // namespace vesk::emit

@@ -6,7 +6,7 @@
 #include "tables/index_slot.hpp"
 #include "tables/text_hash.hpp"
 
-namespace vesk {
+namespace vesk::emit {
 
 namespace {
 
@@ -39,27 +39,27 @@ StringLog::StringLog(std::uint64_t seed, std::pmr::memory_resource* memory)
     places_.reserve(kSmallPlaces);
 }
 
-void StringLog::make_room() { grow_full_table(places_, kFirstPlaces); }
+void StringLog::make_room() { tables::grow_full_table(places_, kFirstPlaces); }
 
 std::uint64_t StringLog::long_text_hash(std::string_view text) const noexcept {
-    if (long_texts_hashed_whole_) return hash_text(text, seed_);
+    if (long_texts_hashed_whole_) return tables::hash_text(text, seed_);
     char sample[8 + 3 * kSampleBlock];
     const std::uint64_t length = text.size();
     std::memcpy(sample, &length, 8);
     std::memcpy(sample + 8, text.data(), kSampleBlock);
     std::memcpy(sample + 8 + kSampleBlock, text.data() + (text.size() - kSampleBlock) / 2, kSampleBlock);
     std::memcpy(sample + 8 + 2 * kSampleBlock, text.data() + text.size() - kSampleBlock, kSampleBlock);
-    return hash_text({sample, sizeof sample}, seed_);
+    return tables::hash_text({sample, sizeof sample}, seed_);
 }
 
 void StringLog::hash_long_texts_whole() {
     long_texts_hashed_whole_ = true;
-    StringTable whole(seed_, memory_);
+    tables::StringTable whole(seed_, memory_);
     whole.reserve(long_texts_.size());
     // All different, so each keeps its number.
     for (std::uint32_t id = 0; id < long_texts_.size(); ++id) {
         const std::string_view text = long_texts_.text(id);
-        whole.intern(text, hash_text(text, seed_));
+        whole.intern(text, tables::hash_text(text, seed_));
     }
     long_texts_ = std::move(whole);
 }
@@ -70,7 +70,7 @@ StringLog::LongText StringLog::intern_long(std::string_view text) {
     // more grows the table.
     if (long_texts_.size() == 0) long_texts_.reserve(kFirstLongTexts);
     std::uint32_t in_vain = 0;
-    const StringTable::Interned seen = long_texts_.intern_where(text, hash, [text, &in_vain](const char* kept) {
+    const tables::StringTable::Interned seen = long_texts_.intern_where(text, hash, [text, &in_vain](const char* kept) {
         const bool same = std::memcmp(kept, text.data(), text.size()) == 0;
         in_vain += same ? 0 : 1;
         return same;
@@ -85,7 +85,7 @@ StringLog::LongText StringLog::intern_long(std::string_view text) {
 }
 
 std::size_t StringLog::marked_encoding_size(const Place& place) noexcept {
-    if (in_place(place.size)) return string_encoding_size(place.size & ~kInPlace);
+    if (in_place(place.size)) return format::string_encoding_size(place.size & ~kInPlace);
     std::uint64_t length = 0;
     std::memcpy(&length, place.at + 1, 8);
     return kUnencodablePrefixSize + length;
@@ -96,8 +96,8 @@ std::size_t StringLog::gather_dictionary() {
     // moved to the front as they are found to be first: an entry's place is
     // never one still to be read.
     const std::size_t capacity = slot_count_for(places_.size());
-    const std::uint32_t mask = IndexSlot::mask_for(capacity);
-    TableVector<std::uint32_t> slots(capacity, 0, memory_);
+    const std::uint32_t mask = tables::IndexSlot::mask_for(capacity);
+    tables::TableVector<std::uint32_t> slots(capacity, 0, memory_);
     Place* const places = places_.data();
     std::uint32_t count = 0;
     std::size_t bytes = 0;
@@ -112,16 +112,16 @@ std::size_t StringLog::gather_dictionary() {
         for (std::uint32_t at = place.hash & mask;; at = (at + 1) & mask) {
             const std::uint32_t slot = slots[at];
             if (slot == 0) {
-                slots[at] = IndexSlot::make(place.hash, mask, count);
+                slots[at] = tables::IndexSlot::make(place.hash, mask, count);
                 places[count++] = place;
                 bytes += encoding_size(place);
                 break;
             }
-            if (!IndexSlot::may_hold(slot, place.hash, mask)) continue;
-            const Place& entry = places[IndexSlot::id(slot, mask)];
+            if (!tables::IndexSlot::may_hold(slot, place.hash, mask)) continue;
+            const Place& entry = places[tables::IndexSlot::id(slot, mask)];
             if (entry.size == place.size) {
                 const std::size_t size = compared_size(place);
-                if (size == compared_size(entry) && same_bytes_in_block(reinterpret_cast<const char*>(entry.at),
+                if (size == compared_size(entry) && tables::same_bytes_in_block(reinterpret_cast<const char*>(entry.at),
                                                                         reinterpret_cast<const char*>(place.at), size)) {
                     break;
                 }
@@ -132,4 +132,4 @@ std::size_t StringLog::gather_dictionary() {
     return bytes;
 }
 
-}  // namespace vesk
+}  // namespace vesk::emit

@@ -11,7 +11,7 @@
 #include "tables/string_table.hpp"
 #include "tables/table_memory.hpp"
 
-namespace vesk {
+namespace vesk::emit {
 
 // Every string of a value as it is written, by where its encoding lies in
 // the data; the dictionary is gathered from them at the end. Two strings are
@@ -30,14 +30,14 @@ public:
     };
     static constexpr std::uint32_t kUnencodable = 0xFFFFFFFF;
     static constexpr std::uint32_t kInPlace = 0x80000000;
-    static_assert(kMaxStringLength < kInPlace);
+    static_assert(format::kMaxStringLength < kInPlace);
 
     // A string too long for the format still goes into the data, so that
     // the dictionary can be gathered in full and the refusal reported where
     // the document writer would: marked by a first byte no string starts
     // with, its length in the next eight bytes. Such a container is never
     // returned.
-    static constexpr std::uint8_t kUnencodableMark = kStrRefMarker;
+    static constexpr std::uint8_t kUnencodableMark = format::kStrRefMarker;
     static constexpr std::size_t kUnencodablePrefixSize = 1 + 8;
 
     static bool in_place(std::uint32_t size) noexcept { return (size & kInPlace) != 0 && size != kUnencodable; }
@@ -100,11 +100,11 @@ private:
 
     std::pmr::memory_resource* memory_;
     std::uint64_t seed_;
-    TableVector<Place> places_;  // every string's, in order
+    tables::TableVector<Place> places_;  // every string's, in order
     std::size_t longest_ = 0;
-    StringTable long_texts_;  // each once
+    tables::StringTable long_texts_;  // each once
     std::uint32_t long_texts_compared_in_vain_ = 0;
     bool long_texts_hashed_whole_ = false;
 };
 
-}  // namespace vesk
+}  // namespace vesk::emit

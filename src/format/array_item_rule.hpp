@@ -5,7 +5,7 @@
 #include "error/vesk_error.hpp"
 #include "format/vesk_type.hpp"
 
-namespace vesk {
+namespace vesk::format {
 
 // An array is read back by one element type, so both compilers hold every
 // item of an array to the type of the one that sets it, except that numbers
@@ -25,4 +25,4 @@ constexpr bool fits_array_items(VeskType found, VeskType expected) noexcept {
 // The error for item `index`, the first that does not fit.
 VeskError mixed_array_item(std::size_t index, VeskType found, VeskType expected);
 
-}  // namespace vesk
+}  // namespace vesk::format

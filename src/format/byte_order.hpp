@@ -5,7 +5,7 @@
 
 #include "platform/intrinsics.hpp"
 
-namespace vesk {
+namespace vesk::format {
 
 // Little-endian reads and writes at a position the caller has already
 // bounds-checked.
@@ -39,20 +39,20 @@ inline void store_u32le(std::uint8_t* at, std::uint32_t value) noexcept {
 inline std::uint64_t load_u64le(const void* at) noexcept {
     std::uint64_t word;
     std::memcpy(&word, at, 8);
-    if constexpr (!kLittleEndianMachine) word = byte_swap64(word);
+    if constexpr (!platform::kLittleEndianMachine) word = platform::byte_swap64(word);
     return word;
 }
 
 inline void store_u64le(void* at, std::uint64_t word) noexcept {
-    if constexpr (!kLittleEndianMachine) word = byte_swap64(word);
+    if constexpr (!platform::kLittleEndianMachine) word = platform::byte_swap64(word);
     std::memcpy(at, &word, 8);
 }
 
 inline std::uint64_t load_u64be(const void* at) noexcept {
     std::uint64_t word;
     std::memcpy(&word, at, 8);
-    if constexpr (kLittleEndianMachine) word = byte_swap64(word);
+    if constexpr (platform::kLittleEndianMachine) word = platform::byte_swap64(word);
     return word;
 }
 
-}  // namespace vesk
+}  // namespace vesk::format

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vesk {
+namespace vesk::format {
 
 // The fixed parts of a container's byte layout; every number is little-endian.
 
@@ -55,4 +55,4 @@ inline constexpr std::uint16_t kPrimitiveDefinitionCount = 6;
 // empty name, and the type byte.
 inline constexpr std::size_t kMinFieldSize = 2;
 
-}  // namespace vesk
+}  // namespace vesk::format

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-namespace vesk {
+namespace vesk::format {
 
 // The binary32 nearest to a binary64, ties to even; magnitudes from halfway
 // between the largest float and 2^128 upwards become infinity, NaN stays NaN.
@@ -21,4 +21,4 @@ inline float nearest_float(double value) noexcept {
     return static_cast<float>(value);
 }
 
-}  // namespace vesk
+}  // namespace vesk::format

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace vesk {
+namespace vesk::format {
 
 // How large and how deep things may be, for every part that writes or reads
 // a container. The producers (the JSON reader for dumps, emit) nest no deeper
@@ -35,4 +35,4 @@ inline constexpr unsigned kMaxEmitNesting = kMaxReadDepth;
 inline constexpr unsigned kMaxJsonNesting = 127;
 static_assert(kMaxJsonNesting <= kMaxReadDepth, "dumps must not write what loads cannot read");
 
-}  // namespace vesk
+}  // namespace vesk::format

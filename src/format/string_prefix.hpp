@@ -7,7 +7,7 @@
 #include "format/byte_order.hpp"
 #include "format/format_limits.hpp"
 
-namespace vesk {
+namespace vesk::format {
 
 // What the first byte of a string announces. A string's bytes follow a
 // prefix holding their length, in the smallest class that holds it:
@@ -90,4 +90,4 @@ constexpr std::size_t string_encoding_size(std::size_t length) noexcept {
     return length_prefix_for(length).size + length;
 }
 
-}  // namespace vesk
+}  // namespace vesk::format

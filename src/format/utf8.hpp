@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vesk {
+namespace vesk::format {
 
 // What one multi-byte UTF-8 sequence looks like. `width` is its length (2 to
 // 4) when it is well-formed, else 0; then `prefix` is the length of the
@@ -89,4 +89,4 @@ inline void append_utf8(std::string& out, char32_t code_point) {
     }
 }
 
-}  // namespace vesk
+}  // namespace vesk::format

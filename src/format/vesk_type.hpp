@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace vesk {
+namespace vesk::format {
 
 // The one-byte type tag of the container format.
 enum class VeskType : std::uint8_t {
@@ -70,4 +70,4 @@ constexpr std::string_view type_name(VeskType type) noexcept {
     return "?";
 }
 
-}  // namespace vesk
+}  // namespace vesk::format

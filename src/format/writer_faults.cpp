@@ -3,7 +3,7 @@
 #include "error/format_message.hpp"
 #include "format/format_limits.hpp"
 
-namespace vesk {
+namespace vesk::format {
 
 VeskError too_many_definitions(std::size_t count) {
     return VeskError::parse(format_message("Too many definitions ({}), max {}", count, kMaxDefinitions));
@@ -28,4 +28,4 @@ VeskError container_too_large() {
     return VeskError::parse(format_message("Container exceeds {} bytes", kMaxContainerSize));
 }
 
-}  // namespace vesk
+}  // namespace vesk::format

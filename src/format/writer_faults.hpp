@@ -4,7 +4,7 @@
 
 #include "error/vesk_error.hpp"
 
-namespace vesk {
+namespace vesk::format {
 
 // The writer's refusals of what the container cannot hold. Besides the
 // document writer, emit's one-pass writer reports them, in the same order.
@@ -16,4 +16,4 @@ VeskError too_many_items(std::size_t count);
 // Named after the format's ceiling even where a test passes a lower one.
 VeskError container_too_large();
 
-}  // namespace vesk
+}  // namespace vesk::format

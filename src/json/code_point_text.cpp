@@ -8,7 +8,7 @@
 #include "json/json_events.hpp"
 #include "json/plain_run.hpp"
 
-namespace vesk {
+namespace vesk::json {
 
 namespace {
 
@@ -40,8 +40,8 @@ VeskError positioned_error(const void* units, std::size_t length, const JsonSynt
     const Unit* line_start = end;
     while (line_start != first && line_start[-1] != '\n') --line_start;
     std::size_t column = 0;
-    for (const Unit* p = line_start; p != end; ++p) column += utf8_width(*p);
-    if (fault.last_unit_bytes != 0 && end != line_start) column -= utf8_width(end[-1]) - fault.last_unit_bytes;
+    for (const Unit* p = line_start; p != end; ++p) column += format::utf8_width(*p);
+    if (fault.last_unit_bytes != 0 && end != line_start) column -= format::utf8_width(end[-1]) - fault.last_unit_bytes;
     return json_syntax_error(fault.description, line, column);
 }
 
@@ -115,7 +115,7 @@ std::uint8_t* write_as_utf8(const Unit* p, const Unit* text_end, std::size_t utf
         }
         if (out == end) break;
 #endif
-        out += encode_utf8(*p, reinterpret_cast<char*>(out));
+        out += format::encode_utf8(*p, reinterpret_cast<char*>(out));
     }
     return out;
 }
@@ -125,7 +125,7 @@ bool start_with(const Unit* p, const Unit* end, std::string_view utf8) noexcept 
     for (std::size_t at = 0; at < utf8.size(); ++p) {
         if (p == end) return false;
         char bytes[4];
-        const std::size_t size = encode_utf8(*p, bytes);
+        const std::size_t size = format::encode_utf8(*p, bytes);
         if (size > utf8.size() - at || std::memcmp(bytes, utf8.data() + at, size) != 0) return false;
         at += size;
     }
@@ -192,4 +192,4 @@ VeskError CodePointText::syntax_error(const JsonSyntaxFault& fault) const {
     return positioned_error<std::uint32_t>(units_, length_, fault);
 }
 
-}  // namespace vesk
+}  // namespace vesk::json

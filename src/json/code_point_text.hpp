@@ -9,7 +9,7 @@
 #include "json/json_scanner.hpp"
 #include "json/json_value.hpp"
 
-namespace vesk {
+namespace vesk::json {
 
 // The handler of a JsonEventReader behind virtual calls, for readers
 // compiled apart from the code that handles their events. The members are
@@ -97,4 +97,4 @@ private:
     Width width_;
 };
 
-}  // namespace vesk
+}  // namespace vesk::json

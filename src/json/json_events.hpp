@@ -23,7 +23,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace vesk {
+namespace vesk::json {
 
 // A string of at most fifteen bytes, found within the sixteen read at its
 // start, as those bytes padded with zeros: two words, the first byte lowest.
@@ -92,7 +92,7 @@ public:
     [[gnu::noinline]] bool read_document() {
         namespace fail = json_failure;
         // By depth, whether the container open there is an object.
-        bool in_object[kMaxJsonNesting];
+        bool in_object[format::kMaxJsonNesting];
         skip_whitespace();
     value:  // at a value, after any whitespace before it
         if (at_ == end_) return fail_at_end(fail::eof_value);
@@ -353,7 +353,7 @@ private:
             }
             if (byte == '\\') return read_escaped_string(start, p, text, in_input);
             if (byte < 0x20) return fail_before(json_failure::control_character, p + 1);
-            const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
+            const std::size_t width = format::read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
                                                          reinterpret_cast<const std::uint8_t*>(end_)).width;
             if (width == 0) return fail_after_bad_utf8(p);
             p += width;
@@ -372,7 +372,7 @@ private:
             const auto byte = static_cast<unsigned char>(*p);
             if (byte == '"') return fail_before(json_failure::invalid_code_point, p + 1);
             if (byte >= 0x80) {
-                const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
+                const std::size_t width = format::read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
                                                              reinterpret_cast<const std::uint8_t*>(end_)).width;
                 p += width == 0 ? 1 : width;
                 continue;
@@ -432,7 +432,7 @@ private:
             } else if (byte < 0x20) {
                 return fail_before(json_failure::control_character, p + 1);
             } else {
-                const std::size_t width = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
+                const std::size_t width = format::read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
                                                              reinterpret_cast<const std::uint8_t*>(end_)).width;
                 if (width == 0) return fail_after_bad_utf8(p);
                 out = unescaped_room(size, width);
@@ -518,7 +518,7 @@ private:
             if (low < 0xDC00 || low > 0xDFFF) return fail_before(fail::lone_surrogate, p);
             unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         }
-        return encode_utf8(unit, out);
+        return format::encode_utf8(unit, out);
     }
 
     // Code-point text: see the class comment.
@@ -551,7 +551,7 @@ private:
             if ((unit >= 0xD800 && unit <= 0xDFFF) || unit > 0x10FFFF) {
                 return fail_before(json_failure::invalid_code_point, p + 1);
             }
-            append_utf8(scratch_, unit);
+            format::append_utf8(scratch_, unit);
             ++p;
         }
         text = scratch_;
@@ -600,7 +600,7 @@ private:
             std::size_t bytes = 0;
             std::size_t last_width = 0;
             while (p != end_ && bytes < 4) {
-                last_width = utf8_width(*p++);
+                last_width = format::utf8_width(*p++);
                 bytes += last_width;
             }
             if (bytes < 4) return fail_at_end(json_failure::eof_string);
@@ -619,7 +619,7 @@ private:
     }
 
     bool open_container() noexcept {
-        if (depth_ == kMaxJsonNesting) return fail_here(json_failure::recursion_limit);
+        if (depth_ == format::kMaxJsonNesting) return fail_here(json_failure::recursion_limit);
         ++depth_;
         ++at_;
         return true;
@@ -654,4 +654,4 @@ private:
     bool escaped_ = false;     // code-point text: the last string read had an escape
 };
 
-}  // namespace vesk
+}  // namespace vesk::json

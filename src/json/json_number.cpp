@@ -9,7 +9,7 @@
 
 #include <fast_float/fast_float.h>
 
-namespace vesk {
+namespace vesk::json {
 
 namespace {
 
@@ -144,4 +144,4 @@ bool read_json_number(JsonScanner& scanner, JsonValue& out) {
     return true;
 }
 
-}  // namespace vesk
+}  // namespace vesk::json

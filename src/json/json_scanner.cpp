@@ -10,7 +10,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace vesk {
+namespace vesk::json {
 
 VeskError json_syntax_error(std::string_view description, std::size_t line, std::size_t column) {
     return VeskError::parse(format_message("{} at line {} column {}", description, line, column));
@@ -44,4 +44,4 @@ VeskError json_syntax_error(std::string_view text, const JsonSyntaxFault& fault)
     return json_syntax_error(fault.description, line, column);
 }
 
-}  // namespace vesk
+}  // namespace vesk::json

@@ -6,7 +6,7 @@
 
 #include "error/vesk_error.hpp"
 
-namespace vesk {
+namespace vesk::json {
 
 // The text being read, the read position, and the first failure met. Reading
 // functions return false after recording a failure; the caller unwinds at once.
@@ -80,4 +80,4 @@ VeskError json_syntax_error(std::string_view description, std::size_t line, std:
 // The error for `fault` in UTF-8 `text`.
 VeskError json_syntax_error(std::string_view text, const JsonSyntaxFault& fault);
 
-}  // namespace vesk
+}  // namespace vesk::json

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace vesk {
+namespace vesk::json {
 
 // Numbers come in exactly one of three classes: non-negative integer (u64),
 // negative integer (i64, always below 0) and floating point (binary64).
@@ -93,4 +93,4 @@ inline JsonValue JsonValue::object(std::vector<JsonMember> members) {
     return node;
 }
 
-}  // namespace vesk
+}  // namespace vesk::json

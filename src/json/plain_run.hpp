@@ -9,7 +9,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace vesk {
+namespace vesk::json {
 
 // A plain run of a JSON string is what can be taken as it stands: it ends at
 // the quote, the backslash, a control byte and, unless the text is known to
@@ -131,4 +131,4 @@ inline void store_ascii_units(const Unit* p, std::size_t count, char* out) noexc
     for (; count != 0; --count) *out++ = static_cast<char>(*p++);
 }
 
-}  // namespace vesk
+}  // namespace vesk::json

@@ -10,7 +10,7 @@
 
 #include "json/json_value.hpp"
 
-namespace vesk {
+namespace vesk::json {
 
 // A JSON number read in one pass over its digits, for the common case: up
 // to 19 significant digits and a short exponent, settled exactly as an
@@ -285,4 +285,4 @@ template <bool kFloat32, class Unit, class Handler>
     return p;
 }
 
-}  // namespace vesk
+}  // namespace vesk::json

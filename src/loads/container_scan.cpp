@@ -11,36 +11,36 @@
 #include "format/string_prefix.hpp"
 #include "loads/utf8_fault.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 namespace {
 
 // Bytes of a null, bool or number value; 0 for the rest, which vary.
-std::uint32_t fixed_size_of(VeskType type) noexcept {
+std::uint32_t fixed_size_of(format::VeskType type) noexcept {
     switch (type) {
-        case VeskType::Null:
-        case VeskType::String:
-        case VeskType::Array:
-        case VeskType::Object: return 0;
-        case VeskType::Bool: return 1;
-        case VeskType::Int32:
-        case VeskType::Uint32:
-        case VeskType::Float32: return 4;
+        case format::VeskType::Null:
+        case format::VeskType::String:
+        case format::VeskType::Array:
+        case format::VeskType::Object: return 0;
+        case format::VeskType::Bool: return 1;
+        case format::VeskType::Int32:
+        case format::VeskType::Uint32:
+        case format::VeskType::Float32: return 4;
     }
     return 0;
 }
 
 // The fault of a value of a fixed-size type cut short.
-ReadFaultCode cut_short(VeskType type) noexcept {
+ReadFaultCode cut_short(format::VeskType type) noexcept {
     switch (type) {
-        case VeskType::Bool: return ReadFaultCode::ExpectedBool;
-        case VeskType::Int32: return ReadFaultCode::ExpectedInt32;
-        case VeskType::Uint32: return ReadFaultCode::ExpectedUint32;
-        case VeskType::Float32: return ReadFaultCode::ExpectedFloat32;
-        case VeskType::Null:
-        case VeskType::String:
-        case VeskType::Array:
-        case VeskType::Object: break;
+        case format::VeskType::Bool: return ReadFaultCode::ExpectedBool;
+        case format::VeskType::Int32: return ReadFaultCode::ExpectedInt32;
+        case format::VeskType::Uint32: return ReadFaultCode::ExpectedUint32;
+        case format::VeskType::Float32: return ReadFaultCode::ExpectedFloat32;
+        case format::VeskType::Null:
+        case format::VeskType::String:
+        case format::VeskType::Array:
+        case format::VeskType::Object: break;
     }
     return ReadFaultCode::ExpectedString;
 }
@@ -54,18 +54,18 @@ struct FieldCount {
 
 FieldCount count_fields(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t end, std::size_t count) {
     FieldCount out;
-    for (std::size_t position = 0; position < count && at + kDefinitionHeaderSize <= end; ++position) {
+    for (std::size_t position = 0; position < count && at + format::kDefinitionHeaderSize <= end; ++position) {
         const std::uint8_t kind = bytes[at];
-        if (kind == static_cast<std::uint8_t>(VeskType::Array)) {
-            at += kArrayDefinitionSize;
-        } else if (kind != static_cast<std::uint8_t>(VeskType::Object)) {
-            at += kDefinitionHeaderSize;
+        if (kind == static_cast<std::uint8_t>(format::VeskType::Array)) {
+            at += format::kArrayDefinitionSize;
+        } else if (kind != static_cast<std::uint8_t>(format::VeskType::Object)) {
+            at += format::kDefinitionHeaderSize;
         } else {
-            if (at + kObjectDefinitionHeaderSize > end) break;
-            const std::size_t field_count = load_u16le(bytes.data() + at + kDefinitionHeaderSize);
-            at += kObjectDefinitionHeaderSize;
+            if (at + format::kObjectDefinitionHeaderSize > end) break;
+            const std::size_t field_count = format::load_u16le(bytes.data() + at + format::kDefinitionHeaderSize);
+            at += format::kObjectDefinitionHeaderSize;
             std::size_t j = 0;
-            for (; j < field_count && at < end; ++j) at += bytes[at] + kMinFieldSize;
+            for (; j < field_count && at < end; ++j) at += bytes[at] + format::kMinFieldSize;
             out.fields += j;
             out.largest = std::max(out.largest, j);
         }
@@ -151,27 +151,27 @@ private:
 
     bool header() {
         const std::size_t size = bytes_.size();
-        if (size < kHeaderSize) return fail(ReadFaultCode::HeaderTooShort, 0, kHeaderSize, size);
-        out_.version = bytes_[kVersionAt];
-        def_offset_ = out_.def_block_offset = load_u32le(bytes_.data() + kDefBlockOffsetAt);
-        dict_offset_ = out_.dict_block_offset = load_u32le(bytes_.data() + kDictBlockOffsetAt);
-        data_offset_ = out_.data_block_offset = load_u32le(bytes_.data() + kDataBlockOffsetAt);
-        if (out_.version != kFormatVersion) return fail(ReadFaultCode::UnsupportedVersion, kVersionAt, out_.version);
-        if (def_offset_ < kHeaderSize) return fail(ReadFaultCode::DefBlockBeforeHeader, kDefBlockOffsetAt, def_offset_);
+        if (size < format::kHeaderSize) return fail(ReadFaultCode::HeaderTooShort, 0, format::kHeaderSize, size);
+        out_.version = bytes_[format::kVersionAt];
+        def_offset_ = out_.def_block_offset = format::load_u32le(bytes_.data() + format::kDefBlockOffsetAt);
+        dict_offset_ = out_.dict_block_offset = format::load_u32le(bytes_.data() + format::kDictBlockOffsetAt);
+        data_offset_ = out_.data_block_offset = format::load_u32le(bytes_.data() + format::kDataBlockOffsetAt);
+        if (out_.version != format::kFormatVersion) return fail(ReadFaultCode::UnsupportedVersion, format::kVersionAt, out_.version);
+        if (def_offset_ < format::kHeaderSize) return fail(ReadFaultCode::DefBlockBeforeHeader, format::kDefBlockOffsetAt, def_offset_);
         if (dict_offset_ < def_offset_) {
-            return fail(ReadFaultCode::DictBlockBeforeDefs, kDictBlockOffsetAt, dict_offset_);
+            return fail(ReadFaultCode::DictBlockBeforeDefs, format::kDictBlockOffsetAt, dict_offset_);
         }
         if (data_offset_ < dict_offset_) {
-            return fail(ReadFaultCode::DataBlockBeforeDict, kDataBlockOffsetAt, data_offset_);
+            return fail(ReadFaultCode::DataBlockBeforeDict, format::kDataBlockOffsetAt, data_offset_);
         }
-        if (data_offset_ > size) return fail(ReadFaultCode::DataBlockPastEnd, kDataBlockOffsetAt, data_offset_, size);
+        if (data_offset_ > size) return fail(ReadFaultCode::DataBlockPastEnd, format::kDataBlockOffsetAt, data_offset_, size);
         return true;
     }
 
-    bool type_byte_at(std::size_t position, VeskType& out) {
+    bool type_byte_at(std::size_t position, format::VeskType& out) {
         const std::uint8_t byte = bytes_[position];
-        if (!is_vesk_type_byte(byte)) return fail(ReadFaultCode::UnknownTypeTag, position, byte);
-        out = static_cast<VeskType>(byte);
+        if (!format::is_vesk_type_byte(byte)) return fail(ReadFaultCode::UnknownTypeTag, position, byte);
+        out = static_cast<format::VeskType>(byte);
         return true;
     }
 
@@ -179,36 +179,36 @@ private:
         // Positions are absolute; `end` closes the block.
         const std::size_t end = dict_offset_;
         const std::size_t size = end - def_offset_;
-        if (size < kDefinitionCountSize) return fail(ReadFaultCode::DefinitionBlockTooShort, def_offset_, size);
-        const std::size_t count = load_u16le(bytes_.data() + def_offset_);
-        const std::size_t needed = kDefinitionHeaderSize * count + kDefinitionCountSize;
+        if (size < format::kDefinitionCountSize) return fail(ReadFaultCode::DefinitionBlockTooShort, def_offset_, size);
+        const std::size_t count = format::load_u16le(bytes_.data() + def_offset_);
+        const std::size_t needed = format::kDefinitionHeaderSize * count + format::kDefinitionCountSize;
         if (size < needed) return fail(ReadFaultCode::DefinitionBlockTooSmall, def_offset_, size, count, needed);
         out_.definitions.resize(count);
         // At their final size: growing would hold the old table and the new.
-        out_.fields.reserve(count_fields(bytes_, def_offset_ + kDefinitionCountSize, end, count).fields);
+        out_.fields.reserve(count_fields(bytes_, def_offset_ + format::kDefinitionCountSize, end, count).fields);
         definition_count_ = count;
-        std::size_t at = def_offset_ + kDefinitionCountSize;
+        std::size_t at = def_offset_ + format::kDefinitionCountSize;
         for (std::size_t position = 0; position < count; ++position) {
             ScanDefinition& definition = out_.definitions[position];
             if (at >= end) return fail(ReadFaultCode::TruncatedDefinitionBlock, at, position);
             if (!type_byte_at(at, definition.kind)) return false;
-            if (at + kDefinitionHeaderSize > end) return fail(ReadFaultCode::TruncatedDefinitionIndex, at);
-            definition.index = load_u16le(bytes_.data() + at + 1);
+            if (at + format::kDefinitionHeaderSize > end) return fail(ReadFaultCode::TruncatedDefinitionIndex, at);
+            definition.index = format::load_u16le(bytes_.data() + at + 1);
             switch (definition.kind) {
-                case VeskType::Array:
-                    if (at + kDefinitionHeaderSize >= end) return fail(ReadFaultCode::TruncatedElemType, at);
-                    if (!type_byte_at(at + kDefinitionHeaderSize, definition.elem_type)) return false;
-                    at += kArrayDefinitionSize;
+                case format::VeskType::Array:
+                    if (at + format::kDefinitionHeaderSize >= end) return fail(ReadFaultCode::TruncatedElemType, at);
+                    if (!type_byte_at(at + format::kDefinitionHeaderSize, definition.elem_type)) return false;
+                    at += format::kArrayDefinitionSize;
                     break;
-                case VeskType::Object:
-                    if (!fields(at + kDefinitionHeaderSize, end, definition, at)) return false;
+                case format::VeskType::Object:
+                    if (!fields(at + format::kDefinitionHeaderSize, end, definition, at)) return false;
                     break;
-                case VeskType::Null:
-                case VeskType::Bool:
-                case VeskType::Int32:
-                case VeskType::Uint32:
-                case VeskType::Float32:
-                case VeskType::String: at += kDefinitionHeaderSize; break;
+                case format::VeskType::Null:
+                case format::VeskType::Bool:
+                case format::VeskType::Int32:
+                case format::VeskType::Uint32:
+                case format::VeskType::Float32:
+                case format::VeskType::String: at += format::kDefinitionHeaderSize; break;
             }
         }
         return true;
@@ -217,7 +217,7 @@ private:
     // Reads the field list whose count sits at `at`; `next` gets the position after it.
     bool fields(std::size_t at, std::size_t end, ScanDefinition& definition, std::size_t& next) {
         if (at + 2 > end) return fail(ReadFaultCode::TruncatedFieldCount, at);
-        const std::size_t count = load_u16le(bytes_.data() + at);
+        const std::size_t count = format::load_u16le(bytes_.data() + at);
         definition.first_field = static_cast<std::uint32_t>(out_.fields.size());
         definition.key_field = definition.first_field;
         definition.field_count = static_cast<std::uint32_t>(count);
@@ -234,7 +234,7 @@ private:
             field.name_length = static_cast<std::uint8_t>(length);
             if (!type_byte_at(at + length + 1, field.type)) return false;
             at += length + 2;
-            definition.fixed = definition.fixed && (field.type == VeskType::Null || fixed_size_of(field.type) > 0);
+            definition.fixed = definition.fixed && (field.type == format::VeskType::Null || fixed_size_of(field.type) > 0);
             definition.fixed_size += fixed_size_of(field.type);
             definition.fixed_numbers += fixed_size_of(field.type) / 4;
         }
@@ -246,14 +246,14 @@ private:
     // Finds the definition that names the keys of each object definition's
     // values, and for every field the first field with the same name.
     void link_definitions() {
-        TableVector<ScanDefinition>& definitions = out_.definitions;
+        tables::TableVector<ScanDefinition>& definitions = out_.definitions;
         const std::size_t count = definitions.size();
         // The first position of each index below the count, made only when
         // some object definition's index is not its position.
-        TableVector<std::uint32_t> first_with_index(definitions.get_allocator());
+        tables::TableVector<std::uint32_t> first_with_index(definitions.get_allocator());
         for (std::size_t position = 0; position < count; ++position) {
             ScanDefinition& definition = definitions[position];
-            if (definition.kind != VeskType::Object) continue;
+            if (definition.kind != format::VeskType::Object) continue;
             if (definition.index == position) {
                 definition.named_by = static_cast<std::uint32_t>(position);
                 continue;
@@ -266,7 +266,7 @@ private:
             }
             definition.named_by = first_with_index[position];
             const ScanDefinition* naming = definition.named_by == kNoDefinition ? nullptr : &definitions[definition.named_by];
-            definition.names_fit = naming != nullptr && naming->kind == VeskType::Object &&
+            definition.names_fit = naming != nullptr && naming->kind == format::VeskType::Object &&
                                    naming->field_count == definition.field_count;
             if (definition.names_fit) {
                 definition.key_field = naming->first_field;
@@ -281,10 +281,10 @@ private:
     // Finds, for every field, the first field with the same name, through an
     // open-addressing table of field numbers at most half full.
     void name_fields() {
-        TableVector<ScanField>& fields = out_.fields;
+        tables::TableVector<ScanField>& fields = out_.fields;
         if (fields.empty()) return;
         const std::size_t size = std::bit_ceil(2 * fields.size());
-        TableVector<std::uint32_t> table(size, kNoField, fields.get_allocator());
+        tables::TableVector<std::uint32_t> table(size, kNoField, fields.get_allocator());
         for (std::uint32_t f = 0; f < fields.size(); ++f) {
             const std::string_view text = name(fields[f]);
             std::size_t slot = name_hash(text) & (size - 1);
@@ -319,7 +319,7 @@ private:
         if (ascending) return;
 
         definition.keys_in_field_order = false;
-        TableVector<std::uint32_t> order(count, out_.members.get_allocator());
+        tables::TableVector<std::uint32_t> order(count, out_.members.get_allocator());
         std::iota(order.begin(), order.end(), 0u);
         std::stable_sort(order.begin(), order.end(),
                          [&](std::uint32_t a, std::uint32_t b) { return name(fields[a]) < name(fields[b]); });
@@ -342,9 +342,9 @@ private:
         const std::size_t end = data_offset_;
         std::size_t at = dict_offset_;
         if (end == at) return true;
-        if (end - at < kStringCountSize) return fail(ReadFaultCode::DictBlockTooShort, at);
-        const std::size_t count = load_u32le(bytes_.data() + at);
-        at += kStringCountSize;
+        if (end - at < format::kStringCountSize) return fail(ReadFaultCode::DictBlockTooShort, at);
+        const std::size_t count = format::load_u32le(bytes_.data() + at);
+        at += format::kStringCountSize;
         // Every string takes at least a byte: a count beyond the block runs
         // out of bytes before it costs memory.
         out_.dict.reserve(std::min(count, end - at));
@@ -353,13 +353,13 @@ private:
             const std::uint8_t first = bytes_[at];
             // Unlike inline strings, the dictionary refuses every first byte
             // that the writer never produces.
-            if (!is_written_string_start(first)) return fail(ReadFaultCode::InvalidDictStringByte, at, first);
-            const StringClass string_class = string_class_of(first);
-            const std::size_t header = string_prefix_size(string_class);
+            if (!format::is_written_string_start(first)) return fail(ReadFaultCode::InvalidDictStringByte, at, first);
+            const format::StringClass string_class = format::string_class_of(first);
+            const std::size_t header = format::string_prefix_size(string_class);
             if (end - at < header) {
-                return fail_naming(ReadFaultCode::TruncatedDictStringPrefix, string_class_name(string_class), at);
+                return fail_naming(ReadFaultCode::TruncatedDictStringPrefix, format::string_class_name(string_class), at);
             }
-            const std::size_t length = prefixed_length(string_class, bytes_.data() + at);
+            const std::size_t length = format::prefixed_length(string_class, bytes_.data() + at);
             if (end - at - header < length) return fail(ReadFaultCode::TruncatedDictStringData, at);
             if (!text(at + header, length, TextPlace::Dictionary)) return false;
             out_.dict.push_back(ScanText{static_cast<std::uint32_t>(at + header), static_cast<std::uint32_t>(length)});
@@ -377,8 +377,8 @@ private:
         }
     }
 
-    void take(VeskType type, std::uint64_t count = 1) {
-        if constexpr (kCensus) census_->values_by_type[type_index(type)] += count;
+    void take(format::VeskType type, std::uint64_t count = 1) {
+        if constexpr (kCensus) census_->values_by_type[format::type_index(type)] += count;
     }
 
     void use_definition(std::size_t position) {
@@ -389,53 +389,53 @@ private:
         const std::uint8_t* const data = bytes_.data();
         const std::size_t end = bytes_.size();
         std::size_t at = data_offset_;
-        if (end - at < kEntryCountSize) return fail(ReadFaultCode::DataBlockTooShort, at, end - at);
-        const std::size_t count = load_u32le(data + at);
-        if (count > kMaxReadEntries) return fail(ReadFaultCode::TooManyEntries, at, count, kMaxReadEntries);
+        if (end - at < format::kEntryCountSize) return fail(ReadFaultCode::DataBlockTooShort, at, end - at);
+        const std::size_t count = format::load_u32le(data + at);
+        if (count > format::kMaxReadEntries) return fail(ReadFaultCode::TooManyEntries, at, count, format::kMaxReadEntries);
         out_.entries = static_cast<std::uint32_t>(count);
-        at += kEntryCountSize;
+        at += format::kEntryCountSize;
         for (std::size_t i = 0; i < count; ++i) {
-            if (end - at < kEntryHeaderSize) return fail(ReadFaultCode::TruncatedEntryHeader, at, i);
-            const std::size_t def_index = load_u16le(data + at);
-            const std::size_t payload = load_u32le(data + at + 2);
-            if (end - at - kEntryHeaderSize < payload) return fail(ReadFaultCode::PayloadPastEnd, at, i, payload);
+            if (end - at < format::kEntryHeaderSize) return fail(ReadFaultCode::TruncatedEntryHeader, at, i);
+            const std::size_t def_index = format::load_u16le(data + at);
+            const std::size_t payload = format::load_u32le(data + at + 2);
+            if (end - at - format::kEntryHeaderSize < payload) return fail(ReadFaultCode::PayloadPastEnd, at, i, payload);
             if (def_index >= definition_count_) return fail(ReadFaultCode::UnknownDefinitionIndex, at, def_index);
-            const VeskType kind = out_.definitions[def_index].kind;
-            if (kind != VeskType::Array && kind != VeskType::Object) use_definition(def_index);
-            Cursor cursor = data + at + kEntryHeaderSize;
+            const format::VeskType kind = out_.definitions[def_index].kind;
+            if (kind != format::VeskType::Array && kind != format::VeskType::Object) use_definition(def_index);
+            Cursor cursor = data + at + format::kEntryHeaderSize;
             const Cursor payload_end = cursor + payload;
             if (!value(cursor, payload_end, kind, 1, false)) return false;
             if (cursor != payload_end) {
-                const std::size_t consumed = static_cast<std::size_t>(cursor - (data + at + kEntryHeaderSize));
+                const std::size_t consumed = static_cast<std::size_t>(cursor - (data + at + format::kEntryHeaderSize));
                 return fail(ReadFaultCode::EntryMismatch, at, i, consumed, payload);
             }
-            at += kEntryHeaderSize + payload;
+            at += format::kEntryHeaderSize + payload;
         }
         return true;
     }
 
     // Checks the value at `at` and moves `at` past it. `nested`: inside an
     // array or object, not an entry's own value.
-    bool value(Cursor& at, Cursor end, VeskType type, unsigned depth, bool nested) {
+    bool value(Cursor& at, Cursor end, format::VeskType type, unsigned depth, bool nested) {
         ++counts_.values;
         switch (type) {
-            case VeskType::Null: take(type); return true;
-            case VeskType::Bool: take(type); return fixed(at, end, type, 1, 1);
-            case VeskType::Int32:
-            case VeskType::Uint32:
-            case VeskType::Float32:
+            case format::VeskType::Null: take(type); return true;
+            case format::VeskType::Bool: take(type); return fixed(at, end, type, 1, 1);
+            case format::VeskType::Int32:
+            case format::VeskType::Uint32:
+            case format::VeskType::Float32:
                 ++counts_.numbers;
                 take(type);
                 return fixed(at, end, type, 1, 4);
-            case VeskType::String: return string(at, end, nested);
-            case VeskType::Array: return array(at, end, depth);
-            case VeskType::Object: return object(at, end, depth);
+            case format::VeskType::String: return string(at, end, nested);
+            case format::VeskType::Array: return array(at, end, depth);
+            case format::VeskType::Object: return object(at, end, depth);
         }
         return false;
     }
 
     // Skips `count` values of `size` bytes each.
-    bool fixed(Cursor& at, Cursor end, VeskType type, std::size_t count, std::size_t size) {
+    bool fixed(Cursor& at, Cursor end, format::VeskType type, std::size_t count, std::size_t size) {
         if (static_cast<std::size_t>(end - at) < count * size) [[unlikely]] {
             // At the first value cut short.
             return fail(cut_short(type), offset(at) + (static_cast<std::size_t>(end - at) / size) * size);
@@ -464,7 +464,7 @@ private:
             return true;
         }
         if (kCheckText && !text(offset(at) + value.size - value.length, value.length, TextPlace::Value)) return false;
-        take(VeskType::String);
+        take(format::VeskType::String);
         ++counts_.inline_strings;
         counts_.inline_bytes += value.length;
         at += value.size;
@@ -475,56 +475,56 @@ private:
     [[gnu::cold, gnu::noinline]] bool string_cut_short(Cursor at, Cursor end) {
         const std::size_t available = static_cast<std::size_t>(end - at);
         if (available == 0) return fail(ReadFaultCode::ExpectedString, offset(at));
-        const StringClass string_class = string_class_of(at[0]);
-        const std::size_t header = string_prefix_size(string_class);
-        if (string_class == StringClass::Reference) return fail(ReadFaultCode::TruncatedStrRef, offset(at));
-        const std::string_view class_name = string_class_name(string_class);
+        const format::StringClass string_class = format::string_class_of(at[0]);
+        const std::size_t header = format::string_prefix_size(string_class);
+        if (string_class == format::StringClass::Reference) return fail(ReadFaultCode::TruncatedStrRef, offset(at));
+        const std::string_view class_name = format::string_class_name(string_class);
         if (available < header) return fail_naming(ReadFaultCode::TruncatedStringLength, class_name, offset(at));
-        const std::size_t length = prefixed_length(string_class, at);
+        const std::size_t length = format::prefixed_length(string_class, at);
         return fail_naming(ReadFaultCode::TruncatedString, class_name, offset(at), header + length, available);
     }
 
     bool array(Cursor& at, Cursor end, unsigned depth) {
         const std::size_t available = static_cast<std::size_t>(end - at);
-        if (depth > kMaxReadDepth) return fail(ReadFaultCode::ArrayTooDeep, offset(at));
+        if (depth > format::kMaxReadDepth) return fail(ReadFaultCode::ArrayTooDeep, offset(at));
         if (available < 2) return fail(ReadFaultCode::TruncatedArraySelfIndex, offset(at));
-        const std::size_t self_index = load_u16le(at);
+        const std::size_t self_index = format::load_u16le(at);
         if (self_index >= definition_count_) {
             return fail(ReadFaultCode::UnknownDefinitionIndex, offset(at), self_index);
         }
-        if (out_.definitions[self_index].kind != VeskType::Array) {
+        if (out_.definitions[self_index].kind != format::VeskType::Array) {
             return fail(ReadFaultCode::ArrayWithoutElemType, offset(at), self_index);
         }
         if (available < 4) return fail(ReadFaultCode::TruncatedArrayElemIndex, offset(at));
-        if (available < kArrayHeaderSize) return fail(ReadFaultCode::TruncatedArrayCount, offset(at));
-        const std::size_t count = load_u16le(at + 4);
-        const VeskType elem_type = out_.definitions[self_index].elem_type;
-        at += kArrayHeaderSize;
+        if (available < format::kArrayHeaderSize) return fail(ReadFaultCode::TruncatedArrayCount, offset(at));
+        const std::size_t count = format::load_u16le(at + 4);
+        const format::VeskType elem_type = out_.definitions[self_index].elem_type;
+        at += format::kArrayHeaderSize;
         ++counts_.arrays;
-        take(VeskType::Array);
+        take(format::VeskType::Array);
         use_definition(self_index);
         counts_.values += count;
         switch (elem_type) {
             // Fixed-size items are checked all at once.
-            case VeskType::Null: take(elem_type, count); return true;
-            case VeskType::Bool: take(elem_type, count); return fixed(at, end, elem_type, count, 1);
-            case VeskType::Int32:
-            case VeskType::Uint32:
-            case VeskType::Float32:
+            case format::VeskType::Null: take(elem_type, count); return true;
+            case format::VeskType::Bool: take(elem_type, count); return fixed(at, end, elem_type, count, 1);
+            case format::VeskType::Int32:
+            case format::VeskType::Uint32:
+            case format::VeskType::Float32:
                 counts_.numbers += count;
                 take(elem_type, count);
                 return fixed(at, end, elem_type, count, 4);
-            case VeskType::String:
+            case format::VeskType::String:
                 for (std::size_t i = 0; i < count; ++i) {
                     if (!string(at, end, true)) return false;
                 }
                 return true;
-            case VeskType::Array:
+            case format::VeskType::Array:
                 for (std::size_t i = 0; i < count; ++i) {
                     if (!array(at, end, depth + 1)) return false;
                 }
                 return true;
-            case VeskType::Object:
+            case format::VeskType::Object:
                 for (std::size_t i = 0; i < count; ++i) {
                     if (!object(at, end, depth + 1)) return false;
                 }
@@ -534,22 +534,22 @@ private:
     }
 
     bool object(Cursor& at, Cursor end, unsigned depth) {
-        if (depth > kMaxReadDepth) return fail(ReadFaultCode::ObjectTooDeep, offset(at), kMaxReadDepth);
-        if (static_cast<std::size_t>(end - at) < kObjectHeaderSize) {
+        if (depth > format::kMaxReadDepth) return fail(ReadFaultCode::ObjectTooDeep, offset(at), format::kMaxReadDepth);
+        if (static_cast<std::size_t>(end - at) < format::kObjectHeaderSize) {
             return fail(ReadFaultCode::TruncatedObjectSelfIndex, offset(at));
         }
-        const std::size_t self_index = load_u16le(at);
+        const std::size_t self_index = format::load_u16le(at);
         if (self_index >= definition_count_) {
             return fail(ReadFaultCode::UnknownDefinitionIndex, offset(at), self_index);
         }
         const ScanDefinition& definition = out_.definitions[self_index];
-        if (definition.kind != VeskType::Object) return fail(ReadFaultCode::ObjectWithoutFields, offset(at), self_index);
+        if (definition.kind != format::VeskType::Object) return fail(ReadFaultCode::ObjectWithoutFields, offset(at), self_index);
         if (!definition.names_fit) [[unlikely]] {
             hold_naming_fault(definition, self_index, offset(at));
         }
-        at += kObjectHeaderSize;
+        at += format::kObjectHeaderSize;
         ++counts_.objects;
-        take(VeskType::Object);
+        take(format::VeskType::Object);
         use_definition(self_index);
         counts_.members += definition.member_count;
         if (!kCensus && definition.fixed && static_cast<std::size_t>(end - at) >= definition.fixed_size) {
@@ -573,7 +573,7 @@ private:
             return;
         }
         const ScanDefinition& naming = out_.definitions[definition.named_by];
-        if (naming.kind != VeskType::Object) {
+        if (naming.kind != format::VeskType::Object) {
             hold(ReadFaultCode::NoFieldDefinitions, position, self_index);
         } else {
             hold(ReadFaultCode::FieldCountMismatch, position, self_index, naming.field_count, definition.field_count);
@@ -595,23 +595,23 @@ private:
 }  // namespace
 
 std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept {
-    if (bytes.size() < kHeaderSize) return 0;
-    const std::size_t def_offset = load_u32le(bytes.data() + kDefBlockOffsetAt);
-    const std::size_t dict_offset = std::min<std::size_t>(load_u32le(bytes.data() + kDictBlockOffsetAt), bytes.size());
-    const std::size_t data_offset = std::min<std::size_t>(load_u32le(bytes.data() + kDataBlockOffsetAt), bytes.size());
+    if (bytes.size() < format::kHeaderSize) return 0;
+    const std::size_t def_offset = format::load_u32le(bytes.data() + format::kDefBlockOffsetAt);
+    const std::size_t dict_offset = std::min<std::size_t>(format::load_u32le(bytes.data() + format::kDictBlockOffsetAt), bytes.size());
+    const std::size_t data_offset = std::min<std::size_t>(format::load_u32le(bytes.data() + format::kDataBlockOffsetAt), bytes.size());
     std::uint64_t definitions = 0;
     FieldCount fields;
     // The scan makes the definitions' table only for a block that can hold
     // them all.
-    if (def_offset + kDefinitionCountSize <= dict_offset) {
-        const std::size_t count = load_u16le(bytes.data() + def_offset);
-        if (kDefinitionHeaderSize * count + kDefinitionCountSize <= dict_offset - def_offset) definitions = count;
-        fields = count_fields(bytes, def_offset + kDefinitionCountSize, dict_offset, definitions);
+    if (def_offset + format::kDefinitionCountSize <= dict_offset) {
+        const std::size_t count = format::load_u16le(bytes.data() + def_offset);
+        if (format::kDefinitionHeaderSize * count + format::kDefinitionCountSize <= dict_offset - def_offset) definitions = count;
+        fields = count_fields(bytes, def_offset + format::kDefinitionCountSize, dict_offset, definitions);
     }
     // The dictionary's table is reserved for at most a string per byte.
     std::uint64_t dict = 0;
-    if (dict_offset <= data_offset && data_offset - dict_offset >= kStringCountSize) {
-        dict = std::min<std::uint64_t>(load_u32le(bytes.data() + dict_offset), data_offset - dict_offset);
+    if (dict_offset <= data_offset && data_offset - dict_offset >= format::kStringCountSize) {
+        dict = std::min<std::uint64_t>(format::load_u32le(bytes.data() + dict_offset), data_offset - dict_offset);
     }
     // Members for every field (only definitions whose names are out of byte
     // order get them), and, held while linking, one after the other: the
@@ -637,4 +637,4 @@ ContainerScan scan_container(std::span<const std::uint8_t> bytes, ScanCensus& ce
     return scan;
 }
 
-}  // namespace vesk
+}  // namespace vesk::loads

@@ -12,7 +12,7 @@
 #include "format/vesk_type.hpp"
 #include "tables/table_memory.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 // A container checked in one pass over its bytes, and the tables that let a
 // second pass (ContainerWalk) build its values without checking anything but
@@ -23,7 +23,7 @@ namespace vesk {
 struct ScanField {
     std::uint32_t name_offset = 0;  // in the container
     std::uint8_t name_length = 0;
-    VeskType type = VeskType::Null;
+    format::VeskType type = format::VeskType::Null;
     // The first field of any definition with the same name: many shapes
     // share names, whose keys need making only once.
     std::uint32_t first_of_name = 0;
@@ -40,8 +40,8 @@ struct ScanMember {
 // One definition, by position. The flags come first, so that it packs into
 // 40 bytes.
 struct ScanDefinition {
-    VeskType kind = VeskType::Null;
-    VeskType elem_type = VeskType::Null;  // Array
+    format::VeskType kind = format::VeskType::Null;
+    format::VeskType elem_type = format::VeskType::Null;  // Array
     std::uint16_t index = 0;              // as found; checked against nothing
     // Object: an object value names its definition by a number that picks
     // the definition at that position to read its values, and the first
@@ -100,7 +100,7 @@ struct ScanCensus {
     // By dictionary index: the references to each string that it holds.
     std::vector<std::uint64_t> dictionary_uses;
     // By type_index: every value, inline strings under String.
-    std::array<std::uint64_t, kTypeCount> values_by_type{};
+    std::array<std::uint64_t, format::kTypeCount> values_by_type{};
     std::uint64_t references = 0;  // dictionary references, in range or not
 };
 
@@ -120,10 +120,10 @@ struct ContainerScan {
     std::uint32_t dict_block_offset = 0;
     std::uint32_t data_block_offset = 0;
     std::uint32_t entries = 0;
-    TableVector<ScanDefinition> definitions;
-    TableVector<ScanField> fields;
-    TableVector<ScanMember> members;
-    TableVector<ScanText> dict;
+    tables::TableVector<ScanDefinition> definitions;
+    tables::TableVector<ScanField> fields;
+    tables::TableVector<ScanMember> members;
+    tables::TableVector<ScanText> dict;
     ScanCounts counts;
 };
 
@@ -140,12 +140,12 @@ std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept;
 // `memory`. Inline text is left to the walk unless a fault of meaning is
 // found, which a bad text before or after it outranks, or a census is taken.
 ContainerScan scan_container(std::span<const std::uint8_t> bytes,
-                             std::pmr::memory_resource* memory = heap_memory());
+                             std::pmr::memory_resource* memory = tables::heap_memory());
 
 // The same, every text checked, filling `census`; a fault of meaning is noted
 // and the census taken as far as the reader's rules go.
 ContainerScan scan_container(std::span<const std::uint8_t> bytes, ScanCensus& census,
-                             std::pmr::memory_resource* memory = heap_memory());
+                             std::pmr::memory_resource* memory = tables::heap_memory());
 
 // A value of type String: inline text, or a reference into the dictionary.
 struct StringValue {
@@ -159,17 +159,17 @@ struct StringValue {
 inline bool read_string_value(const std::uint8_t* at, const std::uint8_t* end, StringValue& out) noexcept {
     const std::size_t available = static_cast<std::size_t>(end - at);
     if (available == 0) return false;
-    const StringClass string_class = string_class_of(at[0]);
-    const std::size_t prefix = string_prefix_size(string_class);
+    const format::StringClass string_class = format::string_class_of(at[0]);
+    const std::size_t prefix = format::string_prefix_size(string_class);
     if (available < prefix) return false;
-    if (string_class == StringClass::Reference) {
-        out = StringValue{true, static_cast<std::uint32_t>(prefix), load_u32le(at + 1)};
+    if (string_class == format::StringClass::Reference) {
+        out = StringValue{true, static_cast<std::uint32_t>(prefix), format::load_u32le(at + 1)};
         return true;
     }
-    const std::size_t length = prefixed_length(string_class, at);
+    const std::size_t length = format::prefixed_length(string_class, at);
     if (available - prefix < length) return false;
     out = StringValue{false, static_cast<std::uint32_t>(prefix + length), static_cast<std::uint32_t>(length)};
     return true;
 }
 
-}  // namespace vesk
+}  // namespace vesk::loads

@@ -6,7 +6,7 @@
 #include "loads/container_walk.hpp"
 #include "loads/read_fault.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 Result<ContainerJson> ContainerJsonWriter::write(const JsonTextLayout& layout) {
     if (scan_.fault()) return VeskError::parse(describe_read_fault(*scan_.fault()));
@@ -26,4 +26,4 @@ Result<ContainerJson> ContainerJsonWriter::write(const JsonTextLayout& layout) {
     return ContainerJson{std::move(builder.text()), builder.ascii()};
 }
 
-}  // namespace vesk
+}  // namespace vesk::loads

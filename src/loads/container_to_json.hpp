@@ -9,7 +9,7 @@
 #include "loads/text_out.hpp"
 #include "tables/table_memory.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 // The JSON text of a container: what loads makes of it, written as JSON
 // without any value in between.
@@ -40,8 +40,8 @@ public:
 private:
     std::span<const std::uint8_t> container_;
     // A short message's tables fit here.
-    SmallBlockArena<4096> memory_;
+    tables::SmallBlockArena<4096> memory_;
     ContainerScan scan_;
 };
 
-}  // namespace vesk
+}  // namespace vesk::loads

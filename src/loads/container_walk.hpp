@@ -9,7 +9,7 @@
 #include "format/container_layout.hpp"
 #include "loads/container_scan.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 // Builds the value of a container in which scan_container found no fault, straight
 // from its bytes: no chunk gives the builder's null, one chunk its value,
@@ -46,8 +46,8 @@ public:
 
     bool build(Value& out) {
         const std::uint8_t* const data = bytes_.data();
-        const std::uint8_t* at = data + load_u32le(data + kDataBlockOffsetAt);
-        const std::size_t count = load_u32le(at);
+        const std::uint8_t* at = data + format::load_u32le(data + format::kDataBlockOffsetAt);
+        const std::size_t count = format::load_u32le(at);
         at += 4;
         if (count == 0) return builder_.null(out);
         if (count == 1) return chunk(at, out);
@@ -64,27 +64,27 @@ public:
 
 private:
     bool chunk(const std::uint8_t*& at, Value& out) {
-        const std::size_t def_index = load_u16le(at);
-        at += kEntryHeaderSize;
+        const std::size_t def_index = format::load_u16le(at);
+        at += format::kEntryHeaderSize;
         return value(at, scan_.definitions[def_index].kind, out);
     }
 
-    bool value(const std::uint8_t*& at, VeskType type, Value& out) {
+    bool value(const std::uint8_t*& at, format::VeskType type, Value& out) {
         switch (type) {
-            case VeskType::Null: return builder_.null(out);
-            case VeskType::Bool: return builder_.boolean(*at++ != 0, out);
-            case VeskType::Int32: return builder_.int32(static_cast<std::int32_t>(word(at)), out);
-            case VeskType::Uint32: return builder_.uint32(word(at), out);
-            case VeskType::Float32: return builder_.float32(word(at), out);
-            case VeskType::String: return string(at, out);
-            case VeskType::Array: return array(at, out);
-            case VeskType::Object: return object(at, out);
+            case format::VeskType::Null: return builder_.null(out);
+            case format::VeskType::Bool: return builder_.boolean(*at++ != 0, out);
+            case format::VeskType::Int32: return builder_.int32(static_cast<std::int32_t>(word(at)), out);
+            case format::VeskType::Uint32: return builder_.uint32(word(at), out);
+            case format::VeskType::Float32: return builder_.float32(word(at), out);
+            case format::VeskType::String: return string(at, out);
+            case format::VeskType::Array: return array(at, out);
+            case format::VeskType::Object: return object(at, out);
         }
         return false;
     }
 
     static std::uint32_t word(const std::uint8_t*& at) {
-        const std::uint32_t bits = load_u32le(at);
+        const std::uint32_t bits = format::load_u32le(at);
         at += 4;
         return bits;
     }
@@ -110,31 +110,31 @@ private:
     }
 
     bool array(const std::uint8_t*& at, Value& out) {
-        const VeskType elem_type = scan_.definitions[load_u16le(at)].elem_type;
-        const std::size_t count = load_u16le(at + 4);
-        at += kArrayHeaderSize;
+        const format::VeskType elem_type = scan_.definitions[format::load_u16le(at)].elem_type;
+        const std::size_t count = format::load_u16le(at + 4);
+        at += format::kArrayHeaderSize;
         typename Builder::List list;
         if (!builder_.begin_list(count, list)) return false;
         // One loop per item type keeps the type switch out of the loop.
         bool filled = false;
         switch (elem_type) {
-            case VeskType::Null: filled = fill(list, count, [&](Value& v) { return builder_.null(v); }); break;
-            case VeskType::Bool:
+            case format::VeskType::Null: filled = fill(list, count, [&](Value& v) { return builder_.null(v); }); break;
+            case format::VeskType::Bool:
                 filled = fill(list, count, [&](Value& v) { return builder_.boolean(*at++ != 0, v); });
                 break;
-            case VeskType::Int32:
+            case format::VeskType::Int32:
                 filled = fill(list, count,
                               [&](Value& v) { return builder_.int32(static_cast<std::int32_t>(word(at)), v); });
                 break;
-            case VeskType::Uint32:
+            case format::VeskType::Uint32:
                 filled = fill(list, count, [&](Value& v) { return builder_.uint32(word(at), v); });
                 break;
-            case VeskType::Float32:
+            case format::VeskType::Float32:
                 filled = fill(list, count, [&](Value& v) { return builder_.float32(word(at), v); });
                 break;
-            case VeskType::String: filled = fill(list, count, [&](Value& v) { return string(at, v); }); break;
-            case VeskType::Array: filled = fill(list, count, [&](Value& v) { return array(at, v); }); break;
-            case VeskType::Object: filled = fill(list, count, [&](Value& v) { return object(at, v); }); break;
+            case format::VeskType::String: filled = fill(list, count, [&](Value& v) { return string(at, v); }); break;
+            case format::VeskType::Array: filled = fill(list, count, [&](Value& v) { return array(at, v); }); break;
+            case format::VeskType::Object: filled = fill(list, count, [&](Value& v) { return object(at, v); }); break;
         }
         if (!filled) return false;
         builder_.end_list(list, out);
@@ -142,9 +142,9 @@ private:
     }
 
     bool object(const std::uint8_t*& at, Value& out) {
-        const std::uint32_t position = load_u16le(at);
+        const std::uint32_t position = format::load_u16le(at);
         const ScanDefinition& definition = scan_.definitions[position];
-        at += kObjectHeaderSize;
+        at += format::kObjectHeaderSize;
         typename Builder::Dict dict;
         if (!builder_.begin_dict(position, dict)) return false;
         const ScanField* fields = scan_.fields.data() + definition.first_field;
@@ -190,4 +190,4 @@ private:
     std::vector<Value> pending_;
 };
 
-}  // namespace vesk
+}  // namespace vesk::loads

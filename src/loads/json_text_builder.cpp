@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstring>
 
-namespace vesk {
+namespace vesk::loads {
 
 namespace {
 
@@ -127,8 +127,8 @@ JsonTextBuilder::JsonTextBuilder(std::span<const std::uint8_t> container, const 
     : container_(container),
       scan_(scan),
       layout_(layout),
-      keys_(scan.fields.size(), TableAllocator<Span>(memory)),
-      strings_(scan.dict.size(), TableAllocator<Span>(memory)) {
+      keys_(scan.fields.size(), tables::TableAllocator<Span>(memory)),
+      strings_(scan.dict.size(), tables::TableAllocator<Span>(memory)) {
     // JSON text takes about as many bytes as the container, often more:
     // starting there saves the first few doublings.
     out_.reserve(container.size() + container.size() / 2 + 16);
@@ -325,4 +325,4 @@ std::string JsonTextBuilder::path() const {
     return text;
 }
 
-}  // namespace vesk
+}  // namespace vesk::loads

@@ -13,7 +13,7 @@
 #include "loads/read_fault.hpp"
 #include "tables/table_memory.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 // How to_json lays out its text.
 struct JsonTextLayout {
@@ -133,8 +133,8 @@ private:
     // Rendered keys ("name": with the layout's separator) by the first field
     // of their name, and dictionary strings by index, in `rendered_`.
     TextOut rendered_;
-    TableVector<Span> keys_;
-    TableVector<Span> strings_;
+    tables::TableVector<Span> keys_;
+    tables::TableVector<Span> strings_;
     // Members of the reordered object being closed, in key order.
     TextOut reordered_;
     std::vector<Frame> frames_;
@@ -142,4 +142,4 @@ private:
     JsonTextFault fault_;
 };
 
-}  // namespace vesk
+}  // namespace vesk::loads

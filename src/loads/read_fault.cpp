@@ -3,7 +3,7 @@
 #include "loads/utf8_fault.hpp"
 #include "error/format_message.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 namespace {
 
@@ -106,4 +106,4 @@ std::string describe_read_fault(const ReadFault& fault) {
     return out;
 }
 
-}  // namespace vesk
+}  // namespace vesk::loads

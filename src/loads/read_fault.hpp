@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace vesk {
+namespace vesk::loads {
 
 // Why a container does not read. The first group are the reader's faults,
 // found walking the bytes in order; the last group are faults of what the
@@ -84,4 +84,4 @@ bool find_text_fault(std::span<const std::uint8_t> text, TextPlace place, std::s
 // The message, e.g. "Truncated entry 3 header".
 std::string describe_read_fault(const ReadFault& fault);
 
-}  // namespace vesk
+}  // namespace vesk::loads

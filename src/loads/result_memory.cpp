@@ -7,7 +7,7 @@
 
 #include "loads/container_walk.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 namespace {
 
@@ -174,4 +174,4 @@ std::uint64_t result_bytes(std::span<const std::uint8_t> bytes, const ContainerS
     return builder.total();
 }
 
-}  // namespace vesk
+}  // namespace vesk::loads

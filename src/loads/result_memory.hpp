@@ -5,7 +5,7 @@
 
 #include "loads/container_scan.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 // What the objects of a value take where it is built, in bytes, as the
 // reading module's allocator hands them out. The module fills this in from
@@ -50,4 +50,4 @@ MemoryBounds result_bounds(const ContainerScan& scan, const ObjectSizes& sizes) 
 // once. Numbers shared because they repeat are counted each time.
 std::uint64_t result_bytes(std::span<const std::uint8_t> bytes, const ContainerScan& scan, const ObjectSizes& sizes);
 
-}  // namespace vesk
+}  // namespace vesk::loads

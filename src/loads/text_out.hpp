@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-namespace vesk {
+namespace vesk::loads {
 
 // A growing buffer of text written through raw pointers: a writer reserves
 // room for the most a piece can take, writes it and advances by what it
@@ -62,4 +62,4 @@ private:
     std::size_t capacity_ = 0;
 };
 
-}  // namespace vesk
+}  // namespace vesk::loads

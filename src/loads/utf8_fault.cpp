@@ -5,7 +5,7 @@
 #include "error/format_message.hpp"
 #include "format/utf8.hpp"
 
-namespace vesk {
+namespace vesk::loads {
 
 namespace {
 
@@ -36,7 +36,7 @@ std::optional<Utf8Fault> find_utf8_fault(std::span<const std::uint8_t> text) noe
             at = skip_ascii(data, size, at);
             continue;
         }
-        const Utf8Sequence sequence = read_utf8_sequence(data + at, data + size);
+        const format::Utf8Sequence sequence = format::read_utf8_sequence(data + at, data + size);
         if (sequence.width == 0) return Utf8Fault{at, sequence.truncated ? 0 : sequence.prefix};
         at += sequence.width;
     }
@@ -48,4 +48,4 @@ std::string describe_utf8_fault(const Utf8Fault& fault) {
     return format_message("invalid utf-8 sequence of {} bytes from index {}", fault.length, fault.index);
 }
 
-}  // namespace vesk
+}  // namespace vesk::loads

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-namespace vesk {
+namespace vesk::loads {
 
 // The first ill-formed sequence of a text. `length` is the size of the longest
 // prefix of a well-formed sequence found at `index` (1 to 3, the "maximal
@@ -25,4 +25,4 @@ std::optional<Utf8Fault> find_utf8_fault(std::span<const std::uint8_t> text) noe
 // "incomplete utf-8 byte sequence from index {}".
 std::string describe_utf8_fault(const Utf8Fault& fault);
 
-}  // namespace vesk
+}  // namespace vesk::loads

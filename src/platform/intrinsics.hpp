@@ -22,7 +22,7 @@
 #error "vesk needs double arithmetic without excess precision: on 32-bit x86, build with -msse2 -mfpmath=sse"
 #endif
 
-namespace vesk {
+namespace vesk::platform {
 
 inline constexpr bool kLittleEndianMachine = std::endian::native == std::endian::little;
 
@@ -96,4 +96,4 @@ inline void prefetch(const void* at) noexcept {
 #endif
 }
 
-}  // namespace vesk
+}  // namespace vesk::platform

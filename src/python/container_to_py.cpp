@@ -22,25 +22,25 @@ auto unlocked_if(bool release, Work&& work) -> decltype(work()) {
     return work();
 }
 
-PyObject* refuse(PyObject* module, const ReadFault& fault) {
-    return to_py_err(module, VeskError::parse(describe_read_fault(fault)));
+PyObject* refuse(PyObject* module, const loads::ReadFault& fault) {
+    return to_py_err(module, VeskError::parse(loads::describe_read_fault(fault)));
 }
 
 PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> container) {
     const bool release = container.size() >= kReleaseLockFrom;
     // A short message's tables, the scan's and the builder's, fit here.
-    SmallBlockArena<4096> memory;
+    tables::SmallBlockArena<4096> memory;
     // Sized before anything is made: the scan's tables first, from the
     // definition block, then the value from what the scan counted.
     MemoryGuard guard(container.size());
-    const std::uint64_t tables = scan_table_bytes(container);
+    const std::uint64_t tables = loads::scan_table_bytes(container);
     if (guard.refuses(tables)) return nullptr;
-    const ContainerScan scan = unlocked_if(release, [&] { return scan_container(container, &memory); });
+    const loads::ContainerScan scan = unlocked_if(release, [&] { return loads::scan_container(container, &memory); });
     if (scan.fault()) return refuse(module, *scan.fault());
     if (guard.refuses_value(container, scan, tables)) return nullptr;
     ObjectBuilder builder(container, scan, &memory);
     PyRef result;
-    if (!ContainerWalk(container, scan, builder).build(result)) {
+    if (!loads::ContainerWalk(container, scan, builder).build(result)) {
         // The walk has released what it built.
         return builder.text_fault() ? refuse(module, *builder.text_fault()) : nullptr;
     }

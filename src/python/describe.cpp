@@ -22,8 +22,8 @@ PyRef text(std::span<const std::uint8_t> container, std::uint32_t offset, std::u
                                       static_cast<Py_ssize_t>(length), nullptr));
 }
 
-PyRef type_text(VeskType type) {
-    const std::string_view name = type_name(type);
+PyRef type_text(format::VeskType type) {
+    const std::string_view name = format::type_name(type);
     return PyRef(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
 }
 
@@ -36,7 +36,7 @@ bool append(PyObject* list, PyRef item) { return item && PyList_Append(list, ite
 
 class Description {
 public:
-    Description(std::span<const std::uint8_t> container, const ContainerScan& scan, const ScanCensus& census)
+    Description(std::span<const std::uint8_t> container, const loads::ContainerScan& scan, const loads::ScanCensus& census)
         : container_(container), scan_(scan), census_(census) {}
 
     PyRef make() const {
@@ -44,7 +44,7 @@ public:
         const bool ok =
             result && put(result.get(), "version", PyRef(PyLong_FromLong(scan_.version))) &&
             put(result.get(), "size", PyRef(PyLong_FromSize_t(container_.size()))) &&
-            put(result.get(), "header_size", PyRef(PyLong_FromSize_t(kHeaderSize))) &&
+            put(result.get(), "header_size", PyRef(PyLong_FromSize_t(format::kHeaderSize))) &&
             put(result.get(), "offsets",
                 PyRef(Py_BuildValue("{sIsIsI}", "definitions", scan_.def_block_offset, "dictionary",
                                     scan_.dict_block_offset, "data", scan_.data_block_offset))) &&
@@ -56,11 +56,11 @@ public:
     }
 
 private:
-    PyRef fields(const ScanDefinition& definition) const {
+    PyRef fields(const loads::ScanDefinition& definition) const {
         PyRef list(PyList_New(0));
         if (!list) return list;
         for (std::uint32_t k = 0; k < definition.field_count; ++k) {
-            const ScanField& field = scan_.fields[definition.first_field + k];
+            const loads::ScanField& field = scan_.fields[definition.first_field + k];
             PyRef name = text(container_, field.name_offset, field.name_length);
             PyRef type = type_text(field.type);
             if (!name || !type || !append(list.get(), PyRef(PyTuple_Pack(2, name.get(), type.get())))) return PyRef();
@@ -69,10 +69,10 @@ private:
     }
 
     PyRef definition(std::size_t position) const {
-        const ScanDefinition& definition = scan_.definitions[position];
+        const loads::ScanDefinition& definition = scan_.definitions[position];
         PyRef dict(PyDict_New());
-        const bool is_array = definition.kind == VeskType::Array;
-        const bool is_object = definition.kind == VeskType::Object;
+        const bool is_array = definition.kind == format::VeskType::Array;
+        const bool is_object = definition.kind == format::VeskType::Object;
         const bool ok = dict && put(dict.get(), "index", PyRef(PyLong_FromLong(definition.index))) &&
                         put(dict.get(), "kind", type_text(definition.kind)) &&
                         put(dict.get(), "uses", PyRef(PyLong_FromUnsignedLongLong(census_.definition_uses[position]))) &&
@@ -106,11 +106,11 @@ private:
     PyRef values() const {
         PyRef dict(PyDict_New());
         for (unsigned byte = 0; dict && byte <= 0xFF; ++byte) {
-            if (!is_vesk_type_byte(static_cast<std::uint8_t>(byte))) continue;
-            const VeskType type = static_cast<VeskType>(byte);
-            const std::uint64_t count = census_.values_by_type[type_index(type)];
-            if (!put(dict.get(), type_name(type).data(), PyRef(PyLong_FromUnsignedLongLong(count)))) return PyRef();
-            if (type == VeskType::String &&
+            if (!format::is_vesk_type_byte(static_cast<std::uint8_t>(byte))) continue;
+            const format::VeskType type = static_cast<format::VeskType>(byte);
+            const std::uint64_t count = census_.values_by_type[format::type_index(type)];
+            if (!put(dict.get(), format::type_name(type).data(), PyRef(PyLong_FromUnsignedLongLong(count)))) return PyRef();
+            if (type == format::VeskType::String &&
                 !put(dict.get(), "StrRef", PyRef(PyLong_FromUnsignedLongLong(census_.references)))) {
                 return PyRef();
             }
@@ -119,8 +119,8 @@ private:
     }
 
     std::span<const std::uint8_t> container_;
-    const ContainerScan& scan_;
-    const ScanCensus& census_;
+    const loads::ContainerScan& scan_;
+    const loads::ScanCensus& census_;
 };
 
 }  // namespace
@@ -136,9 +136,9 @@ PyObject* describe_function(PyObject* module, PyObject* const* args, Py_ssize_t 
             return nullptr;
         }
         // The reader's rules alone: what the data means is loads' concern.
-        ScanCensus census;
-        const ContainerScan scan = scan_container(container.bytes(), census);
-        if (scan.reader_fault) return to_py_err(module, VeskError::parse(describe_read_fault(*scan.reader_fault)));
+        loads::ScanCensus census;
+        const loads::ContainerScan scan = loads::scan_container(container.bytes(), census);
+        if (scan.reader_fault) return to_py_err(module, VeskError::parse(loads::describe_read_fault(*scan.reader_fault)));
         return Description(container.bytes(), scan, census).make().release();
     });
 }

@@ -56,7 +56,7 @@ Status write_all(SystemFile& file, std::span<const std::uint8_t> bytes) {
 }
 
 // Sets the size of `buffer`; false when the memory cannot be had.
-bool resized(ByteBuffer& buffer, std::size_t size) {
+bool resized(format::ByteBuffer& buffer, std::size_t size) {
     try {
         buffer.resize(size);
     } catch (const std::bad_alloc&) {
@@ -100,7 +100,7 @@ constexpr std::size_t kLargestChunk = std::size_t{64} << 20;
 // file size (at most kMaxContainerSize), and sets its size to the bytes
 // read. A file of exactly that size is read without allocating more: its
 // end is confirmed by a small probe read.
-Status read_all(SystemFile& file, ByteBuffer& buffer) {
+Status read_all(SystemFile& file, format::ByteBuffer& buffer) {
     Result<std::size_t> first = read_into(file, buffer.data(), buffer.size(), false);
     if (!first.has_value()) {
         return std::move(first).error();
@@ -117,12 +117,12 @@ Status read_all(SystemFile& file, ByteBuffer& buffer) {
     if (*probed == 0) {
         return {};
     }
-    std::vector<ByteBuffer> chunks;
+    std::vector<format::ByteBuffer> chunks;
     chunks.emplace_back(probe, probe + *probed);
     std::size_t total = buffer.size() + *probed;
-    for (std::size_t size = kFirstChunk; total <= kMaxContainerSize; size = std::min(2 * size, kLargestChunk)) {
-        ByteBuffer& chunk = chunks.emplace_back();
-        if (!resized(chunk, std::min(size, kMaxContainerSize - total + 1))) {
+    for (std::size_t size = kFirstChunk; total <= format::kMaxContainerSize; size = std::min(2 * size, kLargestChunk)) {
+        format::ByteBuffer& chunk = chunks.emplace_back();
+        if (!resized(chunk, std::min(size, format::kMaxContainerSize - total + 1))) {
             return out_of_memory();
         }
         Result<std::size_t> count = read_into(file, chunk.data(), chunk.size(), true);
@@ -135,17 +135,17 @@ Status read_all(SystemFile& file, ByteBuffer& buffer) {
             break;
         }
     }
-    if (total > kMaxContainerSize) {
+    if (total > format::kMaxContainerSize) {
         return file_too_large();
     }
     std::size_t used = buffer.size();
     if (!resized(buffer, total)) {
         return out_of_memory();
     }
-    for (ByteBuffer& chunk : chunks) {
+    for (format::ByteBuffer& chunk : chunks) {
         std::copy(chunk.begin(), chunk.end(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
         used += chunk.size();
-        ByteBuffer().swap(chunk);
+        format::ByteBuffer().swap(chunk);
     }
     return {};
 }
@@ -155,7 +155,7 @@ Status read_all(SystemFile& file, ByteBuffer& buffer) {
 // Offsets in a container are 32-bit, so no larger file can be one; reading on
 // (from /dev/zero, say) would only end when memory does.
 VeskError file_too_large() {
-    return VeskError::io_message("file exceeds the container size limit (" + std::to_string(kMaxContainerSize) +
+    return VeskError::io_message("file exceeds the container size limit (" + std::to_string(format::kMaxContainerSize) +
                                  " bytes)");
 }
 
@@ -180,7 +180,7 @@ Status write_whole_file(std::string_view path, std::span<const std::uint8_t> byt
     return {};
 }
 
-Result<ByteBuffer> read_whole_file(std::string_view path) {
+Result<format::ByteBuffer> read_whole_file(std::string_view path) {
     const std::optional<std::string> name = file_name(path);
     if (!name) {
         return nul_in_name();
@@ -190,14 +190,14 @@ Result<ByteBuffer> read_whole_file(std::string_view path) {
     if (!file.is_open()) {
         return VeskError::io_os(error);
     }
-    ByteBuffer buffer;
+    format::ByteBuffer buffer;
     const SystemSize size = file.size();
     if (size.error == kHandlerRaised) {
         return handler_raised();
     }
     // Any other failure leaves the size unknown, and the reads find it.
     if (size.error == 0 && size.bytes > 0) {
-        if (size.bytes > kMaxContainerSize) {
+        if (size.bytes > format::kMaxContainerSize) {
             return file_too_large();
         }
         try {

@@ -24,7 +24,7 @@ Status write_whole_file(std::string_view path, std::span<const std::uint8_t> byt
 
 // Reads the whole file at `path`, which may not be larger than a container
 // can be. Errors are of the I/O kind.
-Result<ByteBuffer> read_whole_file(std::string_view path);
+Result<format::ByteBuffer> read_whole_file(std::string_view path);
 
 // The file layer's own faults that file objects share: more bytes than a
 // container can hold, and a write that took none of what was left.

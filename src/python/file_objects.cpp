@@ -25,12 +25,12 @@ constexpr std::size_t kLastRequest = 8 * 1024 * 1024;
 // A container is at most kMaxContainerSize bytes: one byte more than that,
 // asked for and received, is enough to know the stream is too long.
 std::size_t next_request(std::size_t request, std::size_t used) {
-    return std::min(request, kMaxContainerSize + 1 - used);
+    return std::min(request, format::kMaxContainerSize + 1 - used);
 }
 
 // Appends `count` bytes to `buffer` with the growth of a vector, so a stream
 // of any length is copied a bounded number of times.
-void append(ByteBuffer& buffer, const void* data, std::size_t count) {
+void append(format::ByteBuffer& buffer, const void* data, std::size_t count) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     buffer.insert(buffer.end(), bytes, bytes + count);
 }
@@ -116,11 +116,11 @@ public:
         }
     }
 
-    ByteBuffer take_buffer() { return std::move(buffer_); }
+    format::ByteBuffer take_buffer() { return std::move(buffer_); }
 
 private:
     bool take(const void* data, std::size_t count) {
-        if (count > kMaxContainerSize - buffer_.size()) {
+        if (count > format::kMaxContainerSize - buffer_.size()) {
             io_to_py_err(module_, file_too_large(), Py_None);
             return false;
         }
@@ -131,7 +131,7 @@ private:
     PyObject* module_;
     const char* function_;
     PyObject* source_;
-    ByteBuffer buffer_;
+    format::ByteBuffer buffer_;
 };
 
 }  // namespace
@@ -140,7 +140,7 @@ bool is_readable(PyObject* source) { return has_method(source, "readinto") || ha
 
 bool is_writable(PyObject* target) { return has_method(target, "write"); }
 
-std::optional<ByteBuffer> read_file_object(PyObject* module, const char* function, PyObject* source) {
+std::optional<format::ByteBuffer> read_file_object(PyObject* module, const char* function, PyObject* source) {
     StreamReader reader(module, function, source);
     const bool done = has_method(source, "readinto") ? reader.read_into() : reader.read();
     if (!done) return std::nullopt;

@@ -25,7 +25,7 @@ bool is_writable(PyObject* target);
 // read(size). Stops, with the same FileError as a path, once more bytes came
 // than a container can hold. Returns nothing with an exception set on
 // failure.
-std::optional<ByteBuffer> read_file_object(PyObject* module, const char* function, PyObject* source);
+std::optional<format::ByteBuffer> read_file_object(PyObject* module, const char* function, PyObject* source);
 
 // Writes all of `bytes` (a bytes object) to `target`: write() returning a
 // count shorter than what it was given is called again with the rest, as a

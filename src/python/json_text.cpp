@@ -83,14 +83,14 @@ bool JsonText::check() {
     return !surrogate || utf8_view(text_).has_value();
 }
 
-Result<JsonContainer> JsonText::compile() const {
+Result<dumps::JsonContainer> JsonText::compile() const {
     switch (form_) {
-        case Form::Utf8: return JsonContainer::compile(view_, kMaxContainerSize, KnownUtf8::Yes);
-        case Form::Latin1: return JsonContainer::compile(CodePointText(units_of<Py_UCS1>(units_, length_)));
-        case Form::Ucs2: return JsonContainer::compile(CodePointText(units_of<Py_UCS2>(units_, length_)));
-        case Form::Ucs4: return JsonContainer::compile(CodePointText(units_of<Py_UCS4>(units_, length_)));
+        case Form::Utf8: return dumps::JsonContainer::compile(view_, format::kMaxContainerSize, dumps::KnownUtf8::Yes);
+        case Form::Latin1: return dumps::JsonContainer::compile(json::CodePointText(units_of<Py_UCS1>(units_, length_)));
+        case Form::Ucs2: return dumps::JsonContainer::compile(json::CodePointText(units_of<Py_UCS2>(units_, length_)));
+        case Form::Ucs4: return dumps::JsonContainer::compile(json::CodePointText(units_of<Py_UCS4>(units_, length_)));
     }
-    return JsonContainer::compile(CodePointText(units_of<Py_UCS4>(units_, length_)));
+    return dumps::JsonContainer::compile(json::CodePointText(units_of<Py_UCS4>(units_, length_)));
 }
 
 }  // namespace vesk::python

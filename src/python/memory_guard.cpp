@@ -13,7 +13,7 @@ namespace {
 // of 16; a list and a dict carry the collector's two-word header. An int of
 // one digit and a float both take 32 bytes; a dict table's header 32.
 constexpr std::uint64_t kCollectorHeader = 2 * sizeof(void*);
-constexpr ObjectSizes kObjectSizes{
+constexpr loads::ObjectSizes kObjectSizes{
     .slot = sizeof(PyObject*),
     .number = 32,
     .ascii_text = sizeof(PyASCIIObject),
@@ -57,12 +57,12 @@ bool MemoryGuard::refuses(std::uint64_t needed) {
     return true;
 }
 
-bool MemoryGuard::refuses_value(std::span<const std::uint8_t> container, const ContainerScan& scan,
+bool MemoryGuard::refuses_value(std::span<const std::uint8_t> container, const loads::ContainerScan& scan,
                                 std::uint64_t tables) {
-    const MemoryBounds bounds = result_bounds(scan, kObjectSizes);
+    const loads::MemoryBounds bounds = loads::result_bounds(scan, kObjectSizes);
     if (fits(tables + bounds.high)) return false;
     if (refuses(tables + bounds.low)) return true;
-    return refuses(tables + result_bytes(container, scan, kObjectSizes));
+    return refuses(tables + loads::result_bytes(container, scan, kObjectSizes));
 }
 
 }  // namespace vesk::python

@@ -28,7 +28,7 @@ public:
     // The same for building the value of a container the scan found no fault
     // in, the scan's tables (`tables` bytes) held meanwhile: sized from the
     // scan's counts, and object by object only when those cannot decide.
-    bool refuses_value(std::span<const std::uint8_t> container, const ContainerScan& scan, std::uint64_t tables);
+    bool refuses_value(std::span<const std::uint8_t> container, const loads::ContainerScan& scan, std::uint64_t tables);
 
 private:
     bool fits(std::uint64_t needed);

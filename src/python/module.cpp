@@ -26,7 +26,7 @@ constexpr auto emit_doc = joined_text(
      "Emit a Python value as VESK binary (no JSON string).\n"
      "\n"
      "obj: dict, list, str, bool, int or float, with at most "),
-    decimal_text<kMaxEmitNesting>(),
+    decimal_text<format::kMaxEmitNesting>(),
     std::to_array(
      " levels of lists\n"
      "and dicts (None is not accepted; int subclasses and objects with\n"

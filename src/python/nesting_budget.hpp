@@ -18,7 +18,7 @@ unsigned& open_nesting_levels() noexcept;
 // Raises RecursionError for a value nested past the budget; returns false.
 [[gnu::noinline, gnu::cold]] inline bool too_deep() noexcept {
     PyErr_Format(PyExc_RecursionError, "maximum nesting depth exceeded: more than %u lists and dicts",
-                 kMaxEmitNesting);
+                 format::kMaxEmitNesting);
     return false;
 }
 
@@ -30,7 +30,7 @@ unsigned& open_nesting_levels() noexcept;
 class Level {
 public:
     [[gnu::always_inline]] explicit Level(unsigned& levels) : levels_(levels) {
-        if (levels_ >= kMaxEmitNesting) {
+        if (levels_ >= format::kMaxEmitNesting) {
             too_deep();
             return;
         }

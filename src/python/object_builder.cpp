@@ -12,7 +12,7 @@ constexpr std::size_t kMaxCacheEntries = 1024;
 // Fewer numbers than this do not pay for clearing the table.
 constexpr std::uint64_t kMinNumbersForCache = 64;
 
-void release_all(TableVector<PyObject*>& objects) {
+void release_all(tables::TableVector<PyObject*>& objects) {
     for (PyObject* object : objects) Py_XDECREF(object);
 }
 
@@ -32,7 +32,7 @@ void NumberCache::clear() {
     entries_ = {};
 }
 
-ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan,
+ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const loads::ContainerScan& scan,
                              std::pmr::memory_resource* memory)
     : container_(container),
       scan_(scan),
@@ -62,24 +62,24 @@ bool ObjectBuilder::text(const std::uint8_t* data, std::size_t size, PyRef& out)
 
 void ObjectBuilder::note_text_fault(const std::uint8_t* data, std::size_t size) {
     PyErr_Clear();
-    ReadFault fault;
-    find_text_fault(std::span(data, size), TextPlace::Value, static_cast<std::size_t>(data - container_.data()), fault);
+    loads::ReadFault fault;
+    loads::find_text_fault(std::span(data, size), loads::TextPlace::Value, static_cast<std::size_t>(data - container_.data()), fault);
     text_fault_ = fault;
 }
 
 bool ObjectBuilder::make_dict_string(std::uint32_t index) {
-    const ScanText& text = scan_.dict[index];
+    const loads::ScanText& text = scan_.dict[index];
     strings_[index] = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + text.offset,
                                            static_cast<Py_ssize_t>(text.length), nullptr);
     return strings_[index] != nullptr;
 }
 
-bool ObjectBuilder::make_keys(const ScanDefinition& definition) {
+bool ObjectBuilder::make_keys(const loads::ScanDefinition& definition) {
     for (std::uint32_t k = 0; k < definition.field_count; ++k) {
         const std::uint32_t number = definition.key_field + k;
         // Definitions numbered out of place may share the fields that name their keys.
         if (keys_[number] != nullptr) continue;
-        const ScanField& field = scan_.fields[number];
+        const loads::ScanField& field = scan_.fields[number];
         // A name met before, in this definition or another, shares its str.
         PyObject*& first = keys_[field.first_of_name];
         if (first == nullptr) {
@@ -96,7 +96,7 @@ bool ObjectBuilder::make_keys(const ScanDefinition& definition) {
 }
 
 bool ObjectBuilder::begin_dict(std::uint32_t position, PyRef& dict) {
-    const ScanDefinition& definition = scan_.definitions[position];
+    const loads::ScanDefinition& definition = scan_.definitions[position];
     if (!keys_made_[position]) {
         if (!make_keys(definition)) return false;
         keys_made_[position] = true;

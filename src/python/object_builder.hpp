@@ -92,13 +92,13 @@ public:
     using Dict = PyRef;
 
     // Its tables take `memory`.
-    ObjectBuilder(std::span<const std::uint8_t> container, const ContainerScan& scan,
+    ObjectBuilder(std::span<const std::uint8_t> container, const loads::ContainerScan& scan,
                   std::pmr::memory_resource* memory);
     ~ObjectBuilder();
     ObjectBuilder(const ObjectBuilder&) = delete;
     ObjectBuilder& operator=(const ObjectBuilder&) = delete;
 
-    const std::optional<ReadFault>& text_fault() const noexcept { return text_fault_; }
+    const std::optional<loads::ReadFault>& text_fault() const noexcept { return text_fault_; }
 
     bool null(PyRef& out) {
         out = PyRef::borrow(Py_None);
@@ -193,22 +193,22 @@ private:
         Py_INCREF(container);
     }
     [[gnu::cold, gnu::noinline]] void note_text_fault(const std::uint8_t* data, std::size_t size);
-    bool make_keys(const ScanDefinition& definition);
+    bool make_keys(const loads::ScanDefinition& definition);
 
     std::span<const std::uint8_t> container_;
-    const ContainerScan& scan_;
+    const loads::ContainerScan& scan_;
     NumberCache numbers_;
     // Owned references, made on first use: one per field, one per dictionary string.
-    TableVector<PyObject*> keys_;
-    TableVector<PyObject*> strings_;
-    TableVector<bool> keys_made_;  // per definition
+    tables::TableVector<PyObject*> keys_;
+    tables::TableVector<PyObject*> strings_;
+    tables::TableVector<bool> keys_made_;  // per definition
     // Owned references, so that a container the walk drops before the end
     // (the value of a repeated key that a later field replaces) cannot be
     // freed and its memory reused by another container while still listed
     // here. Reserved for every array and object the scan counted, and the
     // list of the chunks.
-    TableVector<PyObject*> untracked_;
-    std::optional<ReadFault> text_fault_;
+    tables::TableVector<PyObject*> untracked_;
+    std::optional<loads::ReadFault> text_fault_;
 };
 
 }  // namespace vesk::python

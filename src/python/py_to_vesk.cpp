@@ -28,12 +28,12 @@ namespace vesk::python {
 
 namespace {
 
-[[gnu::noinline]] void raise_mixture(PyObject* module, std::size_t position, VeskType type, VeskType expected) {
-    to_py_err(module, mixed_array_item(position, type, expected));
+[[gnu::noinline]] void raise_mixture(PyObject* module, std::size_t position, format::VeskType type, format::VeskType expected) {
+    to_py_err(module, format::mixed_array_item(position, type, expected));
 }
 
 // The bytes object that the container is written into and returned as.
-class BytesMemory final : public ContainerMemory {
+class BytesMemory final : public emit::ContainerMemory {
 public:
     std::uint8_t* allocate(std::size_t size) override {
         bytes_ = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
@@ -49,7 +49,7 @@ private:
 
 class ValueWriter {
 public:
-    ValueWriter(PyObject* module, DataContainer& out, unsigned& levels) : module_(module), out_(out), levels_(levels) {}
+    ValueWriter(PyObject* module, emit::DataContainer& out, unsigned& levels) : module_(module), out_(out), levels_(levels) {}
 
     // Converts one value and writes it; `type` receives its type. Exact
     // instances of the common types are recognised first: their conversion
@@ -57,10 +57,10 @@ public:
     // Int32, integer_ holds its full value; after an array or object,
     // definition() its definition number. Inlined into the loops over items; the
     // recursion goes through convert_other.
-    [[gnu::always_inline]] bool convert(PyObject* obj, VeskType& type) {
+    [[gnu::always_inline]] bool convert(PyObject* obj, format::VeskType& type) {
         PyTypeObject* const kind = Py_TYPE(obj);
         if (kind == &PyUnicode_Type) {
-            type = VeskType::String;
+            type = format::VeskType::String;
             if (write_str(obj)) return true;
             // A lone surrogate has no UTF-8 form; such a str ends as an
             // unsupported value, not with the codec's error.
@@ -74,21 +74,21 @@ public:
             return true;
         }
         if (kind == &PyFloat_Type) {
-            out_.write_float32(nearest_float(PyFloat_AS_DOUBLE(obj)));
-            type = VeskType::Float32;
+            out_.write_float32(format::nearest_float(PyFloat_AS_DOUBLE(obj)));
+            type = format::VeskType::Float32;
             return true;
         }
         if (kind == &PyBool_Type) {
             out_.write_bool(obj == Py_True);
-            type = VeskType::Bool;
+            type = format::VeskType::Bool;
             return true;
         }
         if (kind == &PyDict_Type) {
-            type = VeskType::Object;
+            type = format::VeskType::Object;
             return convert_dict(obj);
         }
         if (kind == &PyList_Type) {
-            type = VeskType::Array;
+            type = format::VeskType::Array;
             return convert_list(obj);
         }
         return convert_other(obj, type);
@@ -103,10 +103,10 @@ private:
         return overflow == 0;
     }
 
-    void write_integer(long value, VeskType& type) {
+    void write_integer(long value, format::VeskType& type) {
         out_.write_int32(wrap_to_int32(value));
         integer_ = value;
-        type = VeskType::Int32;
+        type = format::VeskType::Int32;
     }
 
     // Any str, subclasses included; false, with the codec's exception set,
@@ -123,13 +123,13 @@ private:
     // held until the call ends: its text cannot change. Every str's is, of
     // a subclass too: the dictionary tells texts of one length apart only
     // when all of them are left in place or none is.
-    [[gnu::always_inline]] DataContainer::WrittenString write_text(PyObject* str, std::string_view text) {
-        if (text.size() < DataContainer::kLeftInPlace) [[likely]]
+    [[gnu::always_inline]] emit::DataContainer::WrittenString write_text(PyObject* str, std::string_view text) {
+        if (text.size() < emit::DataContainer::kLeftInPlace) [[likely]]
             return out_.write_string(text);
         return write_text_in_place(str, text);
     }
 
-    [[gnu::noinline]] DataContainer::WrittenString write_text_in_place(PyObject* str, std::string_view text) {
+    [[gnu::noinline]] emit::DataContainer::WrittenString write_text_in_place(PyObject* str, std::string_view text) {
         held_.push_back(PyRef::borrow(str));
         return out_.write_string_in_place(text);
     }
@@ -139,7 +139,7 @@ private:
     // other type tests.
     [[gnu::always_inline]] bool write_key(PyObject* key) {
         if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
-            if (const DataContainer::WrittenString* known = keys_.find(key)) [[likely]] {
+            if (const emit::DataContainer::WrittenString* known = keys_.find(key)) [[likely]] {
                 out_.write_again(*known);
                 return true;
             }
@@ -162,21 +162,21 @@ private:
 
     // Whatever is not of an exact common type, in the order of the type
     // tests.
-    [[gnu::noinline]] bool convert_other(PyObject* obj, VeskType& type) {
+    [[gnu::noinline]] bool convert_other(PyObject* obj, format::VeskType& type) {
         ++code_may_have_run_;
         if (PyDict_Check(obj)) {
-            type = VeskType::Object;
+            type = format::VeskType::Object;
             return convert_dict(obj);
         }
         if (PyList_Check(obj)) {
-            type = VeskType::Array;
+            type = format::VeskType::Array;
             return convert_list(obj);
         }
         // Converting it may run Python code that drops every other reference
         // to it.
         const PyRef held = PyRef::borrow(obj);
         if (PyUnicode_Check(obj)) {
-            type = VeskType::String;
+            type = format::VeskType::String;
             if (write_str(obj)) return true;
             if (no_match_unless_fatal() == Match::Failed) return false;
         }
@@ -184,11 +184,11 @@ private:
     }
 
     // The type tests after the string test: bool, integer, float.
-    [[gnu::noinline]] bool convert_non_string(PyObject* obj, VeskType& type) {
+    [[gnu::noinline]] bool convert_non_string(PyObject* obj, format::VeskType& type) {
         ++code_may_have_run_;
         if (PyBool_Check(obj)) {
             out_.write_bool(obj == Py_True);
-            type = VeskType::Bool;
+            type = format::VeskType::Bool;
             return true;
         }
         long integer = 0;
@@ -204,8 +204,8 @@ private:
         double number = 0.0;
         switch (read_double(obj, number)) {
             case Match::Yes:
-                out_.write_float32(nearest_float(number));
-                type = VeskType::Float32;
+                out_.write_float32(format::nearest_float(number));
+                type = format::VeskType::Float32;
                 return true;
             case Match::Failed:
                 return false;
@@ -223,7 +223,7 @@ private:
         const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_size = PyDict_GET_SIZE(dict);
-        DataContainer::ObjectStart object = out_.begin_object();
+        emit::DataContainer::ObjectStart object = out_.begin_object();
         Py_ssize_t visited = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
@@ -237,9 +237,9 @@ private:
         while (items.next(key, value)) {
             // The value is needed only after the key: its first touch can
             // be on its way meanwhile.
-            prefetch(value);
+            platform::prefetch(value);
             if (!write_key(key)) return false;
-            VeskType type = VeskType::Null;
+            format::VeskType type = format::VeskType::Null;
             if (!convert(value, type)) return false;
             out_.add_item(object, type);
             ++visited;
@@ -281,7 +281,7 @@ private:
             for (; written < block; ++written) {
                 PyObject* const number = item[done + written];
                 if (Py_TYPE(number) != &PyFloat_Type) break;
-                store_u32le(at + 4 * written, std::bit_cast<std::uint32_t>(nearest_float(PyFloat_AS_DOUBLE(number))));
+                format::store_u32le(at + 4 * written, std::bit_cast<std::uint32_t>(format::nearest_float(PyFloat_AS_DOUBLE(number))));
             }
             out_.numbers_written(static_cast<std::size_t>(written));
             done += written;
@@ -290,7 +290,7 @@ private:
         return done;
     }
 
-    Py_ssize_t write_int_run(PyObject* list, Py_ssize_t length, ListItems& items) {
+    Py_ssize_t write_int_run(PyObject* list, Py_ssize_t length, emit::ListItems& items) {
         PyObject* const* const item = reinterpret_cast<PyListObject*>(list)->ob_item;
         Py_ssize_t done = 0;
         while (done < length) {
@@ -301,7 +301,7 @@ private:
             for (; written < block; ++written) {
                 PyObject* const number = item[done + written];
                 if (Py_TYPE(number) != &PyLong_Type || !small_int_value(number, value)) break;
-                store_u32le(at + 4 * written, static_cast<std::uint32_t>(static_cast<std::int32_t>(value)));
+                format::store_u32le(at + 4 * written, static_cast<std::uint32_t>(static_cast<std::int32_t>(value)));
             }
             out_.numbers_written(static_cast<std::size_t>(written));
             items.admit_ints(static_cast<std::size_t>(done), at, static_cast<std::size_t>(written));
@@ -315,7 +315,7 @@ private:
         const Level level(levels_);
         if (!level) return false;
         const Py_ssize_t start_length = PyList_GET_SIZE(list);
-        const DataContainer::ArrayStart array = out_.begin_array();
+        const emit::DataContainer::ArrayStart array = out_.begin_array();
         // A list of floats alone, as coordinates are, is written whole by
         // the run: no item-by-item bookkeeping, and no reference of its own,
         // since no Python code runs.
@@ -323,7 +323,7 @@ private:
         if (start_length > 0 && Py_TYPE(PyList_GET_ITEM(list, 0)) == &PyFloat_Type) {
             floats = write_float_run(list, start_length);
             if (floats == start_length) {
-                definition_ = out_.number_array(array, VeskType::Float32);
+                definition_ = out_.number_array(array, format::VeskType::Float32);
                 out_.end_array(array, static_cast<std::size_t>(floats));
                 return true;
             }
@@ -332,10 +332,10 @@ private:
     }
 
     // The rest of a list, from item `from` on, after `from` floats.
-    [[gnu::always_inline]] bool convert_items(PyObject* list, const DataContainer::ArrayStart& array,
+    [[gnu::always_inline]] bool convert_items(PyObject* list, const emit::DataContainer::ArrayStart& array,
                                              Py_ssize_t start_length, Py_ssize_t from) {
         const PyRef held = PyRef::borrow(list);
-        ListItems items(out_);
+        emit::ListItems items(out_);
         items.admit_floats(static_cast<std::size_t>(from));
         // A list whose first item is a dict or a list is numbered before the
         // shapes inside that item; its element type is known without running
@@ -352,9 +352,9 @@ private:
         for (; i < start_length && i < PyList_GET_SIZE(list); ++i) {
             PyObject* item = PyList_GET_ITEM(list, i);
             if (i == 0 && (PyDict_Check(item) || PyList_Check(item))) {
-                number = out_.number_array(array, PyDict_Check(item) ? VeskType::Object : VeskType::Array);
+                number = out_.number_array(array, PyDict_Check(item) ? format::VeskType::Object : format::VeskType::Array);
             }
-            VeskType type = VeskType::Null;
+            format::VeskType type = format::VeskType::Null;
             if (!convert(item, type)) return false;
             if (!items.admit(static_cast<std::size_t>(i), type, integer_)) [[unlikely]] {
                 raise_mixture(module_, static_cast<std::size_t>(i), type, items.expected());
@@ -367,7 +367,7 @@ private:
     }
 
     PyObject* module_;
-    DataContainer& out_;
+    emit::DataContainer& out_;
     unsigned& levels_;
     long integer_ = 0;
     std::uint16_t definition_ = 0;
@@ -385,9 +385,9 @@ private:
 
 PyObject* emit_container(PyObject* module, PyObject* obj) {
     unsigned& levels = open_nesting_levels();
-    DataContainer out(fresh_hash_seed(&levels));
+    emit::DataContainer out(tables::fresh_hash_seed(&levels));
     ValueWriter writer(module, out, levels);
-    VeskType type = VeskType::Null;
+    format::VeskType type = format::VeskType::Null;
     {
         // A scalar root takes a level too: an emit that its __index__ or
         // __float__ calls nests on top of it, so a chain of such calls ends.
@@ -395,9 +395,9 @@ PyObject* emit_container(PyObject* module, PyObject* obj) {
         if (!PyDict_Check(obj) && !PyList_Check(obj) && !root_level.emplace(levels)) return nullptr;
         if (!writer.convert(obj, type)) return nullptr;
     }
-    const bool compound = type == VeskType::Array || type == VeskType::Object;
+    const bool compound = type == format::VeskType::Array || type == format::VeskType::Object;
     BytesMemory memory;
-    Result<std::size_t> size = out.finish(memory, compound ? writer.definition() : type_byte(type));
+    Result<std::size_t> size = out.finish(memory, compound ? writer.definition() : format::type_byte(type));
     if (!size) return to_py_err(module, size.error());
     return memory.release();
 }

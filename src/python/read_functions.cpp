@@ -45,7 +45,7 @@ PyObject* load_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
             return nullptr;
         }
         if (!is_path_like(values[0])) {
-            std::optional<ByteBuffer> container = read_file_object(module, "load", values[0]);
+            std::optional<format::ByteBuffer> container = read_file_object(module, "load", values[0]);
             if (!container) {
                 return nullptr;
             }
@@ -55,7 +55,7 @@ PyObject* load_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!path.take(values[0])) {
             return nullptr;
         }
-        Result<ByteBuffer> container = read_whole_file(path.name());
+        Result<format::ByteBuffer> container = read_whole_file(path.name());
         if (!container.has_value()) {
             return io_to_py_err(module, container.error(), values[0]);
         }

@@ -25,7 +25,7 @@ constexpr std::array<Param, 3> to_json_params = {{
 constexpr long kMaxIndent = 1024;
 
 // indent: None (or absent) for one line, else an int from 0 to kMaxIndent.
-bool take_indent(PyObject* value, JsonTextLayout& layout) {
+bool take_indent(PyObject* value, loads::JsonTextLayout& layout) {
     if (value == nullptr || value == Py_None) return true;
     if (!PyLong_Check(value) || PyBool_Check(value)) {
         PyErr_Format(PyExc_TypeError, "to_json() argument 'indent' must be None or int, not %.50s",
@@ -45,7 +45,7 @@ bool take_indent(PyObject* value, JsonTextLayout& layout) {
 
 // The text as a str: ASCII text is copied into a str of that kind at once,
 // other text decoded (it is valid UTF-8).
-PyObject* make_str(const ContainerJson& json) {
+PyObject* make_str(const loads::ContainerJson& json) {
     const auto size = static_cast<Py_ssize_t>(json.text.size());
     if (!json.ascii) return PyUnicode_DecodeUTF8(json.text.data(), size, nullptr);
     PyObject* text = PyUnicode_New(size, 127);
@@ -59,7 +59,7 @@ PyObject* to_json_function(PyObject* module, PyObject* const* args, Py_ssize_t n
     return guard_memory([&]() -> PyObject* {
         std::array<PyObject*, 3> values{};
         if (!unpack_arguments("to_json", to_json_params, args, nargs, kwnames, values)) return nullptr;
-        JsonTextLayout layout;
+        loads::JsonTextLayout layout;
         if (!take_indent(values[1], layout)) return nullptr;
         if (values[2] != nullptr) {
             const int allow = PyObject_IsTrue(values[2]);
@@ -72,13 +72,13 @@ PyObject* to_json_function(PyObject* module, PyObject* const* args, Py_ssize_t n
         // is read in place as long as the lock is held; only the bytes of a
         // bytes object can be read without it.
         const bool release = PyBytes_Check(values[0]) && container.bytes().size() >= kReleaseLockFrom;
-        std::optional<ContainerJsonWriter> writer;
+        std::optional<loads::ContainerJsonWriter> writer;
         {
             ReleasedGil released(release);
             writer.emplace(container.bytes());
         }
         if (refuse_beyond_memory(writer->least_text_bytes(), "the JSON text of this container")) return nullptr;
-        std::optional<Result<ContainerJson>> json;
+        std::optional<Result<loads::ContainerJson>> json;
         {
             ReleasedGil released(release);
             json.emplace(writer->write(layout));

@@ -30,7 +30,7 @@ constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"
 template <class Allocate>
 bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allocate) {
     const bool release = json_text.size() >= kReleaseLockFrom;
-    std::optional<Result<JsonContainer>> compiled;
+    std::optional<Result<dumps::JsonContainer>> compiled;
     {
         ReleasedGil released(release);
         compiled.emplace(json_text.compile());
@@ -41,7 +41,7 @@ bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allo
         if (json_text.check()) to_py_err(module, compiled->error());
         return false;
     }
-    JsonContainer& container = **compiled;
+    dumps::JsonContainer& container = **compiled;
     std::uint8_t* out = allocate(container.size());
     if (out == nullptr) {
         return false;

@@ -32,7 +32,7 @@ public:
 
     // Where `key`, an exact str, was written, or nullptr if it was not
     // kept.
-    [[gnu::always_inline]] const DataContainer::WrittenString* find(PyObject* key) const noexcept {
+    [[gnu::always_inline]] const emit::DataContainer::WrittenString* find(PyObject* key) const noexcept {
         const std::size_t at = place(key, shift_);
         const Key& first = keys_[at];
         if (first.str == key) [[likely]]
@@ -49,7 +49,7 @@ public:
 
     // Keeps `key`, which is not kept yet, as written at `written`.
     // Releasing an exact str runs no Python code. May throw std::bad_alloc.
-    void keep(PyObject* key, const DataContainer::WrittenString& written) {
+    void keep(PyObject* key, const emit::DataContainer::WrittenString& written) {
         if ((count_ + 1) * 2 > keys_.size()) grow();
         Py_INCREF(key);
         keys_[free_place(key)] = Key{key, written};
@@ -59,7 +59,7 @@ public:
 private:
     struct Key {
         PyObject* str = nullptr;
-        DataContainer::WrittenString written{};
+        emit::DataContainer::WrittenString written{};
     };
 
     // Small, since every call fills it and empties it again: most values
@@ -67,7 +67,7 @@ private:
     static constexpr std::size_t kFirstSize = 16;
     static constexpr unsigned kFirstShift = 64 - std::countr_zero(kFirstSize);
 
-    [[gnu::noinline]] const DataContainer::WrittenString* find_elsewhere(PyObject* key) const noexcept {
+    [[gnu::noinline]] const emit::DataContainer::WrittenString* find_elsewhere(PyObject* key) const noexcept {
         for (std::size_t at = place(key, shift_); keys_[at].str != nullptr; at = (at + 1) & (keys_.size() - 1)) {
             if (keys_[at].str == key) return &keys_[at].written;
         }

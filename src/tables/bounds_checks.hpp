@@ -1,6 +1,6 @@
 #pragma once
 
-namespace vesk {
+namespace vesk::tables {
 
 // Whether this build checks the bounds of every memory access
 // (AddressSanitizer). Code that reads past the end of a text where that is
@@ -18,4 +18,4 @@ inline constexpr bool kBoundsChecked = false;
 inline constexpr bool kBoundsChecked = false;
 #endif
 
-}  // namespace vesk
+}  // namespace vesk::tables

@@ -5,7 +5,7 @@
 #include "format/byte_order.hpp"
 #include "format/container_layout.hpp"
 
-namespace vesk {
+namespace vesk::tables {
 
 namespace {
 
@@ -29,30 +29,30 @@ inline void copy_name(std::uint8_t* to, std::string_view name) noexcept {
 }  // namespace
 
 std::size_t definition_record_size(const ShapeTable& shapes, const StringTable& names, std::uint32_t shape) noexcept {
-    if (shapes.shape(shape).kind == VeskType::Array) return kArrayDefinitionSize;
-    std::size_t size = kObjectDefinitionHeaderSize;
-    for (const ShapeField& field : shapes.fields(shape)) size += kMinFieldSize + names.text(field.name).size();
+    if (shapes.shape(shape).kind == format::VeskType::Array) return format::kArrayDefinitionSize;
+    std::size_t size = format::kObjectDefinitionHeaderSize;
+    for (const ShapeField& field : shapes.fields(shape)) size += format::kMinFieldSize + names.text(field.name).size();
     return size;
 }
 
 std::uint8_t* write_primitive_definitions(std::uint8_t* at, std::size_t definition_count) noexcept {
-    store_u16le(at, static_cast<std::uint16_t>(definition_count));
-    at += kDefinitionCountSize;
+    format::store_u16le(at, static_cast<std::uint16_t>(definition_count));
+    at += format::kDefinitionCountSize;
     // The primitive definitions: kind and index both the position.
-    for (std::uint8_t position = 0; position < kPrimitiveDefinitionCount; ++position) {
+    for (std::uint8_t position = 0; position < format::kPrimitiveDefinitionCount; ++position) {
         at[0] = position;
-        store_u16le(at + 1, position);
-        at += kDefinitionHeaderSize;
+        format::store_u16le(at + 1, position);
+        at += format::kDefinitionHeaderSize;
     }
     return at;
 }
 
 std::size_t definition_block_base_size() noexcept {
-    return kDefinitionCountSize + kPrimitiveDefinitionCount * kDefinitionHeaderSize;
+    return format::kDefinitionCountSize + format::kPrimitiveDefinitionCount * format::kDefinitionHeaderSize;
 }
 
 std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
-    const LengthPrefix prefix = length_prefix_for(text.size());
+    const format::LengthPrefix prefix = format::length_prefix_for(text.size());
     std::memcpy(at, prefix.bytes, prefix.size);
     at += prefix.size;
     if (!text.empty()) std::memcpy(at, text.data(), text.size());
@@ -62,34 +62,34 @@ std::uint8_t* write_string(std::uint8_t* at, std::string_view text) noexcept {
 std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes, const StringTable& names,
                                      const DefinitionNumbering& numbering) noexcept {
     at = write_primitive_definitions(at, numbering.definition_count());
-    auto number = static_cast<std::uint16_t>(kPrimitiveDefinitionCount);
+    auto number = static_cast<std::uint16_t>(format::kPrimitiveDefinitionCount);
     for (const std::uint32_t id : numbering.shapes()) {
         const ShapeTable::Shape& shape = shapes.shape(id);
-        at[0] = type_byte(shape.kind);
-        store_u16le(at + 1, number++);
-        at += kDefinitionHeaderSize;
-        if (shape.kind == VeskType::Array) {
-            *at++ = type_byte(shape.elem_type);
+        at[0] = format::type_byte(shape.kind);
+        format::store_u16le(at + 1, number++);
+        at += format::kDefinitionHeaderSize;
+        if (shape.kind == format::VeskType::Array) {
+            *at++ = format::type_byte(shape.elem_type);
             continue;
         }
-        store_u16le(at, static_cast<std::uint16_t>(shape.field_count));
+        format::store_u16le(at, static_cast<std::uint16_t>(shape.field_count));
         at += 2;
         for (const ShapeField& field : shapes.fields(id)) {
             const std::string_view name = names.text(field.name);
             *at++ = static_cast<std::uint8_t>(name.size());
             copy_name(at, name);
             at += name.size();
-            *at++ = type_byte(field.type);
+            *at++ = format::type_byte(field.type);
         }
     }
     return at;
 }
 
 void write_header(std::uint8_t* container, std::size_t dict_block_offset, std::size_t data_block_offset) noexcept {
-    container[kVersionAt] = kFormatVersion;
-    store_u32le(container + kDefBlockOffsetAt, static_cast<std::uint32_t>(kHeaderSize));
-    store_u32le(container + kDictBlockOffsetAt, static_cast<std::uint32_t>(dict_block_offset));
-    store_u32le(container + kDataBlockOffsetAt, static_cast<std::uint32_t>(data_block_offset));
+    container[format::kVersionAt] = format::kFormatVersion;
+    format::store_u32le(container + format::kDefBlockOffsetAt, static_cast<std::uint32_t>(format::kHeaderSize));
+    format::store_u32le(container + format::kDictBlockOffsetAt, static_cast<std::uint32_t>(dict_block_offset));
+    format::store_u32le(container + format::kDataBlockOffsetAt, static_cast<std::uint32_t>(data_block_offset));
 }
 
-}  // namespace vesk
+}  // namespace vesk::tables

@@ -11,7 +11,7 @@
 #include "tables/shape_table.hpp"
 #include "tables/string_table.hpp"
 
-namespace vesk {
+namespace vesk::tables {
 
 // What a compiler writes around its data, straight into the container's
 // memory: the header, the definition block (the primitive definitions, then
@@ -40,11 +40,11 @@ std::uint8_t* write_definition_block(std::uint8_t* at, const ShapeTable& shapes,
 template <class WriteEntry>
 std::uint8_t* write_dictionary_block(std::uint8_t* at, std::span<const std::uint32_t> entries,
                                      WriteEntry&& write_entry) noexcept {
-    store_u32le(at, static_cast<std::uint32_t>(entries.size()));
-    at += kStringCountSize;
+    format::store_u32le(at, static_cast<std::uint32_t>(entries.size()));
+    at += format::kStringCountSize;
     for (const std::uint32_t id : entries) at = write_entry(at, id);
     return at;
 }
 void write_header(std::uint8_t* container, std::size_t dict_block_offset, std::size_t data_block_offset) noexcept;
 
-}  // namespace vesk
+}  // namespace vesk::tables

@@ -5,7 +5,7 @@
 #include <limits>
 #include <new>
 
-namespace vesk {
+namespace vesk::tables {
 
 // The slots of a linear-probing index in four bytes each, for tables that
 // are never more than half full: an entry's id + 1 then fits in the bits
@@ -31,4 +31,4 @@ public:
     static std::uint32_t id(std::uint32_t slot, std::uint32_t mask) noexcept { return (slot & mask) - 1; }
 };
 
-}  // namespace vesk
+}  // namespace vesk::tables

@@ -4,14 +4,14 @@
 
 #include "tables/text_hash.hpp"
 
-namespace vesk {
+namespace vesk::tables {
 
 std::uint64_t ShapeTable::hash(std::span<const ShapeField> fields) const noexcept {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
     const std::uint64_t secret = (seed_ ^ 0xBF58476D1CE4E5B9ull) | 1;
     std::uint64_t state = seed_ ^ (fields.size() * multiplier);
     for (const ShapeField& field : fields) {
-        state = fold_multiply(state ^ ((std::uint64_t{field.name} << 8) | type_byte(field.type)), secret);
+        state = fold_multiply(state ^ ((std::uint64_t{field.name} << 8) | format::type_byte(field.type)), secret);
     }
     state = fold_multiply(state ^ multiplier, secret);
     return state == 0 ? 1 : state;
@@ -25,7 +25,7 @@ std::uint32_t ShapeTable::intern_object(std::span<const ShapeField> fields) {
         Slot& slot = slots_[at];
         if (slot.id_plus_one == 0) {
             const auto id = static_cast<std::uint32_t>(shapes_.size());
-            shapes_.push_back(Shape{VeskType::Object, VeskType::Null, static_cast<std::uint32_t>(fields_.size()),
+            shapes_.push_back(Shape{format::VeskType::Object, format::VeskType::Null, static_cast<std::uint32_t>(fields_.size()),
                                     static_cast<std::uint32_t>(fields.size())});
             fields_.insert(fields_.end(), fields.begin(), fields.end());
             slot = Slot{hash, id + 1};
@@ -39,10 +39,10 @@ std::uint32_t ShapeTable::intern_object(std::span<const ShapeField> fields) {
     }
 }
 
-std::uint32_t ShapeTable::intern_array(VeskType elem_type) {
-    std::uint32_t& slot = arrays_[type_index(elem_type)];
+std::uint32_t ShapeTable::intern_array(format::VeskType elem_type) {
+    std::uint32_t& slot = arrays_[format::type_index(elem_type)];
     if (slot == 0) {
-        shapes_.push_back(Shape{VeskType::Array, elem_type, 0, 0});
+        shapes_.push_back(Shape{format::VeskType::Array, elem_type, 0, 0});
         slot = static_cast<std::uint32_t>(shapes_.size());
     }
     return slot - 1;
@@ -61,4 +61,4 @@ void ShapeTable::grow() {
     }
 }
 
-}  // namespace vesk
+}  // namespace vesk::tables

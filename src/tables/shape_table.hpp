@@ -9,14 +9,14 @@
 #include "format/vesk_type.hpp"
 #include "tables/table_memory.hpp"
 
-namespace vesk {
+namespace vesk::tables {
 
 // One field of an object shape: its name, as the id of a text in the
 // compiler's table of names (or its position, where names are positional),
 // and the type of its value.
 struct ShapeField {
     std::uint32_t name;
-    VeskType type;
+    format::VeskType type;
 
     friend bool operator==(const ShapeField&, const ShapeField&) = default;
 };
@@ -35,15 +35,15 @@ public:
         : shapes_(memory), fields_(memory), slots_(memory), first_slots_(first_slots), seed_(seed) {}
 
     struct Shape {
-        VeskType kind;       // Array or Object
-        VeskType elem_type;  // arrays
+        format::VeskType kind;       // Array or Object
+        format::VeskType elem_type;  // arrays
         std::uint32_t first_field;  // objects: position in the field store
         std::uint32_t field_count;
     };
 
     // The table holds fewer than 2^32 - 1 shapes.
     std::uint32_t intern_object(std::span<const ShapeField> fields);
-    std::uint32_t intern_array(VeskType elem_type);
+    std::uint32_t intern_array(format::VeskType elem_type);
 
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(shapes_.size()); }
     // Room for `shapes` shapes with `fields` fields in all, without growing.
@@ -72,7 +72,7 @@ private:
     std::size_t first_slots_;
     std::size_t object_count_ = 0;
     // Array shapes by the element type's ordinal; 0: none yet.
-    std::array<std::uint32_t, kTypeCount> arrays_{};
+    std::array<std::uint32_t, format::kTypeCount> arrays_{};
     std::uint64_t seed_;
 };
 
@@ -88,7 +88,7 @@ public:
         if (shape >= numbers_.size()) numbers_.resize(std::size_t{shape} + 1 + numbers_.size() / 2, 0);
         std::uint32_t& number = numbers_[shape];
         if (number == 0) {
-            number = static_cast<std::uint32_t>(kPrimitiveDefinitionCount + order_.size());
+            number = static_cast<std::uint32_t>(format::kPrimitiveDefinitionCount + order_.size());
             order_.push_back(shape);
         }
         return number;
@@ -102,11 +102,11 @@ public:
 
     // The numbered shapes: position i has number kPrimitiveDefinitionCount + i.
     std::span<const std::uint32_t> shapes() const noexcept { return order_; }
-    std::size_t definition_count() const noexcept { return kPrimitiveDefinitionCount + order_.size(); }
+    std::size_t definition_count() const noexcept { return format::kPrimitiveDefinitionCount + order_.size(); }
 
 private:
     TableVector<std::uint32_t> numbers_;  // by shape; 0: not numbered yet
     TableVector<std::uint32_t> order_;
 };
 
-}  // namespace vesk
+}  // namespace vesk::tables

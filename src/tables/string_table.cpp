@@ -1,6 +1,6 @@
 #include "tables/string_table.hpp"
 
-namespace vesk {
+namespace vesk::tables {
 
 void StringTable::reserve(std::size_t count) {
     entries_.reserve(count);
@@ -28,4 +28,4 @@ void StringTable::resize_slots(std::size_t capacity) {
     }
 }
 
-}  // namespace vesk
+}  // namespace vesk::tables

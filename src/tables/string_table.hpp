@@ -10,7 +10,7 @@
 #include "tables/table_memory.hpp"
 #include "tables/text_hash.hpp"
 
-namespace vesk {
+namespace vesk::tables {
 
 // Distinct texts, numbered 0, 1, 2, ... in the order they are first met. The
 // table keeps views only, so the texts must outlive it. Its hashes are seeded
@@ -135,4 +135,4 @@ private:
     TableVector<std::uint32_t> entries_;
 };
 
-}  // namespace vesk
+}  // namespace vesk::tables

@@ -9,7 +9,7 @@
 
 #include "tables/bounds_checks.hpp"
 
-namespace vesk {
+namespace vesk::tables {
 
 // Under AddressSanitizer every block comes from the heap: the sanitizer
 // checks the bounds of each heap block, but not of blocks cut from one buffer.
@@ -124,4 +124,4 @@ void grow_full_table(TableVector<T>& table, std::size_t first_size) {
     table.reserve(std::max(2 * table.capacity(), first_size));
 }
 
-}  // namespace vesk
+}  // namespace vesk::tables

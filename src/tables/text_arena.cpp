@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace vesk {
+namespace vesk::tables {
 
 std::string_view TextArena::store(std::string_view text) {
     if (text.size() > free_left_) {
@@ -25,4 +25,4 @@ std::string_view TextArena::store(std::string_view text) {
     return {copy, text.size()};
 }
 
-}  // namespace vesk
+}  // namespace vesk::tables

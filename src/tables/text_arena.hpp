@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vesk {
+namespace vesk::tables {
 
 // Owns copies of texts for the compiler's lookup tables. Copies are bump
 // allocated from large blocks, so remembering a text costs no allocation of
@@ -22,4 +22,4 @@ private:
     std::size_t free_left_ = 0;
 };
 
-}  // namespace vesk
+}  // namespace vesk::tables

@@ -9,14 +9,14 @@
 #include "platform/intrinsics.hpp"
 #include "tables/bounds_checks.hpp"
 
-namespace vesk {
+namespace vesk::tables {
 
 // The high and low halves of the full 128-bit product, folded together.
 // Unlike a plain 64-bit multiply, a change in one factor reaches the result
 // in a way that depends on the other, so with a secret factor no difference
 // between two inputs can be chosen to cancel out.
 inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
-    const WideProduct product = multiply_wide(a, b);
+    const platform::WideProduct product = platform::multiply_wide(a, b);
     return product.low ^ product.high;
 }
 
@@ -24,10 +24,10 @@ inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
 // machine: the shifts below take the first byte as the low one, and every
 // way of reading a text (whole, as padded words, as a masked block) must put
 // the same bytes in the same places of the words it hashes.
-inline std::uint64_t load_word(const char* at) noexcept { return load_u64le(at); }
+inline std::uint64_t load_word(const char* at) noexcept { return format::load_u64le(at); }
 
 inline std::uint64_t load_half_word(const char* at) noexcept {
-    return load_u32le(reinterpret_cast<const std::uint8_t*>(at));
+    return format::load_u32le(reinterpret_cast<const std::uint8_t*>(at));
 }
 
 // The last 1 to 8 bytes of a text as one word, without reading past them:
@@ -54,9 +54,9 @@ inline std::uint64_t padded_word(const char* at, std::size_t size) noexcept {
 namespace text_hash_detail {
 
 // The inverse of load_word and load_half_word: the bytes go back as read.
-inline void store_word(std::uint8_t* to, std::uint64_t word) noexcept { store_u64le(to, word); }
+inline void store_word(std::uint8_t* to, std::uint64_t word) noexcept { format::store_u64le(to, word); }
 inline void store_half_word(std::uint8_t* to, std::uint64_t half) noexcept {
-    store_u32le(to, static_cast<std::uint32_t>(half));
+    format::store_u32le(to, static_cast<std::uint32_t>(half));
 }
 
 // hash_text, and with kCopy the text copied to `to` as well: every byte is
@@ -259,4 +259,4 @@ inline std::uint64_t fresh_hash_seed(const void* owner) noexcept {
     return fold_multiply(ticks ^ 0x2545F4914F6CDD1Dull, address ^ 0x9E3779B97F4A7C15ull);
 }
 
-}  // namespace vesk
+}  // namespace vesk::tables

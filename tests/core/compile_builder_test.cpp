@@ -23,7 +23,7 @@ struct Compiled {
     Strings dict;
 };
 
-Compiled compile_tree(JsonValue tree) {
+Compiled compile_tree(json::JsonValue tree) {
     CompileBuilder builder;
     Result<VeskData> value = builder.compile_inline(tree);
     if (!value) return {value.error().formatted(), {}, {}};
@@ -104,15 +104,15 @@ TEST(CompileStringsTest, CraftedTextsDoNotShareAHashUnderAnySeed) {
     second[12] = static_cast<char>(second[12] ^ 0x04);
     std::set<std::uint64_t> one_text;
     for (std::uint64_t seed : {0ull, 1ull, 0xBF58476D1CE4E5B9ull, 0x9E3779B97F4A7C15ull, 0x0123456789ABCDEFull}) {
-        EXPECT_NE(hash_text(first, seed), hash_text(second, seed)) << seed;
-        one_text.insert(hash_text(first, seed));
+        EXPECT_NE(tables::hash_text(first, seed), tables::hash_text(second, seed)) << seed;
+        one_text.insert(tables::hash_text(first, seed));
     }
     // The seed reaches the hash: one text spreads over the seeds.
     EXPECT_EQ(one_text.size(), 5u);
 }
 
 TEST(CompileStringsTest, MemberNamesAreNoOccurrences) {
-    const std::pair<JsonValue, Compiled> cases[] = {
+    const std::pair<json::JsonValue, Compiled> cases[] = {
         {obj({{"a", str("a")}}), {"O6{s\"a\"}", {"6:{a:String}"}, {}}},
         {obj({{"k", str("v")}, {"v", str("k")}}), {"O6{s\"v\",s\"k\"}", {"6:{k:String,v:String}"}, {}}},
         {obj({{"x", str("x")}, {"y", str("x")}}), {"O6{s\"x\",r:0}", {"6:{x:String,y:String}"}, {"x"}}},
@@ -129,7 +129,7 @@ TEST(CompileStringsTest, MemberNamesAreNoOccurrences) {
 
 struct ShapeCase {
     const char* name;
-    JsonValue tree;
+    json::JsonValue tree;
     std::string value;
     Strings shapes;
 
@@ -147,7 +147,7 @@ TEST_P(CompileShapesTest, NumbersEachDistinctShapeOnce) {
 INSTANTIATE_TEST_SUITE_P(
     Compile, CompileShapesTest,
     testing::Values(
-        ShapeCase{"inner_first", obj({{"a", arr({obj({{"b", JsonValue::boolean(true)}})})}}),
+        ShapeCase{"inner_first", obj({{"a", arr({obj({{"b", json::JsonValue::boolean(true)}})})}}),
                   "O8{A7/6[O6{true}]}", {"6:{b:Bool}", "7:[Object]", "8:{a:Array}"}},
         ShapeCase{"array_first", arr({num(1)}), "A6/2[i:1]", {"6:[Int32]"}},
         ShapeCase{"same_objects", arr({obj({{"a", num(1)}}), obj({{"a", num(2)}})}), "A7/6[O6{i:1},O6{i:2}]",
@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"6:{a:Int32}", "7:{b:Int32}", "8:[Object]"}},
         ShapeCase{"member_types",
                   arr({obj({{"a", num(1)}}), obj({{"a", neg(-1)}}), obj({{"a", real(1.5)}}),
-                       obj({{"a", num(9223372036854775808ull)}}), obj({{"a", JsonValue::null()}})}),
+                       obj({{"a", num(9223372036854775808ull)}}), obj({{"a", json::JsonValue::null()}})}),
                   "A10/6[O6{i:1},O6{i:-1},O7{f:1.5},O8{u:0},O9{null}]",
                   {"6:{a:Int32}", "7:{a:Float32}", "8:{a:Uint32}", "9:{a:Null}", "10:[Object]"}},
         ShapeCase{"nested_shapes_do_not_count",
@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "A9/7[O7{O6{i:1}},O7{O8{s\"s\"}}]", {"6:{x:Int32}", "7:{a:Object}", "8:{y:String}", "9:[Object]"}},
         ShapeCase{"empty_objects_share", arr({obj({}), obj({}), obj({{"e", obj({})}})}), "A8/6[O6{},O6{},O7{O6{}}]",
                   {"6:{}", "7:{e:Object}", "8:[Object]"}},
-        ShapeCase{"null_arrays_share", arr({arr({}), arr({JsonValue::null()}), arr({JsonValue::null(), JsonValue::null()})}),
+        ShapeCase{"null_arrays_share", arr({arr({}), arr({json::JsonValue::null()}), arr({json::JsonValue::null(), json::JsonValue::null()})}),
                   "A7/0[A6/0[],A6/0[null],A6/0[null,null]]", {"6:[Null]", "7:[Array]"}},
         ShapeCase{"one_array_shape_per_element_type", arr({arr({num(1)}), arr({real(2.5)})}), "A8/2[A6/2[i:1],A7/4[f:2.5]]",
                   {"6:[Int32]", "7:[Float32]", "8:[Array]"}},
@@ -175,18 +175,18 @@ INSTANTIATE_TEST_SUITE_P(
         ShapeCase{"strings_and_refs_share_a_shape", arr({str("x"), str("x")}), "A6/5[s\"x\",r:0]", {"6:[String]"}},
         // Both render to the key text a:1,b:2 and must still stay apart.
         ShapeCase{"keys_that_render_alike",
-                  arr({obj({{"a:1,b", num(1)}}), obj({{"a", JsonValue::boolean(true)}, {"b", num(2)}}),
-                       obj({{"a", JsonValue::boolean(false)}, {"b", num(3)}}), obj({{"a:1,b", num(4)}})}),
+                  arr({obj({{"a:1,b", num(1)}}), obj({{"a", json::JsonValue::boolean(true)}, {"b", num(2)}}),
+                       obj({{"a", json::JsonValue::boolean(false)}, {"b", num(3)}}), obj({{"a:1,b", num(4)}})}),
                   "A8/6[O6{i:1},O7{true,i:2},O7{false,i:3},O6{i:4}]",
                   {"6:{a:1,b:Int32}", "7:{a:Bool,b:Int32}", "8:[Object]"}}),
     [](const testing::TestParamInfo<ShapeCase>& info) { return std::string(info.param.name); });
 
 TEST(CompileShapesTest, EveryShapeRenderingAlikeGetsItsOwnDefinition) {
     // All four render as a:1,b:1,c:2.
-    const std::vector<std::vector<JsonMember>> shapes = {
-        {{"a", JsonValue::boolean(true)}, {"b", JsonValue::boolean(true)}, {"c", num(2)}},
-        {{"a:1,b", JsonValue::boolean(true)}, {"c", num(2)}},
-        {{"a", JsonValue::boolean(true)}, {"b:1,c", num(2)}},
+    const std::vector<std::vector<json::JsonMember>> shapes = {
+        {{"a", json::JsonValue::boolean(true)}, {"b", json::JsonValue::boolean(true)}, {"c", num(2)}},
+        {{"a:1,b", json::JsonValue::boolean(true)}, {"c", num(2)}},
+        {{"a", json::JsonValue::boolean(true)}, {"b:1,c", num(2)}},
         {{"a:1,b:1,c", num(2)}},
     };
     CompileBuilder builder;
@@ -205,7 +205,7 @@ TEST(CompileShapesTest, EveryShapeRenderingAlikeGetsItsOwnDefinition) {
 
 TEST(CompileShapesTest, RendersTheShapeKeyIntoTheReusedBuffer) {
     CompileBuilder builder;
-    std::vector<JsonMember> members = {{"id", num(7)}, {"name", str("n")}, {"tags", arr({})}};
+    std::vector<json::JsonMember> members = {{"id", num(7)}, {"name", str("n")}, {"tags", arr({})}};
     EXPECT_EQ(builder.intern_object_shape(members), 6);
     EXPECT_EQ(builder.key_buffer, "id:2,name:5,tags:6");
     EXPECT_EQ(builder.intern_object_shape({}), 7);
@@ -218,35 +218,35 @@ TEST(CompileShapesTest, ArrayShapeRefusesCodesThatAreNoType) {
     CompileBuilder builder;
     const std::pair<std::uint8_t, const char*> refused[] = {{0x06, "0x06"}, {0x0F, "0x0F"}, {0x12, "0x12"}, {0xFF, "0xFF"}};
     for (auto [code, hex] : refused) {
-        Result<std::uint16_t> shape = builder.intern_array_shape(static_cast<VeskType>(code));
+        Result<std::uint16_t> shape = builder.intern_array_shape(static_cast<format::VeskType>(code));
         ASSERT_FALSE(shape.has_value()) << hex;
         EXPECT_EQ(shape.error().kind(), VeskErrorKind::Parse);
         EXPECT_EQ(shape.error().message(), std::string("Unknown VESK type tag: ") + hex);
     }
     // A refusal hands out no number: the next shape still gets 6 at position 6.
-    Result<std::uint16_t> shape = builder.intern_array_shape(VeskType::Object);
+    Result<std::uint16_t> shape = builder.intern_array_shape(format::VeskType::Object);
     ASSERT_TRUE(shape.has_value());
     EXPECT_EQ(*shape, 6);
     EXPECT_EQ(render_shapes(builder.definitions), Strings{"6:[Object]"});
-    EXPECT_EQ(*builder.intern_array_shape(VeskType::Object), 6);
+    EXPECT_EQ(*builder.intern_array_shape(format::VeskType::Object), 6);
 }
 
 TEST(CompileShapesTest, ShapesBeyondTheWritableCountStillResolve) {
     // 65535 object shapes plus one array shape: the 16-bit numbers wrap, but
     // every lookup still finds the definition it created.
-    std::vector<JsonValue> items;
+    std::vector<json::JsonValue> items;
     constexpr std::size_t count = 65600;
     items.reserve(count);
     for (std::size_t i = 0; i < count; ++i) items.push_back(obj({{std::string("k").append(std::to_string(i)), num(i)}}));
     CompileBuilder builder;
-    JsonValue tree = arr(std::move(items));
+    json::JsonValue tree = arr(std::move(items));
     Result<VeskData> value = builder.compile_inline(tree);
     ASSERT_TRUE(value.has_value());
     ASSERT_EQ(builder.definitions.size(), 6 + count + 1);
-    EXPECT_EQ(builder.definitions.back().kind, VeskType::Array);
+    EXPECT_EQ(builder.definitions.back().kind, format::VeskType::Array);
     EXPECT_EQ(value->self_def_index, static_cast<std::uint16_t>(6 + count));
     EXPECT_EQ(value->items()[count - 1].self_def_index, static_cast<std::uint16_t>(6 + count - 1));
-    EXPECT_EQ(*builder.intern_array_shape(VeskType::Object), static_cast<std::uint16_t>(6 + count));
+    EXPECT_EQ(*builder.intern_array_shape(format::VeskType::Object), static_cast<std::uint16_t>(6 + count));
     EXPECT_EQ(builder.definitions.size(), 6 + count + 1);
 }
 
@@ -254,7 +254,7 @@ TEST(CompileShapesTest, ShapesBeyondTheWritableCountStillResolve) {
 
 struct NumberCase {
     const char* name;
-    JsonValue number;
+    json::JsonValue number;
     std::string value;
 
     friend void PrintTo(const NumberCase& c, std::ostream* out) { *out << c.name; }
@@ -309,17 +309,17 @@ TEST(CompileNumbersTest, NearestFloatRoundsTiesToEvenAndOverflowsAtHalfAnUlp) {
         {0x1.0000001p-150, 0x1p-149f},
     };
     for (auto [input, expected] : table) {
-        float got = nearest_float(input);
+        float got = format::nearest_float(input);
         EXPECT_EQ(std::bit_cast<std::uint32_t>(got), std::bit_cast<std::uint32_t>(expected)) << std::hexfloat << input;
     }
-    EXPECT_TRUE(std::isnan(nearest_float(std::numeric_limits<double>::quiet_NaN())));
+    EXPECT_TRUE(std::isnan(format::nearest_float(std::numeric_limits<double>::quiet_NaN())));
 }
 
 // ---- arrays whose items disagree ----
 
 struct MixedCase {
     const char* name;
-    JsonValue tree;
+    json::JsonValue tree;
     std::string outcome;  // rendered value, or the formatted error
     Strings shapes;
 
@@ -349,32 +349,32 @@ INSTANTIATE_TEST_SUITE_P(
         MixedCase{"nested_float_array", arr({arr({num(1), real(1.5)})}), "A7/4[A6/4[f:1,f:1.5]]", {"6:[Float32]", "7:[Array]"}},
         MixedCase{"uniform_ints_stay", arr({num(1), neg(-1)}), "A6/2[i:1,i:-1]", {"6:[Int32]"}},
         MixedCase{"string", arr({num(1), str("a")}), refused + "1 is String, expected Int32", {}},
-        MixedCase{"null_between", arr({num(1), JsonValue::null(), num(2)}), refused + "1 is Null, expected Int32", {}},
-        MixedCase{"leading_null", arr({JsonValue::null(), num(1)}), refused + "0 is Null, expected Int32", {}},
-        MixedCase{"null_after_mixed_numbers", arr({num(1), real(2.5), JsonValue::null()}),
+        MixedCase{"null_between", arr({num(1), json::JsonValue::null(), num(2)}), refused + "1 is Null, expected Int32", {}},
+        MixedCase{"leading_null", arr({json::JsonValue::null(), num(1)}), refused + "0 is Null, expected Int32", {}},
+        MixedCase{"null_after_mixed_numbers", arr({num(1), real(2.5), json::JsonValue::null()}),
                   refused + "2 is Null, expected Int32", {}},
         MixedCase{"string_after_mixed_numbers", arr({real(1.5), num(2), str("x")}),
                   refused + "2 is String, expected Float32", {}},
-        MixedCase{"uint_first", arr({num(18446744073709551615ull), JsonValue::boolean(true)}),
+        MixedCase{"uint_first", arr({num(18446744073709551615ull), json::JsonValue::boolean(true)}),
                   refused + "1 is Bool, expected Uint32", {}},
-        MixedCase{"null_after_string", arr({str("a"), JsonValue::null()}), refused + "1 is Null, expected String", {}},
+        MixedCase{"null_after_string", arr({str("a"), json::JsonValue::null()}), refused + "1 is Null, expected String", {}},
         MixedCase{"number_after_string", arr({str("a"), num(1)}), refused + "1 is Int32, expected String", {}},
-        MixedCase{"number_after_bool", arr({JsonValue::boolean(true), num(1)}), refused + "1 is Int32, expected Bool", {}},
+        MixedCase{"number_after_bool", arr({json::JsonValue::boolean(true), num(1)}), refused + "1 is Int32, expected Bool", {}},
         MixedCase{"object_after_array", arr({arr({}), obj({})}), refused + "1 is Object, expected Array", {}},
         MixedCase{"array_after_object", arr({obj({}), obj({}), arr({})}), refused + "2 is Array, expected Object", {}},
         // Post-order: the inner array is judged before the outer one.
-        MixedCase{"inner_before_outer", arr({num(1), arr({JsonValue::boolean(true), num(1)})}),
+        MixedCase{"inner_before_outer", arr({num(1), arr({json::JsonValue::boolean(true), num(1)})}),
                   refused + "1 is Int32, expected Bool", {}},
-        MixedCase{"first_in_walk_order", arr({arr({num(1), str("x")}), arr({JsonValue::boolean(true), num(2)})}),
+        MixedCase{"first_in_walk_order", arr({arr({num(1), str("x")}), arr({json::JsonValue::boolean(true), num(2)})}),
                   refused + "1 is String, expected Int32", {}},
         MixedCase{"members_in_name_order",
-                  obj({{"b", arr({num(1), str("x")})}, {"a", arr({JsonValue::boolean(true), num(2)})}}),
+                  obj({{"b", arr({num(1), str("x")})}, {"a", arr({json::JsonValue::boolean(true), num(2)})}}),
                   refused + "1 is Int32, expected Bool", {}}),
     [](const testing::TestParamInfo<MixedCase>& info) { return std::string(info.param.name); });
 
 TEST(CompileMixedArraysTest, RefusalIsAnUnsupportedTypeError) {
     CompileBuilder builder;
-    JsonValue tree = arr({num(1), str("a")});
+    json::JsonValue tree = arr({num(1), str("a")});
     Result<VeskData> value = builder.compile_inline(tree);
     ASSERT_FALSE(value.has_value());
     EXPECT_EQ(value.error().kind(), VeskErrorKind::UnsupportedType);
@@ -384,7 +384,7 @@ TEST(CompileMixedArraysTest, RefusalIsAnUnsupportedTypeError) {
 // ---- the walk ----
 
 TEST(CompileWalkTest, MembersGoInByteOrderOfTheirNames) {
-    const std::pair<JsonValue, Compiled> cases[] = {
+    const std::pair<json::JsonValue, Compiled> cases[] = {
         {obj({{"b", num(1)}, {"a", num(2)}, {"A", num(3)}}), {"O6{i:3,i:2,i:1}", {"6:{A:Int32,a:Int32,b:Int32}"}, {}}},
         // Unsigned bytes: a UTF-8 lead byte sorts after every ASCII byte;
         // a proper prefix comes first.
@@ -411,7 +411,7 @@ TEST(CompileWalkTest, WorkedExample) {
 }
 
 TEST(CompileWalkTest, DeepNestingCompiles) {
-    JsonValue tree = num(5);
+    json::JsonValue tree = num(5);
     for (int depth = 0; depth < 127; ++depth) tree = arr({std::move(tree)});
     CompileBuilder builder;
     Result<VeskData> value = builder.compile_inline(tree);

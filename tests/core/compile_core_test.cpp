@@ -14,17 +14,17 @@ namespace {
 TEST(StringTableTest, NumbersDistinctTextsInFirstSeenOrder) {
     // Enough texts to make the table grow several times; equal texts from
     // different buffers are one text.
-    StringTable table(12345);
+    tables::StringTable table(12345);
     std::vector<std::string> texts, copies;
     for (int i = 0; i < 5000; ++i) texts.push_back(std::to_string(i).insert(0, 1, 't'));
     copies = texts;
     for (std::uint32_t i = 0; i < texts.size(); ++i) {
-        const StringTable::Interned interned = table.intern(texts[i]);
+        const tables::StringTable::Interned interned = table.intern(texts[i]);
         ASSERT_TRUE(interned.added);
         ASSERT_EQ(interned.id, i);
     }
     for (std::uint32_t i = 0; i < copies.size(); i += 7) {
-        const StringTable::Interned again = table.intern(copies[i]);
+        const tables::StringTable::Interned again = table.intern(copies[i]);
         ASSERT_FALSE(again.added);
         ASSERT_EQ(again.id, i);
     }
@@ -51,14 +51,14 @@ TEST(StringTableTest, TellsTextsApartWhateverTheirHashesShare) {
     for (std::uint32_t i = 0; i < 1500; ++i) texts.push_back(std::to_string(i).insert(0, 1, 's'));
     copies = texts;
     for (const HashOf hash_of : patterns) {
-        StringTable table(7);
+        tables::StringTable table(7);
         for (std::uint32_t i = 0; i < texts.size(); ++i) {
-            const StringTable::Interned interned = table.intern(texts[i], hash_of(i));
+            const tables::StringTable::Interned interned = table.intern(texts[i], hash_of(i));
             ASSERT_TRUE(interned.added) << i;
             ASSERT_EQ(interned.id, i);
         }
         for (std::uint32_t i = 0; i < copies.size(); ++i) {
-            const StringTable::Interned again = table.intern(copies[i], hash_of(i));
+            const tables::StringTable::Interned again = table.intern(copies[i], hash_of(i));
             ASSERT_FALSE(again.added) << i;
             ASSERT_EQ(again.id, i);
             ASSERT_EQ(table.text(i), texts[i]);
@@ -72,7 +72,7 @@ TEST(TextHashTest, EveryByteAndTheLengthReachTheHash) {
     // that two texts differing in trailing zeros cannot tell apart, collides.
     // hash_text_padded takes texts of up to sixteen bytes otherwise.
     using Hash = std::uint64_t (*)(std::string_view, std::uint64_t);
-    for (const Hash hash_of : {Hash{hash_text}, Hash{hash_text_padded}}) {
+    for (const Hash hash_of : {Hash{tables::hash_text}, Hash{tables::hash_text_padded}}) {
         for (const std::uint64_t seed : {0ull, 0x9E3779B97F4A7C15ull, 0x0123456789ABCDEFull}) {
             std::set<std::uint64_t> zeros;
             for (std::size_t length = 0; length <= 100; ++length) {
@@ -100,7 +100,7 @@ TEST(TextHashTest, CopyingHashCopiesEveryByteAndNoMoreAndHashesAlike) {
         std::string text(length, '\0');
         for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>(0x31 + i * 11);
         std::vector<std::uint8_t> to(length + 2, 0xA5);
-        EXPECT_EQ(hash_text_copying(text, 99, to.data() + 1), hash_text(text, 99)) << length;
+        EXPECT_EQ(tables::hash_text_copying(text, 99, to.data() + 1), tables::hash_text(text, 99)) << length;
         EXPECT_EQ(to.front(), 0xA5) << length;
         EXPECT_EQ(to.back(), 0xA5) << length;
         EXPECT_EQ(std::string(to.begin() + 1, to.end() - 1), text) << length;
@@ -115,7 +115,7 @@ TEST(TextHashTest, PaddedWordsHashAsTheTextTheyHold) {
         for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>(0xF1 - i * 13);
         char padded[16] = {};
         std::memcpy(padded, text.data(), length);
-        EXPECT_EQ(hash_padded_words(load_word(padded), load_word(padded + 8), length, 7), hash_text_padded(text, 7))
+        EXPECT_EQ(tables::hash_padded_words(tables::load_word(padded), tables::load_word(padded + 8), length, 7), tables::hash_text_padded(text, 7))
             << length;
     }
 }
@@ -130,25 +130,25 @@ TEST(TextHashTest, ShortTextsHashAsTheirPaddedWordsHoweverRead) {
         char block[16];
         std::memset(block, 0x5A, sizeof block);
         std::memcpy(block, text.data(), length);
-        const PaddedWords words = padded_words_in_block(block, length);
-        EXPECT_EQ(hash_padded_words(words.low, words.high, length, 7), hash_text({block, length}, 7)) << length;
+        const tables::PaddedWords words = tables::padded_words_in_block(block, length);
+        EXPECT_EQ(tables::hash_padded_words(words.low, words.high, length, 7), tables::hash_text({block, length}, 7)) << length;
         char padded[16] = {};
         std::memcpy(padded, block, length);
-        EXPECT_EQ(words.low, load_word(padded)) << length;
-        EXPECT_EQ(words.high, load_word(padded + 8)) << length;
+        EXPECT_EQ(words.low, tables::load_word(padded)) << length;
+        EXPECT_EQ(words.high, tables::load_word(padded + 8)) << length;
     }
 }
 
 TEST(TextHashTest, BlockComparisonSeesEveryByteOfTheTextAndNoneAfter) {
-    for (std::size_t size = 0; size <= kSameBytesBlock + 8; ++size) {
-        std::vector<char> a(size + kSameBytesBlock);
+    for (std::size_t size = 0; size <= tables::kSameBytesBlock + 8; ++size) {
+        std::vector<char> a(size + tables::kSameBytesBlock);
         for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<char>(i * 7 + 3);
         std::vector<char> b = a;
         for (std::size_t i = size; i < b.size(); ++i) b[i] = static_cast<char>(~b[i]);
-        EXPECT_TRUE(same_bytes_in_block(a.data(), b.data(), size)) << size;
+        EXPECT_TRUE(tables::same_bytes_in_block(a.data(), b.data(), size)) << size;
         for (std::size_t differing = 0; differing < size; ++differing) {
             b[differing] = static_cast<char>(b[differing] ^ 0x40);
-            EXPECT_FALSE(same_bytes_in_block(a.data(), b.data(), size)) << size << " " << differing;
+            EXPECT_FALSE(tables::same_bytes_in_block(a.data(), b.data(), size)) << size << " " << differing;
             b[differing] = a[differing];
         }
     }
@@ -158,16 +158,16 @@ TEST(DictionaryNumberingTest, SecondOccurrenceEntersTheDictionary) {
     // Strings a b b a c a: inline, inline, b enters as 0, a as 1, inline, 1.
     const std::vector<std::uint32_t> walk = {0, 1, 1, 0, 2, 0};
     const std::vector<std::optional<std::uint32_t>> expected = {std::nullopt, std::nullopt, 0u, 1u, std::nullopt, 1u};
-    DictionaryNumbering numbering(3, TableVector<std::uint32_t>{});
+    tables::DictionaryNumbering numbering(3, tables::TableVector<std::uint32_t>{});
     for (std::size_t i = 0; i < walk.size(); ++i) EXPECT_EQ(numbering.occurrence(walk[i]), expected[i]) << i;
     EXPECT_EQ(std::vector<std::uint32_t>(numbering.entries().begin(), numbering.entries().end()),
               (std::vector<std::uint32_t>{1, 0}));
 }
 
 TEST(ShapeTableTest, ShapesAreEqualPairForPair) {
-    using enum VeskType;
-    ShapeTable shapes(99);
-    const std::vector<std::vector<ShapeField>> distinct = {
+    using enum format::VeskType;
+    tables::ShapeTable shapes(99);
+    const std::vector<std::vector<tables::ShapeField>> distinct = {
         {}, {{0, Int32}}, {{0, Bool}}, {{1, Int32}}, {{0, Int32}, {1, String}}, {{1, String}, {0, Int32}},
     };
     for (std::uint32_t i = 0; i < distinct.size(); ++i) EXPECT_EQ(shapes.intern_object(distinct[i]), i);
@@ -177,15 +177,15 @@ TEST(ShapeTableTest, ShapesAreEqualPairForPair) {
     EXPECT_EQ(shapes.intern_array(Int32), ints);
     for (std::uint32_t i = 0; i < distinct.size(); ++i) EXPECT_EQ(shapes.intern_object(distinct[i]), i);
     // Growth keeps every shape findable.
-    for (std::uint32_t name = 0; name < 3000; ++name) shapes.intern_object(std::vector<ShapeField>{{name, Null}});
-    EXPECT_EQ(shapes.intern_object(std::vector<ShapeField>{{1234, Null}}), ints + 2 + 1234);
+    for (std::uint32_t name = 0; name < 3000; ++name) shapes.intern_object(std::vector<tables::ShapeField>{{name, Null}});
+    EXPECT_EQ(shapes.intern_object(std::vector<tables::ShapeField>{{1234, Null}}), ints + 2 + 1234);
     EXPECT_EQ(shapes.intern_object(distinct[4]), 4u);
     ASSERT_EQ(shapes.fields(4).size(), 2u);
-    EXPECT_EQ(shapes.fields(4)[1], (ShapeField{1, String}));
+    EXPECT_EQ(shapes.fields(4)[1], (tables::ShapeField{1, String}));
 }
 
 TEST(DefinitionNumberingTest, NumbersFollowTheFirstRequest) {
-    DefinitionNumbering numbering;
+    tables::DefinitionNumbering numbering;
     EXPECT_EQ(numbering.number(3), 6u);
     EXPECT_EQ(numbering.number(0), 7u);
     EXPECT_EQ(numbering.number(3), 6u);
@@ -199,14 +199,14 @@ TEST(ContainerBlocksTest, BlocksMatchTheDocumentWriter) {
     // Shapes interned in one order and numbered in another, names and
     // dictionary strings of every length class: the blocks must equal what
     // encode_document writes for the same document.
-    using enum VeskType;
+    using enum format::VeskType;
     const std::vector<std::string> texts = {"a", "b", std::string(200, 'm'), std::string(20000, 'l'), ""};
-    StringTable names(1), strings(2);
+    tables::StringTable names(1), strings(2);
     for (const std::string& text : texts) names.intern(text), strings.intern(text);
-    ShapeTable shapes(3);
-    const std::uint32_t object = shapes.intern_object(std::vector<ShapeField>{{0, Int32}, {2, String}, {4, Array}});
+    tables::ShapeTable shapes(3);
+    const std::uint32_t object = shapes.intern_object(std::vector<tables::ShapeField>{{0, Int32}, {2, String}, {4, Array}});
     const std::uint32_t array = shapes.intern_array(String);
-    DefinitionNumbering numbering;
+    tables::DefinitionNumbering numbering;
     numbering.number(array);
     numbering.number(object);
     const std::vector<std::uint32_t> entries = {3, 2, 4, 0};
@@ -216,25 +216,25 @@ TEST(ContainerBlocksTest, BlocksMatchTheDocumentWriter) {
     document.definitions.push_back(VeskDefinition::array(6, String));
     document.definitions.push_back(VeskDefinition::object(7, {{"a", Int32}, {texts[2], String}, {"", Array}}));
     for (std::uint32_t id : entries) document.dict.push_back(texts[id]);
-    const Result<ByteBuffer> expected = encode_document(document);
+    const Result<format::ByteBuffer> expected = encode_document(document);
     ASSERT_TRUE(expected.has_value());
 
-    std::size_t definitions_size = definition_block_base_size();
-    for (std::uint32_t shape : {object, array}) definitions_size += definition_record_size(shapes, names, shape);
-    std::size_t dictionary_size = kStringCountSize;
-    for (std::uint32_t id : entries) dictionary_size += string_encoding_size(texts[id].size());
-    const std::size_t data_at = kHeaderSize + definitions_size + dictionary_size;
-    ASSERT_EQ(expected->size(), data_at + kEntryCountSize);
+    std::size_t definitions_size = tables::definition_block_base_size();
+    for (std::uint32_t shape : {object, array}) definitions_size += tables::definition_record_size(shapes, names, shape);
+    std::size_t dictionary_size = format::kStringCountSize;
+    for (std::uint32_t id : entries) dictionary_size += format::string_encoding_size(texts[id].size());
+    const std::size_t data_at = format::kHeaderSize + definitions_size + dictionary_size;
+    ASSERT_EQ(expected->size(), data_at + format::kEntryCountSize);
 
-    ByteBuffer written(expected->size(), 0xAA);
-    std::uint8_t* at = write_definition_block(written.data() + kHeaderSize, shapes, names, numbering);
-    ASSERT_EQ(at, written.data() + kHeaderSize + definitions_size);
-    at = write_dictionary_block(at, entries, [&strings](std::uint8_t* to, std::uint32_t id) {
-        return write_string(to, strings.text(id));
+    format::ByteBuffer written(expected->size(), 0xAA);
+    std::uint8_t* at = tables::write_definition_block(written.data() + format::kHeaderSize, shapes, names, numbering);
+    ASSERT_EQ(at, written.data() + format::kHeaderSize + definitions_size);
+    at = tables::write_dictionary_block(at, entries, [&strings](std::uint8_t* to, std::uint32_t id) {
+        return tables::write_string(to, strings.text(id));
     });
     ASSERT_EQ(at, written.data() + data_at);
-    store_u32le(at, 0);  // no data entries
-    write_header(written.data(), kHeaderSize + definitions_size, data_at);
+    format::store_u32le(at, 0);  // no data entries
+    tables::write_header(written.data(), format::kHeaderSize + definitions_size, data_at);
     EXPECT_EQ(written, *expected);
 }
 

@@ -111,7 +111,7 @@ TEST(CompileJsonDocumentTest, WorkedExampleDocument) {
     ASSERT_EQ(document->definitions.size(), 9u);
     for (std::uint16_t i = 0; i < 6; ++i) {
         EXPECT_EQ(document->definitions[i].index, i);
-        EXPECT_EQ(type_byte(document->definitions[i].kind), i);
+        EXPECT_EQ(format::type_byte(document->definitions[i].kind), i);
     }
     EXPECT_EQ(render_shapes(document->definitions), (Strings{"6:{k:Int32}", "7:[String]", "8:{a:Object,b:Array}"}));
     EXPECT_EQ(document->dict, Strings{"x"});
@@ -120,8 +120,8 @@ TEST(CompileJsonDocumentTest, WorkedExampleDocument) {
 }
 
 // 13-byte header, then the six primitive definitions as kind, index.
-ByteBuffer container_start(std::uint32_t dict_offset, std::uint32_t data_offset, std::uint16_t definition_count) {
-    ByteBuffer bytes = {0x01, 0x0D, 0, 0, 0};
+format::ByteBuffer container_start(std::uint32_t dict_offset, std::uint32_t data_offset, std::uint16_t definition_count) {
+    format::ByteBuffer bytes = {0x01, 0x0D, 0, 0, 0};
     for (std::uint32_t offset : {dict_offset, data_offset}) {
         for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(offset >> shift));
     }
@@ -131,13 +131,13 @@ ByteBuffer container_start(std::uint32_t dict_offset, std::uint32_t data_offset,
     return bytes;
 }
 
-ByteBuffer concat(ByteBuffer head, const ByteBuffer& tail) {
+format::ByteBuffer concat(format::ByteBuffer head, const format::ByteBuffer& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
 }
 
 TEST(CompileJsonDocumentTest, EncodesToTheExpectedBytes) {
-    const std::pair<const char*, ByteBuffer> cases[] = {
+    const std::pair<const char*, format::ByteBuffer> cases[] = {
         {R"({"b": "x", "a": 1})",
          concat(container_start(44, 48, 7), {0x11, 0x06, 0x00, 0x02, 0x00, 0x01, 0x61, 0x02, 0x01, 0x62, 0x05,  // defs
                                              0x00, 0x00, 0x00, 0x00,                                        // dict
@@ -152,7 +152,7 @@ TEST(CompileJsonDocumentTest, EncodesToTheExpectedBytes) {
     for (const auto& [text, expected] : cases) {
         Result<VeskDocument> document = compile_json_str(text);
         ASSERT_TRUE(document.has_value()) << text;
-        Result<ByteBuffer> bytes = encode_document(*document);
+        Result<format::ByteBuffer> bytes = encode_document(*document);
         ASSERT_TRUE(bytes.has_value()) << bytes.error().formatted();
         EXPECT_EQ(*bytes, expected) << text;
     }
@@ -165,7 +165,7 @@ TEST(CompileJsonDocumentTest, TooManyShapesCompileButAreNotWritten) {
     Result<VeskDocument> document = compile_json_str(text);
     ASSERT_TRUE(document.has_value());
     EXPECT_EQ(document->definitions.size(), 65537u);
-    Result<ByteBuffer> bytes = encode_document(*document);
+    Result<format::ByteBuffer> bytes = encode_document(*document);
     ASSERT_FALSE(bytes.has_value());
     EXPECT_EQ(bytes.error().message(), "Too many definitions (65537), max 65535");
 }
@@ -195,7 +195,7 @@ TEST(CompileJsonSuiteTest, AcceptedFilesCompileUnlessTheyMixArrayItems) {
                                                                                << document.error().message();
         }
         if (document) {
-            Result<ByteBuffer> bytes = encode_document(*document);
+            Result<format::ByteBuffer> bytes = encode_document(*document);
             EXPECT_TRUE(bytes.has_value()) << name;
         }
     }
@@ -229,21 +229,21 @@ TEST_P(CompileJsonCorpusTest, CompilesAlikeTwiceAndReadsBack) {
     ASSERT_TRUE(second.has_value()) << second.error().formatted();
     EXPECT_TRUE(fingerprint(*first) == fingerprint(*second));
 
-    Result<ByteBuffer> bytes = encode_document(*first);
+    Result<format::ByteBuffer> bytes = encode_document(*first);
     if (*c.write_error != 0) {
         ASSERT_FALSE(bytes.has_value());
         EXPECT_EQ(bytes.error().message(), c.write_error);
         return;
     }
     ASSERT_TRUE(bytes.has_value()) << bytes.error().formatted();
-    Result<ByteBuffer> again = encode_document(*second);
+    Result<format::ByteBuffer> again = encode_document(*second);
     ASSERT_TRUE(again.has_value());
     EXPECT_TRUE(*bytes == *again);
     // Every compiled array holds items of its element type only, so the
     // container reads back and writes again to the same bytes.
     Result<VeskDocument> decoded = decode_document(*bytes);
     ASSERT_TRUE(decoded.has_value()) << decoded.error().formatted();
-    Result<ByteBuffer> rewritten = encode_document(*decoded);
+    Result<format::ByteBuffer> rewritten = encode_document(*decoded);
     ASSERT_TRUE(rewritten.has_value());
     EXPECT_TRUE(*rewritten == *bytes);
 }

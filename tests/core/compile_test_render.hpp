@@ -53,17 +53,17 @@ inline std::vector<std::string> render_shapes(const std::vector<VeskDefinition>&
         std::string text = std::to_string(definition.index);
         if (definition.index != position) text.append("@").append(std::to_string(position));
         text += ':';
-        if (definition.kind == VeskType::Array && definition.elem_type) {
-            text.append("[").append(type_name(*definition.elem_type)).append("]");
-        } else if (definition.kind == VeskType::Object && definition.fields) {
+        if (definition.kind == format::VeskType::Array && definition.elem_type) {
+            text.append("[").append(format::type_name(*definition.elem_type)).append("]");
+        } else if (definition.kind == format::VeskType::Object && definition.fields) {
             text += '{';
             for (std::size_t i = 0; i < definition.fields->size(); ++i) {
                 if (i > 0) text += ',';
-                text.append((*definition.fields)[i].name).append(":").append(type_name((*definition.fields)[i].type));
+                text.append((*definition.fields)[i].name).append(":").append(format::type_name((*definition.fields)[i].type));
             }
             text += '}';
         } else {
-            text.append("bad ").append(type_name(definition.kind));
+            text.append("bad ").append(format::type_name(definition.kind));
         }
         out.push_back(text);
     }
@@ -71,15 +71,15 @@ inline std::vector<std::string> render_shapes(const std::vector<VeskDefinition>&
 }
 
 // Tree builders for hand-made JSON input.
-inline JsonValue num(std::uint64_t value) { return JsonValue::uint(value); }
-inline JsonValue neg(std::int64_t value) { return JsonValue::int64(value); }
-inline JsonValue real(double value) { return JsonValue::number(value); }
-inline JsonValue str(std::string text) { return JsonValue::string(std::move(text)); }
-inline JsonValue arr(std::vector<JsonValue> items) { return JsonValue::array(std::move(items)); }
+inline json::JsonValue num(std::uint64_t value) { return json::JsonValue::uint(value); }
+inline json::JsonValue neg(std::int64_t value) { return json::JsonValue::int64(value); }
+inline json::JsonValue real(double value) { return json::JsonValue::number(value); }
+inline json::JsonValue str(std::string text) { return json::JsonValue::string(std::move(text)); }
+inline json::JsonValue arr(std::vector<json::JsonValue> items) { return json::JsonValue::array(std::move(items)); }
 // Members in the order given, sorted or not: the compiler orders them itself.
-inline JsonValue obj(std::vector<JsonMember> members) {
-    JsonValue node;
-    node.kind = JsonKind::Object;
+inline json::JsonValue obj(std::vector<json::JsonMember> members) {
+    json::JsonValue node;
+    node.kind = json::JsonKind::Object;
     node.members = std::move(members);
     return node;
 }

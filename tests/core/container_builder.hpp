@@ -52,23 +52,23 @@ public:
     }
 
     std::size_t size() const { return data_.size(); }
-    const ByteBuffer& buffer() const { return data_; }
+    const format::ByteBuffer& buffer() const { return data_; }
 
 private:
-    ByteBuffer data_;
+    format::ByteBuffer data_;
 };
 
 // Definition records.
-inline Bytes primitive_record(VeskType kind, std::uint16_t index) {
-    return Bytes().u8(type_byte(kind)).u16(index);
+inline Bytes primitive_record(format::VeskType kind, std::uint16_t index) {
+    return Bytes().u8(format::type_byte(kind)).u16(index);
 }
-inline Bytes array_record(std::uint16_t index, VeskType elem) {
-    return Bytes().u8(type_byte(VeskType::Array)).u16(index).u8(type_byte(elem));
+inline Bytes array_record(std::uint16_t index, format::VeskType elem) {
+    return Bytes().u8(format::type_byte(format::VeskType::Array)).u16(index).u8(format::type_byte(elem));
 }
-inline Bytes object_record(std::uint16_t index, const std::vector<std::pair<std::string, VeskType>>& fields) {
+inline Bytes object_record(std::uint16_t index, const std::vector<std::pair<std::string, format::VeskType>>& fields) {
     Bytes record;
-    record.u8(type_byte(VeskType::Object)).u16(index).u16(static_cast<std::uint16_t>(fields.size()));
-    for (const auto& [name, type] : fields) record.u8(static_cast<std::uint8_t>(name.size())).text(name).u8(type_byte(type));
+    record.u8(format::type_byte(format::VeskType::Object)).u16(index).u16(static_cast<std::uint16_t>(fields.size()));
+    for (const auto& [name, type] : fields) record.u8(static_cast<std::uint8_t>(name.size())).text(name).u8(format::type_byte(type));
     return record;
 }
 
@@ -83,7 +83,7 @@ inline Bytes definition_block(const std::vector<Bytes>& records) {
 // The six primitive definitions at positions 0 to 5, then `shapes` from 6.
 inline Bytes standard_definitions(const std::vector<Bytes>& shapes = {}) {
     std::vector<Bytes> records;
-    for (std::uint8_t kind = 0; kind <= 5; ++kind) records.push_back(primitive_record(static_cast<VeskType>(kind), kind));
+    for (std::uint8_t kind = 0; kind <= 5; ++kind) records.push_back(primitive_record(static_cast<format::VeskType>(kind), kind));
     records.insert(records.end(), shapes.begin(), shapes.end());
     return definition_block(records);
 }
@@ -108,7 +108,7 @@ inline Bytes data_block(const std::vector<Bytes>& entries) {
 
 // Header and blocks back to back; `gap` ignored bytes may sit between the
 // header and the definition block.
-inline ByteBuffer assemble(const Bytes& definitions, const Bytes& dict, const Bytes& data, std::uint8_t version = 1,
+inline format::ByteBuffer assemble(const Bytes& definitions, const Bytes& dict, const Bytes& data, std::uint8_t version = 1,
                            std::size_t gap = 0) {
     const std::uint32_t def_offset = static_cast<std::uint32_t>(13 + gap);
     const std::uint32_t dict_offset = def_offset + static_cast<std::uint32_t>(definitions.size());
@@ -121,7 +121,7 @@ inline ByteBuffer assemble(const Bytes& definitions, const Bytes& dict, const By
 
 // Standard definitions plus `shapes`, an empty dictionary unless given, and
 // one entry of `def_index` holding `payload`.
-inline ByteBuffer single_entry(const std::vector<Bytes>& shapes, std::uint16_t def_index, const Bytes& payload,
+inline format::ByteBuffer single_entry(const std::vector<Bytes>& shapes, std::uint16_t def_index, const Bytes& payload,
                                const std::vector<std::string>& dict = {}) {
     return assemble(standard_definitions(shapes), dictionary_block(dict), data_block({entry(def_index, payload)}));
 }

@@ -25,7 +25,7 @@ constexpr std::uint16_t kString = 5;
 
 struct ScanCase {
     std::string name;
-    ByteBuffer container;
+    format::ByteBuffer container;
     // What loads reports, or empty for a container that reads.
     std::string message;
 };
@@ -33,24 +33,24 @@ struct ScanCase {
 Bytes str_ref(std::uint32_t index) { return Bytes().u8(0xFF).u32(index); }
 
 std::vector<ScanCase> scan_cases() {
-    const Bytes records = standard_definitions({object_record(6, {{"s", VeskType::String}, {"n", VeskType::Int32}}),
-                                                array_record(7, VeskType::Object)});
+    const Bytes records = standard_definitions({object_record(6, {{"s", format::VeskType::String}, {"n", format::VeskType::Int32}}),
+                                                array_record(7, format::VeskType::Object)});
     const Bytes dict = dictionary_block({"shared"});
     auto object = [](const Bytes& s, std::int32_t n) { return Bytes().u16(6).append(s).u32(static_cast<std::uint32_t>(n)); };
     auto objects = [&](const Bytes& s) { return Bytes().u16(7).u16(6).u16(2).append(object(s, 1)).append(object(s, -2)); };
     const Bytes bad_text = Bytes().u8(1).u8(0xFF);
     const Bytes unordered = standard_definitions(
-        {object_record(6, {{"k", VeskType::Int32}, {"b", VeskType::Null}, {"k", VeskType::String}, {"a", VeskType::Bool}})});
+        {object_record(6, {{"k", format::VeskType::Int32}, {"b", format::VeskType::Null}, {"k", format::VeskType::String}, {"a", format::VeskType::Bool}})});
     const Bytes unordered_value = Bytes().u16(6).u32(9).string("later").u8(1);
     // Objects numbered 6 read their values by position 6 and their keys by
     // index 6, which position 7 holds.
-    const Bytes renumbered = standard_definitions({object_record(8, {{"n", VeskType::Int32}}),
-                                                   object_record(6, {{"m", VeskType::Int32}})});
-    const Bytes renamed_unfit = standard_definitions({object_record(8, {{"n", VeskType::Int32}}),
-                                                      object_record(6, {{"m", VeskType::Int32}, {"o", VeskType::Null}})});
-    const Bytes named_by_array = standard_definitions({object_record(8, {{"n", VeskType::Int32}}),
-                                                       array_record(6, VeskType::Int32)});
-    const Bytes named_by_none = standard_definitions({object_record(8, {{"n", VeskType::Int32}})});
+    const Bytes renumbered = standard_definitions({object_record(8, {{"n", format::VeskType::Int32}}),
+                                                   object_record(6, {{"m", format::VeskType::Int32}})});
+    const Bytes renamed_unfit = standard_definitions({object_record(8, {{"n", format::VeskType::Int32}}),
+                                                      object_record(6, {{"m", format::VeskType::Int32}, {"o", format::VeskType::Null}})});
+    const Bytes named_by_array = standard_definitions({object_record(8, {{"n", format::VeskType::Int32}}),
+                                                       array_record(6, format::VeskType::Int32)});
+    const Bytes named_by_none = standard_definitions({object_record(8, {{"n", format::VeskType::Int32}})});
     Bytes deep = Bytes().u16(6).u16(6).u16(0);
     for (int level = 1; level < 129; ++level) deep = Bytes().u16(6).u16(6).u16(1).append(deep);
     return {
@@ -78,7 +78,7 @@ std::vector<ScanCase> scan_cases() {
          "Expected int32 (4 bytes)"},
         {"payload longer than its value", assemble(records, dict, data_block({entry(kString, str_ref(0).u8(0))})),
          "Mismatch entry 0: consumed 5 of 6"},
-        {"129 levels", assemble(standard_definitions({array_record(6, VeskType::Array)}), Bytes(), data_block({entry(6, deep)})),
+        {"129 levels", assemble(standard_definitions({array_record(6, format::VeskType::Array)}), Bytes(), data_block({entry(6, deep)})),
          "Max recursion depth"},
         {"object named by a definition numbered elsewhere",
          assemble(renumbered, Bytes(), data_block({entry(7, Bytes().u16(6).u32(4))})), ""},
@@ -99,8 +99,8 @@ class OnePathAgreesWithReader : public testing::TestWithParam<ScanCase> {};
 // tree they build.
 TEST_P(OnePathAgreesWithReader, MessageOrTree) {
     const ScanCase& one = GetParam();
-    const Result<JsonValue> read = test::read_one_path(one.container);
-    const Result<JsonValue> exact = test::read_exactly(one.container);
+    const Result<json::JsonValue> read = test::read_one_path(one.container);
+    const Result<json::JsonValue> exact = test::read_exactly(one.container);
     ASSERT_EQ(read.has_value(), one.message.empty()) << (read ? "" : read.error().message());
     ASSERT_EQ(exact.has_value(), read.has_value());
     if (read) {
@@ -119,14 +119,14 @@ INSTANTIATE_TEST_SUITE_P(Containers, OnePathAgreesWithReader, testing::ValuesIn(
                          });
 
 TEST(ContainerScan, CountsWhatTheResultHolds) {
-    const ByteBuffer container = assemble(
-        standard_definitions({array_record(6, VeskType::Null), object_record(7, {{"f", VeskType::Float32}}),
-                              array_record(8, VeskType::Object)}),
+    const format::ByteBuffer container = assemble(
+        standard_definitions({array_record(6, format::VeskType::Null), object_record(7, {{"f", format::VeskType::Float32}}),
+                              array_record(8, format::VeskType::Object)}),
         dictionary_block({"abc"}),
         data_block({entry(6, Bytes().u16(6).u16(0).u16(65535)),
                     entry(8, Bytes().u16(8).u16(7).u16(2).u16(7).u32(0).u16(7).u32(0)),
                     entry(kString, Bytes().string("hello"))}));
-    const ContainerScan scan = scan_container(container);
+    const loads::ContainerScan scan = loads::scan_container(container);
     ASSERT_FALSE(scan.fault());
     EXPECT_EQ(scan.counts.values, 1 + 65535 + 1 + 2 * 2 + 1);
     EXPECT_EQ(scan.counts.numbers, 2u);
@@ -149,20 +149,20 @@ namespace {
 // census goes by the reader's rules alone: reference 9, past the dictionary,
 // counts as a reference but not as a use of a string.
 TEST(ContainerScan, CensusCountsDefinitionUsesReferencesAndValues) {
-    const ByteBuffer container = test::assemble(
-        test::standard_definitions({test::object_record(6, {{"k", VeskType::String}}),
-                                    test::array_record(7, VeskType::Object)}),
+    const format::ByteBuffer container = test::assemble(
+        test::standard_definitions({test::object_record(6, {{"k", format::VeskType::String}}),
+                                    test::array_record(7, format::VeskType::Object)}),
         test::dictionary_block({"shared", "unused"}),
         test::data_block({test::entry(7, test::Bytes().u16(7).u16(6).u16(3).u16(6).string("xyz").u16(6).u8(0xFF).u32(0)
                                              .u16(6).u8(0xFF).u32(9)),
                           test::entry(2, test::Bytes().u32(5))}));
-    ScanCensus census;
-    const ContainerScan scan = scan_container(container, census);
+    loads::ScanCensus census;
+    const loads::ContainerScan scan = loads::scan_container(container, census);
     EXPECT_FALSE(scan.reader_fault);
     EXPECT_TRUE(scan.meaning_fault);
     EXPECT_EQ(census.definition_uses, (std::vector<std::uint64_t>{0, 0, 1, 0, 0, 0, 3, 1}));
     EXPECT_EQ(census.dictionary_uses, (std::vector<std::uint64_t>{1, 0}));
-    EXPECT_EQ(census.values_by_type, (std::array<std::uint64_t, kTypeCount>{0, 0, 1, 0, 0, 1, 1, 3}));
+    EXPECT_EQ(census.values_by_type, (std::array<std::uint64_t, format::kTypeCount>{0, 0, 1, 0, 0, 1, 1, 3}));
     EXPECT_EQ(census.references, 2u);
     EXPECT_EQ(scan.counts.inline_bytes, 3u);
     EXPECT_EQ(scan.entries, 2u);

@@ -17,12 +17,12 @@ VeskData A(std::vector<VeskData> items) { return VeskData::array(0, 0, std::move
 VeskData O(std::vector<VeskData> values) { return VeskData::object(0, std::move(values)); }
 
 std::string describe_definition(const VeskDefinition& definition) {
-    std::string out = std::to_string(definition.index) + ":" + std::string(type_name(definition.kind));
-    if (definition.elem_type) out += "<" + std::string(type_name(*definition.elem_type)) + ">";
+    std::string out = std::to_string(definition.index) + ":" + std::string(format::type_name(definition.kind));
+    if (definition.elem_type) out += "<" + std::string(format::type_name(*definition.elem_type)) + ">";
     if (definition.fields) {
         out += "{";
         for (const VeskField& field : *definition.fields) {
-            out += field.name + "=" + std::string(type_name(field.type)) + ";";
+            out += field.name + "=" + std::string(format::type_name(field.type)) + ";";
         }
         out += "}";
     }
@@ -207,7 +207,7 @@ TEST(DataCompilerTest, DocumentHoldsDefinitionsDictionaryAndOneChunk) {
             EXPECT_EQ(document.definitions[i].index, i);
             if (i < 6) {
                 EXPECT_EQ(describe_definition(document.definitions[i]),
-                          describe_definition(VeskDefinition::primitive(static_cast<VeskType>(i))));
+                          describe_definition(VeskDefinition::primitive(static_cast<format::VeskType>(i))));
             }
         }
         EXPECT_EQ(describe_shapes(document.definitions), c.shapes);
@@ -232,8 +232,8 @@ TEST(DataCompilerTest, FieldNamesCountPastTenInDecimal) {
     ASSERT_EQ(fields.size(), 12u);
     const std::pair<std::size_t, const char*> names[] = {{0, "f0"}, {9, "f9"}, {10, "f10"}, {11, "f11"}};
     for (auto [position, name] : names) EXPECT_EQ(fields[position].name, name);
-    EXPECT_EQ(fields[10].type, VeskType::String);
-    EXPECT_EQ(fields[11].type, VeskType::Bool);
+    EXPECT_EQ(fields[10].type, format::VeskType::String);
+    EXPECT_EQ(fields[11].type, format::VeskType::Bool);
 }
 
 TEST(DataCompilerTest, SameInputGivesSameDocument) {

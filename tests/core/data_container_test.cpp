@@ -30,21 +30,21 @@ VeskData S(std::string text) { return VeskData::string(std::move(text)); }
 VeskData A(std::vector<VeskData> items) { return VeskData::array(0, 0, std::move(items)); }
 VeskData O(std::vector<VeskData> values) { return VeskData::object(0, std::move(values)); }
 
-class VectorMemory final : public ContainerMemory {
+class VectorMemory final : public emit::ContainerMemory {
 public:
     std::uint8_t* allocate(std::size_t size) override {
         bytes.assign(size, 0xAA);
         return bytes.data();
     }
-    ByteBuffer bytes;
+    format::ByteBuffer bytes;
 };
 
 // Feeds a tree to the writer in the order the conversion walks a value.
 class TreeWriter {
 public:
-    explicit TreeWriter(DataContainer& out) : out_(out) {}
+    explicit TreeWriter(emit::DataContainer& out) : out_(out) {}
 
-    VeskType write(const VeskData& value) {
+    format::VeskType write(const VeskData& value) {
         switch (value.kind) {
             case VeskDataKind::Bool: out_.write_bool(value.as_bool()); break;
             case VeskDataKind::Int32: out_.write_int32(value.as_int32()); break;
@@ -63,15 +63,15 @@ public:
 
 private:
     void write_array(const VeskData& array) {
-        const DataContainer::ArrayStart start = out_.begin_array();
-        ListItems items(out_);
+        const emit::DataContainer::ArrayStart start = out_.begin_array();
+        emit::ListItems items(out_);
         std::optional<std::uint16_t> number;
         for (std::size_t i = 0; i < array.items().size(); ++i) {
             const VeskData& item = array.items()[i];
             if (i == 0 && (item.kind == VeskDataKind::Array || item.kind == VeskDataKind::Object)) {
                 number = out_.number_array(start, item.type());
             }
-            const VeskType type = write(item);
+            const format::VeskType type = write(item);
             ASSERT_TRUE(items.admit(i, type, item.kind == VeskDataKind::Int32 ? item.as_int32() : 0));
         }
         number_ = number ? *number : out_.number_array(start, items.element_type());
@@ -79,7 +79,7 @@ private:
     }
 
     void write_object(const VeskData& object) {
-        DataContainer::ObjectStart start = out_.begin_object();
+        emit::DataContainer::ObjectStart start = out_.begin_object();
         for (std::size_t i = 0; i + 1 < object.values().size(); i += 2) {
             write_key(object.values()[i].text);
             out_.add_item(start, write(object.values()[i + 1]));
@@ -100,13 +100,13 @@ private:
 
     // As the conversion writes texts: long ones are left where they are (the
     // tree's, which outlive the writer).
-    DataContainer::WrittenString write_text(const std::string& text) {
-        return text.size() >= DataContainer::kLeftInPlace ? out_.write_string_in_place(text) : out_.write_string(text);
+    emit::DataContainer::WrittenString write_text(const std::string& text) {
+        return text.size() >= emit::DataContainer::kLeftInPlace ? out_.write_string_in_place(text) : out_.write_string(text);
     }
 
-    DataContainer& out_;
+    emit::DataContainer& out_;
     std::uint16_t number_ = 0;
-    std::map<std::string, DataContainer::WrittenString> keys_;
+    std::map<std::string, emit::DataContainer::WrittenString> keys_;
 };
 
 // What the conversion made of a list mixing ints and floats.
@@ -127,18 +127,18 @@ VeskData as_converted(VeskData value) {
     return value;
 }
 
-std::string outcome(const Result<ByteBuffer>& result) {
+std::string outcome(const Result<format::ByteBuffer>& result) {
     if (!result) return "error: " + result.error().formatted();
     return std::string(result->begin(), result->end());
 }
 
 std::string written(const VeskData& tree, std::size_t max_size) {
-    DataContainer out(0x5eed, max_size);
+    emit::DataContainer out(0x5eed, max_size);
     TreeWriter writer(out);
-    const VeskType type = writer.write(tree);
-    const bool compound = type == VeskType::Array || type == VeskType::Object;
+    const format::VeskType type = writer.write(tree);
+    const bool compound = type == format::VeskType::Array || type == format::VeskType::Object;
     VectorMemory memory;
-    Result<std::size_t> size = out.finish(memory, compound ? writer.number() : type_byte(type));
+    Result<std::size_t> size = out.finish(memory, compound ? writer.number() : format::type_byte(type));
     if (!size) return "error: " + size.error().formatted();
     EXPECT_EQ(*size, memory.bytes.size());
     return std::string(memory.bytes.begin(), memory.bytes.end());
@@ -151,8 +151,8 @@ std::string modelled(const VeskData& tree, std::size_t max_size) {
 // Every ceiling from the empty container up to the whole, and none: the
 // container is refused wherever the document writer would refuse it.
 void expect_same_for_every_ceiling(const VeskData& tree) {
-    const std::string whole = modelled(tree, kMaxContainerSize);
-    ASSERT_EQ(written(tree, kMaxContainerSize), whole);
+    const std::string whole = modelled(tree, format::kMaxContainerSize);
+    ASSERT_EQ(written(tree, format::kMaxContainerSize), whole);
     for (std::size_t ceiling = 0; ceiling <= whole.size(); ++ceiling) {
         ASSERT_EQ(written(tree, ceiling), modelled(tree, ceiling)) << "ceiling " << ceiling;
     }
@@ -161,8 +161,8 @@ void expect_same_for_every_ceiling(const VeskData& tree) {
 // The same around the one ceiling that matters for a large value: below it
 // the document writer finds the container too large before anything else.
 void expect_same_around_the_size_refusal(const VeskData& tree) {
-    const std::string whole = modelled(tree, kMaxContainerSize);
-    ASSERT_EQ(written(tree, kMaxContainerSize), whole);
+    const std::string whole = modelled(tree, format::kMaxContainerSize);
+    ASSERT_EQ(written(tree, format::kMaxContainerSize), whole);
     const std::string too_large = modelled(tree, 0);
     std::size_t low = 0;
     std::size_t high = 1;
@@ -243,7 +243,7 @@ TEST(DataContainerTest, RandomTreesGiveTheModelsBytes) {
     for (unsigned seed = 0; seed < 400; ++seed) {
         RandomTrees trees(seed);
         const VeskData tree = trees.value(0);
-        ASSERT_EQ(written(tree, kMaxContainerSize), modelled(tree, kMaxContainerSize)) << "seed " << seed;
+        ASSERT_EQ(written(tree, format::kMaxContainerSize), modelled(tree, format::kMaxContainerSize)) << "seed " << seed;
     }
 }
 
@@ -277,7 +277,7 @@ TEST(DataContainerTest, RefusalsAndLongListsGiveTheModelsOutcome) {
         {"many ints then a float", A({A(then_a_float), A(many_ints), A({F(1.5f), I(3)})})},
         {"object of 65536 fields", O({S("first"), I(1), S("wide"), O(wide)})},
         {"array of 70000 items", O({S("a"), A({A({I(1)}), A(too_many)}), S("b"), A(too_many)})},
-        {"string too long", A({S("short"), S(std::string(kMaxStringLength + 1, 's')), S("after")})},
+        {"string too long", A({S("short"), S(std::string(format::kMaxStringLength + 1, 's')), S("after")})},
     };
     for (const auto& [name, tree] : cases) {
         SCOPED_TRACE(name);
@@ -310,8 +310,8 @@ TEST(DataContainerTest, ShortTextsEndingAPageAreTheSameTextsAsElsewhere) {
     // no aligned_alloc).
     std::vector<char> storage(3 * kPage, 'x');
     char* const pages = storage.data() + (kPage - reinterpret_cast<std::uintptr_t>(storage.data()) % kPage) % kPage;
-    DataContainer out(0x5eed);
-    DataContainer::ObjectStart object = out.begin_object();
+    emit::DataContainer out(0x5eed);
+    emit::DataContainer::ObjectStart object = out.begin_object();
     std::vector<VeskData> model;
     for (std::size_t length = 0; length <= 16; ++length) {
         std::string text;
@@ -325,7 +325,7 @@ TEST(DataContainerTest, ShortTextsEndingAPageAreTheSameTextsAsElsewhere) {
             key += std::to_string(model.size());
             out.write_string(key);
             out.write_string({at, length});
-            out.add_item(object, VeskType::String);
+            out.add_item(object, format::VeskType::String);
             model.push_back(S(key));
             model.push_back(S(text));
         }
@@ -333,7 +333,7 @@ TEST(DataContainerTest, ShortTextsEndingAPageAreTheSameTextsAsElsewhere) {
     const std::uint16_t number = out.end_object(object);
     VectorMemory memory;
     ASSERT_TRUE(out.finish(memory, number));
-    EXPECT_EQ(std::string(memory.bytes.begin(), memory.bytes.end()), modelled(O(std::move(model)), kMaxContainerSize));
+    EXPECT_EQ(std::string(memory.bytes.begin(), memory.bytes.end()), modelled(O(std::move(model)), format::kMaxContainerSize));
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ using test::ErrorCase;
 using test::standard_definitions;
 
 // A header with the given fields, followed by `tail`.
-ByteBuffer with_header(std::uint8_t version, std::uint32_t def, std::uint32_t dict, std::uint32_t data,
+format::ByteBuffer with_header(std::uint8_t version, std::uint32_t def, std::uint32_t dict, std::uint32_t data,
                        const Bytes& tail = {}) {
     return Bytes().u8(version).u32(def).u32(dict).u32(data).append(tail).buffer();
 }
@@ -24,9 +24,9 @@ ByteBuffer with_header(std::uint8_t version, std::uint32_t def, std::uint32_t di
 const Bytes kEmptyDict = Bytes().u32(0);
 const Bytes kEmptyData = Bytes().u32(0);
 
-ByteBuffer with_definition_block(const Bytes& block) { return assemble(block, kEmptyDict, kEmptyData); }
-ByteBuffer with_dictionary_block(const Bytes& block) { return assemble(standard_definitions(), block, kEmptyData); }
-ByteBuffer with_data_block(const Bytes& block) { return assemble(standard_definitions(), kEmptyDict, block); }
+format::ByteBuffer with_definition_block(const Bytes& block) { return assemble(block, kEmptyDict, kEmptyData); }
+format::ByteBuffer with_dictionary_block(const Bytes& block) { return assemble(standard_definitions(), block, kEmptyData); }
+format::ByteBuffer with_data_block(const Bytes& block) { return assemble(standard_definitions(), kEmptyDict, block); }
 
 class DecodeHeaderTest : public ::testing::TestWithParam<ErrorCase> {};
 TEST_P(DecodeHeaderTest, FailsWithItsMessage) { test::expect_decode_error(GetParam()); }
@@ -35,7 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
     Messages, DecodeHeaderTest,
     ::testing::Values(
         ErrorCase{"empty_input", {}, "Header requires 13 bytes, got 0"},
-        ErrorCase{"twelve_bytes", ByteBuffer(12, 0x01), "Header requires 13 bytes, got 12"},
+        ErrorCase{"twelve_bytes", format::ByteBuffer(12, 0x01), "Header requires 13 bytes, got 12"},
         ErrorCase{"version_zero", with_header(0, 13, 15, 19, Bytes().u16(0).u32(0).u32(0)), "Unsupported VESK version: 0"},
         // The version is checked before any offset is looked at.
         ErrorCase{"version_before_offsets", with_header(2, 0, 0, 0), "Unsupported VESK version: 2"},
@@ -69,14 +69,14 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"unknown_kind_between_compounds", with_definition_block(Bytes().u16(1).u8(0x12).u16(6)),
                   "Unknown VESK type tag: 0x12"},
         ErrorCase{"records_outgrow_block",
-                  with_definition_block(Bytes().u16(2).append(test::object_record(0, {{"ab", VeskType::Int32}}))),
+                  with_definition_block(Bytes().u16(2).append(test::object_record(0, {{"ab", format::VeskType::Int32}}))),
                   "Truncated definition block at entry 1"},
         // The kind byte is checked before the index behind it.
         ErrorCase{"kind_before_index",
-                  with_definition_block(Bytes().u16(2).append(test::array_record(0, VeskType::Null)).u8(0x07).u8(0)),
+                  with_definition_block(Bytes().u16(2).append(test::array_record(0, format::VeskType::Null)).u8(0x07).u8(0)),
                   "Unknown VESK type tag: 0x07"},
         ErrorCase{"index_cut",
-                  with_definition_block(Bytes().u16(2).append(test::array_record(0, VeskType::Null)).u8(0x02).u8(0)),
+                  with_definition_block(Bytes().u16(2).append(test::array_record(0, format::VeskType::Null)).u8(0x02).u8(0)),
                   "Truncated definition index"},
         ErrorCase{"array_without_elem_type", with_definition_block(Bytes().u16(1).u8(0x10).u16(6)),
                   "Truncated array elem_type"},
@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
     test::case_name);
 
 TEST(DecodeContainerTest, EmptyContainerReadsWithItsOffsets) {
-    const ByteBuffer bytes = {0x01, 0x0D, 0, 0, 0, 0x0F, 0, 0, 0, 0x13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const format::ByteBuffer bytes = {0x01, 0x0D, 0, 0, 0, 0x0F, 0, 0, 0, 0x13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     Result<VeskDocument> document = decode_document(bytes);
     ASSERT_TRUE(document.has_value()) << document.error().message();
     EXPECT_EQ(document->version, 1);
@@ -188,9 +188,9 @@ TEST(DecodeContainerTest, EmptyContainerReadsWithItsOffsets) {
 TEST(DecodeContainerTest, IgnoredBytesDoNotChangeTheDocument) {
     struct Case {
         const char* name;
-        ByteBuffer bytes;
+        format::ByteBuffer bytes;
     };
-    const Bytes defs = standard_definitions({test::array_record(6, VeskType::String)});
+    const Bytes defs = standard_definitions({test::array_record(6, format::VeskType::String)});
     const Bytes dict = dictionary_block({"x", "yz"});
     const Bytes data = data_block({entry(6, Bytes().u16(6).u16(5).u16(2).u8(0xFF).u32(1).string("q"))});
     const Case cases[] = {
@@ -223,9 +223,9 @@ TEST(DecodeContainerTest, EmptyDictionaryBlockIsAnEmptyDictionary) {
 
 TEST(DecodeContainerTest, DefinitionsKeepWhatTheFileSays) {
     const Bytes defs = test::definition_block({
-        test::primitive_record(VeskType::Int32, 40),
-        test::array_record(7, VeskType::Object),
-        test::object_record(1, {{"b", VeskType::String}, {"a", VeskType::Array}, {"b", VeskType::Null}}),
+        test::primitive_record(format::VeskType::Int32, 40),
+        test::array_record(7, format::VeskType::Object),
+        test::object_record(1, {{"b", format::VeskType::String}, {"a", format::VeskType::Array}, {"b", format::VeskType::Null}}),
         test::object_record(3, {}),
     });
     Result<VeskDocument> document = decode_document(assemble(defs, {}, kEmptyData));
@@ -233,17 +233,17 @@ TEST(DecodeContainerTest, DefinitionsKeepWhatTheFileSays) {
     const auto& d = document->definitions;
     ASSERT_EQ(d.size(), 4u);
     EXPECT_EQ(d[0].index, 40);
-    EXPECT_EQ(d[0].kind, VeskType::Int32);
+    EXPECT_EQ(d[0].kind, format::VeskType::Int32);
     EXPECT_FALSE(d[0].fields.has_value());
     EXPECT_FALSE(d[0].elem_type.has_value());
     EXPECT_EQ(d[1].index, 7);
-    EXPECT_EQ(d[1].elem_type, VeskType::Object);
+    EXPECT_EQ(d[1].elem_type, format::VeskType::Object);
     EXPECT_FALSE(d[1].fields.has_value());
     ASSERT_TRUE(d[2].fields.has_value());
     ASSERT_EQ(d[2].fields->size(), 3u);
     EXPECT_EQ((*d[2].fields)[1].name, "a");
-    EXPECT_EQ((*d[2].fields)[1].type, VeskType::Array);
-    EXPECT_EQ((*d[2].fields)[2].type, VeskType::Null);
+    EXPECT_EQ((*d[2].fields)[1].type, format::VeskType::Array);
+    EXPECT_EQ((*d[2].fields)[2].type, format::VeskType::Null);
     EXPECT_FALSE(d[2].elem_type.has_value());
     ASSERT_TRUE(d[3].fields.has_value());
     EXPECT_TRUE(d[3].fields->empty());

@@ -69,7 +69,7 @@ inline std::string document_difference(const VeskDocument& a, const VeskDocument
     return {};
 }
 
-inline std::string json_difference(const JsonValue& a, const JsonValue& b, const std::string& where = "$") {
+inline std::string json_difference(const json::JsonValue& a, const json::JsonValue& b, const std::string& where = "$") {
     if (a.kind != b.kind) return where + ": kind differs";
     if (a.bits != b.bits || a.text != b.text) return where + ": scalar differs";
     if (a.items.size() != b.items.size() || a.members.size() != b.members.size()) return where + ": size differs";

@@ -15,7 +15,7 @@ namespace vesk::test {
 
 struct ErrorCase {
     const char* name;
-    ByteBuffer bytes;
+    format::ByteBuffer bytes;
     std::string message;
 };
 
@@ -28,7 +28,7 @@ inline void expect_decode_error(const ErrorCase& c) {
     ASSERT_FALSE(document.has_value()) << c.name << ": read back although it should fail";
     EXPECT_EQ(document.error().kind(), VeskErrorKind::Parse);
     EXPECT_EQ(document.error().message(), c.message) << c.name;
-    const Result<JsonValue> read = read_one_path(c.bytes);
+    const Result<json::JsonValue> read = read_one_path(c.bytes);
     ASSERT_FALSE(read.has_value()) << c.name << ": loads reads it although it should fail";
     EXPECT_EQ(read.error().message(), c.message) << c.name;
 }

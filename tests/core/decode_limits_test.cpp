@@ -13,14 +13,14 @@ const Bytes kEmptyDict = Bytes().u32(0);
 
 struct LimitCase {
     const char* name;
-    ByteBuffer bytes;
+    format::ByteBuffer bytes;
     // Empty when the container must read.
     std::string message;
 };
 
 void expect_limit(const LimitCase& c) {
     Result<VeskDocument> document = decode_document(c.bytes);
-    const Result<JsonValue> read = test::read_one_path(c.bytes);
+    const Result<json::JsonValue> read = test::read_one_path(c.bytes);
     if (c.message.empty()) {
         EXPECT_TRUE(document.has_value()) << c.name << ": " << document.error().message();
         EXPECT_TRUE(read.has_value()) << c.name << ": " << read.error().message();
@@ -32,42 +32,42 @@ void expect_limit(const LimitCase& c) {
     }
 }
 
-ByteBuffer with_definitions(std::size_t count) {
+format::ByteBuffer with_definitions(std::size_t count) {
     Bytes block;
     block.u16(static_cast<std::uint16_t>(count));
-    for (std::size_t i = 0; i < count; ++i) block.append(test::primitive_record(VeskType::Bool, static_cast<std::uint16_t>(i)));
+    for (std::size_t i = 0; i < count; ++i) block.append(test::primitive_record(format::VeskType::Bool, static_cast<std::uint16_t>(i)));
     return test::assemble(block, kEmptyDict, test::data_block({}));
 }
 
-ByteBuffer with_fields(std::size_t count) {
-    std::vector<std::pair<std::string, VeskType>> fields;
+format::ByteBuffer with_fields(std::size_t count) {
+    std::vector<std::pair<std::string, format::VeskType>> fields;
     for (std::size_t i = 0; i < count; ++i) {
         std::string name = std::to_string(i);
         name.insert(name.begin(), 'f');
-        fields.emplace_back(std::move(name), VeskType::Null);
+        fields.emplace_back(std::move(name), format::VeskType::Null);
     }
     return test::single_entry({test::object_record(6, fields)}, 6, Bytes().u16(6));
 }
 
 // `levels` arrays, each the only item of the one around it; the innermost is empty.
-ByteBuffer nested_arrays(std::size_t levels) {
+format::ByteBuffer nested_arrays(std::size_t levels) {
     Bytes payload;
     for (std::size_t i = 1; i < levels; ++i) payload.u16(6).u16(6).u16(1);
     payload.u16(6).u16(6).u16(0);
-    return test::single_entry({test::array_record(6, VeskType::Array)}, 6, payload);
+    return test::single_entry({test::array_record(6, format::VeskType::Array)}, 6, payload);
 }
 
 // `levels` objects, each the only field of the one around it; the innermost
 // is of the empty object definition 7.
-ByteBuffer nested_objects(std::size_t levels) {
+format::ByteBuffer nested_objects(std::size_t levels) {
     Bytes payload;
     for (std::size_t i = 1; i < levels; ++i) payload.u16(6);
     payload.u16(7);
-    const std::vector<Bytes> shapes = {test::object_record(6, {{"o", VeskType::Object}}), test::object_record(7, {})};
+    const std::vector<Bytes> shapes = {test::object_record(6, {{"o", format::VeskType::Object}}), test::object_record(7, {})};
     return test::single_entry(shapes, levels == 1 ? 7 : 6, payload);
 }
 
-ByteBuffer with_null_entries(std::size_t count) {
+format::ByteBuffer with_null_entries(std::size_t count) {
     Bytes block;
     block.u32(static_cast<std::uint32_t>(count));
     for (std::size_t i = 0; i < count; ++i) block.u16(0).u32(0);

@@ -20,7 +20,7 @@ using test::document_difference;
 // Encodes, reads back and compares; also checks the offsets the reader
 // records are where the writer put the blocks.
 void expect_round_trip(const VeskDocument& document, const std::string& name) {
-    Result<ByteBuffer> bytes = encode_document(document);
+    Result<format::ByteBuffer> bytes = encode_document(document);
     ASSERT_TRUE(bytes.has_value()) << name << ": " << bytes.error().message();
     Result<VeskDocument> back = decode_document(*bytes);
     ASSERT_TRUE(back.has_value()) << name << ": " << back.error().message();
@@ -33,10 +33,10 @@ void expect_round_trip(const VeskDocument& document, const std::string& name) {
 VeskDocument every_variant_document() {
     VeskDocument document;
     document.definitions = primitive_definitions();
-    document.definitions.push_back(VeskDefinition::array(6, VeskType::String));
+    document.definitions.push_back(VeskDefinition::array(6, format::VeskType::String));
     document.definitions.push_back(VeskDefinition::object(
-        7, {{"n", VeskType::Null}, {"b", VeskType::Bool}, {"i", VeskType::Int32}, {"u", VeskType::Uint32},
-            {"f", VeskType::Float32}, {"s", VeskType::String}, {"a", VeskType::Array}, {"\xC3\xA9", VeskType::Object}}));
+        7, {{"n", format::VeskType::Null}, {"b", format::VeskType::Bool}, {"i", format::VeskType::Int32}, {"u", format::VeskType::Uint32},
+            {"f", format::VeskType::Float32}, {"s", format::VeskType::String}, {"a", format::VeskType::Array}, {"\xC3\xA9", format::VeskType::Object}}));
     document.definitions.push_back(VeskDefinition::object(8, {}));
     document.dict = {"shared", "", std::string(200, 'd')};
     VeskData strings = VeskData::array(6, 5, {VeskData::str_ref(0), VeskData::string(std::string(16384, 'l')),
@@ -67,7 +67,7 @@ TEST(DecodeRoundTripTest, WorkedExampleReadsAsItsDocument) {
     const test::Bytes bytes = test::Bytes()
                                   .u8(1).u32(13).u32(44).u32(48)
                                   .append(test::standard_definitions(
-                                      {test::object_record(6, {{"a", VeskType::Int32}, {"b", VeskType::String}})}))
+                                      {test::object_record(6, {{"a", format::VeskType::Int32}, {"b", format::VeskType::String}})}))
                                   .u32(0)
                                   .append(test::data_block({test::entry(6, test::Bytes().u16(6).u32(1).string("x"))}));
     ASSERT_EQ(bytes.size(), 66u);
@@ -76,13 +76,13 @@ TEST(DecodeRoundTripTest, WorkedExampleReadsAsItsDocument) {
 
     VeskDocument expected;
     expected.definitions = primitive_definitions();
-    expected.definitions.push_back(VeskDefinition::object(6, {{"a", VeskType::Int32}, {"b", VeskType::String}}));
+    expected.definitions.push_back(VeskDefinition::object(6, {{"a", format::VeskType::Int32}, {"b", format::VeskType::String}}));
     expected.chunks.push_back(VeskChunk{6, VeskData::object(6, {VeskData::int32(1), VeskData::string("x")})});
     EXPECT_EQ(document_difference(*document, expected), "");
     EXPECT_EQ(document->dict_block_offset, 44u);
     EXPECT_EQ(document->data_block_offset, 48u);
 
-    Result<ByteBuffer> encoded = encode_document(expected);
+    Result<format::ByteBuffer> encoded = encode_document(expected);
     ASSERT_TRUE(encoded.has_value());
     EXPECT_EQ(*encoded, bytes.buffer());
 }
@@ -93,14 +93,14 @@ std::string read_file(const std::filesystem::path& path) {
 }
 
 // Object members must be unique and in ascending key byte order.
-bool keys_in_byte_order(const JsonValue& value) {
+bool keys_in_byte_order(const json::JsonValue& value) {
     for (std::size_t i = 1; i < value.members.size(); ++i) {
         if (!(std::string_view(value.members[i - 1].key) < std::string_view(value.members[i].key))) return false;
     }
-    for (const JsonMember& member : value.members) {
+    for (const json::JsonMember& member : value.members) {
         if (!keys_in_byte_order(member.value)) return false;
     }
-    for (const JsonValue& item : value.items) {
+    for (const json::JsonValue& item : value.items) {
         if (!keys_in_byte_order(item)) return false;
     }
     return true;
@@ -123,14 +123,14 @@ TEST(DecodeRoundTripTest, CompiledJsonFilesReadBackAndDecompileAlike) {
         const std::string name = path.filename().string();
         Result<VeskDocument> compiled = compile_json_str(read_file(path));
         if (!compiled) continue;  // JSON the compiler refuses (mixed arrays and the like)
-        Result<ByteBuffer> bytes = encode_document(*compiled);
+        Result<format::ByteBuffer> bytes = encode_document(*compiled);
         if (!bytes) continue;  // beyond what the container can hold (marine_ik.json's 74087-item array)
         Result<VeskDocument> back = decode_document(*bytes);
         ASSERT_TRUE(back.has_value()) << name << ": " << back.error().message();
         EXPECT_EQ(document_difference(*compiled, *back), "") << name;
 
-        Result<JsonValue> before = decompile_document(*compiled);
-        Result<JsonValue> after = decompile_document(*back);
+        Result<json::JsonValue> before = decompile_document(*compiled);
+        Result<json::JsonValue> after = decompile_document(*back);
         ASSERT_EQ(before.has_value(), after.has_value()) << name;
         if (!before) {
             EXPECT_EQ(before.error().message(), after.error().message()) << name;

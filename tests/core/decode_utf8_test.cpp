@@ -23,16 +23,16 @@ class DecodeUtf8Test : public ::testing::TestWithParam<FaultCase> {};
 TEST_P(DecodeUtf8Test, FindsTheFirstFaultWithItsMaximalSubpart) {
     const FaultCase& c = GetParam();
     const std::vector<std::uint8_t> bytes = bytes_of(c.text);
-    std::optional<Utf8Fault> fault = find_utf8_fault(bytes);
+    std::optional<loads::Utf8Fault> fault = loads::find_utf8_fault(bytes);
     if (c.description.empty()) {
-        EXPECT_FALSE(fault.has_value()) << describe_utf8_fault(*fault);
+        EXPECT_FALSE(fault.has_value()) << loads::describe_utf8_fault(*fault);
         std::string copied;
         ASSERT_TRUE(copy_utf8_text(bytes, "string", copied).has_value());
         EXPECT_EQ(copied, c.text);
         return;
     }
     ASSERT_TRUE(fault.has_value());
-    EXPECT_EQ(describe_utf8_fault(*fault), c.description);
+    EXPECT_EQ(loads::describe_utf8_fault(*fault), c.description);
     std::string copied;
     Status status = copy_utf8_text(bytes, "string", copied);
     ASSERT_FALSE(status.has_value());

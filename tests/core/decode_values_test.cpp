@@ -15,14 +15,14 @@ using test::single_entry;
 // Shapes used below: 6 array of Int32, 7 object {a: Int32, b: String},
 // 8 array of String, 9 array of Null.
 const std::vector<Bytes> kShapes = {
-    test::array_record(6, VeskType::Int32),
-    test::object_record(7, {{"a", VeskType::Int32}, {"b", VeskType::String}}),
-    test::array_record(8, VeskType::String),
-    test::array_record(9, VeskType::Null),
+    test::array_record(6, format::VeskType::Int32),
+    test::object_record(7, {{"a", format::VeskType::Int32}, {"b", format::VeskType::String}}),
+    test::array_record(8, format::VeskType::String),
+    test::array_record(9, format::VeskType::Null),
 };
 
-ByteBuffer value_of(std::uint16_t def_index, const Bytes& payload) { return single_entry(kShapes, def_index, payload); }
-ByteBuffer string_value(const Bytes& payload) { return value_of(5, payload); }
+format::ByteBuffer value_of(std::uint16_t def_index, const Bytes& payload) { return single_entry(kShapes, def_index, payload); }
+format::ByteBuffer string_value(const Bytes& payload) { return value_of(5, payload); }
 
 class DecodeValueErrorTest : public ::testing::TestWithParam<ErrorCase> {};
 TEST_P(DecodeValueErrorTest, FailsWithItsMessage) { test::expect_decode_error(GetParam()); }
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Expected string/StrRef byte"}),
     test::case_name);
 
-Result<VeskData> single_value(const ByteBuffer& bytes) {
+Result<VeskData> single_value(const format::ByteBuffer& bytes) {
     Result<VeskDocument> document = decode_document(bytes);
     if (!document) return std::move(document).error();
     if (document->chunks.size() != 1) return VeskError::parse("expected one chunk");
@@ -167,31 +167,31 @@ TEST(DecodeValueTest, NullItemsTakeNoBytes) {
 
 TEST(DecodeValueTest, RoutinesReportTheBytesTheyConsumed) {
     const std::vector<VeskDefinition> definitions = {
-        VeskDefinition::primitive(VeskType::Null), VeskDefinition::array(1, VeskType::String),
-        VeskDefinition::object(2, {{"n", VeskType::Null}, {"i", VeskType::Uint32}})};
+        VeskDefinition::primitive(format::VeskType::Null), VeskDefinition::array(1, format::VeskType::String),
+        VeskDefinition::object(2, {{"n", format::VeskType::Null}, {"i", format::VeskType::Uint32}})};
     const Bytes trailing = Bytes().u8(0xAB).u8(0xCD);
     struct Case {
         const char* name;
         Bytes value;
-        VeskType type;
+        format::VeskType type;
     };
     const Case cases[] = {
-        {"null", {}, VeskType::Null},
-        {"uint32", Bytes().u32(9), VeskType::Uint32},
-        {"medium_string", Bytes().u8(0x80).u8(3).text("abc"), VeskType::String},
-        {"str_ref", Bytes().u8(0xFF).u32(2), VeskType::String},
-        {"array", Bytes().u16(1).u16(5).u16(2).string("p").string("qr"), VeskType::Array},
-        {"object", Bytes().u16(2).u32(5), VeskType::Object},
+        {"null", {}, format::VeskType::Null},
+        {"uint32", Bytes().u32(9), format::VeskType::Uint32},
+        {"medium_string", Bytes().u8(0x80).u8(3).text("abc"), format::VeskType::String},
+        {"str_ref", Bytes().u8(0xFF).u32(2), format::VeskType::String},
+        {"array", Bytes().u16(1).u16(5).u16(2).string("p").string("qr"), format::VeskType::Array},
+        {"object", Bytes().u16(2).u32(5), format::VeskType::Object},
     };
     for (const Case& c : cases) {
-        const ByteBuffer range = Bytes(c.value).append(trailing).buffer();
+        const format::ByteBuffer range = Bytes(c.value).append(trailing).buffer();
         VeskData out;
         Result<std::size_t> used = decode_typed_value(range, c.type, definitions, 1, out);
         ASSERT_TRUE(used.has_value()) << c.name << ": " << used.error().message();
         EXPECT_EQ(*used, c.value.size()) << c.name;
     }
     VeskData out;
-    Result<std::size_t> refused = decode_primitive_value(ByteBuffer{1, 2, 3, 4, 5, 6}, VeskType::Array, out);
+    Result<std::size_t> refused = decode_primitive_value(format::ByteBuffer{1, 2, 3, 4, 5, 6}, format::VeskType::Array, out);
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().message(), "Unexpected compound type in primitive decode path");
 }

@@ -17,9 +17,9 @@ using test::json_difference;
 VeskDocument base_document(std::vector<VeskData> chunk_values, std::vector<std::string> dict = {"zero", "one"}) {
     VeskDocument document;
     document.definitions = primitive_definitions();
-    document.definitions.push_back(VeskDefinition::array(6, VeskType::Int32));
-    document.definitions.push_back(VeskDefinition::object(7, {{"b", VeskType::Int32}, {"a", VeskType::String}}));
-    document.definitions.push_back(VeskDefinition::object(8, {{"a", VeskType::Int32}, {"a", VeskType::Int32}}));
+    document.definitions.push_back(VeskDefinition::array(6, format::VeskType::Int32));
+    document.definitions.push_back(VeskDefinition::object(7, {{"b", format::VeskType::Int32}, {"a", format::VeskType::String}}));
+    document.definitions.push_back(VeskDefinition::object(8, {{"a", format::VeskType::Int32}, {"a", format::VeskType::Int32}}));
     document.definitions.push_back(VeskDefinition::object(9, {}));
     document.dict = std::move(dict);
     for (VeskData& value : chunk_values) document.chunks.push_back(VeskChunk{0, std::move(value)});
@@ -28,47 +28,47 @@ VeskDocument base_document(std::vector<VeskData> chunk_values, std::vector<std::
 
 VeskData array_of(std::vector<VeskData> items) { return VeskData::array(6, 2, std::move(items)); }
 
-JsonValue object_of(std::vector<std::pair<std::string, JsonValue>> members) {
-    std::vector<JsonMember> out;
-    for (auto& [key, value] : members) out.push_back(JsonMember{key, std::move(value)});
-    return JsonValue::object(std::move(out));
+json::JsonValue object_of(std::vector<std::pair<std::string, json::JsonValue>> members) {
+    std::vector<json::JsonMember> out;
+    for (auto& [key, value] : members) out.push_back(json::JsonMember{key, std::move(value)});
+    return json::JsonValue::object(std::move(out));
 }
 
 struct ConvertCase {
     const char* name;
     VeskData value;
-    JsonValue expected;
+    json::JsonValue expected;
 };
 
 TEST(DecompileTest, ScalarsTakeTheirNumberClass) {
     const ConvertCase cases[] = {
-        {"null", VeskData::null(), JsonValue::null()},
-        {"true", VeskData::boolean(true), JsonValue::boolean(true)},
-        {"int32_minus_one", VeskData::int32(-1), JsonValue::int64(-1)},
-        {"int32_min", VeskData::int32(std::numeric_limits<std::int32_t>::min()), JsonValue::int64(-2147483648LL)},
-        {"int32_zero_is_unsigned", VeskData::int32(0), JsonValue::uint(0)},
-        {"int32_max", VeskData::int32(2147483647), JsonValue::uint(2147483647)},
-        {"uint32_zero", VeskData::uint32(0), JsonValue::uint(0)},
-        {"uint32_max", VeskData::uint32(4294967295u), JsonValue::uint(4294967295u)},
-        {"float_one_stays_float", VeskData::float32(1.0f), JsonValue::number(1.0)},
-        {"float_one_and_half", VeskData::float32(1.5f), JsonValue::number(1.5)},
-        {"float_negative_zero", VeskData::float32(-0.0f), JsonValue::number(-0.0)},
-        {"float_tenth_widened_exactly", VeskData::float32(0.1f), JsonValue::number(0.100000001490116119384765625)},
+        {"null", VeskData::null(), json::JsonValue::null()},
+        {"true", VeskData::boolean(true), json::JsonValue::boolean(true)},
+        {"int32_minus_one", VeskData::int32(-1), json::JsonValue::int64(-1)},
+        {"int32_min", VeskData::int32(std::numeric_limits<std::int32_t>::min()), json::JsonValue::int64(-2147483648LL)},
+        {"int32_zero_is_unsigned", VeskData::int32(0), json::JsonValue::uint(0)},
+        {"int32_max", VeskData::int32(2147483647), json::JsonValue::uint(2147483647)},
+        {"uint32_zero", VeskData::uint32(0), json::JsonValue::uint(0)},
+        {"uint32_max", VeskData::uint32(4294967295u), json::JsonValue::uint(4294967295u)},
+        {"float_one_stays_float", VeskData::float32(1.0f), json::JsonValue::number(1.0)},
+        {"float_one_and_half", VeskData::float32(1.5f), json::JsonValue::number(1.5)},
+        {"float_negative_zero", VeskData::float32(-0.0f), json::JsonValue::number(-0.0)},
+        {"float_tenth_widened_exactly", VeskData::float32(0.1f), json::JsonValue::number(0.100000001490116119384765625)},
         {"float_max", VeskData::float32(std::numeric_limits<float>::max()),
-         JsonValue::number(3.4028234663852886e38)},
+         json::JsonValue::number(3.4028234663852886e38)},
         // What the writers produce reads back: non-finite floats too, bit for bit.
         {"float_inf", VeskData::float32(std::numeric_limits<float>::infinity()),
-         JsonValue::number(std::numeric_limits<double>::infinity())},
+         json::JsonValue::number(std::numeric_limits<double>::infinity())},
         {"float_minus_inf", VeskData::float32(-std::numeric_limits<float>::infinity()),
-         JsonValue::number(-std::numeric_limits<double>::infinity())},
-        {"float_nan", VeskData::float32_bits(0x7FC00000u), JsonValue::number(std::bit_cast<double>(std::uint64_t{0x7FF8000000000000u}))},
+         json::JsonValue::number(-std::numeric_limits<double>::infinity())},
+        {"float_nan", VeskData::float32_bits(0x7FC00000u), json::JsonValue::number(std::bit_cast<double>(std::uint64_t{0x7FF8000000000000u}))},
         {"float_negative_nan", VeskData::float32_bits(0xFFC00000u),
-         JsonValue::number(std::bit_cast<double>(std::uint64_t{0xFFF8000000000000u}))},
-        {"string", VeskData::string("h\xC3\xA9"), JsonValue::string("h\xC3\xA9")},
-        {"str_ref", VeskData::str_ref(1), JsonValue::string("one")},
+         json::JsonValue::number(std::bit_cast<double>(std::uint64_t{0xFFF8000000000000u}))},
+        {"string", VeskData::string("h\xC3\xA9"), json::JsonValue::string("h\xC3\xA9")},
+        {"str_ref", VeskData::str_ref(1), json::JsonValue::string("one")},
     };
     for (const ConvertCase& c : cases) {
-        Result<JsonValue> json = decompile_document(base_document({c.value}));
+        Result<json::JsonValue> json = decompile_document(base_document({c.value}));
         ASSERT_TRUE(json.has_value()) << c.name << ": " << json.error().message();
         EXPECT_EQ(json_difference(*json, c.expected), "") << c.name;
     }
@@ -76,18 +76,18 @@ TEST(DecompileTest, ScalarsTakeTheirNumberClass) {
 
 TEST(DecompileTest, ChunkCountDecidesTheRoot) {
     const ConvertCase cases[] = {
-        {"no_chunks", VeskData::null(), JsonValue::null()},
+        {"no_chunks", VeskData::null(), json::JsonValue::null()},
         {"one_array_chunk_unwrapped", array_of({VeskData::int32(1), VeskData::int32(2)}),
-         JsonValue::array({JsonValue::uint(1), JsonValue::uint(2)})},
+         json::JsonValue::array({json::JsonValue::uint(1), json::JsonValue::uint(2)})},
     };
-    Result<JsonValue> empty = decompile_document(base_document({}));
+    Result<json::JsonValue> empty = decompile_document(base_document({}));
     ASSERT_TRUE(empty.has_value());
     EXPECT_EQ(json_difference(*empty, cases[0].expected), "");
-    Result<JsonValue> one = decompile_document(base_document({cases[1].value}));
+    Result<json::JsonValue> one = decompile_document(base_document({cases[1].value}));
     ASSERT_TRUE(one.has_value());
     EXPECT_EQ(json_difference(*one, cases[1].expected), "");
     // Two chunks read the same as one chunk holding both values.
-    Result<JsonValue> two = decompile_document(base_document({VeskData::int32(1), VeskData::int32(2)}));
+    Result<json::JsonValue> two = decompile_document(base_document({VeskData::int32(1), VeskData::int32(2)}));
     ASSERT_TRUE(two.has_value());
     EXPECT_EQ(json_difference(*two, cases[1].expected), "");
 }
@@ -95,32 +95,32 @@ TEST(DecompileTest, ChunkCountDecidesTheRoot) {
 TEST(DecompileTest, ObjectKeysComeOutInByteOrderLaterDuplicateWinning) {
     VeskDocument document = base_document({});
     document.definitions.push_back(VeskDefinition::object(
-        10, {{"b", VeskType::Int32}, {"\xC3\xA9", VeskType::Int32}, {"ab", VeskType::Int32}, {"Z", VeskType::Int32},
-             {"", VeskType::Int32}, {"a", VeskType::Int32}, {"b", VeskType::Int32}}));
+        10, {{"b", format::VeskType::Int32}, {"\xC3\xA9", format::VeskType::Int32}, {"ab", format::VeskType::Int32}, {"Z", format::VeskType::Int32},
+             {"", format::VeskType::Int32}, {"a", format::VeskType::Int32}, {"b", format::VeskType::Int32}}));
     std::vector<VeskData> values;
     for (int i = 0; i < 7; ++i) values.push_back(VeskData::int32(i));
     VeskData object = VeskData::object(10, values);
     // Two objects of one definition: the second reuses the first's layout.
     document.chunks.push_back(VeskChunk{10, object});
     document.chunks.push_back(VeskChunk{10, array_of({object, VeskData::object(8, {VeskData::int32(5), VeskData::int32(6)})})});
-    Result<JsonValue> json = decompile_document(document);
+    Result<json::JsonValue> json = decompile_document(document);
     ASSERT_TRUE(json.has_value()) << json.error().message();
 
-    const JsonValue expected_object = object_of({{"", JsonValue::uint(4)},
-                                                 {"Z", JsonValue::uint(3)},
-                                                 {"a", JsonValue::uint(5)},
-                                                 {"ab", JsonValue::uint(2)},
-                                                 {"b", JsonValue::uint(6)},
-                                                 {"\xC3\xA9", JsonValue::uint(1)}});
-    const JsonValue expected = JsonValue::array(
-        {expected_object, JsonValue::array({expected_object, object_of({{"a", JsonValue::uint(6)}})})});
+    const json::JsonValue expected_object = object_of({{"", json::JsonValue::uint(4)},
+                                                 {"Z", json::JsonValue::uint(3)},
+                                                 {"a", json::JsonValue::uint(5)},
+                                                 {"ab", json::JsonValue::uint(2)},
+                                                 {"b", json::JsonValue::uint(6)},
+                                                 {"\xC3\xA9", json::JsonValue::uint(1)}});
+    const json::JsonValue expected = json::JsonValue::array(
+        {expected_object, json::JsonValue::array({expected_object, object_of({{"a", json::JsonValue::uint(6)}})})});
     EXPECT_EQ(json_difference(*json, expected), "");
 }
 
 TEST(DecompileTest, EmptyFieldListGivesEmptyObject) {
-    Result<JsonValue> json = decompile_document(base_document({VeskData::object(9, {})}));
+    Result<json::JsonValue> json = decompile_document(base_document({VeskData::object(9, {})}));
     ASSERT_TRUE(json.has_value()) << json.error().message();
-    EXPECT_EQ(json->kind, JsonKind::Object);
+    EXPECT_EQ(json->kind, json::JsonKind::Object);
     EXPECT_TRUE(json->members.empty());
 }
 
@@ -152,7 +152,7 @@ TEST(DecompileTest, FailuresCarryTheirMessages) {
     };
     for (const FailureCase& c : cases) {
         const VeskDocument document = base_document(c.chunks);
-        Result<JsonValue> json = decompile_document(document);
+        Result<json::JsonValue> json = decompile_document(document);
         ASSERT_FALSE(json.has_value()) << c.name;
         EXPECT_EQ(json.error().kind(), VeskErrorKind::Parse) << c.name;
         EXPECT_EQ(json.error().message(), c.message) << c.name;
@@ -162,14 +162,14 @@ TEST(DecompileTest, FailuresCarryTheirMessages) {
 TEST(DecompileTest, ChunkAndNestedConversionsDifferOnlyInTheStrRefMessage) {
     const VeskDocument document = base_document({});
     const VeskChunk chunk{5, VeskData::str_ref(3)};
-    Result<JsonValue> as_chunk = chunk_to_json(chunk, document.definitions, document.dict);
-    Result<JsonValue> as_nested = data_to_json(chunk.data, document.definitions, document.dict);
+    Result<json::JsonValue> as_chunk = chunk_to_json(chunk, document.definitions, document.dict);
+    Result<json::JsonValue> as_nested = data_to_json(chunk.data, document.definitions, document.dict);
     ASSERT_FALSE(as_chunk.has_value());
     ASSERT_FALSE(as_nested.has_value());
     EXPECT_EQ(as_chunk.error().message(), "StrRef index 3 out of bounds (dict len 2)");
     EXPECT_EQ(as_nested.error().message(), "StrRef index 3 out of bounds");
 
-    Result<JsonValue> resolved = data_to_json(VeskData::str_ref(0), document.definitions, document.dict);
+    Result<json::JsonValue> resolved = data_to_json(VeskData::str_ref(0), document.definitions, document.dict);
     ASSERT_TRUE(resolved.has_value());
     EXPECT_EQ(resolved->text, "zero");
 }
@@ -178,9 +178,9 @@ TEST(DecompileTest, DefinitionsAreFoundByTheirNumber) {
     // Stored out of order: position 0 is numbered 2, position 1 numbered 0,
     // position 2 numbered 2 as well.
     VeskDocument document;
-    document.definitions = {VeskDefinition::object(2, {{"first_two", VeskType::Null}}),
-                            VeskDefinition::object(0, {{"zero", VeskType::Null}}),
-                            VeskDefinition::object(2, {{"direct_two", VeskType::Null}})};
+    document.definitions = {VeskDefinition::object(2, {{"first_two", format::VeskType::Null}}),
+                            VeskDefinition::object(0, {{"zero", format::VeskType::Null}}),
+                            VeskDefinition::object(2, {{"direct_two", format::VeskType::Null}})};
     struct Case {
         const char* name;
         std::uint16_t number;
@@ -192,7 +192,7 @@ TEST(DecompileTest, DefinitionsAreFoundByTheirNumber) {
         {"position_without_matching_number", 1, ""},
     };
     for (const Case& c : cases) {
-        Result<JsonValue> json = data_to_json(VeskData::object(c.number, {VeskData::null()}), document.definitions, {});
+        Result<json::JsonValue> json = data_to_json(VeskData::object(c.number, {VeskData::null()}), document.definitions, {});
         if (c.key.empty()) {
             ASSERT_FALSE(json.has_value()) << c.name;
             EXPECT_EQ(json.error().message(), "Unknown definition index: 1") << c.name;
@@ -205,7 +205,7 @@ TEST(DecompileTest, DefinitionsAreFoundByTheirNumber) {
 
     // Without a direct hit the first definition with the number is taken.
     document.definitions.pop_back();
-    Result<JsonValue> first = data_to_json(VeskData::object(2, {VeskData::null()}), document.definitions, {});
+    Result<json::JsonValue> first = data_to_json(VeskData::object(2, {VeskData::null()}), document.definitions, {});
     ASSERT_TRUE(first.has_value()) << first.error().message();
     EXPECT_EQ(first->members[0].key, "first_two");
 }

@@ -39,7 +39,7 @@ TEST(DocumentModelTest, PrimitiveDefinitionsMatchTheirPositions) {
     ASSERT_EQ(definitions.size(), 6u);
     for (std::size_t i = 0; i < definitions.size(); ++i) {
         EXPECT_EQ(definitions[i].index, i);
-        EXPECT_EQ(type_byte(definitions[i].kind), i);
+        EXPECT_EQ(format::type_byte(definitions[i].kind), i);
         EXPECT_FALSE(definitions[i].fields.has_value());
         EXPECT_FALSE(definitions[i].elem_type.has_value());
     }
@@ -49,8 +49,8 @@ TEST(DocumentModelTest, TypeOrdinalsAndTypeBytes) {
     const std::pair<std::uint8_t, char> table[] = {{0x00, '0'}, {0x05, '5'}, {0x10, '6'}, {0x11, '7'},
                                                    {0x06, '?'}, {0x0F, '?'}, {0x12, '?'}, {0xFF, '?'}};
     for (auto [byte, ordinal] : table) {
-        EXPECT_EQ(type_ordinal(byte), ordinal) << int(byte);
-        EXPECT_EQ(is_vesk_type_byte(byte), ordinal != '?') << int(byte);
+        EXPECT_EQ(format::type_ordinal(byte), ordinal) << int(byte);
+        EXPECT_EQ(format::is_vesk_type_byte(byte), ordinal != '?') << int(byte);
     }
 }
 
@@ -59,8 +59,8 @@ TEST(DocumentModelTest, ScalarPayloadsRoundTripThroughTheSharedWord) {
     EXPECT_EQ(VeskData::uint32(4294967295u).as_uint32(), 4294967295u);
     EXPECT_EQ(VeskData::float32(-0.0f).bits, 0x80000000u);
     EXPECT_TRUE(VeskData::boolean(true).as_bool());
-    EXPECT_EQ(VeskData::str_ref(7).type(), VeskType::String);
-    EXPECT_EQ(VeskData::string("x").type(), VeskType::String);
+    EXPECT_EQ(VeskData::str_ref(7).type(), format::VeskType::String);
+    EXPECT_EQ(VeskData::string("x").type(), format::VeskType::String);
 }
 
 }  // namespace

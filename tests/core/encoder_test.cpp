@@ -8,16 +8,16 @@
 namespace vesk {
 namespace {
 
-ByteBuffer bytes(std::initializer_list<int> values) {
-    ByteBuffer out;
+format::ByteBuffer bytes(std::initializer_list<int> values) {
+    format::ByteBuffer out;
     for (int value : values) out.push_back(static_cast<std::uint8_t>(value));
     return out;
 }
 
-ByteBuffer encode_ok(const VeskDocument& document) {
+format::ByteBuffer encode_ok(const VeskDocument& document) {
     auto result = encode_document(document);
     EXPECT_TRUE(result.has_value()) << (result ? "" : result.error().message());
-    return result ? *result : ByteBuffer{};
+    return result ? *result : format::ByteBuffer{};
 }
 
 std::string encode_error(const VeskDocument& document) {
@@ -33,7 +33,7 @@ VeskDocument primitives_only() {
 }
 
 // Offsets of the blocks read back from a header.
-std::uint32_t u32_at(const ByteBuffer& buffer, std::size_t at) {
+std::uint32_t u32_at(const format::ByteBuffer& buffer, std::size_t at) {
     return buffer[at] | buffer[at + 1] << 8 | buffer[at + 2] << 16 | std::uint32_t(buffer[at + 3]) << 24;
 }
 
@@ -45,9 +45,9 @@ TEST(EncoderTest, EmptyDocumentIsTwentyThreeBytes) {
 TEST(EncoderTest, WorkedObjectExampleIsByteExact) {
     VeskDocument document = primitives_only();
     document.definitions.push_back(
-        VeskDefinition::object(6, {{"a", VeskType::Int32}, {"b", VeskType::String}}));
+        VeskDefinition::object(6, {{"a", format::VeskType::Int32}, {"b", format::VeskType::String}}));
     document.chunks.push_back({6, VeskData::object(6, {VeskData::int32(1), VeskData::string("x")})});
-    const ByteBuffer expected = bytes({
+    const format::ByteBuffer expected = bytes({
         0x01, 0x0D, 0, 0, 0, 0x2C, 0, 0, 0, 0x30, 0, 0, 0,                    // header
         0x07, 0x00,                                                            // 7 definitions
         0, 0, 0, 1, 1, 0, 2, 2, 0, 3, 3, 0, 4, 4, 0, 5, 5, 0,                  // primitives
@@ -64,7 +64,7 @@ TEST(EncoderTest, ValueEncodings) {
     struct Case {
         const char* name;
         VeskData value;
-        ByteBuffer expected;
+        format::ByteBuffer expected;
     };
     const Case cases[] = {
         {"null", VeskData::null(), {}},
@@ -82,7 +82,7 @@ TEST(EncoderTest, ValueEncodings) {
          bytes({7, 0, 6, 0, 0, 0, 0, 0, 1})},
     };
     for (const Case& c : cases) {
-        ByteBuffer out;
+        format::ByteBuffer out;
         ASSERT_TRUE(encode_value_into(c.value, out).has_value()) << c.name;
         EXPECT_EQ(out, c.expected) << c.name;
     }
@@ -99,7 +99,7 @@ protected:
 std::string* StringLengthClassTest::big_ = nullptr;
 
 TEST_F(StringLengthClassTest, SmallestClassThatFits) {
-    const std::pair<std::size_t, ByteBuffer> cases[] = {
+    const std::pair<std::size_t, format::ByteBuffer> cases[] = {
         {0, bytes({0x00})},
         {127, bytes({0x7F})},
         {128, bytes({0x80, 0x80})},
@@ -109,7 +109,7 @@ TEST_F(StringLengthClassTest, SmallestClassThatFits) {
         {16777215, bytes({0xFE, 0xFF, 0xFF, 0xFF})},
     };
     for (const auto& [length, prefix] : cases) {
-        ByteBuffer out;
+        format::ByteBuffer out;
         ASSERT_TRUE(encode_str_inline(of_length(length), out).has_value()) << length;
         ASSERT_EQ(out.size(), prefix.size() + length) << length;
         EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), out.begin())) << length;
@@ -118,7 +118,7 @@ TEST_F(StringLengthClassTest, SmallestClassThatFits) {
 }
 
 TEST_F(StringLengthClassTest, TooLongStringFailsInlineAndInDictionary) {
-    ByteBuffer out;
+    format::ByteBuffer out;
     auto status = encode_str_inline(of_length(16777216), out);
     ASSERT_FALSE(status.has_value());
     EXPECT_EQ(status.error().message(), "String exceeds maximum inline length (16 777 215 bytes)");
@@ -135,13 +135,13 @@ TEST(EncoderTest, DefinitionMessages) {
         VeskDefinition definition;
         const char* message;
     };
-    std::vector<VeskField> too_many_fields(65536, VeskField{"f", VeskType::Null});
+    std::vector<VeskField> too_many_fields(65536, VeskField{"f", format::VeskType::Null});
     const Case cases[] = {
-        {"array without elem_type", VeskDefinition{12, VeskType::Array, std::nullopt, std::nullopt},
+        {"array without elem_type", VeskDefinition{12, format::VeskType::Array, std::nullopt, std::nullopt},
          "Array #12 has no elem_type"},
-        {"object without fields", VeskDefinition{13, VeskType::Object, std::nullopt, std::nullopt},
+        {"object without fields", VeskDefinition{13, format::VeskType::Object, std::nullopt, std::nullopt},
          "Object #13 has no fields"},
-        {"field name of 256 bytes", VeskDefinition::object(6, {{std::string(256, 'n'), VeskType::Bool}}),
+        {"field name of 256 bytes", VeskDefinition::object(6, {{std::string(256, 'n'), format::VeskType::Bool}}),
          "Field name too long"},
         {"65536 fields", VeskDefinition::object(14, too_many_fields), "Object #14 has 65536 fields (max 65535)"},
     };
@@ -154,30 +154,30 @@ TEST(EncoderTest, DefinitionMessages) {
 
 TEST(EncoderTest, LimitsAreInclusive) {
     VeskDocument names = primitives_only();
-    names.definitions.push_back(VeskDefinition::object(6, {{std::string(255, 'n'), VeskType::Bool}}));
-    const ByteBuffer out = encode_ok(names);
+    names.definitions.push_back(VeskDefinition::object(6, {{std::string(255, 'n'), format::VeskType::Bool}}));
+    const format::ByteBuffer out = encode_ok(names);
     EXPECT_EQ(out[13 + 2 + 18 + 5], 255);  // name length byte of the first field
 
     VeskDocument fields = primitives_only();
     fields.definitions.push_back(
-        VeskDefinition::object(6, std::vector<VeskField>(65535, VeskField{"f", VeskType::Null})));
+        VeskDefinition::object(6, std::vector<VeskField>(65535, VeskField{"f", format::VeskType::Null})));
     EXPECT_TRUE(encode_document(fields).has_value());
 
     VeskDocument items;
     items.chunks.push_back({6, VeskData::array(6, 0, std::vector<VeskData>(65535))});
-    const ByteBuffer array_out = encode_ok(items);
+    const format::ByteBuffer array_out = encode_ok(items);
     EXPECT_EQ(array_out.size(), 23u + 6 + 6);  // nulls take no bytes
 }
 
 TEST(EncoderTest, DefinitionCountLimit) {
     VeskDocument document;
-    document.definitions.assign(65535, VeskDefinition::primitive(VeskType::Int32));
-    const ByteBuffer out = encode_ok(document);
+    document.definitions.assign(65535, VeskDefinition::primitive(format::VeskType::Int32));
+    const format::ByteBuffer out = encode_ok(document);
     EXPECT_EQ(out[13], 0xFF);
     EXPECT_EQ(out[14], 0xFF);
     EXPECT_EQ(out.size(), 13u + 2 + 3 * 65535 + 8);
 
-    document.definitions.emplace_back(VeskDefinition::primitive(VeskType::Int32));
+    document.definitions.emplace_back(VeskDefinition::primitive(format::VeskType::Int32));
     EXPECT_EQ(encode_error(document), "Failed to parse VESK: Too many definitions (65536), max 65535");
 }
 
@@ -190,8 +190,8 @@ TEST(EncoderTest, ArrayItemLimit) {
 
 TEST(EncoderTest, ChecksRunInOutputOrder) {
     VeskDocument document = primitives_only();
-    document.definitions.push_back(VeskDefinition{6, VeskType::Object, std::nullopt, std::nullopt});
-    document.definitions.push_back(VeskDefinition{7, VeskType::Array, std::nullopt, std::nullopt});
+    document.definitions.push_back(VeskDefinition{6, format::VeskType::Object, std::nullopt, std::nullopt});
+    document.definitions.push_back(VeskDefinition{7, format::VeskType::Array, std::nullopt, std::nullopt});
     document.dict.push_back(std::string(16777216, 'x'));
     document.chunks.push_back({6, VeskData::array(6, 0, std::vector<VeskData>(70000))});
     EXPECT_EQ(encode_error(document), "Failed to parse VESK: Object #6 has no fields");
@@ -206,11 +206,11 @@ TEST(EncoderTest, EmptyFieldListDiffersFromAbsentOne) {
     VeskDocument document = primitives_only();
     document.definitions.push_back(VeskDefinition::object(6, {}));
     document.chunks.push_back({6, VeskData::object(6, {})});
-    const ByteBuffer out = encode_ok(document);
+    const format::ByteBuffer out = encode_ok(document);
     // Record: 11 06 00 00 00; entry: def 6, payload of 2 bytes holding 06 00.
     const std::size_t record = 13 + 2 + 18;
-    EXPECT_EQ(ByteBuffer(out.begin() + record, out.begin() + record + 5), bytes({0x11, 6, 0, 0, 0}));
-    EXPECT_EQ(ByteBuffer(out.end() - 8, out.end()), bytes({6, 0, 2, 0, 0, 0, 6, 0}));
+    EXPECT_EQ(format::ByteBuffer(out.begin() + record, out.begin() + record + 5), bytes({0x11, 6, 0, 0, 0}));
+    EXPECT_EQ(format::ByteBuffer(out.end() - 8, out.end()), bytes({6, 0, 2, 0, 0, 0, 6, 0}));
 
     document.definitions.back().fields.reset();
     EXPECT_EQ(encode_error(document), "Failed to parse VESK: Object #6 has no fields");
@@ -221,7 +221,7 @@ TEST(EncoderTest, PayloadLengthsAndOffsetsArePatched) {
     document.dict = {"ab", std::string(200, 'z')};
     document.chunks.push_back({0, VeskData::null()});
     document.chunks.push_back({5, VeskData::string("hello")});
-    const ByteBuffer out = encode_ok(document);
+    const format::ByteBuffer out = encode_ok(document);
     const std::uint32_t dict_offset = u32_at(out, 5);
     const std::uint32_t data_offset = u32_at(out, 9);
     EXPECT_EQ(u32_at(out, 1), 13u);
@@ -239,10 +239,10 @@ TEST(EncoderTest, WriterNeverRenumbersOrChecksConsistency) {
     document.version = 7;
     // A chunk naming a missing definition and a dangling reference are written as they are.
     document.chunks.push_back({400, VeskData::str_ref(99)});
-    const ByteBuffer out = encode_ok(document);
+    const format::ByteBuffer out = encode_ok(document);
     EXPECT_EQ(out[0], 7);
-    EXPECT_EQ(ByteBuffer(out.begin() + 13 + 2 + 9, out.begin() + 13 + 2 + 12), bytes({3, 9, 0}));
-    EXPECT_EQ(ByteBuffer(out.end() - 11, out.end()), bytes({0x90, 0x01, 5, 0, 0, 0, 0xFF, 99, 0, 0, 0}));
+    EXPECT_EQ(format::ByteBuffer(out.begin() + 13 + 2 + 9, out.begin() + 13 + 2 + 12), bytes({3, 9, 0}));
+    EXPECT_EQ(format::ByteBuffer(out.end() - 11, out.end()), bytes({0x90, 0x01, 5, 0, 0, 0, 0xFF, 99, 0, 0, 0}));
 }
 
 TEST(EncoderTest, ContainerSizeCeiling) {
@@ -284,14 +284,14 @@ TEST(EncoderTest, ContainerSizeCeilingComesBeforeLaterFaults) {
     std::vector<Case> cases;
     {
         VeskDocument document = primitives_only();
-        document.definitions.push_back(VeskDefinition::object(6, {{long_name, VeskType::Int32}}));
-        document.definitions.push_back(VeskDefinition{7, VeskType::Array, std::nullopt, std::nullopt});
+        document.definitions.push_back(VeskDefinition::object(6, {{long_name, format::VeskType::Int32}}));
+        document.definitions.push_back(VeskDefinition{7, format::VeskType::Array, std::nullopt, std::nullopt});
         cases.push_back({"definition after the ceiling", std::move(document)});
     }
     {
         VeskDocument document = primitives_only();
         document.definitions.push_back(VeskDefinition::object(
-            6, {{long_name, VeskType::Int32}, {std::string(256, 'n'), VeskType::Bool}}));
+            6, {{long_name, format::VeskType::Int32}, {std::string(256, 'n'), format::VeskType::Bool}}));
         cases.push_back({"field after the ceiling", std::move(document)});
     }
     const std::vector<VeskData> ints(30, VeskData::int32(5));

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 // The error, or the container's size and its first byte that differs from
 // `other`, where and what it is (kept short: containers run to megabytes).
-std::string outcome(const Result<ByteBuffer>& result, const Result<ByteBuffer>* other = nullptr) {
+std::string outcome(const Result<format::ByteBuffer>& result, const Result<format::ByteBuffer>* other = nullptr) {
     if (!result) return result.error().formatted();
     std::string summary = std::to_string(result->size()) + " bytes";
     if (other && other->has_value()) {
@@ -37,7 +37,7 @@ std::string outcome(const Result<ByteBuffer>& result, const Result<ByteBuffer>* 
 
 // The container or the error of the independent statement of the rules:
 // the value tree, the document compiler and the document writer.
-Result<ByteBuffer> model_container(std::string_view text, std::size_t max_container_size = kMaxContainerSize) {
+Result<format::ByteBuffer> model_container(std::string_view text, std::size_t max_container_size = format::kMaxContainerSize) {
     Result<VeskDocument> document = compile_json_str(text);
     if (!document) return std::move(document).error();
     return encode_document_within(*document, max_container_size);
@@ -47,7 +47,7 @@ bool is_utf8(std::string_view text) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto* end = p + text.size();
     while (p != end) {
-        const std::size_t width = *p < 0x80 ? 1 : read_utf8_sequence(p, end).width;
+        const std::size_t width = *p < 0x80 ? 1 : format::read_utf8_sequence(p, end).width;
         if (width == 0) return false;
         p += width;
     }
@@ -60,7 +60,7 @@ std::u32string decoded(std::string_view text) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto* end = p + text.size();
     while (p != end) {
-        const std::size_t width = *p < 0x80 ? 1 : read_utf8_sequence(p, end).width;
+        const std::size_t width = *p < 0x80 ? 1 : format::read_utf8_sequence(p, end).width;
         char32_t code_point = width == 1 ? *p : *p & (0x7F >> width);
         for (std::size_t k = 1; k < width; ++k) code_point = (code_point << 6) | (p[k] & 0x3F);
         code_points.push_back(code_point);
@@ -70,11 +70,11 @@ std::u32string decoded(std::string_view text) {
 }
 
 template <class Unit>
-void expect_code_points_compile_alike(const std::u32string& code_points, const Result<ByteBuffer>& expected) {
+void expect_code_points_compile_alike(const std::u32string& code_points, const Result<format::ByteBuffer>& expected) {
     const std::vector<Unit> units(code_points.begin(), code_points.end());
-    Result<JsonContainer> compiled = JsonContainer::compile(CodePointText(std::span<const Unit>(units)));
-    Result<ByteBuffer> written = compiled ? Result<ByteBuffer>(ByteBuffer(compiled->size()))
-                                          : Result<ByteBuffer>(compiled.error());
+    Result<dumps::JsonContainer> compiled = dumps::JsonContainer::compile(json::CodePointText(std::span<const Unit>(units)));
+    Result<format::ByteBuffer> written = compiled ? Result<format::ByteBuffer>(format::ByteBuffer(compiled->size()))
+                                          : Result<format::ByteBuffer>(compiled.error());
     if (compiled) compiled->write(*written);
     EXPECT_EQ(outcome(written, &expected), outcome(expected, &written)) << sizeof(Unit) << "-byte units";
 }
@@ -297,14 +297,14 @@ class JsonContainerTest : public testing::TestWithParam<Text> {};
 // of every width that holds them.
 TEST_P(JsonContainerTest, GivesWhatTheModelGives) {
     const Text& text = GetParam();
-    const Result<ByteBuffer> expected = model_container(text.text);
-    const Result<ByteBuffer> compiled = compile_json_container(text.text);
+    const Result<format::ByteBuffer> expected = model_container(text.text);
+    const Result<format::ByteBuffer> compiled = dumps::compile_json_container(text.text);
     EXPECT_EQ(outcome(compiled, &expected), outcome(expected, &compiled));
     if (!is_utf8(text.text)) return;
-    Result<JsonContainer> trusting = JsonContainer::compile(text.text, kMaxContainerSize, KnownUtf8::Yes);
+    Result<dumps::JsonContainer> trusting = dumps::JsonContainer::compile(text.text, format::kMaxContainerSize, dumps::KnownUtf8::Yes);
     ASSERT_EQ(trusting.has_value(), expected.has_value());
     if (trusting) {
-        ByteBuffer written(trusting->size());
+        format::ByteBuffer written(trusting->size());
         trusting->write(written);
         EXPECT_TRUE(written == *expected);
     } else {
@@ -344,7 +344,7 @@ TEST(JsonContainerCeilingTest, CeilingIsPassedWhereTheModelPassesIt) {
     };
     for (const Case& c : cases) {
         for (std::size_t ceiling = c.first_ceiling; ceiling <= c.last_ceiling; ++ceiling) {
-            EXPECT_EQ(outcome(compile_json_container(c.text, ceiling)), outcome(model_container(c.text, ceiling)))
+            EXPECT_EQ(outcome(dumps::compile_json_container(c.text, ceiling)), outcome(model_container(c.text, ceiling)))
                 << c.text.substr(0, 40) << " " << ceiling;
         }
     }

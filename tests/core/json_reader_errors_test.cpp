@@ -10,7 +10,7 @@ namespace {
 
 // What dumps makes of the text: the reader's message where it refuses it.
 std::string outcome(std::string_view text) {
-    const Result<ByteBuffer> compiled = compile_json_container(text);
+    const Result<format::ByteBuffer> compiled = dumps::compile_json_container(text);
     if (compiled) return "<accepted>";
     EXPECT_EQ(compiled.error().kind(), VeskErrorKind::Parse);
     return compiled.error().message();

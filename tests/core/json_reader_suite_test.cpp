@@ -67,7 +67,7 @@ TEST(JsonReaderSuite, AcceptsEveryMustAcceptFile) {
     std::vector<SuiteFile> files = suite_files('y');
     ASSERT_GT(files.size(), 90u);
     for (const SuiteFile& file : files) {
-        const Result<ByteBuffer> compiled = compile_json_container(file.text);
+        const Result<format::ByteBuffer> compiled = dumps::compile_json_container(file.text);
         EXPECT_TRUE(compiled.has_value() || compiled.error().kind() == VeskErrorKind::UnsupportedType)
             << file.name << ": " << compiled.error().message();
     }
@@ -77,7 +77,7 @@ TEST(JsonReaderSuite, RejectsEveryMustRejectFileWithAPositionedMessage) {
     std::vector<SuiteFile> files = suite_files('n');
     ASSERT_GT(files.size(), 180u);
     for (const SuiteFile& file : files) {
-        const Result<ByteBuffer> compiled = compile_json_container(file.text);
+        const Result<format::ByteBuffer> compiled = dumps::compile_json_container(file.text);
         if (compiled) {
             ADD_FAILURE() << file.name << " was accepted";
             continue;
@@ -93,13 +93,13 @@ TEST(JsonReaderSuite, ImplementationDefinedFilesGiveAVerdict) {
     std::vector<SuiteFile> files = suite_files('i');
     ASSERT_GT(files.size(), 20u);
     for (const SuiteFile& file : files) {
-        const Result<ByteBuffer> compiled = compile_json_container(file.text);
+        const Result<format::ByteBuffer> compiled = dumps::compile_json_container(file.text);
         if (!compiled) {
             EXPECT_TRUE(is_well_formed_failure(compiled.error().message()))
                 << file.name << ": " << compiled.error().message();
             continue;
         }
-        const Result<ByteBuffer> again = compile_json_container(file.text);
+        const Result<format::ByteBuffer> again = dumps::compile_json_container(file.text);
         ASSERT_TRUE(again.has_value()) << file.name;
         EXPECT_TRUE(*again == *compiled) << file.name;
     }

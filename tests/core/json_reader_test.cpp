@@ -21,29 +21,29 @@ std::string joined(const Parts&... parts) {
     return out;
 }
 
-JsonValue accepted(std::string_view text) {
+json::JsonValue accepted(std::string_view text) {
     auto parsed = parse_json(text);
     EXPECT_TRUE(parsed.has_value()) << "text: " << text << " error: " << parsed.error().message();
-    return parsed ? std::move(*parsed) : JsonValue::null();
+    return parsed ? std::move(*parsed) : json::JsonValue::null();
 }
 
-std::vector<std::string> keys_of(const JsonValue& object) {
+std::vector<std::string> keys_of(const json::JsonValue& object) {
     std::vector<std::string> keys;
-    for (const JsonMember& member : object.members) keys.push_back(member.key);
+    for (const json::JsonMember& member : object.members) keys.push_back(member.key);
     return keys;
 }
 
 // A text with the kind and raw payload it must read as, so -0.0 and 0.0 differ.
 struct ScalarCase {
     std::string_view text;
-    JsonKind kind;
+    json::JsonKind kind;
     std::uint64_t bits;
 };
 
 template <std::size_t N>
 void expect_scalars(const ScalarCase (&cases)[N]) {
     for (const ScalarCase& c : cases) {
-        JsonValue value = accepted(c.text);
+        json::JsonValue value = accepted(c.text);
         EXPECT_EQ(value.kind, c.kind) << c.text;
         EXPECT_EQ(value.bits, c.bits) << c.text;
     }
@@ -54,60 +54,60 @@ std::uint64_t int_bits(std::int64_t value) { return static_cast<std::uint64_t>(v
 
 TEST(JsonReaderValues, NumberClassesAndBoundaries) {
     const ScalarCase cases[] = {
-        {"0", JsonKind::UInt, 0},
-        {"7", JsonKind::UInt, 7},
-        {"9007199254740993", JsonKind::UInt, 9007199254740993u},
-        {"18446744073709551615", JsonKind::UInt, 18446744073709551615u},
-        {"18446744073709551616", JsonKind::Float, double_bits(18446744073709551616.0)},
-        {"99999999999999999999", JsonKind::Float, double_bits(1e20)},
-        {"-1", JsonKind::Int, int_bits(-1)},
-        {"-9223372036854775808", JsonKind::Int, int_bits(std::numeric_limits<std::int64_t>::min())},
-        {"-9223372036854775809", JsonKind::Float, double_bits(-9223372036854775808.0)},
-        {"-18446744073709551616", JsonKind::Float, double_bits(-18446744073709551616.0)},
-        {"-0", JsonKind::Float, double_bits(-0.0)},
-        {"-0.0", JsonKind::Float, double_bits(-0.0)},
-        {"0.0", JsonKind::Float, double_bits(0.0)},
-        {"0e5", JsonKind::Float, double_bits(0.0)},
-        {"1.5", JsonKind::Float, double_bits(1.5)},
-        {"0.1", JsonKind::Float, double_bits(0.1)},
-        {"-2.5E-3", JsonKind::Float, double_bits(-0.0025)},
-        {"1E2", JsonKind::Float, double_bits(100.0)},
-        {"1e+2", JsonKind::Float, double_bits(100.0)},
-        {"100000000000000000000000000000000000000000e-41", JsonKind::Float, double_bits(1.0)},
-        {"123456789012345678901234567890", JsonKind::Float, double_bits(1.2345678901234568e29)},
-        {"2.2250738585072011e-308", JsonKind::Float, double_bits(2.2250738585072011e-308)},
-        {"2.2250738585072012e-308", JsonKind::Float, double_bits(2.2250738585072014e-308)},
+        {"0", json::JsonKind::UInt, 0},
+        {"7", json::JsonKind::UInt, 7},
+        {"9007199254740993", json::JsonKind::UInt, 9007199254740993u},
+        {"18446744073709551615", json::JsonKind::UInt, 18446744073709551615u},
+        {"18446744073709551616", json::JsonKind::Float, double_bits(18446744073709551616.0)},
+        {"99999999999999999999", json::JsonKind::Float, double_bits(1e20)},
+        {"-1", json::JsonKind::Int, int_bits(-1)},
+        {"-9223372036854775808", json::JsonKind::Int, int_bits(std::numeric_limits<std::int64_t>::min())},
+        {"-9223372036854775809", json::JsonKind::Float, double_bits(-9223372036854775808.0)},
+        {"-18446744073709551616", json::JsonKind::Float, double_bits(-18446744073709551616.0)},
+        {"-0", json::JsonKind::Float, double_bits(-0.0)},
+        {"-0.0", json::JsonKind::Float, double_bits(-0.0)},
+        {"0.0", json::JsonKind::Float, double_bits(0.0)},
+        {"0e5", json::JsonKind::Float, double_bits(0.0)},
+        {"1.5", json::JsonKind::Float, double_bits(1.5)},
+        {"0.1", json::JsonKind::Float, double_bits(0.1)},
+        {"-2.5E-3", json::JsonKind::Float, double_bits(-0.0025)},
+        {"1E2", json::JsonKind::Float, double_bits(100.0)},
+        {"1e+2", json::JsonKind::Float, double_bits(100.0)},
+        {"100000000000000000000000000000000000000000e-41", json::JsonKind::Float, double_bits(1.0)},
+        {"123456789012345678901234567890", json::JsonKind::Float, double_bits(1.2345678901234568e29)},
+        {"2.2250738585072011e-308", json::JsonKind::Float, double_bits(2.2250738585072011e-308)},
+        {"2.2250738585072012e-308", json::JsonKind::Float, double_bits(2.2250738585072014e-308)},
         // Halfway between two doubles: to the even one, unless a digit far
         // past the seventeenth says it lies above.
-        {"9007199254740993.0", JsonKind::Float, double_bits(9007199254740992.0)},
-        {"9007199254740993.0000000000000000001", JsonKind::Float, double_bits(9007199254740994.0)},
-        {"1.00000000000000011102230246251565404236316680908203125", JsonKind::Float, double_bits(1.0)},
-        {"1.000000000000000111022302462515654042363166809082031250000000000000000000001", JsonKind::Float,
+        {"9007199254740993.0", json::JsonKind::Float, double_bits(9007199254740992.0)},
+        {"9007199254740993.0000000000000000001", json::JsonKind::Float, double_bits(9007199254740994.0)},
+        {"1.00000000000000011102230246251565404236316680908203125", json::JsonKind::Float, double_bits(1.0)},
+        {"1.000000000000000111022302462515654042363166809082031250000000000000000000001", json::JsonKind::Float,
          double_bits(1.0000000000000002)},
-        {"1.7976931348623157e308", JsonKind::Float, double_bits(std::numeric_limits<double>::max())},
-        {"1.7976931348623158e308", JsonKind::Float, double_bits(std::numeric_limits<double>::max())},
-        {"5e-324", JsonKind::Float, double_bits(std::numeric_limits<double>::denorm_min())},
-        {"2.5e-324", JsonKind::Float, double_bits(std::numeric_limits<double>::denorm_min())},
-        {"-2.5e-324", JsonKind::Float, double_bits(-std::numeric_limits<double>::denorm_min())},
-        {"2.4703282292062327e-324", JsonKind::Float, double_bits(0.0)},
-        {"2e-324", JsonKind::Float, double_bits(0.0)},
-        {"1e-400", JsonKind::Float, double_bits(0.0)},
-        {"-1e-400", JsonKind::Float, double_bits(-0.0)},
-        {"0.00000000000000000000000000000000000000000000000000001e-300", JsonKind::Float, double_bits(0.0)},
+        {"1.7976931348623157e308", json::JsonKind::Float, double_bits(std::numeric_limits<double>::max())},
+        {"1.7976931348623158e308", json::JsonKind::Float, double_bits(std::numeric_limits<double>::max())},
+        {"5e-324", json::JsonKind::Float, double_bits(std::numeric_limits<double>::denorm_min())},
+        {"2.5e-324", json::JsonKind::Float, double_bits(std::numeric_limits<double>::denorm_min())},
+        {"-2.5e-324", json::JsonKind::Float, double_bits(-std::numeric_limits<double>::denorm_min())},
+        {"2.4703282292062327e-324", json::JsonKind::Float, double_bits(0.0)},
+        {"2e-324", json::JsonKind::Float, double_bits(0.0)},
+        {"1e-400", json::JsonKind::Float, double_bits(0.0)},
+        {"-1e-400", json::JsonKind::Float, double_bits(-0.0)},
+        {"0.00000000000000000000000000000000000000000000000000001e-300", json::JsonKind::Float, double_bits(0.0)},
         // Exponents beyond 2147483647 flush to zero when the value cannot overflow.
-        {"1e-99999999999", JsonKind::Float, double_bits(0.0)},
-        {"-123.456e-99999999999", JsonKind::Float, double_bits(-0.0)},
-        {"0e99999999999", JsonKind::Float, double_bits(0.0)},
-        {"-0.000e+99999999999", JsonKind::Float, double_bits(-0.0)},
-        {"1e0000000000000000000000002", JsonKind::Float, double_bits(100.0)},
+        {"1e-99999999999", json::JsonKind::Float, double_bits(0.0)},
+        {"-123.456e-99999999999", json::JsonKind::Float, double_bits(-0.0)},
+        {"0e99999999999", json::JsonKind::Float, double_bits(0.0)},
+        {"-0.000e+99999999999", json::JsonKind::Float, double_bits(-0.0)},
+        {"1e0000000000000000000000002", json::JsonKind::Float, double_bits(100.0)},
     };
     expect_scalars(cases);
 }
 
 TEST(JsonReaderValues, ScalarsAndWhitespace) {
     const ScalarCase cases[] = {
-        {"null", JsonKind::Null, 0},   {" true", JsonKind::Bool, 1},   {"false\n", JsonKind::Bool, 0},
-        {"\t\r\n 42 \r\n\t", JsonKind::UInt, 42}, {"[1] \n", JsonKind::Array, 0},
+        {"null", json::JsonKind::Null, 0},   {" true", json::JsonKind::Bool, 1},   {"false\n", json::JsonKind::Bool, 0},
+        {"\t\r\n 42 \r\n\t", json::JsonKind::UInt, 42}, {"[1] \n", json::JsonKind::Array, 0},
     };
     expect_scalars(cases);
 }
@@ -130,8 +130,8 @@ TEST(JsonReaderValues, StringsResolveEscapesIntoUtf8) {
         {"\"\x7F\"", "\x7F"},
     };
     for (const auto& c : cases) {
-        JsonValue value = accepted(c.text);
-        EXPECT_EQ(value.kind, JsonKind::String) << c.text;
+        json::JsonValue value = accepted(c.text);
+        EXPECT_EQ(value.kind, json::JsonKind::String) << c.text;
         EXPECT_EQ(value.text, c.expected) << c.text;
     }
 }
@@ -149,7 +149,7 @@ TEST(JsonReaderValues, SpecialBytesAtEveryPositionOfALongString) {
                 std::string plain(length, 'a');
                 std::string text = joined("[\"", plain.substr(0, at), special.raw, plain.substr(at), "\"]");
                 std::string expected = joined(plain.substr(0, at), special.resolved, plain.substr(at));
-                JsonValue value = accepted(text);
+                json::JsonValue value = accepted(text);
                 ASSERT_EQ(value.items.size(), 1u) << text;
                 EXPECT_EQ(value.items[0].text, expected) << text;
             }
@@ -169,18 +169,18 @@ TEST(JsonReaderValues, ControlByteAtEveryPositionIsFound) {
 }
 
 TEST(JsonReaderValues, ArraysKeepOrderAndNest) {
-    JsonValue value = accepted("[1, \"two\", [null, [true]], {}, [], -3.5]");
-    ASSERT_EQ(value.kind, JsonKind::Array);
+    json::JsonValue value = accepted("[1, \"two\", [null, [true]], {}, [], -3.5]");
+    ASSERT_EQ(value.kind, json::JsonKind::Array);
     ASSERT_EQ(value.items.size(), 6u);
     EXPECT_EQ(value.items[0].as_uint(), 1u);
     EXPECT_EQ(value.items[1].text, "two");
     ASSERT_EQ(value.items[2].items.size(), 2u);
-    EXPECT_EQ(value.items[2].items[0].kind, JsonKind::Null);
+    EXPECT_EQ(value.items[2].items[0].kind, json::JsonKind::Null);
     ASSERT_EQ(value.items[2].items[1].items.size(), 1u);
     EXPECT_TRUE(value.items[2].items[1].items[0].as_bool());
-    EXPECT_EQ(value.items[3].kind, JsonKind::Object);
+    EXPECT_EQ(value.items[3].kind, json::JsonKind::Object);
     EXPECT_TRUE(value.items[3].members.empty());
-    EXPECT_EQ(value.items[4].kind, JsonKind::Array);
+    EXPECT_EQ(value.items[4].kind, json::JsonKind::Array);
     EXPECT_TRUE(value.items[4].items.empty());
     EXPECT_EQ(value.items[5].as_double(), -3.5);
 }
@@ -213,13 +213,13 @@ TEST(JsonReaderValues, ObjectMembersSortedByNameBytesLastValueWins) {
 }
 
 TEST(JsonReaderValues, RepeatedNameKeepsItsLastValue) {
-    JsonValue value = accepted("{\"a\":[1],\"b\":true,\"a\":{\"x\":null},\"b\":false}");
+    json::JsonValue value = accepted("{\"a\":[1],\"b\":true,\"a\":{\"x\":null},\"b\":false}");
     ASSERT_EQ(keys_of(value), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(value.members[0].value.kind, JsonKind::Object);
+    EXPECT_EQ(value.members[0].value.kind, json::JsonKind::Object);
     EXPECT_EQ(keys_of(value.members[0].value), std::vector<std::string>{"x"});
     EXPECT_FALSE(value.members[1].value.as_bool());
 
-    JsonValue escaped = accepted("{\"\\u0061\":1,\"a\":2}");
+    json::JsonValue escaped = accepted("{\"\\u0061\":1,\"a\":2}");
     ASSERT_EQ(escaped.members.size(), 1u);
     EXPECT_EQ(escaped.members[0].value.as_uint(), 2u);
 }
@@ -227,7 +227,7 @@ TEST(JsonReaderValues, RepeatedNameKeepsItsLastValue) {
 TEST(JsonReaderValues, LargeObjectsSortStablyAndKeepLastValue) {
     for (bool descending : {false, true}) {
         for (int count : {5, 31, 32, 33, 200}) {
-            JsonValue value = accepted(numbered_keys_object(count, descending));
+            json::JsonValue value = accepted(numbered_keys_object(count, descending));
             ASSERT_EQ(value.members.size(), static_cast<std::size_t>(count)) << count;
             for (int i = 0; i < count; ++i) {
                 EXPECT_EQ(value.members[i].key, joined("k", std::to_string(100 + i)));
@@ -255,10 +255,10 @@ TEST(JsonReaderValues, NestingUpTo127ContainersIsAccepted) {
         EXPECT_TRUE(parsed.has_value()) << text.substr(0, 40) << " " << parsed.error().message();
     }
 
-    JsonValue deepest = accepted(nested_arrays(127, "5"));
-    const JsonValue* node = &deepest;
+    json::JsonValue deepest = accepted(nested_arrays(127, "5"));
+    const json::JsonValue* node = &deepest;
     int depth = 0;
-    while (node->kind == JsonKind::Array) {
+    while (node->kind == json::JsonKind::Array) {
         ASSERT_EQ(node->items.size(), 1u);
         node = &node->items[0];
         ++depth;

@@ -12,14 +12,14 @@ namespace {
 // The same bytes give the same numbers on machines of either byte order.
 TEST(MachineWordsTest, LoadsAndStoresMeanTheSameBytesOnEveryMachine) {
     const std::array<std::uint8_t, 9> bytes = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0xF0};
-    EXPECT_EQ(load_u64le(bytes.data()), 0x0807060504030201ull);
-    EXPECT_EQ(load_u64le(bytes.data() + 1), 0xF008070605040302ull);  // at any address
-    EXPECT_EQ(load_u64be(bytes.data()), 0x0102030405060708ull);
-    EXPECT_EQ(byte_swap64(0x0102030405060708ull), 0x0807060504030201ull);
-    EXPECT_EQ(byte_swap32(0x01020304u), 0x04030201u);
+    EXPECT_EQ(format::load_u64le(bytes.data()), 0x0807060504030201ull);
+    EXPECT_EQ(format::load_u64le(bytes.data() + 1), 0xF008070605040302ull);  // at any address
+    EXPECT_EQ(format::load_u64be(bytes.data()), 0x0102030405060708ull);
+    EXPECT_EQ(platform::byte_swap64(0x0102030405060708ull), 0x0807060504030201ull);
+    EXPECT_EQ(platform::byte_swap32(0x01020304u), 0x04030201u);
 
     std::array<std::uint8_t, 9> stored{};
-    store_u64le(stored.data() + 1, 0x0807060504030201ull);
+    format::store_u64le(stored.data() + 1, 0x0807060504030201ull);
     EXPECT_EQ(stored, (std::array<std::uint8_t, 9>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
@@ -38,10 +38,10 @@ TEST(MachineWordsTest, WideProductsAreExact) {
         {0x9E3779B97F4A7C15ull, 0xBF58476D1CE4E5B9ull, 0xD67411C46C86742Dull, 0x7641F3080FF92329ull},
     };
     for (const auto& c : cases) {
-        const WideProduct portable = multiply_wide_portable(c.a, c.b);
+        const platform::WideProduct portable = platform::multiply_wide_portable(c.a, c.b);
         EXPECT_EQ(portable.low, c.low) << c.a << " * " << c.b;
         EXPECT_EQ(portable.high, c.high) << c.a << " * " << c.b;
-        const WideProduct product = multiply_wide(c.a, c.b);
+        const platform::WideProduct product = platform::multiply_wide(c.a, c.b);
         EXPECT_EQ(product.low, c.low) << c.a << " * " << c.b;
         EXPECT_EQ(product.high, c.high) << c.a << " * " << c.b;
     }
@@ -55,7 +55,7 @@ TEST(MachineWordsTest, PortableProductAgreesWithTheMachines) {
         a ^= a << 13, a ^= a >> 7, a ^= a << 17;
         b ^= b << 13, b ^= b >> 7, b ^= b << 17;
         const std::uint64_t x = a >> (i % 64), y = b >> ((i / 64) % 64);
-        const WideProduct portable = multiply_wide_portable(x, y), product = multiply_wide(x, y);
+        const platform::WideProduct portable = platform::multiply_wide_portable(x, y), product = platform::multiply_wide(x, y);
         ASSERT_EQ(portable.low, product.low) << x << " * " << y;
         ASSERT_EQ(portable.high, product.high) << x << " * " << y;
     }

@@ -18,10 +18,10 @@ TEST(SmallBlockArenaTest, BlocksAreAlignedAndApartInsideTheBufferAndPastIt) {
     constexpr std::size_t kSize = 1024;
     constexpr std::uint64_t kGuard = 0x5A5A5A5A5A5A5A5Aull;
     struct {
-        SmallBlockArena<kSize> arena;
+        tables::SmallBlockArena<kSize> arena;
         std::uint64_t guard = kGuard;
     } guarded;
-    SmallBlockArena<kSize>& arena = guarded.arena;
+    tables::SmallBlockArena<kSize>& arena = guarded.arena;
     struct Block {
         std::uint8_t* at;
         std::size_t size;
@@ -48,8 +48,8 @@ TEST(SmallBlockArenaTest, BlocksAreAlignedAndApartInsideTheBufferAndPastIt) {
 
 // A table that outgrows the buffer keeps its contents across the move.
 TEST(SmallBlockArenaTest, ATableGrowsFromTheBufferOntoTheHeap) {
-    SmallBlockArena<512> arena;
-    TableVector<std::uint32_t> table(&arena);
+    tables::SmallBlockArena<512> arena;
+    tables::TableVector<std::uint32_t> table(&arena);
     for (std::uint32_t i = 0; i < 5000; ++i) table.push_back(i * 7);
     std::vector<std::uint32_t> expected(5000);
     for (std::uint32_t i = 0; i < 5000; ++i) expected[i] = i * 7;

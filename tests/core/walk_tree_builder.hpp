@@ -25,13 +25,13 @@ namespace vesk::test {
 // decompiler's number classes.
 class TreeBuilder {
 public:
-    using Value = JsonValue;
-    using List = JsonValue;
-    using Dict = JsonValue;
+    using Value = json::JsonValue;
+    using List = json::JsonValue;
+    using Dict = json::JsonValue;
 
-    TreeBuilder(std::span<const std::uint8_t> bytes, const ContainerScan& scan) : bytes_(bytes), scan_(scan) {}
+    TreeBuilder(std::span<const std::uint8_t> bytes, const loads::ContainerScan& scan) : bytes_(bytes), scan_(scan) {}
 
-    const std::optional<ReadFault>& text_fault() const { return text_fault_; }
+    const std::optional<loads::ReadFault>& text_fault() const { return text_fault_; }
 
     bool null(Value& out) { return out = Value::null(), true; }
     bool boolean(bool value, Value& out) { return out = Value::boolean(value), true; }
@@ -44,8 +44,8 @@ public:
         return out = Value::number(static_cast<double>(std::bit_cast<float>(bits))), true;
     }
     bool text(const std::uint8_t* data, std::size_t size, Value& out) {
-        ReadFault fault;
-        if (find_text_fault(std::span(data, size), TextPlace::Value, static_cast<std::size_t>(data - bytes_.data()),
+        loads::ReadFault fault;
+        if (loads::find_text_fault(std::span(data, size), loads::TextPlace::Value, static_cast<std::size_t>(data - bytes_.data()),
                             fault)) {
             text_fault_ = fault;
             return false;
@@ -54,7 +54,7 @@ public:
         return true;
     }
     bool dict_text(std::uint32_t index, Value& out) {
-        const ScanText& text = scan_.dict.at(index);
+        const loads::ScanText& text = scan_.dict.at(index);
         out = Value::string(std::string(view(text.offset, text.length)));
         return true;
     }
@@ -67,7 +67,7 @@ public:
     void end_list(List& list, Value& out) { out = std::move(list); }
     bool begin_dict(std::uint32_t, Dict& dict) { return dict = Value::object(), true; }
     bool set_member(Dict& dict, std::uint32_t field, Value&& value) {
-        const ScanField& named = scan_.fields.at(field);
+        const loads::ScanField& named = scan_.fields.at(field);
         dict.members.push_back({std::string(view(named.name_offset, named.name_length)), std::move(value)});
         return true;
     }
@@ -79,24 +79,24 @@ private:
     }
 
     std::span<const std::uint8_t> bytes_;
-    const ContainerScan& scan_;
-    std::optional<ReadFault> text_fault_;
+    const loads::ContainerScan& scan_;
+    std::optional<loads::ReadFault> text_fault_;
 };
 
 // What loads reads: the scan's fault, the walk's text fault or the tree.
-inline Result<JsonValue> read_one_path(std::span<const std::uint8_t> bytes) {
-    const ContainerScan scan = scan_container(bytes);
-    if (scan.fault()) return VeskError::parse(describe_read_fault(*scan.fault()));
+inline Result<json::JsonValue> read_one_path(std::span<const std::uint8_t> bytes) {
+    const loads::ContainerScan scan = loads::scan_container(bytes);
+    if (scan.fault()) return VeskError::parse(loads::describe_read_fault(*scan.fault()));
     TreeBuilder builder(bytes, scan);
-    JsonValue tree;
-    if (ContainerWalk(bytes, scan, builder).build(tree)) return tree;
+    json::JsonValue tree;
+    if (loads::ContainerWalk(bytes, scan, builder).build(tree)) return tree;
     // The walk stops only where the builder does.
     if (!builder.text_fault()) std::abort();
-    return VeskError::parse(describe_read_fault(*builder.text_fault()));
+    return VeskError::parse(loads::describe_read_fault(*builder.text_fault()));
 }
 
 // The reader and the decompiler together.
-inline Result<JsonValue> read_exactly(std::span<const std::uint8_t> bytes) {
+inline Result<json::JsonValue> read_exactly(std::span<const std::uint8_t> bytes) {
     Result<VeskDocument> document = decode_document(bytes);
     if (!document) return std::move(document).error();
     return decompile_document(*document);

@@ -43,7 +43,7 @@ bool compile_one(const std::filesystem::path& input, const std::filesystem::path
         message = "cannot read";
         return false;
     }
-    const vesk::Result<vesk::ByteBuffer> container = vesk::compile_json_container(text);
+    const vesk::Result<vesk::format::ByteBuffer> container = vesk::dumps::compile_json_container(text);
     if (!container.has_value()) {
         // A refused document is compared as its message.
         const std::string refused = container.error().formatted() + "\n";
@@ -55,13 +55,13 @@ bool compile_one(const std::filesystem::path& input, const std::filesystem::path
         return true;
     }
     const vesk::Result<vesk::VeskDocument> document = vesk::compile_json_str(text);
-    const vesk::Result<vesk::ByteBuffer> by_model =
-        document ? vesk::encode_document(*document) : vesk::Result<vesk::ByteBuffer>(document.error());
+    const vesk::Result<vesk::format::ByteBuffer> by_model =
+        document ? vesk::encode_document(*document) : vesk::Result<vesk::format::ByteBuffer>(document.error());
     if (!by_model.has_value() || *by_model != *container) {
         message = "the model compiles it otherwise";
         return false;
     }
-    if (vesk::scan_container(*container).fault()) {
+    if (vesk::loads::scan_container(*container).fault()) {
         message = "the reader refuses its container";
         return false;
     }

@@ -32,15 +32,15 @@ public:
 
     // The definition index of an object whose members are given in ascending
     // byte order of their names (the values' types make the shape).
-    std::uint16_t intern_object_shape(std::span<const JsonMember> members);
+    std::uint16_t intern_object_shape(std::span<const json::JsonMember> members);
 
     // The definition index of the arrays whose elements have this type.
-    Result<std::uint16_t> intern_array_shape(VeskType elem_type);
+    Result<std::uint16_t> intern_array_shape(format::VeskType elem_type);
 
     // Converts one node and everything under it. Texts are moved out of the
     // tree, and object members are put in name order in place, so the tree
     // is left only fit for the numbers and types it still holds.
-    Result<VeskData> compile_inline(JsonValue& node);
+    Result<VeskData> compile_inline(json::JsonValue& node);
 
     std::vector<VeskDefinition> definitions;
     std::string key_buffer;
@@ -54,26 +54,26 @@ public:
     // definition yet (position 0 is never an array definition). Positions,
     // like those in object_shapes, are kept in 32 bits so that the lookups
     // stay right even past the kMaxDefinitions a container can hold.
-    std::array<std::uint32_t, kTypeCount> array_shapes{};
+    std::array<std::uint32_t, format::kTypeCount> array_shapes{};
     TextTable<std::uint32_t> dict_index;
     TextTable<bool> seen_once;
-    std::uint16_t next_def_index = kPrimitiveDefinitionCount;
+    std::uint16_t next_def_index = format::kPrimitiveDefinitionCount;
 
 private:
-    Status compile_into(JsonValue& node, VeskData& out);
-    Status compile_array(std::vector<JsonValue>& items, VeskData& out);
-    Status compile_object(std::vector<JsonMember>& members, VeskData& out);
+    Status compile_into(json::JsonValue& node, VeskData& out);
+    Status compile_array(std::vector<json::JsonValue>& items, VeskData& out);
+    Status compile_object(std::vector<json::JsonMember>& members, VeskData& out);
 
     // The dictionary index of a text met before (entering it on its second
     // occurrence); nullopt, after remembering the text, on its first.
     std::optional<std::uint32_t> share_repeated_text(std::string_view text);
-    bool shape_matches(std::uint32_t position, std::span<const JsonMember> members) const;
-    std::uint32_t append_object_definition(std::span<const JsonMember> members);
+    bool shape_matches(std::uint32_t position, std::span<const json::JsonMember> members) const;
+    std::uint32_t append_object_definition(std::span<const json::JsonMember> members);
 
     // Seed of every lookup hash of this builder, chosen afresh per builder.
     std::uint64_t hash_seed_;
     // Owns the texts that the lookup tables point at.
-    TextArena texts_;
+    tables::TextArena texts_;
     // For each definition position, the next definition whose shape key
     // renders to the same text (0: none).
     std::vector<std::uint32_t> shape_twins_;

@@ -6,7 +6,7 @@
 namespace vesk {
 
 Result<VeskDocument> compile_json_str(std::string_view json_text) {
-    Result<JsonValue> tree = parse_json(json_text);
+    Result<json::JsonValue> tree = parse_json(json_text);
     if (!tree) return std::move(tree).error();
     CompileBuilder builder;
     Result<VeskData> root = builder.compile_inline(*tree);

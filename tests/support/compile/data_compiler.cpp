@@ -14,7 +14,7 @@ void build_array_key(std::string& key, const VeskData& array) {
     append_decimal(key, array.self_def_index);
     key.push_back(':');
     const auto& items = array.items();
-    append_decimal(key, items.empty() ? 0u : type_byte(items.front().type()));
+    append_decimal(key, items.empty() ? 0u : format::type_byte(items.front().type()));
 }
 
 // "obj:{self}:{ordinal of each value, comma separated}".
@@ -25,7 +25,7 @@ void build_object_key(std::string& key, const VeskData& object) {
     bool first = true;
     for (const VeskData& value : object.values()) {
         if (!first) key.push_back(',');
-        key.push_back(type_ordinal(value.type()));
+        key.push_back(format::type_ordinal(value.type()));
         first = false;
     }
 }
@@ -75,7 +75,7 @@ void DataCompiler::walk_array(const VeskData& array) {
         const auto& items = array.items();
         index = intern_shape(array_shapes, key_scratch_,
                              VeskDefinition::array(next_def_index,
-                                                   items.empty() ? VeskType::Null : items.front().type()));
+                                                   items.empty() ? format::VeskType::Null : items.front().type()));
     }
     container_def_indices.push_back(index);
     for (const VeskData& item : array.items()) walk(item);

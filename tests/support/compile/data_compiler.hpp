@@ -60,7 +60,7 @@ public:
     // container before its contents), which is also the order in which
     // rewrite_indices meets them.
     std::vector<std::uint16_t> container_def_indices;
-    std::uint16_t next_def_index = kPrimitiveDefinitionCount;
+    std::uint16_t next_def_index = format::kPrimitiveDefinitionCount;
 
 private:
     void walk_string(const std::string& text);

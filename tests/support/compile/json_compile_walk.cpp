@@ -17,12 +17,12 @@ namespace {
 // one type, with no null among them, become Float32 items rounded from the
 // full values in `source`; any other disagreement fails on the first item
 // that breaks the rule.
-Status unify_array_items(std::span<const JsonValue> source, std::span<VeskData> items, std::size_t first_typed) {
-    const VeskType expected = items[first_typed].type();
+Status unify_array_items(std::span<const json::JsonValue> source, std::span<VeskData> items, std::size_t first_typed) {
+    const format::VeskType expected = items[first_typed].type();
     bool mixed_numbers = false;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const VeskType found = items[i].type();
-        if (!fits_array_items(found, expected)) return mixed_array_item(i, found, expected);
+        const format::VeskType found = items[i].type();
+        if (!format::fits_array_items(found, expected)) return format::mixed_array_item(i, found, expected);
         mixed_numbers |= found != expected;
     }
     if (mixed_numbers) {
@@ -31,7 +31,7 @@ Status unify_array_items(std::span<const JsonValue> source, std::span<VeskData> 
     return {};
 }
 
-bool name_before(const JsonMember& left, const JsonMember& right) noexcept {
+bool name_before(const json::JsonMember& left, const json::JsonMember& right) noexcept {
     // std::string compares through char_traits<char>, i.e. as unsigned bytes,
     // with a proper prefix first.
     return left.key < right.key;
@@ -39,7 +39,7 @@ bool name_before(const JsonMember& left, const JsonMember& right) noexcept {
 
 }  // namespace
 
-Result<VeskData> CompileBuilder::compile_inline(JsonValue& node) {
+Result<VeskData> CompileBuilder::compile_inline(json::JsonValue& node) {
     VeskData out;
     Status status = compile_into(node, out);
     if (!status) return std::move(status).error();
@@ -47,29 +47,29 @@ Result<VeskData> CompileBuilder::compile_inline(JsonValue& node) {
 }
 
 // `out` is a default (Null) value that this fills in.
-Status CompileBuilder::compile_into(JsonValue& node, VeskData& out) {
+Status CompileBuilder::compile_into(json::JsonValue& node, VeskData& out) {
     switch (node.kind) {
-        case JsonKind::Null: return {};
-        case JsonKind::Bool:
+        case json::JsonKind::Null: return {};
+        case json::JsonKind::Bool:
             out.kind = VeskDataKind::Bool;
             out.bits = node.as_bool() ? 1 : 0;
             return {};
-        case JsonKind::UInt:
-        case JsonKind::Int:
-        case JsonKind::Float: {
+        case json::JsonKind::UInt:
+        case json::JsonKind::Int:
+        case json::JsonKind::Float: {
             VeskData number = narrow_json_number(node);
             out.kind = number.kind;
             out.bits = number.bits;
             return {};
         }
-        case JsonKind::String: out = emit_string(std::move(node.text)); return {};
-        case JsonKind::Array: return compile_array(node.items, out);
-        case JsonKind::Object: return compile_object(node.members, out);
+        case json::JsonKind::String: out = emit_string(std::move(node.text)); return {};
+        case json::JsonKind::Array: return compile_array(node.items, out);
+        case json::JsonKind::Object: return compile_object(node.members, out);
     }
     return {};
 }
 
-Status CompileBuilder::compile_array(std::vector<JsonValue>& items, VeskData& out) {
+Status CompileBuilder::compile_array(std::vector<json::JsonValue>& items, VeskData& out) {
     std::vector<VeskData> converted(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
         Status status = compile_into(items[i], converted[i]);
@@ -79,7 +79,7 @@ Status CompileBuilder::compile_array(std::vector<JsonValue>& items, VeskData& ou
         std::find_if(converted.begin(), converted.end(),
                      [](const VeskData& item) { return item.kind != VeskDataKind::Null; }) -
         converted.begin());
-    VeskType elem_type = VeskType::Null;
+    format::VeskType elem_type = format::VeskType::Null;
     std::uint16_t elem_def_index = 0;
     if (first_typed < converted.size()) {
         Status unified = unify_array_items(items, converted, first_typed);
@@ -100,7 +100,7 @@ Status CompileBuilder::compile_array(std::vector<JsonValue>& items, VeskData& ou
     return {};
 }
 
-Status CompileBuilder::compile_object(std::vector<JsonMember>& members, VeskData& out) {
+Status CompileBuilder::compile_object(std::vector<json::JsonMember>& members, VeskData& out) {
     if (!std::is_sorted(members.begin(), members.end(), name_before)) {
         std::stable_sort(members.begin(), members.end(), name_before);
     }

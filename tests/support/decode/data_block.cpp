@@ -19,18 +19,18 @@ Result<std::vector<VeskChunk>> read_data_block(std::span<const std::uint8_t> blo
                                                const std::vector<VeskDefinition>& definitions) {
     const std::size_t size = block.size();
     if (size < 4) return fail(format_message("Data block too short: {} bytes", size));
-    const std::size_t count = load_u32le(block.data());
-    if (count > kMaxReadEntries) return fail(format_message("Data entry count {} exceeds max {}", count, kMaxReadEntries));
+    const std::size_t count = format::load_u32le(block.data());
+    if (count > format::kMaxReadEntries) return fail(format_message("Data entry count {} exceeds max {}", count, format::kMaxReadEntries));
 
     std::vector<VeskChunk> chunks;
-    chunks.reserve(std::min(count, (size - 4) / kEntryHeaderSize));
+    chunks.reserve(std::min(count, (size - 4) / format::kEntryHeaderSize));
     std::size_t position = 4;
     for (std::size_t i = 0; i < count; ++i) {
-        if (position + kEntryHeaderSize > size) return fail(format_message("Truncated entry {} header", i));
-        const std::uint16_t def_index = load_u16le(block.data() + position);
+        if (position + format::kEntryHeaderSize > size) return fail(format_message("Truncated entry {} header", i));
+        const std::uint16_t def_index = format::load_u16le(block.data() + position);
         // 64-bit arithmetic: a payload length near 2^32 must not wrap around.
-        const std::uint64_t payload_size = load_u32le(block.data() + position + 2);
-        const std::size_t payload_start = position + kEntryHeaderSize;
+        const std::uint64_t payload_size = format::load_u32le(block.data() + position + 2);
+        const std::size_t payload_start = position + format::kEntryHeaderSize;
         if (payload_start + payload_size > size) {
             return fail(format_message("Entry {} payload ({} bytes) exceeds buffer", i, payload_size));
         }

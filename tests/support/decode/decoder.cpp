@@ -15,17 +15,17 @@ VeskError fail(std::string message) { return VeskError::parse(std::move(message)
 // that lie inside the input, back to back.
 Status read_header(std::span<const std::uint8_t> bytes, VeskDocument& document) {
     const std::size_t size = bytes.size();
-    if (size < kHeaderSize) {
-        return fail(format_message("Header requires {} bytes, got {}", kHeaderSize, size));
+    if (size < format::kHeaderSize) {
+        return fail(format_message("Header requires {} bytes, got {}", format::kHeaderSize, size));
     }
-    document.version = bytes[kVersionAt];
-    document.def_block_offset = load_u32le(bytes.data() + kDefBlockOffsetAt);
-    document.dict_block_offset = load_u32le(bytes.data() + kDictBlockOffsetAt);
-    document.data_block_offset = load_u32le(bytes.data() + kDataBlockOffsetAt);
-    if (document.version != kFormatVersion) {
+    document.version = bytes[format::kVersionAt];
+    document.def_block_offset = format::load_u32le(bytes.data() + format::kDefBlockOffsetAt);
+    document.dict_block_offset = format::load_u32le(bytes.data() + format::kDictBlockOffsetAt);
+    document.data_block_offset = format::load_u32le(bytes.data() + format::kDataBlockOffsetAt);
+    if (document.version != format::kFormatVersion) {
         return fail(format_message("Unsupported VESK version: {}", document.version));
     }
-    if (document.def_block_offset < kHeaderSize) {
+    if (document.def_block_offset < format::kHeaderSize) {
         return fail(format_message("Def block offset {} before header", document.def_block_offset));
     }
     if (document.dict_block_offset < document.def_block_offset) {

@@ -23,11 +23,11 @@ VeskError unknown_type(std::uint8_t byte) {
 Result<std::size_t> read_fields(Bytes block, std::size_t at, VeskDefinition& definition) {
     const std::size_t size = block.size();
     if (at + 2 > size) return fail("Truncated object field count");
-    const std::size_t count = load_u16le(block.data() + at);
+    const std::size_t count = format::load_u16le(block.data() + at);
     std::vector<VeskField>& fields = definition.fields.emplace();
     // A field takes at least two bytes (length and type), so the count cannot
     // make us reserve more than the block could hold.
-    fields.reserve(std::min(count, (size - at - 2) / kMinFieldSize));
+    fields.reserve(std::min(count, (size - at - 2) / format::kMinFieldSize));
     std::size_t position = at + 2;
     for (std::size_t j = 0; j < count; ++j) {
         if (position >= size) return fail(format_message("Truncated field {} name length", j));
@@ -38,8 +38,8 @@ Result<std::size_t> read_fields(Bytes block, std::size_t at, VeskDefinition& def
         Status copied = copy_utf8_text(block.subspan(position + 1, length), "in field name", field.name);
         if (!copied) return std::move(copied).error();
         const std::uint8_t type = block[position + length + 1];
-        if (!is_vesk_type_byte(type)) return unknown_type(type);
-        field.type = static_cast<VeskType>(type);
+        if (!format::is_vesk_type_byte(type)) return unknown_type(type);
+        field.type = static_cast<format::VeskType>(type);
         position += length + 2;
     }
     return position;
@@ -50,25 +50,25 @@ Result<std::size_t> read_definition(Bytes block, std::size_t at, std::size_t ent
     const std::size_t size = block.size();
     if (at >= size) return fail(format_message("Truncated definition block at entry {}", entry));
     const std::uint8_t kind = block[at];
-    if (!is_vesk_type_byte(kind)) return unknown_type(kind);
+    if (!format::is_vesk_type_byte(kind)) return unknown_type(kind);
     if (at + 3 > size) return fail("Truncated definition index");
-    definition.kind = static_cast<VeskType>(kind);
-    definition.index = load_u16le(block.data() + at + 1);
+    definition.kind = static_cast<format::VeskType>(kind);
+    definition.index = format::load_u16le(block.data() + at + 1);
     switch (definition.kind) {
-        case VeskType::Null:
-        case VeskType::Bool:
-        case VeskType::Int32:
-        case VeskType::Uint32:
-        case VeskType::Float32:
-        case VeskType::String: return at + 3;
-        case VeskType::Array: {
+        case format::VeskType::Null:
+        case format::VeskType::Bool:
+        case format::VeskType::Int32:
+        case format::VeskType::Uint32:
+        case format::VeskType::Float32:
+        case format::VeskType::String: return at + 3;
+        case format::VeskType::Array: {
             if (at + 3 >= size) return fail("Truncated array elem_type");
             const std::uint8_t elem = block[at + 3];
-            if (!is_vesk_type_byte(elem)) return unknown_type(elem);
-            definition.elem_type = static_cast<VeskType>(elem);
+            if (!format::is_vesk_type_byte(elem)) return unknown_type(elem);
+            definition.elem_type = static_cast<format::VeskType>(elem);
             return at + 4;
         }
-        case VeskType::Object: return read_fields(block, at + 3, definition);
+        case format::VeskType::Object: return read_fields(block, at + 3, definition);
     }
     return at + 3;
 }
@@ -78,7 +78,7 @@ Result<std::size_t> read_definition(Bytes block, std::size_t at, std::size_t ent
 Result<std::vector<VeskDefinition>> read_definition_block(Bytes block) {
     const std::size_t size = block.size();
     if (size < 2) return fail(format_message("Definition block too short: {} bytes", size));
-    const std::size_t count = load_u16le(block.data());
+    const std::size_t count = format::load_u16le(block.data());
     if (size < 3 * count + 2) {
         return fail(format_message("Definition block has {} bytes but {} defs require {}", size, count, 3 * count + 2));
     }

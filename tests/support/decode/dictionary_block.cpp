@@ -21,13 +21,13 @@ Result<std::size_t> read_dictionary_string(Bytes block, std::size_t at, std::str
     const std::uint8_t first = block[at];
     // Unlike inline strings, the dictionary refuses every first byte the
     // writer never produces.
-    if (!is_written_string_start(first)) {
+    if (!format::is_written_string_start(first)) {
         return fail(format_message("Invalid dict string encoding byte: 0x{}", hex_byte(first)));
     }
-    const StringClass string_class = string_class_of(first);
-    const std::size_t header = string_prefix_size(string_class);
-    if (remaining < header) return fail(format_message("Truncated {} dict string", string_class_name(string_class)));
-    const std::size_t length = prefixed_length(string_class, block.data() + at);
+    const format::StringClass string_class = format::string_class_of(first);
+    const std::size_t header = format::string_prefix_size(string_class);
+    if (remaining < header) return fail(format_message("Truncated {} dict string", format::string_class_name(string_class)));
+    const std::size_t length = format::prefixed_length(string_class, block.data() + at);
     if (remaining < header + length) return fail("Truncated dict string data");
     Status copied = copy_utf8_text(block.subspan(at + header, length), "in dict", out);
     if (!copied) return std::move(copied).error();
@@ -41,7 +41,7 @@ Result<std::vector<std::string>> read_dictionary_block(Bytes block) {
     const std::size_t size = block.size();
     if (size == 0) return strings;
     if (size < 4) return fail("Dict block too short for entry count");
-    const std::size_t count = load_u32le(block.data());
+    const std::size_t count = format::load_u32le(block.data());
     // The count is bounded only by 32 bits; every string takes at least one
     // byte, so a count beyond the block fails before it costs memory.
     strings.reserve(std::min(count, size - 4));

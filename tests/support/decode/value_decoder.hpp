@@ -21,11 +21,11 @@ Result<std::size_t> decode_array_value(std::span<const std::uint8_t> range,
 Result<std::size_t> decode_object_value(std::span<const std::uint8_t> range,
                                         const std::vector<VeskDefinition>& definitions, unsigned depth,
                                         VeskData& out);
-Result<std::size_t> decode_primitive_value(std::span<const std::uint8_t> range, VeskType type, VeskData& out);
+Result<std::size_t> decode_primitive_value(std::span<const std::uint8_t> range, format::VeskType type, VeskData& out);
 
 // Dispatches on `type`: compound types to their routine at `depth`, the rest
 // to decode_primitive_value.
-Result<std::size_t> decode_typed_value(std::span<const std::uint8_t> range, VeskType type,
+Result<std::size_t> decode_typed_value(std::span<const std::uint8_t> range, format::VeskType type,
                                        const std::vector<VeskDefinition>& definitions, unsigned depth,
                                        VeskData& out);
 

@@ -23,15 +23,15 @@ public:
 
     // Fills `out` (default-constructed) from `data`; `nested` is false for a
     // chunk's own value. On failure `error()` tells why and `out` is garbage.
-    bool convert(const VeskData& data, JsonValue& out, bool nested);
+    bool convert(const VeskData& data, json::JsonValue& out, bool nested);
 
     VeskError&& take_error() { return std::move(error_); }
 
 private:
     bool fail(std::string message);
-    bool convert_str_ref(std::uint32_t index, JsonValue& out, bool nested);
-    bool convert_array(const VeskData& data, JsonValue& out);
-    bool convert_object(const VeskData& data, JsonValue& out);
+    bool convert_str_ref(std::uint32_t index, json::JsonValue& out, bool nested);
+    bool convert_array(const VeskData& data, json::JsonValue& out);
+    bool convert_object(const VeskData& data, json::JsonValue& out);
     // Position of the definition numbered `index`, if any.
     std::optional<std::size_t> find_definition(std::uint16_t index);
     const ObjectLayout& layout_at(std::size_t position);

@@ -10,7 +10,7 @@ namespace {
 
 // std::string compares through char_traits<char>, which orders bytes as
 // unsigned char and puts a proper prefix first.
-bool strictly_ascending(const std::vector<JsonMember>& members) {
+bool strictly_ascending(const std::vector<json::JsonMember>& members) {
     for (std::size_t i = 1; i < members.size(); ++i) {
         if (!(members[i - 1].key < members[i].key)) return false;
     }
@@ -19,7 +19,7 @@ bool strictly_ascending(const std::vector<JsonMember>& members) {
 
 // A stable order of positions by name. Objects are mostly small, where an
 // insertion sort beats std::stable_sort and its temporary buffer.
-std::vector<std::uint32_t> stable_order(const std::vector<JsonMember>& members) {
+std::vector<std::uint32_t> stable_order(const std::vector<json::JsonMember>& members) {
     std::vector<std::uint32_t> order(members.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     auto name_less = [&members](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };
@@ -38,13 +38,13 @@ std::vector<std::uint32_t> stable_order(const std::vector<JsonMember>& members) 
 
 }  // namespace
 
-std::vector<JsonMember> ordered_members(std::vector<JsonMember>& collected) {
+std::vector<json::JsonMember> ordered_members(std::vector<json::JsonMember>& collected) {
     if (strictly_ascending(collected)) {
-        return std::vector<JsonMember>(std::make_move_iterator(collected.begin()),
+        return std::vector<json::JsonMember>(std::make_move_iterator(collected.begin()),
                                        std::make_move_iterator(collected.end()));
     }
     std::vector<std::uint32_t> order = stable_order(collected);
-    std::vector<JsonMember> members;
+    std::vector<json::JsonMember> members;
     members.reserve(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         // Equal names sit together in text order: keep the last of each run.

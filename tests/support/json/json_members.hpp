@@ -10,6 +10,6 @@ namespace vesk {
 // object's members: ascending by the bytes of their names (unsigned, a proper
 // prefix first), one per name, each name keeping the value it was given last.
 // `collected` is left with moved-from members.
-std::vector<JsonMember> ordered_members(std::vector<JsonMember>& collected);
+std::vector<json::JsonMember> ordered_members(std::vector<json::JsonMember>& collected);
 
 }  // namespace vesk

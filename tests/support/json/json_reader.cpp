@@ -15,7 +15,7 @@ namespace vesk {
 
 namespace {
 
-namespace fail = json_failure;
+namespace fail = json::json_failure;
 
 bool is_whitespace(char c) noexcept { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
@@ -26,8 +26,8 @@ class JsonReader {
 public:
     explicit JsonReader(std::string_view text) : text_(text), scanner_(text) {}
 
-    Result<JsonValue> read_document() {
-        JsonValue root;
+    Result<json::JsonValue> read_document() {
+        json::JsonValue root;
         if (!read_value(root)) return failure();
         skip_whitespace();
         if (!scanner_.at_end()) {
@@ -39,36 +39,36 @@ public:
 
 private:
     VeskError failure() const {
-        return json_syntax_error(text_, JsonSyntaxFault{scanner_.failure_description, scanner_.failure_consumed});
+        return json::json_syntax_error(text_, json::JsonSyntaxFault{scanner_.failure_description, scanner_.failure_consumed});
     }
 
     void skip_whitespace() noexcept {
         while (!scanner_.at_end() && is_whitespace(*scanner_.at)) ++scanner_.at;
     }
 
-    bool read_value(JsonValue& out) {
+    bool read_value(json::JsonValue& out) {
         skip_whitespace();
         if (scanner_.at_end()) return scanner_.fail_at_end(fail::eof_value);
         switch (*scanner_.at) {
             case '"':
                 ++scanner_.at;
-                out.kind = JsonKind::String;
+                out.kind = json::JsonKind::String;
                 return read_json_string(scanner_, out.text);
             case '[': return read_array(out);
             case '{': return read_object(out);
-            case 'n': return read_literal("null", JsonKind::Null, 0, out);
-            case 't': return read_literal("true", JsonKind::Bool, 1, out);
-            case 'f': return read_literal("false", JsonKind::Bool, 0, out);
+            case 'n': return read_literal("null", json::JsonKind::Null, 0, out);
+            case 't': return read_literal("true", json::JsonKind::Bool, 1, out);
+            case 'f': return read_literal("false", json::JsonKind::Bool, 0, out);
             case '-':
             case '0': case '1': case '2': case '3': case '4':
             case '5': case '6': case '7': case '8': case '9':
-                return read_json_number(scanner_, out);
+                return json::read_json_number(scanner_, out);
             default: return scanner_.fail_here(fail::expected_value);
         }
     }
 
     // The first letter has been matched by the caller.
-    bool read_literal(std::string_view word, JsonKind kind, std::uint64_t bits, JsonValue& out) {
+    bool read_literal(std::string_view word, json::JsonKind kind, std::uint64_t bits, json::JsonValue& out) {
         const char* p = scanner_.at;
         for (std::size_t i = 1; i < word.size(); ++i) {
             if (p + i == scanner_.end) return scanner_.fail_at_end(fail::eof_value);
@@ -81,15 +81,15 @@ private:
     }
 
     bool open_container() {
-        if (open_containers_ == kMaxJsonNesting) return scanner_.fail_here(fail::recursion_limit);
+        if (open_containers_ == format::kMaxJsonNesting) return scanner_.fail_here(fail::recursion_limit);
         ++scanner_.at;
         ++open_containers_;
         return true;
     }
 
-    bool read_array(JsonValue& out) {
+    bool read_array(json::JsonValue& out) {
         if (!open_container()) return false;
-        std::vector<JsonValue>& items = item_buffers_[open_containers_ - 1];
+        std::vector<json::JsonValue>& items = item_buffers_[open_containers_ - 1];
         skip_whitespace();
         if (scanner_.at_end()) return scanner_.fail_at_end(fail::eof_list);
         if (*scanner_.at != ']') {
@@ -105,23 +105,23 @@ private:
             }
         }
         ++scanner_.at;
-        out.kind = JsonKind::Array;
+        out.kind = json::JsonKind::Array;
         out.items.assign(std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
         items.clear();
         --open_containers_;
         return true;
     }
 
-    bool read_object(JsonValue& out) {
+    bool read_object(json::JsonValue& out) {
         if (!open_container()) return false;
-        std::vector<JsonMember>& members = member_buffers_[open_containers_ - 1];
+        std::vector<json::JsonMember>& members = member_buffers_[open_containers_ - 1];
         skip_whitespace();
         if (scanner_.at_end()) return scanner_.fail_at_end(fail::eof_object);
         if (*scanner_.at != '}') {
             for (;;) {
                 if (*scanner_.at != '"') return scanner_.fail_here(fail::key_must_be_string);
                 ++scanner_.at;
-                JsonMember& member = members.emplace_back();
+                json::JsonMember& member = members.emplace_back();
                 if (!read_json_string(scanner_, member.key)) return false;
                 skip_whitespace();
                 if (scanner_.at_end()) return scanner_.fail_at_end(fail::eof_object);
@@ -139,7 +139,7 @@ private:
             }
         }
         ++scanner_.at;
-        out.kind = JsonKind::Object;
+        out.kind = json::JsonKind::Object;
         out.members = ordered_members(members);
         members.clear();
         --open_containers_;
@@ -147,14 +147,14 @@ private:
     }
 
     std::string_view text_;
-    JsonScanner scanner_;
+    json::JsonScanner scanner_;
     unsigned open_containers_ = 0;
-    std::array<std::vector<JsonValue>, kMaxJsonNesting> item_buffers_{};
-    std::array<std::vector<JsonMember>, kMaxJsonNesting> member_buffers_{};
+    std::array<std::vector<json::JsonValue>, format::kMaxJsonNesting> item_buffers_{};
+    std::array<std::vector<json::JsonMember>, format::kMaxJsonNesting> member_buffers_{};
 };
 
 }  // namespace
 
-Result<JsonValue> parse_json(std::string_view text) { return JsonReader(text).read_document(); }
+Result<json::JsonValue> parse_json(std::string_view text) { return JsonReader(text).read_document(); }
 
 }  // namespace vesk

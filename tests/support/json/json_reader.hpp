@@ -9,6 +9,6 @@ namespace vesk {
 
 // Parses one complete JSON text (UTF-8 bytes) into a value tree. Failures are
 // VeskError kind Parse with "{description} at line {line} column {column}".
-Result<JsonValue> parse_json(std::string_view text);
+Result<json::JsonValue> parse_json(std::string_view text);
 
 }  // namespace vesk

@@ -11,7 +11,7 @@ namespace vesk {
 
 namespace {
 
-namespace fail = json_failure;
+namespace fail = json::json_failure;
 
 int hex_value(char c) noexcept {
     if (c >= '0' && c <= '9') return c - '0';
@@ -22,7 +22,7 @@ int hex_value(char c) noexcept {
 
 // Reads the four hex digits after a `\u` whose `u` is at `u`; on success
 // leaves `p` after them.
-bool read_code_unit(JsonScanner& scanner, const char* u, const char*& p, char32_t& unit) {
+bool read_code_unit(json::JsonScanner& scanner, const char* u, const char*& p, char32_t& unit) {
     if (scanner.end - (u + 1) < 4) return scanner.fail_at_end(fail::eof_string);
     const char* digits = u + 1;
     int value = 0;
@@ -41,12 +41,12 @@ bool is_low_surrogate(char32_t unit) noexcept { return unit >= 0xDC00 && unit <=
 
 // `u` points at the `u` of a `\u` escape; appends its code point (a pair of
 // escapes for code points above U+FFFF) and leaves `p` after the escape.
-bool read_unicode_escape(JsonScanner& scanner, const char* u, const char*& p, std::string& out) {
+bool read_unicode_escape(json::JsonScanner& scanner, const char* u, const char*& p, std::string& out) {
     char32_t unit = 0;
     if (!read_code_unit(scanner, u, p, unit)) return false;
     if (is_low_surrogate(unit)) return scanner.fail_before(fail::lone_surrogate, p);
     if (!is_high_surrogate(unit)) {
-        append_utf8(out, unit);
+        format::append_utf8(out, unit);
         return true;
     }
     for (char expected : {'\\', 'u'}) {
@@ -57,13 +57,13 @@ bool read_unicode_escape(JsonScanner& scanner, const char* u, const char*& p, st
     char32_t low = 0;
     if (!read_code_unit(scanner, p - 1, p, low)) return false;
     if (!is_low_surrogate(low)) return scanner.fail_before(fail::lone_surrogate, p);
-    append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+    format::append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
     return true;
 }
 
 // `backslash` points at a backslash; appends what the escape stands for and
 // leaves `p` after it.
-bool read_escape(JsonScanner& scanner, const char* backslash, const char*& p, std::string& out) {
+bool read_escape(json::JsonScanner& scanner, const char* backslash, const char*& p, std::string& out) {
     const char* code = backslash + 1;
     if (code == scanner.end) return scanner.fail_at_end(fail::eof_string);
     char resolved;
@@ -86,19 +86,19 @@ bool read_escape(JsonScanner& scanner, const char* backslash, const char*& p, st
 
 }  // namespace
 
-bool read_json_string(JsonScanner& scanner, std::string& out) {
+bool read_json_string(json::JsonScanner& scanner, std::string& out) {
     const char* const end = scanner.end;
     const char* run = scanner.at;  // start of the bytes not yet copied
     const char* p = run;
     bool well_formed = true;
     bool escaped = false;
     for (;;) {
-        p = skip_plain_run<false>(p, end);
+        p = json::skip_plain_run<false>(p, end);
         if (p == end) return scanner.fail_at_end(fail::eof_string);
         unsigned char byte = static_cast<unsigned char>(*p);
         if (byte == '"') break;
         if (byte >= 0x80) {
-            std::size_t length = read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
+            std::size_t length = format::read_utf8_sequence(reinterpret_cast<const std::uint8_t*>(p),
                                                     reinterpret_cast<const std::uint8_t*>(end)).width;
             // A bad byte is stepped over alone, so a quote or backslash that
             // follows it is still seen.

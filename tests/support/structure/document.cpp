@@ -4,9 +4,9 @@ namespace vesk {
 
 std::vector<VeskDefinition> primitive_definitions() {
     std::vector<VeskDefinition> definitions;
-    definitions.reserve(kPrimitiveDefinitionCount);
-    for (VeskType type : {VeskType::Null, VeskType::Bool, VeskType::Int32, VeskType::Uint32,
-                          VeskType::Float32, VeskType::String}) {
+    definitions.reserve(format::kPrimitiveDefinitionCount);
+    for (format::VeskType type : {format::VeskType::Null, format::VeskType::Bool, format::VeskType::Int32, format::VeskType::Uint32,
+                          format::VeskType::Float32, format::VeskType::String}) {
         definitions.push_back(VeskDefinition::primitive(type));
     }
     return definitions;

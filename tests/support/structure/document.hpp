@@ -15,7 +15,7 @@ namespace vesk {
 
 struct VeskField {
     std::string name;
-    VeskType type = VeskType::Null;
+    format::VeskType type = format::VeskType::Null;
 };
 
 // One shape: an object's ordered fields, an array's element type, or a bare
@@ -23,18 +23,18 @@ struct VeskField {
 // be empty), `elem_type` exactly for Array definitions.
 struct VeskDefinition {
     std::uint16_t index = 0;
-    VeskType kind = VeskType::Null;
+    format::VeskType kind = format::VeskType::Null;
     std::optional<std::vector<VeskField>> fields;
-    std::optional<VeskType> elem_type;
+    std::optional<format::VeskType> elem_type;
 
-    static VeskDefinition primitive(VeskType type) {
-        return VeskDefinition{type_byte(type), type, std::nullopt, std::nullopt};
+    static VeskDefinition primitive(format::VeskType type) {
+        return VeskDefinition{format::type_byte(type), type, std::nullopt, std::nullopt};
     }
-    static VeskDefinition array(std::uint16_t index, VeskType elem_type) {
-        return VeskDefinition{index, VeskType::Array, std::nullopt, elem_type};
+    static VeskDefinition array(std::uint16_t index, format::VeskType elem_type) {
+        return VeskDefinition{index, format::VeskType::Array, std::nullopt, elem_type};
     }
     static VeskDefinition object(std::uint16_t index, std::vector<VeskField> fields) {
-        return VeskDefinition{index, VeskType::Object, std::move(fields), std::nullopt};
+        return VeskDefinition{index, format::VeskType::Object, std::move(fields), std::nullopt};
     }
 };
 
@@ -97,21 +97,21 @@ struct VeskData {
     const std::vector<VeskData>& values() const noexcept { return children; }
 
     // The container type of this variant (StrRef is a String).
-    VeskType type() const noexcept { return type_of(kind); }
+    format::VeskType type() const noexcept { return type_of(kind); }
 
-    static constexpr VeskType type_of(VeskDataKind kind) noexcept {
+    static constexpr format::VeskType type_of(VeskDataKind kind) noexcept {
         switch (kind) {
-            case VeskDataKind::Null: return VeskType::Null;
-            case VeskDataKind::Bool: return VeskType::Bool;
-            case VeskDataKind::Int32: return VeskType::Int32;
-            case VeskDataKind::Uint32: return VeskType::Uint32;
-            case VeskDataKind::Float32: return VeskType::Float32;
+            case VeskDataKind::Null: return format::VeskType::Null;
+            case VeskDataKind::Bool: return format::VeskType::Bool;
+            case VeskDataKind::Int32: return format::VeskType::Int32;
+            case VeskDataKind::Uint32: return format::VeskType::Uint32;
+            case VeskDataKind::Float32: return format::VeskType::Float32;
             case VeskDataKind::String:
-            case VeskDataKind::StrRef: return VeskType::String;
-            case VeskDataKind::Array: return VeskType::Array;
-            case VeskDataKind::Object: return VeskType::Object;
+            case VeskDataKind::StrRef: return format::VeskType::String;
+            case VeskDataKind::Array: return format::VeskType::Array;
+            case VeskDataKind::Object: return format::VeskType::Object;
         }
-        return VeskType::Null;
+        return format::VeskType::Null;
     }
 
 private:
@@ -134,7 +134,7 @@ constexpr std::uint16_t definition_number(const VeskData& value) noexcept {
         case VeskDataKind::Uint32:
         case VeskDataKind::Float32:
         case VeskDataKind::String:
-        case VeskDataKind::StrRef: return type_byte(value.type());
+        case VeskDataKind::StrRef: return format::type_byte(value.type());
         case VeskDataKind::Array:
         case VeskDataKind::Object: return value.self_def_index;
     }
@@ -147,8 +147,8 @@ struct VeskChunk {
 };
 
 struct VeskDocument {
-    std::uint8_t version = kFormatVersion;
-    std::uint32_t def_block_offset = kHeaderSize;
+    std::uint8_t version = format::kFormatVersion;
+    std::uint32_t def_block_offset = format::kHeaderSize;
     std::uint32_t dict_block_offset = 0;
     std::uint32_t data_block_offset = 0;
     std::vector<VeskDefinition> definitions;
