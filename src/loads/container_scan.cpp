@@ -73,6 +73,14 @@ FieldCount count_fields(std::span<const std::uint8_t> bytes, std::size_t at, std
     return out;
 }
 
+// The most fields a definition block of `size` bytes can hold.
+constexpr std::size_t most_fields(std::size_t size) noexcept { return size / format::kMinFieldSize + 1; }
+
+// A block that can hold no more fields than this gets room for as many at
+// once, without counting them: a few kilobytes, which a scan reused for the
+// next short container then has.
+constexpr std::size_t kUncountedFieldRoom = 256;
+
 using Cursor = const std::uint8_t*;
 
 // Reads in the order of the reader's rules, each check where the byte it
@@ -185,7 +193,13 @@ private:
         if (size < needed) return fail(ReadFaultCode::DefinitionBlockTooSmall, def_offset_, size, count, needed);
         out_.definitions.resize(count);
         // At their final size: growing would hold the old table and the new.
-        out_.fields.reserve(count_fields(bytes_, def_offset_ + format::kDefinitionCountSize, end, count).fields);
+        // A table with room for a field in every two bytes of the block (one
+        // reused from a scan before) need not count them.
+        if (const std::size_t most = most_fields(size); out_.fields.capacity() < most) {
+            out_.fields.reserve(most <= kUncountedFieldRoom
+                                    ? most
+                                    : count_fields(bytes_, def_offset_ + format::kDefinitionCountSize, end, count).fields);
+        }
         definition_count_ = count;
         std::size_t at = def_offset_ + format::kDefinitionCountSize;
         for (std::size_t position = 0; position < count; ++position) {
@@ -284,7 +298,8 @@ private:
         tables::TableVector<ScanField>& fields = out_.fields;
         if (fields.empty()) return;
         const std::size_t size = std::bit_ceil(2 * fields.size());
-        tables::TableVector<std::uint32_t> table(size, kNoField, fields.get_allocator());
+        tables::TableVector<std::uint32_t>& table = out_.name_slots;
+        table.assign(size, kNoField);
         for (std::uint32_t f = 0; f < fields.size(); ++f) {
             const std::string_view text = name(fields[f]);
             std::size_t slot = name_hash(text) & (size - 1);
@@ -607,6 +622,9 @@ std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept {
         const std::size_t count = format::load_u16le(bytes.data() + def_offset);
         if (format::kDefinitionHeaderSize * count + format::kDefinitionCountSize <= dict_offset - def_offset) definitions = count;
         fields = count_fields(bytes, def_offset + format::kDefinitionCountSize, dict_offset, definitions);
+        if (const std::size_t most = most_fields(dict_offset - def_offset); most <= kUncountedFieldRoom) {
+            fields.fields = most;
+        }
     }
     // The dictionary's table is reserved for at most a string per byte.
     std::uint64_t dict = 0;
@@ -614,20 +632,24 @@ std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept {
         dict = std::min<std::uint64_t>(format::load_u32le(bytes.data() + dict_offset), data_offset - dict_offset);
     }
     // Members for every field (only definitions whose names are out of byte
-    // order get them), and, held while linking, one after the other: the
-    // first definition of each index, the sort order of one definition's
-    // names, and the table of names at most half full.
+    // order get them), the table of names at most half full, kept with the
+    // scan, and one of two held for a while: the sort order of one
+    // definition's names, or the first definition of each index.
     const std::uint64_t name_table = fields.fields == 0 ? 0 : std::bit_ceil(2 * fields.fields) * sizeof(std::uint32_t);
-    const std::uint64_t linking =
-        std::max({definitions * sizeof(std::uint32_t), fields.largest * sizeof(std::uint32_t), name_table});
+    const std::uint64_t passing = std::max(definitions, fields.largest) * sizeof(std::uint32_t);
     return definitions * sizeof(ScanDefinition) + fields.fields * sizeof(ScanField) +
-           fields.fields * sizeof(ScanMember) + dict * sizeof(ScanText) + linking;
+           fields.fields * sizeof(ScanMember) + dict * sizeof(ScanText) + name_table + passing;
 }
 
 ContainerScan scan_container(std::span<const std::uint8_t> bytes, std::pmr::memory_resource* memory) {
     ContainerScan scan(memory);
     Scanner<false, false>(bytes, scan, nullptr).run();
     return scan;
+}
+
+void scan_container(std::span<const std::uint8_t> bytes, ContainerScan& out) {
+    out.clear();
+    Scanner<false, false>(bytes, out, nullptr).run();
 }
 
 ContainerScan scan_container(std::span<const std::uint8_t> bytes, ScanCensus& census,

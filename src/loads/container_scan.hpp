@@ -105,8 +105,29 @@ struct ScanCensus {
 };
 
 struct ContainerScan {
-    explicit ContainerScan(std::pmr::memory_resource* memory) noexcept
-        : definitions(memory), fields(memory), members(memory), dict(memory) {}
+    explicit ContainerScan(std::pmr::memory_resource* memory = tables::heap_memory()) noexcept
+        : definitions(memory), fields(memory), members(memory), dict(memory), name_slots(memory) {}
+
+    // Empties the scan for another container; the tables keep their memory.
+    void clear() noexcept {
+        reader_fault.reset();
+        meaning_fault.reset();
+        version = 0;
+        def_block_offset = dict_block_offset = data_block_offset = entries = 0;
+        definitions.clear();
+        fields.clear();
+        members.clear();
+        dict.clear();
+        name_slots.clear();
+        counts = {};
+    }
+
+    // Bytes the tables hold, used or not.
+    std::size_t capacity_bytes() const noexcept {
+        return definitions.capacity() * sizeof(ScanDefinition) + fields.capacity() * sizeof(ScanField) +
+               members.capacity() * sizeof(ScanMember) + dict.capacity() * sizeof(ScanText) +
+               name_slots.capacity() * sizeof(std::uint32_t);
+    }
 
     // The fault loads reports: the first fault of the reader, else the
     // first fault of meaning. Nothing when the values can be built; the
@@ -124,6 +145,10 @@ struct ContainerScan {
     tables::TableVector<ScanField> fields;
     tables::TableVector<ScanMember> members;
     tables::TableVector<ScanText> dict;
+    // The table that links the fields of one name while scanning; kept so
+    // that a scan reused for one short message after another allocates
+    // nothing.
+    tables::TableVector<std::uint32_t> name_slots;
     ScanCounts counts;
 };
 
@@ -134,6 +159,15 @@ struct ContainerScan {
 // the scan reads to its end; an upper bound where it stops at a fault.
 std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept;
 
+// scan_table_bytes(bytes) is never more than this many bytes per byte of
+// the container: a definition (and its linking slot) takes 3 bytes or more,
+// a field (and at most four slots of the name table) 2, a dictionary string
+// 1. A caller that only asks whether the tables fit a bound can skip
+// counting them for a container this many times smaller than the bound.
+inline constexpr std::uint64_t kScanTableBytesPerByte =
+    (sizeof(ScanDefinition) + sizeof(std::uint32_t)) / 3 + 1 +
+    (sizeof(ScanField) + sizeof(ScanMember) + 8 * sizeof(std::uint32_t)) / 2 + sizeof(ScanText);
+
 // Checks the whole container in one pass, in the reader's order, and records
 // the first fault where it is found. Never reads outside `bytes`; allocates
 // only tables bounded by the sizes of the blocks they describe, from
@@ -141,6 +175,11 @@ std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept;
 // found, which a bad text before or after it outranks, or a census is taken.
 ContainerScan scan_container(std::span<const std::uint8_t> bytes,
                              std::pmr::memory_resource* memory = tables::heap_memory());
+
+// The same into `out`, cleared first, whose tables keep their memory from
+// one container to the next: a caller reading many short containers
+// allocates nothing once they have room.
+void scan_container(std::span<const std::uint8_t> bytes, ContainerScan& out);
 
 // The same, every text checked, filling `census`; a fault of meaning is noted
 // and the census taken as far as the reader's rules go.

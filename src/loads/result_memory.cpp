@@ -11,28 +11,7 @@ namespace vesk::loads {
 
 namespace {
 
-constexpr std::uint64_t kSmallestDictSlots = 8;
-constexpr std::uint64_t kSmallestDictMembers = kSmallestDictSlots * 2 / 3;
-constexpr std::uint64_t kLongestTextName = 255;
-constexpr std::uint64_t kWidestCharacter = 4;
-
-std::uint64_t rounded(std::uint64_t bytes, const ObjectSizes& sizes) noexcept {
-    return (bytes + sizes.granule - 1) / sizes.granule * sizes.granule;
-}
-
-std::uint64_t index_width(std::uint64_t slots) noexcept {
-    if (slots <= 0x80) return 1;
-    if (slots <= 0x8000) return 2;
-    return 4;
-}
-
-// The builder's own tables: a key per field, a str per dictionary string, a
-// flag per definition and a note of every list and dict it makes.
-std::uint64_t builder_tables(const ContainerScan& scan) noexcept {
-    const ScanCounts& counts = scan.counts;
-    return (scan.fields.size() + scan.dict.size() + counts.arrays + counts.objects + 1) * sizeof(void*) +
-           scan.definitions.size();
-}
+using namespace result_memory_detail;
 
 // A ContainerWalk builder that adds up what ObjectBuilder would make.
 class CostBuilder {
@@ -113,15 +92,6 @@ private:
 
 }  // namespace
 
-std::uint64_t dict_bytes(std::uint64_t members, const ObjectSizes& sizes) noexcept {
-    const std::uint64_t dict = rounded(sizes.dict, sizes);
-    if (members == 0) return dict;
-    const std::uint64_t slots =
-        members <= kSmallestDictMembers ? kSmallestDictSlots : std::bit_ceil((members * 3 + 1) / 2);
-    const std::uint64_t usable = slots * 2 / 3;
-    return dict + rounded(sizes.dict_table + slots * index_width(slots) + usable * sizes.dict_entry, sizes);
-}
-
 std::uint64_t text_bytes(const std::uint8_t* text, std::size_t length, const ObjectSizes& sizes) noexcept {
     std::uint64_t any = 0;
     std::size_t i = 0;
@@ -143,28 +113,9 @@ std::uint64_t text_bytes(const std::uint8_t* text, std::size_t length, const Obj
         if ((byte & 0xC0) != 0x80) ++characters;
         widest = std::max(widest, byte);
     }
-    const std::uint64_t width = widest >= 0xF0 ? 4 : widest >= 0xC4 ? 2 : 1;
+    const std::uint64_t width = widest >= 0xF0 ? kWidestCharacter : widest >= 0xC4 ? 2 : 1;
     if (characters == 1 && width == 1) return 0;
     return rounded(sizes.wide_text + (characters + 1) * width, sizes);
-}
-
-MemoryBounds result_bounds(const ContainerScan& scan, const ObjectSizes& sizes) noexcept {
-    const ScanCounts& counts = scan.counts;
-    // Every value but the whole takes a slot of a list or a dict entry, and
-    // every list and dict its object.
-    const std::uint64_t low = builder_tables(scan) + counts.values * sizes.slot +
-                              counts.arrays * rounded(sizes.list, sizes) + counts.objects * rounded(sizes.dict, sizes);
-    // A dict's table holds at most three slots and two entries per member
-    // beyond the smallest; a str at most four bytes per byte of its text.
-    const std::uint64_t per_member = 3 * 4 + 2 * sizes.dict_entry;
-    const std::uint64_t per_text = std::max(sizes.ascii_text, sizes.wide_text) + sizes.granule + kWidestCharacter;
-    const std::uint64_t high = low + rounded(sizes.list, sizes) +
-                               counts.objects * (dict_bytes(kSmallestDictMembers, sizes) - rounded(sizes.dict, sizes)) +
-                               counts.members * per_member + counts.numbers * sizes.number +
-                               (counts.inline_strings + scan.dict.size() + scan.fields.size()) * per_text +
-                               (counts.inline_bytes + counts.dict_bytes + scan.fields.size() * kLongestTextName) *
-                                   kWidestCharacter;
-    return {low, high};
 }
 
 std::uint64_t result_bytes(std::span<const std::uint8_t> bytes, const ContainerScan& scan, const ObjectSizes& sizes) {

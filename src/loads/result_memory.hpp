@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <span>
 
@@ -25,10 +27,47 @@ struct ObjectSizes {
 // Ints from -5 to 256 are the interpreter's own shared objects.
 inline constexpr bool is_shared_int(std::int64_t value) noexcept { return value >= -5 && value <= 256; }
 
+namespace result_memory_detail {
+
+inline constexpr std::uint64_t kSmallestDictSlots = 8;
+inline constexpr std::uint64_t kSmallestDictMembers = kSmallestDictSlots * 2 / 3;
+inline constexpr std::uint64_t kLongestTextName = 255;
+inline constexpr std::uint64_t kWidestCharacter = 4;
+
+constexpr std::uint64_t rounded(std::uint64_t bytes, const ObjectSizes& sizes) noexcept {
+    return (bytes + sizes.granule - 1) / sizes.granule * sizes.granule;
+}
+
+constexpr std::uint64_t index_width(std::uint64_t slots) noexcept {
+    if (slots <= 0x80) return 1;
+    if (slots <= 0x8000) return 2;
+    return 4;
+}
+
+// The builder's own tables: a key per field, a str per dictionary string, a
+// flag per definition and a note of every list and dict it makes.
+constexpr std::uint64_t builder_tables(const ContainerScan& scan) noexcept {
+    const ScanCounts& counts = scan.counts;
+    return (scan.fields.size() + scan.dict.size() + counts.arrays + counts.objects + 1) * sizeof(void*) +
+           scan.definitions.size();
+}
+
+}  // namespace result_memory_detail
+
 // The bytes of a dict of `members` str keys made at its final size: at most
 // five go in the smallest table, more get one two thirds full at most, of 8
 // slots or a larger power of two. Its index takes 1, 2 or 4 bytes a slot.
-std::uint64_t dict_bytes(std::uint64_t members, const ObjectSizes& sizes) noexcept;
+// Inline, as result_bounds: with sizes known when compiling, both come down
+// to a few multiplications, which a short message's guard pays.
+constexpr std::uint64_t dict_bytes(std::uint64_t members, const ObjectSizes& sizes) noexcept {
+    using namespace result_memory_detail;
+    const std::uint64_t dict = rounded(sizes.dict, sizes);
+    if (members == 0) return dict;
+    const std::uint64_t slots =
+        members <= kSmallestDictMembers ? kSmallestDictSlots : std::bit_ceil((members * 3 + 1) / 2);
+    const std::uint64_t usable = slots * 2 / 3;
+    return dict + rounded(sizes.dict_table + slots * index_width(slots) + usable * sizes.dict_entry, sizes);
+}
 
 // The bytes of a str made from `length` bytes of UTF-8 text; 0 for the
 // interpreter's shared ones (empty, or one Latin-1 character). The text is
@@ -42,7 +81,25 @@ struct MemoryBounds {
     std::uint64_t low = 0;
     std::uint64_t high = 0;
 };
-MemoryBounds result_bounds(const ContainerScan& scan, const ObjectSizes& sizes) noexcept;
+constexpr MemoryBounds result_bounds(const ContainerScan& scan, const ObjectSizes& sizes) noexcept {
+    using namespace result_memory_detail;
+    const ScanCounts& counts = scan.counts;
+    // Every value but the whole takes a slot of a list or a dict entry, and
+    // every list and dict its object.
+    const std::uint64_t low = builder_tables(scan) + counts.values * sizes.slot +
+                              counts.arrays * rounded(sizes.list, sizes) + counts.objects * rounded(sizes.dict, sizes);
+    // A dict's table holds at most three slots and two entries per member
+    // beyond the smallest; a str at most four bytes per byte of its text.
+    const std::uint64_t per_member = 3 * 4 + 2 * sizes.dict_entry;
+    const std::uint64_t per_text = std::max(sizes.ascii_text, sizes.wide_text) + sizes.granule + kWidestCharacter;
+    const std::uint64_t high = low + rounded(sizes.list, sizes) +
+                               counts.objects * (dict_bytes(kSmallestDictMembers, sizes) - rounded(sizes.dict, sizes)) +
+                               counts.members * per_member + counts.numbers * sizes.number +
+                               (counts.inline_strings + scan.dict.size() + scan.fields.size()) * per_text +
+                               (counts.inline_bytes + counts.dict_bytes + scan.fields.size() * kLongestTextName) *
+                                   kWidestCharacter;
+    return {low, high};
+}
 
 // What building the value of a container the scan found no fault in takes,
 // object by object, by a walk that makes none: every str at its characters'

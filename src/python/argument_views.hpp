@@ -39,6 +39,12 @@ private:
     std::string_view name_;
 };
 
+// The bytes of a bytes object, valid while it lives.
+inline std::span<const std::uint8_t> bytes_of(PyObject* bytes) noexcept {
+    return {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(bytes)),
+            static_cast<std::size_t>(PyBytes_GET_SIZE(bytes))};
+}
+
 // The bytes of a buffer argument, read in place and held until this object
 // dies. The exporter cannot resize or free them meanwhile.
 class BufferView {

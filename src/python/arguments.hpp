@@ -36,4 +36,11 @@ bool unpack_arguments(const char* function_name, std::span<const Param> params,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                       std::span<PyObject*> out);
 
+// The argument of a call of a one-parameter function that gives it by
+// position alone, the usual call, which then needs no unpacking; nullptr
+// for any other call, which unpack_arguments reads and words the errors of.
+inline PyObject* sole_positional(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return nargs == 1 && kwnames == nullptr ? args[0] : nullptr;
+}
+
 }  // namespace vesk::python

@@ -7,6 +7,7 @@
 #include "loads/container_walk.hpp"
 #include "python/errors.hpp"
 #include "python/memory_guard.hpp"
+#include "python/module_state.hpp"
 #include "python/object_builder.hpp"
 #include "python/released_gil.hpp"
 
@@ -28,17 +29,18 @@ PyObject* refuse(PyObject* module, const loads::ReadFault& fault) {
 
 PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> container) {
     const bool release = container.size() >= kReleaseLockFrom;
-    // A short message's tables, the scan's and the builder's, fit here.
-    tables::SmallBlockArena<4096> memory;
     // Sized before anything is made: the scan's tables first, from the
     // definition block, then the value from what the scan counted.
     MemoryGuard guard(container.size());
-    const std::uint64_t tables = loads::scan_table_bytes(container);
+    const std::uint64_t tables = scan_tables_bound(container);
     if (guard.refuses(tables)) return nullptr;
-    const loads::ContainerScan scan = unlocked_if(release, [&] { return loads::scan_container(container, &memory); });
+    // The tables of the call before, which a short message fits in.
+    const ReusedObject<ReadTables>::Loan kept = module_state(module)->read_tables.borrow();
+    loads::ContainerScan& scan = kept->scan;
+    unlocked_if(release, [&] { loads::scan_container(container, scan); });
     if (scan.fault()) return refuse(module, *scan.fault());
     if (guard.refuses_value(container, scan, tables)) return nullptr;
-    ObjectBuilder builder(container, scan, &memory);
+    ObjectBuilder builder(container, scan, kept->builder, kept->keys);
     PyRef result;
     if (!loads::ContainerWalk(container, scan, builder).build(result)) {
         // The walk has released what it built.

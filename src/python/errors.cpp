@@ -3,27 +3,16 @@
 #include <new>
 #include <string>
 
+#include "python/module_state.hpp"
 #include "python/py_ref.hpp"
 
 namespace vesk::python {
 
-struct ErrorClasses {
-    PyRef base;
-    PyRef parse;
-    PyRef unsupported_type;
-    PyRef file;
-    PyRef internal_fault;
-};
-
-const Py_ssize_t kErrorStateSize = sizeof(ErrorClasses);
-
 namespace {
 
-// The state is zero-filled by the interpreter before the module executes,
-// which is also what a default-constructed ErrorClasses holds, so the
-// collector may look at it before add_error_classes has run.
 ErrorClasses* classes_of(PyObject* module) {
-    return static_cast<ErrorClasses*>(PyModule_GetState(module));
+    ModuleState* state = module_state(module);
+    return state != nullptr ? &state->errors : nullptr;
 }
 
 PyRef new_class(const char* qualified_name, const char* doc, PyObject* base, PyObject* attributes) {
@@ -108,7 +97,6 @@ int add_error_classes(PyObject* module) {
     if (classes == nullptr) {
         return -1;
     }
-    new (classes) ErrorClasses{};
     classes->base = new_class("vesk.VeskError", base_doc, PyExc_ValueError, nullptr);
     if (!classes->base) {
         return -1;

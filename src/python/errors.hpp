@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "error/vesk_error.hpp"
+#include "python/py_ref.hpp"
 
 namespace vesk::python {
 
@@ -13,10 +14,13 @@ namespace vesk::python {
 // for every module object, so subinterpreters and reloads never share them.
 // VeskError derives from ValueError, so `except ValueError` still catches
 // every codec error; the other three derive from it, one per error kind.
-struct ErrorClasses;
-
-// Bytes of module state the classes need (PyModuleDef.m_size).
-extern const Py_ssize_t kErrorStateSize;
+struct ErrorClasses {
+    PyRef base;
+    PyRef parse;
+    PyRef unsupported_type;
+    PyRef file;
+    PyRef internal_fault;
+};
 
 // Creates the classes in the state of `module` and publishes them as module
 // attributes. Returns 0, or -1 with an exception set.

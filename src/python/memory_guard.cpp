@@ -27,8 +27,7 @@ constexpr loads::ObjectSizes kObjectSizes{
 
 }  // namespace
 
-bool MemoryGuard::fits(std::uint64_t needed) {
-    if (needed <= kUncheckedBytes) return true;
+bool MemoryGuard::fits_available(std::uint64_t needed) {
     if (!asked_) {
         asked_ = true;
         const std::uint64_t by_size =

@@ -31,12 +31,24 @@ public:
     bool refuses_value(std::span<const std::uint8_t> container, const loads::ContainerScan& scan, std::uint64_t tables);
 
 private:
-    bool fits(std::uint64_t needed);
+    bool fits(std::uint64_t needed) {
+        // Inline: a short message's every check ends here.
+        return needed <= kUncheckedBytes || fits_available(needed);
+    }
+    bool fits_available(std::uint64_t needed);
 
     std::size_t container_size_;
     std::uint64_t available_ = 0;
     bool allowed_by_size_ = false;  // available_ is the growth bound, not the system's
     bool asked_ = false;
 };
+
+// The bytes of the scan's tables for `container` (scan_table_bytes), or,
+// for a container too small for them to need the guard, a bound on them
+// that takes no counting.
+inline std::uint64_t scan_tables_bound(std::span<const std::uint8_t> container) noexcept {
+    if (container.size() <= kUncheckedBytes / loads::kScanTableBytesPerByte) return container.size() * loads::kScanTableBytesPerByte;
+    return loads::scan_table_bytes(container);
+}
 
 }  // namespace vesk::python

@@ -1,11 +1,13 @@
 #include <Python.h>
 
 #include <array>
+#include <new>
 
 #include "format/format_limits.hpp"
 #include "python/doc_text.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
+#include "python/module_state.hpp"
 #include "python/py_ref.hpp"
 
 namespace vesk::python {
@@ -218,6 +220,11 @@ int add_function(PyObject* module, PyObject* module_name, const PyMethodDef& def
 }
 
 int exec_module(PyObject* module) {
+    ModuleState* state = module_state(module);
+    if (state == nullptr) {
+        return -1;
+    }
+    new (state) ModuleState{};
     PyRef module_name(PyModule_GetNameObject(module));
     if (!module_name) {
         return -1;
@@ -253,11 +260,14 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
 
 int clear_module(PyObject* module) {
     clear_error_classes(module);
+    if (ModuleState* state = module_state(module)) state->read_tables.drop();
     return 0;
 }
 
+// The state is empty (zero-filled) until the module executes, and ends here
+// either way.
 void free_module(void* module) {
-    clear_error_classes(static_cast<PyObject*>(module));
+    if (ModuleState* state = module_state(static_cast<PyObject*>(module))) state->~ModuleState();
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -271,7 +281,7 @@ PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "vesk",
     module_doc,
-    kErrorStateSize,
+    static_cast<Py_ssize_t>(sizeof(ModuleState)),
     nullptr,
     module_slots,
     &traverse_module,

@@ -12,8 +12,9 @@ constexpr std::size_t kMaxCacheEntries = 1024;
 // Fewer numbers than this do not pay for clearing the table.
 constexpr std::uint64_t kMinNumbersForCache = 64;
 
-void release_all(tables::TableVector<PyObject*>& objects) {
+void release_all(std::vector<PyObject*>& objects) {
     for (PyObject* object : objects) Py_XDECREF(object);
+    objects.clear();
 }
 
 }  // namespace
@@ -33,22 +34,20 @@ void NumberCache::clear() {
 }
 
 ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const loads::ContainerScan& scan,
-                             std::pmr::memory_resource* memory)
-    : container_(container),
-      scan_(scan),
-      numbers_(scan.counts.numbers),
-      keys_(scan.fields.size(), nullptr, memory),
-      strings_(scan.dict.size(), nullptr, memory),
-      keys_made_(scan.definitions.size(), false, memory),
-      untracked_(memory) {
-    untracked_.reserve(scan.counts.arrays + scan.counts.objects + 1);
+                             BuilderTables& tables, KeyCache& keys)
+    : container_(container), scan_(scan), numbers_(scan.counts.numbers), tables_(tables), key_cache_(keys) {
+    tables_.keys.assign(scan.fields.size(), nullptr);
+    tables_.strings.assign(scan.dict.size(), nullptr);
+    tables_.keys_made.assign(scan.definitions.size(), 0);
+    tables_.untracked.reserve(scan.counts.arrays + scan.counts.objects + 1);
 }
 
 ObjectBuilder::~ObjectBuilder() {
     // A walk that failed leaves its containers untracked; they go untracked.
-    release_all(untracked_);
-    release_all(keys_);
-    release_all(strings_);
+    release_all(tables_.untracked);
+    release_all(tables_.keys);
+    release_all(tables_.strings);
+    tables_.keys_made.clear();
 }
 
 bool ObjectBuilder::text(const std::uint8_t* data, std::size_t size, PyRef& out) {
@@ -69,27 +68,29 @@ void ObjectBuilder::note_text_fault(const std::uint8_t* data, std::size_t size) 
 
 bool ObjectBuilder::make_dict_string(std::uint32_t index) {
     const loads::ScanText& text = scan_.dict[index];
-    strings_[index] = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + text.offset,
-                                           static_cast<Py_ssize_t>(text.length), nullptr);
-    return strings_[index] != nullptr;
+    PyObject*& made = tables_.strings[index];
+    made = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + text.offset,
+                                static_cast<Py_ssize_t>(text.length), nullptr);
+    return made != nullptr;
 }
 
 bool ObjectBuilder::make_keys(const loads::ScanDefinition& definition) {
     for (std::uint32_t k = 0; k < definition.field_count; ++k) {
         const std::uint32_t number = definition.key_field + k;
         // Definitions numbered out of place may share the fields that name their keys.
-        if (keys_[number] != nullptr) continue;
+        std::vector<PyObject*>& keys = tables_.keys;
+        if (keys[number] != nullptr) continue;
         const loads::ScanField& field = scan_.fields[number];
         // A name met before, in this definition or another, shares its str.
-        PyObject*& first = keys_[field.first_of_name];
+        PyObject*& first = keys[field.first_of_name];
         if (first == nullptr) {
-            first = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + field.name_offset,
-                                         field.name_length, nullptr);
+            first = key_cache_.key(
+                {reinterpret_cast<const char*>(container_.data()) + field.name_offset, field.name_length});
             if (first == nullptr) return false;
         }
         if (number != field.first_of_name) {
             Py_INCREF(first);
-            keys_[number] = first;
+            keys[number] = first;
         }
     }
     return true;
@@ -97,9 +98,9 @@ bool ObjectBuilder::make_keys(const loads::ScanDefinition& definition) {
 
 bool ObjectBuilder::begin_dict(std::uint32_t position, PyRef& dict) {
     const loads::ScanDefinition& definition = scan_.definitions[position];
-    if (!keys_made_[position]) {
+    if (!tables_.keys_made[position]) {
         if (!make_keys(definition)) return false;
-        keys_made_[position] = true;
+        tables_.keys_made[position] = 1;
     }
     // Small dicts come from the interpreter's free list; larger ones get
     // their final table at once instead of growing through several.

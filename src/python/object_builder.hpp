@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "loads/container_scan.hpp"
+#include "python/key_cache.hpp"
 #include "python/py_ref.hpp"
-#include "tables/table_memory.hpp"
 
 namespace vesk::python {
 
@@ -70,6 +70,26 @@ private:
     std::uint64_t misses_ = 0;
 };
 
+// The tables of an ObjectBuilder, kept between calls (see ReadTables): the
+// builder fills them in and leaves them empty.
+struct BuilderTables {
+    // Owned references, made on first use: one per field, one per dictionary string.
+    std::vector<PyObject*> keys;
+    std::vector<PyObject*> strings;
+    std::vector<std::uint8_t> keys_made;  // per definition: 0 or 1
+    // Owned references, so that a container the walk drops before the end
+    // (the value of a repeated key that a later field replaces) cannot be
+    // freed and its memory reused by another container while still listed
+    // here. Reserved for every array and object the scan counted, and the
+    // list of the chunks.
+    std::vector<PyObject*> untracked;
+
+    std::size_t capacity_bytes() const noexcept {
+        return (keys.capacity() + strings.capacity() + untracked.capacity()) * sizeof(PyObject*) +
+               keys_made.capacity();
+    }
+};
+
 // The Python side of ContainerWalk: makes the objects of a container in
 // which scan_container found no fault. Field names become str objects once per
 // definition, dictionary strings one str at their first reference, and every
@@ -91,9 +111,9 @@ public:
     using List = PyRef;
     using Dict = PyRef;
 
-    // Its tables take `memory`.
-    ObjectBuilder(std::span<const std::uint8_t> container, const loads::ContainerScan& scan,
-                  std::pmr::memory_resource* memory);
+    // Its tables are `tables`, empty; member names come from `keys`.
+    ObjectBuilder(std::span<const std::uint8_t> container, const loads::ContainerScan& scan, BuilderTables& tables,
+                  KeyCache& keys);
     ~ObjectBuilder();
     ObjectBuilder(const ObjectBuilder&) = delete;
     ObjectBuilder& operator=(const ObjectBuilder&) = delete;
@@ -137,7 +157,7 @@ public:
     bool text(const std::uint8_t* data, std::size_t size, PyRef& out);
 
     bool dict_text(std::uint32_t index, PyRef& out) {
-        PyObject*& made = strings_[index];
+        PyObject*& made = tables_.strings[index];
         if (made == nullptr && !make_dict_string(index)) return false;
         out = PyRef::borrow(made);
         return true;
@@ -160,7 +180,7 @@ public:
 
     bool set_member(PyRef& dict, std::uint32_t field, PyRef&& value) {
         const PyRef owned = std::move(value);
-        return PyDict_SetItem(dict.get(), keys_[field], owned.get()) == 0;
+        return PyDict_SetItem(dict.get(), tables_.keys[field], owned.get()) == 0;
     }
 
     void end_dict(PyRef& dict, PyRef& out) {
@@ -173,11 +193,11 @@ public:
     // Hands the lists and dicts of the complete value to the collector.
     // Those the value no longer holds (a repeated key's losing value) go.
     void track_all() {
-        for (PyObject* container : untracked_) {
+        for (PyObject* container : tables_.untracked) {
             PyObject_GC_Track(container);
             Py_DECREF(container);
         }
-        untracked_.clear();
+        tables_.untracked.clear();
     }
 
 private:
@@ -189,7 +209,7 @@ private:
     bool make_dict_string(std::uint32_t index);
     void hold_untracked(PyObject* container) {
         PyObject_GC_UnTrack(container);
-        untracked_.push_back(container);
+        tables_.untracked.push_back(container);
         Py_INCREF(container);
     }
     [[gnu::cold, gnu::noinline]] void note_text_fault(const std::uint8_t* data, std::size_t size);
@@ -198,16 +218,8 @@ private:
     std::span<const std::uint8_t> container_;
     const loads::ContainerScan& scan_;
     NumberCache numbers_;
-    // Owned references, made on first use: one per field, one per dictionary string.
-    tables::TableVector<PyObject*> keys_;
-    tables::TableVector<PyObject*> strings_;
-    tables::TableVector<bool> keys_made_;  // per definition
-    // Owned references, so that a container the walk drops before the end
-    // (the value of a repeated key that a later field replaces) cannot be
-    // freed and its memory reused by another container while still listed
-    // here. Reserved for every array and object the scan counted, and the
-    // list of the chunks.
-    tables::TableVector<PyObject*> untracked_;
+    BuilderTables& tables_;
+    KeyCache& key_cache_;
     std::optional<loads::ReadFault> text_fault_;
 };
 

@@ -22,6 +22,11 @@ constexpr std::array<Param, 1> load_params = {{{"path", ParamType::Source}}};
 
 PyObject* loads_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
+        // A bytes object is read where it lies, without a buffer to take
+        // and give back.
+        if (PyObject* data = sole_positional(args, nargs, kwnames); data != nullptr && PyBytes_CheckExact(data)) {
+            return container_to_py(module, bytes_of(data), ContainerBytes::Immutable);
+        }
         std::array<PyObject*, 1> values{};
         if (!unpack_arguments("loads", loads_params, args, nargs, kwnames, values)) {
             return nullptr;

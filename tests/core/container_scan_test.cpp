@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "container_builder.hpp"
 #include "decode_document_equality.hpp"
 #include "loads/container_scan.hpp"
+#include "loads/read_fault.hpp"
 #include "walk_tree_builder.hpp"
 
 namespace vesk {
@@ -166,6 +169,75 @@ TEST(ContainerScan, CensusCountsDefinitionUsesReferencesAndValues) {
     EXPECT_EQ(census.references, 2u);
     EXPECT_EQ(scan.counts.inline_bytes, 3u);
     EXPECT_EQ(scan.entries, 2u);
+}
+
+}  // namespace
+}  // namespace vesk
+
+namespace vesk {
+namespace {
+
+// Everything a scan records, as one text, so that two scans compare whole.
+std::string scan_record(const loads::ContainerScan& scan) {
+    std::string out = scan.fault() ? loads::describe_read_fault(*scan.fault()) : "no fault";
+    auto add = [&out](std::initializer_list<std::uint64_t> values) {
+        for (std::uint64_t value : values) {
+            out += ' ';
+            out += std::to_string(value);
+        }
+        out += ';';
+    };
+    const loads::ScanCounts& c = scan.counts;
+    add({scan.version, scan.def_block_offset, scan.dict_block_offset, scan.data_block_offset, scan.entries});
+    add({c.values, c.numbers, c.inline_strings, c.inline_bytes, c.arrays, c.objects, c.members, c.dict_bytes});
+    for (const loads::ScanDefinition& d : scan.definitions) {
+        add({format::type_byte(d.kind), format::type_byte(d.elem_type), d.index, d.names_fit, d.keys_in_field_order,
+             d.fixed, d.named_by, d.first_field, d.field_count, d.key_field, d.first_member, d.member_count,
+             d.fixed_size, d.fixed_numbers});
+    }
+    for (const loads::ScanField& f : scan.fields) {
+        add({f.name_offset, f.name_length, format::type_byte(f.type), f.first_of_name});
+    }
+    for (const loads::ScanMember& m : scan.members) add({m.key_field, m.value_field});
+    for (const loads::ScanText& t : scan.dict) add({t.offset, t.length});
+    return out;
+}
+
+// loads keeps one scan for call after call: what it records of a container
+// must not depend on the containers scanned into it before.
+TEST(ContainerScan, AScanReusedForContainerAfterContainerRecordsWhatAFreshOneDoes) {
+    std::vector<ScanCase> cases = scan_cases();
+    const std::vector<ScanCase> forward = cases;
+    cases.insert(cases.end(), forward.rbegin(), forward.rend());
+    loads::ContainerScan reused;
+    for (const ScanCase& one : cases) {
+        loads::scan_container(one.container, reused);
+        EXPECT_EQ(scan_record(reused), scan_record(loads::scan_container(one.container))) << one.name;
+    }
+}
+
+// The memory guard skips counting the scan's tables of a container small
+// enough for kScanTableBytesPerByte of it to need no guarding; the count
+// must never exceed it, on the containers of the cases, on those whose
+// blocks are all definitions, fields or dictionary strings of the fewest
+// bytes, and on every cut of them.
+TEST(ContainerScan, TableBytesStayWithinTheBoundPerByte) {
+    std::vector<format::ByteBuffer> containers;
+    for (const ScanCase& one : scan_cases()) containers.push_back(one.container);
+    std::vector<std::pair<std::string, format::VeskType>> empty_names(300, {"", format::VeskType::Null});
+    std::vector<Bytes> arrays;
+    for (std::uint16_t i = 0; i < 300; ++i) arrays.push_back(array_record(static_cast<std::uint16_t>(6 + i), format::VeskType::Bool));
+    std::vector<Bytes> primitives(300, test::primitive_record(format::VeskType::Null, 0));
+    containers.push_back(assemble(standard_definitions({object_record(6, empty_names)}), Bytes(), data_block({})));
+    containers.push_back(assemble(standard_definitions(arrays), Bytes(), data_block({})));
+    containers.push_back(assemble(test::definition_block(primitives), Bytes(), data_block({})));
+    containers.push_back(assemble(standard_definitions(), dictionary_block(std::vector<std::string>(300, "")), data_block({})));
+    for (const format::ByteBuffer& container : containers) {
+        for (std::size_t size = 0; size <= container.size(); ++size) {
+            const std::span<const std::uint8_t> cut(container.data(), size);
+            EXPECT_LE(loads::scan_table_bytes(cut), loads::kScanTableBytesPerByte * size);
+        }
+    }
 }
 
 }  // namespace

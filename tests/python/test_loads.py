@@ -1,8 +1,10 @@
 import gc
+import json
 import math
 import os
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -222,3 +224,72 @@ def test_results_beyond_the_memory_limit_are_refused_before_building(arrays, exp
     completed = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=120)
     assert completed.returncode == 0, completed.stderr
     assert completed.stdout.startswith(expected)
+
+
+# Documents sharing their keys, which loads keeps from call to call: short
+# ASCII ones, a non-ASCII one, one too long to keep, one that is also a value,
+# in definitions of different layouts (other orders, a repeated name), small
+# and one large enough to be scanned with the interpreter lock released.
+SHARED_KEYS = ["id", "name", "é", "k" * 100, "tags"]
+
+
+def shared_key_documents():
+    first = {"id": 1, "name": "tags", "é": [1.5], "k" * 100: {"id": "x"}, "tags": ["id", "name"]}
+    second = {"tags": 7, "k" * 100: "é", "id": {"name": None, "tags": True}, "é": "id", "name": [0.25]}
+    repeated = '{"name": 1, "id": 2, "name": "later", "é": {"é": {"é": 3}}, "tags": [], "k%s": -1}' % ("k" * 99)
+    large = [dict(first, id=n) if n % 2 else dict(second, tags=n) for n in range(2000)]
+    texts = [json.dumps(first), json.dumps(second), repeated, json.dumps(large)]
+    return [(vesk.dumps(text), json.loads(text)) for text in texts]
+
+
+def in_key_order(value):
+    """The value as loads gives it: keys in byte order, the later of repeated ones."""
+    if isinstance(value, dict):
+        return {k: in_key_order(value[k]) for k in sorted(value, key=lambda k: k.encode())}
+    if isinstance(value, list):
+        return [in_key_order(item) for item in value]
+    return value
+
+
+def test_state_kept_between_calls_never_changes_a_result():
+    documents = [(data, in_key_order(value)) for data, value in shared_key_documents()]
+    failures = []
+
+    def read_in_turn(offset):
+        for turn in range(20):
+            data, expected = documents[(offset + turn) % len(documents)]
+            for argument in (data, memoryview(data), bytearray(data)):
+                result = vesk.loads(argument)
+                if result != expected or json.dumps(result) != json.dumps(expected):
+                    failures.append((offset, turn))
+
+    threads = [threading.Thread(target=read_in_turn, args=(offset,)) for offset in range(6)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert failures == []
+
+
+def test_a_call_made_while_another_builds_its_value_gets_its_own_tables():
+    # A collection during the build runs the callback, whose loads finds
+    # the kept tables lent out.
+    (small, small_value), _, _, (large, large_value) = shared_key_documents()
+    seen = []
+
+    def read_during_collection(phase, info):
+        if phase == "start":
+            seen.append(vesk.loads(small) == in_key_order(small_value))
+
+    threshold, was_enabled = gc.get_threshold(), gc.isenabled()
+    gc.callbacks.append(read_during_collection)
+    gc.set_threshold(10)
+    gc.enable()
+    try:
+        result = vesk.loads(large)
+    finally:
+        gc.set_threshold(*threshold)
+        gc.callbacks.remove(read_during_collection)
+        if not was_enabled:
+            gc.disable()
+    assert result == in_key_order(large_value) and seen and all(seen)
