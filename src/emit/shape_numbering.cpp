@@ -1,6 +1,7 @@
 #include "emit/shape_numbering.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "format/byte_order.hpp"
@@ -50,32 +51,64 @@ std::uint32_t ShapeNumbering::number_object_shape(std::uint32_t shape) {
     return number;
 }
 
-ShapeNumbering::FieldRecords::FieldRecords(std::size_t count, std::pmr::memory_resource* memory)
-    : bytes_(memory), ends_(count, memory) {
-    std::size_t widest_name = 2;
-    for (std::size_t rest = count; rest >= 10; rest /= 10) ++widest_name;
-    bytes_.resize(count * (widest_name + 2));
-    // Each name is the one before with its number counted up in place,
-    // digit by digit, rather than formatted afresh.
+namespace {
+
+// The bytes of the records of fields f0 to f`count - 1`.
+constexpr std::size_t record_bytes(std::size_t count) noexcept {
+    std::size_t bytes = 0;
+    for (std::size_t digits = 1, first = 0, past = 10; first < count; ++digits, first = past, past *= 10) {
+        bytes += (std::min(count, past) - first) * (digits + 3);
+    }
+    return bytes;
+}
+
+// Writes the records of fields f0 to f`count - 1` to `bytes`, and where each
+// ends to `ends`. Each name is the one before with its number counted up in
+// place, digit by digit, rather than formatted afresh.
+constexpr void write_records(std::size_t count, std::uint8_t* bytes, std::size_t* ends) noexcept {
     char name[24] = {'f', '0'};
     std::size_t name_size = 2;
-    std::uint8_t* at = bytes_.data();
+    std::size_t at = 0;
     for (std::size_t position = 0; position < count; ++position) {
-        *at++ = static_cast<std::uint8_t>(name_size);
-        std::memcpy(at, name, name_size);
-        at += name_size;
-        *at++ = format::type_byte(format::VeskType::String);
-        ends_[position] = static_cast<std::size_t>(at - bytes_.data());
+        bytes[at++] = static_cast<std::uint8_t>(name_size);
+        for (std::size_t i = 0; i < name_size; ++i) bytes[at++] = static_cast<std::uint8_t>(name[i]);
+        bytes[at++] = format::type_byte(format::VeskType::String);
+        ends[position] = at;
         std::size_t digit = name_size - 1;
         while (digit > 0 && name[digit] == '9') name[digit--] = '0';
         if (digit == 0) {
-            std::memmove(name + 2, name + 1, name_size - 1);
+            for (std::size_t i = name_size; i > 1; --i) name[i] = name[i - 1];
             name[1] = '1';
             ++name_size;
         } else {
             ++name[digit];
         }
     }
+}
+
+struct PrebuiltRecords {
+    std::array<std::uint8_t, record_bytes(ShapeNumbering::FieldRecords::kPrebuiltFields)> bytes{};
+    std::array<std::size_t, ShapeNumbering::FieldRecords::kPrebuiltFields> ends{};
+};
+
+constexpr PrebuiltRecords prebuild_records() noexcept {
+    PrebuiltRecords records;
+    write_records(ShapeNumbering::FieldRecords::kPrebuiltFields, records.bytes.data(), records.ends.data());
+    return records;
+}
+
+constexpr PrebuiltRecords kPrebuiltRecords = prebuild_records();
+
+}  // namespace
+
+ShapeNumbering::FieldRecords::FieldRecords(std::size_t count, std::pmr::memory_resource* memory)
+    : bytes_(kPrebuiltRecords.bytes.data()), ends_(kPrebuiltRecords.ends.data()), own_bytes_(memory), own_ends_(memory) {
+    if (count <= kPrebuiltFields) return;
+    own_bytes_.resize(record_bytes(count));
+    own_ends_.resize(count);
+    write_records(count, own_bytes_.data(), own_ends_.data());
+    bytes_ = own_bytes_.data();
+    ends_ = own_ends_.data();
 }
 
 std::size_t ShapeNumbering::record_size(const Definition& definition, const FieldRecords& records) const noexcept {

@@ -61,16 +61,22 @@ public:
     // field's name with its length before it and a String type byte after
     // it. An object of n fields is the first n records with its values'
     // types written over the type bytes of the odd ones.
+    // Objects of up to kPrebuiltFields fields, nearly all, take theirs from
+    // records made once when compiling.
     class FieldRecords {
     public:
+        static constexpr std::size_t kPrebuiltFields = 128;
+
         FieldRecords(std::size_t count, std::pmr::memory_resource* memory);
         // Bytes of the first `count` records.
         std::size_t size(std::size_t count) const noexcept { return count == 0 ? 0 : ends_[count - 1]; }
-        const std::uint8_t* bytes() const noexcept { return bytes_.data(); }
+        const std::uint8_t* bytes() const noexcept { return bytes_; }
 
     private:
-        tables::TableVector<std::uint8_t> bytes_;
-        tables::TableVector<std::size_t> ends_;
+        const std::uint8_t* bytes_;
+        const std::size_t* ends_;
+        tables::TableVector<std::uint8_t> own_bytes_;
+        tables::TableVector<std::size_t> own_ends_;
     };
     std::size_t record_size(const Definition& definition, const FieldRecords& records) const noexcept;
     // The definition block, written from `at`; returns its end.

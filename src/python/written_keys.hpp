@@ -2,6 +2,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -19,15 +20,15 @@ namespace vesk::python {
 // a cache that dropped keys would miss over and over on two keys that take
 // turns in every dict and share a place. Each key is held by a reference of
 // the map's own, so no other object can take its address during the call.
-// On the heap: an emit that a conversion runs nests its own on the native
-// stack.
+// Its first table lies in the object, since most values have few distinct
+// keys; a larger one is on the heap.
 class WrittenKeys {
 public:
-    WrittenKeys() : keys_(kFirstSize) {}
+    WrittenKeys() noexcept = default;
     WrittenKeys(const WrittenKeys&) = delete;
     WrittenKeys& operator=(const WrittenKeys&) = delete;
     ~WrittenKeys() {
-        for (const Key& key : keys_) Py_XDECREF(key.str);
+        for (std::size_t at = 0; at <= mask_; ++at) Py_XDECREF(keys_[at].str);
     }
 
     // Where `key`, an exact str, was written, or nullptr if it was not
@@ -42,7 +43,7 @@ public:
         // pushed on depends on where the strs lie, so it changes from one
         // process to the next: one such key that every dict holds sent a
         // third of apache_builds' lookups out of line.
-        const Key& second = keys_[(at + 1) & (keys_.size() - 1)];
+        const Key& second = keys_[(at + 1) & mask_];
         if (second.str == key) return &second.written;
         return find_elsewhere(key);
     }
@@ -50,7 +51,7 @@ public:
     // Keeps `key`, which is not kept yet, as written at `written`.
     // Releasing an exact str runs no Python code. May throw std::bad_alloc.
     void keep(PyObject* key, const emit::DataContainer::WrittenString& written) {
-        if ((count_ + 1) * 2 > keys_.size()) grow();
+        if ((count_ + 1) * 2 > mask_ + 1) grow();
         Py_INCREF(key);
         keys_[free_place(key)] = Key{key, written};
         ++count_;
@@ -68,7 +69,7 @@ private:
     static constexpr unsigned kFirstShift = 64 - std::countr_zero(kFirstSize);
 
     [[gnu::noinline]] const emit::DataContainer::WrittenString* find_elsewhere(PyObject* key) const noexcept {
-        for (std::size_t at = place(key, shift_); keys_[at].str != nullptr; at = (at + 1) & (keys_.size() - 1)) {
+        for (std::size_t at = place(key, shift_); keys_[at].str != nullptr; at = (at + 1) & mask_) {
             if (keys_[at].str == key) return &keys_[at].written;
         }
         return nullptr;
@@ -82,19 +83,26 @@ private:
     }
     std::size_t free_place(PyObject* key) const noexcept {
         std::size_t at = place(key, shift_);
-        while (keys_[at].str != nullptr) at = (at + 1) & (keys_.size() - 1);
+        while (keys_[at].str != nullptr) at = (at + 1) & mask_;
         return at;
     }
     void grow() {
-        std::vector<Key> old(keys_.size() * 2);
-        old.swap(keys_);
+        std::vector<Key> larger(2 * (mask_ + 1));
+        Key* const old = keys_;
+        const std::size_t old_size = mask_ + 1;
+        keys_ = larger.data();
+        mask_ = larger.size() - 1;
         --shift_;
-        for (const Key& key : old) {
-            if (key.str != nullptr) keys_[free_place(key.str)] = key;
+        for (std::size_t at = 0; at < old_size; ++at) {
+            if (old[at].str != nullptr) keys_[free_place(old[at].str)] = old[at];
         }
+        grown_ = std::move(larger);
     }
 
-    std::vector<Key> keys_;
+    std::array<Key, kFirstSize> first_{};
+    std::vector<Key> grown_;
+    Key* keys_ = first_.data();
+    std::size_t mask_ = kFirstSize - 1;
     std::size_t count_ = 0;
     unsigned shift_ = kFirstShift;
 };
