@@ -67,6 +67,59 @@ def _input_file(function: str, doc: Document, directory: Path, vesk_dumps: Calla
     return path
 
 
+# loads against the decoders it is set beside, each on its own encoding of
+# every document: peak memory over the memory of the objects returned.
+LOADS_PEERS = {
+    "msgspec.msgpack.decode": lambda value: __import__("msgspec").msgpack.encode(value),
+    "ormsgpack.unpackb": lambda value: __import__("ormsgpack").packb(value),
+    "marshal.loads": lambda value: __import__("marshal").dumps(value),
+    "pickle.loads": lambda value: __import__("pickle").dumps(value, protocol=5),
+}
+LOADS_OBJECTS_TARGET = 1.2
+
+
+def loads_objects_table(documents: list[Document], directory: Path, vesk_dumps) -> tuple[str, list[str]]:
+    """Peak RSS growth of each decoder over its result's own objects
+    (sys.getsizeof, each object once), per document, and the summary lines."""
+    labels = ["vesk.loads", *LOADS_PEERS]
+    rows, highest, refused = [], {label: None for label in labels}, []
+    for doc in sorted(documents, key=lambda d: d.size, reverse=True):
+        row = [doc.name, f"{doc.size / 1e6:.1f}"]
+        for label in labels:
+            path = directory / f"{doc.name}.{label}"
+            try:
+                path.write_bytes(vesk_dumps(doc.text) if label == "vesk.loads" else LOADS_PEERS[label](doc.value))
+            except Exception as error:
+                row.append("-")
+                refused.append(f"  {label} on {doc.name}: no input: {describe_error(error)}")
+                continue
+            outcome = _probe(label, path, "rss")
+            path.unlink()
+            if "error" in outcome or not outcome.get("objects"):
+                row.append("-")
+                refused.append(f"  {label} on {doc.name}: {outcome.get('error', 'no objects')}")
+                continue
+            multiple = outcome["peak"] / outcome["objects"]
+            row.append(f"{multiple:.2f}")
+            if highest[label] is None or multiple > highest[label][0]:
+                highest[label] = (multiple, doc.name)
+        rows.append(row)
+
+    def described(label):
+        return "-" if highest[label] is None else f"{highest[label][0]:.2f} on {highest[label][1]}"
+
+    line = (f"peak memory of loads over its result's own objects: highest {described('vesk.loads')} "
+            f"(target <= {LOADS_OBJECTS_TARGET}); peers' highest: "
+            + ", ".join(f"{label} {described(label)}" for label in LOADS_PEERS))
+    parts = ["== Peak memory of loads over the memory of the objects it returns ==",
+             "   each call in a fresh process that already holds its input; RSS growth during the call over",
+             "   sys.getsizeof of every object of the result, each counted once (the peers each on their own",
+             "   encoding of the document)", "", grid(["document", "JSON MB", *labels], rows), "", f"   {line}"]
+    if refused:
+        parts += ["", "   refused:", *refused]
+    return "\n".join(parts) + "\n", [line]
+
+
 def _measure(function: str, doc: Document, directory: Path, vesk_dumps) -> dict:
     try:
         path = _input_file(function, doc, directory, vesk_dumps)
@@ -146,6 +199,8 @@ def memory_table(documents: list[Document], vesk_dumps: Callable[[str], bytes]) 
                          f"{outcome['traced'] / doc.size:.1f}x the JSON text (target <= {SUMMARY_TARGET}x)")
         by_document, dumps_summary = dumps_memory_by_document(documents, directory, vesk_dumps)
         lines.append(dumps_summary.strip())
+        objects_table, objects_lines = loads_objects_table(documents, directory, vesk_dumps)
+        lines += objects_lines
 
     parts = ["== Peak memory of dumps and loads on the largest document each accepts ==",
              "   each call in a fresh process that already holds its input; x: multiple of the JSON text size",
@@ -159,4 +214,5 @@ def memory_table(documents: list[Document], vesk_dumps: Callable[[str], bytes]) 
              "", dumps_summary]
     if refusals:
         parts += ["", "   refused:", *refusals]
+    parts += ["", objects_table]
     return "\n".join(parts) + "\n", lines

@@ -13,6 +13,7 @@ mark cannot be reset, only the page count is used. Counts everything: Python
 objects, native buffers, allocator slack. Functions that take text are called
 once on a tiny text first, so that the code they run is paged in before the
 measured call.
+The rss mode also reports the bytes of the result's own objects (own_bytes).
 tracemalloc: peak of the allocations made through Python's allocators during
 the call. Counts Python objects and buffers, not the C++ heap of an extension.
 """
@@ -34,6 +35,8 @@ def resolve(name: str) -> tuple[bool, Callable[[Any], Any]]:
         import vesk
 
         return name == "vesk.dumps", getattr(vesk, name.removeprefix("vesk."))
+    if name in DECODERS:
+        return False, DECODERS[name]()
     import msgpack
     import orjson
 
@@ -44,6 +47,53 @@ def resolve(name: str) -> tuple[bool, Callable[[Any], Any]]:
     if name == "msgpack.unpackb":
         return False, msgpack.unpackb
     raise KeyError(name)
+
+
+def _msgspec_decode():
+    import msgspec
+
+    return msgspec.msgpack.decode
+
+
+def _ormsgpack_unpackb():
+    import ormsgpack
+
+    return ormsgpack.unpackb
+
+
+def _marshal_loads():
+    import marshal
+
+    return marshal.loads
+
+
+def _pickle_loads():
+    import pickle
+
+    return pickle.loads
+
+
+# Decoders of bytes, set beside vesk.loads, each reading its own encoding.
+DECODERS = {"msgspec.msgpack.decode": _msgspec_decode, "ormsgpack.unpackb": _ormsgpack_unpackb,
+            "marshal.loads": _marshal_loads, "pickle.loads": _pickle_loads}
+
+
+def own_bytes(value: Any) -> int:
+    """The memory of a value's own objects: sys.getsizeof of each object it
+    holds, each counted once however often it is held."""
+    seen, total, pending = set(), 0, [value]
+    while pending:
+        item = pending.pop()
+        if id(item) in seen:
+            continue
+        seen.add(id(item))
+        total += sys.getsizeof(item)
+        if isinstance(item, dict):
+            pending.extend(item.keys())
+            pending.extend(item.values())
+        elif isinstance(item, (list, tuple)):
+            pending.extend(item)
+    return total
 
 
 def _reset_high_water_mark() -> bool:
@@ -77,13 +127,14 @@ def peak_rss(fn: Callable[[Any], Any], arg: Any) -> dict[str, Any]:
     result = fn(arg)
     faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faults_before
     after = _max_rss_bytes()
+    objects = own_bytes(result)
     del result
     high_water = after - before
     touched = faults * resource.getpagesize()
     # Without a reset high-water mark the delta is only a lower bound.
     if exact and high_water <= touched:
-        return {"peak": high_water, "method": "RSS high-water mark"}
-    return {"peak": touched, "method": "pages first touched"}
+        return {"peak": high_water, "method": "RSS high-water mark", "objects": objects}
+    return {"peak": touched, "method": "pages first touched", "objects": objects}
 
 
 def peak_traced(fn: Callable[[Any], Any], arg: Any) -> dict[str, Any]:

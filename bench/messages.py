@@ -3,7 +3,12 @@ call costs before and after its data counts as much as the data.
 
 Each vesk function against the fastest peer doing the same work: dumps
 against orjson.loads then ormsgpack.packb, emit against ormsgpack.packb,
-loads against ormsgpack.unpackb of ormsgpack's own bytes.
+loads against ormsgpack.unpackb of ormsgpack's own bytes. Every message must
+take at most the peer's time (TARGET).
+
+The fixed cost of a call is its time on the smallest input, the number 0,
+less the time of len(), a C function of one argument: what the call costs
+around its data, beyond what calling any C function does.
 """
 
 from __future__ import annotations
@@ -28,33 +33,53 @@ MESSAGES = {
 }
 
 
+TARGET = 1.0
+FUNCTIONS = ("dumps", "emit", "loads")
+SMALLEST = ("0", 0)  # as text and as a value
+
+
+def pairs(vesk: dict[str, Callable], text: str, value: object) -> list[tuple[Callable, object]]:
+    """Each vesk function on the message beside its peer, in FUNCTIONS order."""
+    container, packed = vesk["dumps"](text), ormsgpack.packb(value)
+    return [(vesk["dumps"], text), (lambda t: ormsgpack.packb(orjson.loads(t)), text),
+            (vesk["emit"], value), (ormsgpack.packb, value),
+            (vesk["loads"], container), (ormsgpack.unpackb, packed)]
+
+
 def message_table(vesk: dict[str, Callable], budget: Budget) -> tuple[str, list[str]]:
-    """The table, and a summary line per function with the geometric mean of its ratios."""
-    functions = ("dumps", "emit", "loads")
+    """The table, and summary lines: per function the highest ratio and the
+    geometric mean, and the fixed costs."""
     texts = {name: json.dumps(value, separators=(",", ":")) for name, value in MESSAGES.items()}
-    calls = []
+    calls = [(len, SMALLEST[0])]
+    calls += pairs(vesk, *SMALLEST)
     for name, value in MESSAGES.items():
-        text = texts[name]
-        container, packed = vesk["dumps"](text), ormsgpack.packb(value)
-        calls += [(vesk["dumps"], text), (lambda t: ormsgpack.packb(orjson.loads(t)), text),
-                  (vesk["emit"], value), (ormsgpack.packb, value),
-                  (vesk["loads"], container), (ormsgpack.unpackb, packed)]
+        calls += pairs(vesk, texts[name], value)
     # Every vesk call beside its peer's, in the order the rows read them.
-    timings = iter(measure_all(calls, budget))
-    rows, ratios = [], {function: [] for function in functions}
+    timings = iter(timing.median for timing in measure_all(calls, budget))
+    bare = next(timings)
+    fixed = {function: (next(timings) - bare, next(timings) - bare) for function in FUNCTIONS}
+    rows, ratios = [], {function: [] for function in FUNCTIONS}
     for name in MESSAGES:
         row = [name, str(len(texts[name]))]
-        for function in functions:
-            mine, peer = next(timings).median, next(timings).median
-            ratios[function].append(mine / peer)
+        for function in FUNCTIONS:
+            mine, peer = next(timings), next(timings)
+            ratios[function].append((mine / peer, name))
             row += [f"{mine * 1e9:,.0f}", f"{peer * 1e9:,.0f}", f"{mine / peer:.2f}"]
         rows.append(row)
     header = ["message", "JSON bytes"]
-    for function in ratios:
+    for function in FUNCTIONS:
         header += [f"{function} ns", "peer ns", "ratio"]
-    summary = [f"short messages: vesk.{function} time / peer time, geometric mean {geometric_mean(values):.2f}"
-               for function, values in ratios.items()]
+    summary = []
+    for function, values in ratios.items():
+        highest, where = max(values)
+        summary.append(f"short messages: vesk.{function} time / peer time, highest {highest:.2f} on {where} "
+                       f"(target <= {TARGET:.1f}), geometric mean {geometric_mean([v for v, _ in values]):.2f}")
+    summary.append("fixed cost per call, ns above len(): " + ", ".join(
+        f"{function} {mine * 1e9:,.0f} (peer {peer * 1e9:,.0f})" for function, (mine, peer) in fixed.items()))
+    fixed_rows = [[function, f"{mine * 1e9:,.0f}", f"{peer * 1e9:,.0f}"] for function, (mine, peer) in fixed.items()]
     parts = ["== Short messages: nanoseconds per call ==",
              "   peers: dumps ~ ormsgpack.packb(orjson.loads), emit ~ ormsgpack.packb, loads ~ ormsgpack.unpackb",
-             "", grid(header, rows)]
+             "", grid(header, rows), "",
+             f"   fixed cost: the call on the number 0, less len() ({bare * 1e9:,.0f} ns)", "",
+             grid(["function", "vesk ns", "peer ns"], fixed_rows)]
     return "\n".join(parts) + "\n", summary
