@@ -1,7 +1,9 @@
 #include "loads/container_scan.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cstring>
 #include <numeric>
 #include <string_view>
 
@@ -80,6 +82,19 @@ constexpr std::size_t most_fields(std::size_t size) noexcept { return size / for
 // once, without counting them: a few kilobytes, which a scan reused for the
 // next short container then has.
 constexpr std::size_t kUncountedFieldRoom = 256;
+
+// The records of the primitive definitions as the writers make them: each
+// with kind and index equal to its position.
+constexpr std::array<std::uint8_t, format::kPrimitiveDefinitionCount * format::kDefinitionHeaderSize>
+primitive_records() noexcept {
+    std::array<std::uint8_t, format::kPrimitiveDefinitionCount * format::kDefinitionHeaderSize> records{};
+    for (std::size_t position = 0; position < format::kPrimitiveDefinitionCount; ++position) {
+        records[position * format::kDefinitionHeaderSize] = static_cast<std::uint8_t>(position);
+        records[position * format::kDefinitionHeaderSize + 1] = static_cast<std::uint8_t>(position);
+    }
+    return records;
+}
+constexpr auto kPrimitiveRecords = primitive_records();
 
 using Cursor = const std::uint8_t*;
 
@@ -202,7 +217,18 @@ private:
         }
         definition_count_ = count;
         std::size_t at = def_offset_ + format::kDefinitionCountSize;
-        for (std::size_t position = 0; position < count; ++position) {
+        std::size_t position = 0;
+        // The writers open every block with the same primitive definitions,
+        // which are taken at once.
+        if (count >= format::kPrimitiveDefinitionCount && end - at >= kPrimitiveRecords.size() &&
+            std::memcmp(bytes_.data() + at, kPrimitiveRecords.data(), kPrimitiveRecords.size()) == 0) {
+            for (; position < format::kPrimitiveDefinitionCount; ++position) {
+                out_.definitions[position].kind = static_cast<format::VeskType>(position);
+                out_.definitions[position].index = static_cast<std::uint16_t>(position);
+            }
+            at += kPrimitiveRecords.size();
+        }
+        for (; position < count; ++position) {
             ScanDefinition& definition = out_.definitions[position];
             if (at >= end) return fail(ReadFaultCode::TruncatedDefinitionBlock, at, position);
             if (!type_byte_at(at, definition.kind)) return false;
