@@ -4,6 +4,14 @@
 # default), runs the tests where this machine can run the target's code
 # (qemu-user for Linux targets, wine for Windows if installed), and compares
 # the containers of the corpus documents with this machine's byte for byte.
+# For Windows and macOS it also compiles and links the module against
+# CPython 3.11's headers: those of Debian's source package of CPython (its
+# Include/ and, for Windows, PC/pyconfig.h), an import library of the
+# python311.dll functions the module calls, made with zig's dlltool, and for
+# macOS the pyconfig.h of Debian's arm64 CPython (the sources have no macOS
+# one: configure writes it; its sizes and alignments are those of macOS on
+# arm64, both LP64), linked to look the interpreter's symbols up at load
+# time as macOS modules do.
 #
 #     bash scripts/platforms.sh                # every target
 #     bash scripts/platforms.sh s390x i686     # some of them
@@ -16,6 +24,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export PATH="$PWD/.venv/bin:$PATH"
+source scripts/debian_download.sh
 root="$PWD/build/platforms"
 jobs="${JOBS:-2}"
 targets=("$@")
@@ -98,13 +107,15 @@ linux_target() {
 
 # zig's C++ toolchain (PyPI ziglang) as commands CMake can call.
 zig_wrappers() {
-  local zig_target="$1" dir="$2" python
-  python="$(command -v python3)"
+  local zig_target="$1" dir="$2" zig
+  zig="$(python3 -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')"
   mkdir -p "$dir/zig"
-  printf '#!/bin/sh\nexec "%s" -m ziglang c++ -target %s "$@"\n' "$python" "$zig_target" >"$dir/zig/c++"
-  printf '#!/bin/sh\nexec "%s" -m ziglang ar "$@"\n' "$python" >"$dir/zig/ar"
-  printf '#!/bin/sh\nexec "%s" -m ziglang ranlib "$@"\n' "$python" >"$dir/zig/ranlib"
-  chmod +x "$dir/zig/c++" "$dir/zig/ar" "$dir/zig/ranlib"
+  printf '#!/bin/sh\nexec "%s" c++ -target %s "$@"\n' "$zig" "$zig_target" >"$dir/zig/c++"
+  printf '#!/bin/sh\nexec "%s" cc -target %s "$@"\n' "$zig" "$zig_target" >"$dir/zig/cc"
+  printf '#!/bin/sh\nexec "%s" ar "$@"\n' "$zig" >"$dir/zig/ar"
+  printf '#!/bin/sh\nexec "%s" ranlib "$@"\n' "$zig" >"$dir/zig/ranlib"
+  printf '#!/bin/sh\nexec "%s" dlltool "$@"\n' "$zig" >"$dir/zig/dlltool"
+  chmod +x "$dir/zig/c++" "$dir/zig/cc" "$dir/zig/ar" "$dir/zig/ranlib" "$dir/zig/dlltool"
 }
 
 # A target of zig's toolchain: the core tests and the corpus compiler
@@ -115,8 +126,10 @@ zig_target() {
   local dir="$root/$target"
   zig_wrappers "$zig_target" "$root/$target-tools"
   configure "$dir" -DCMAKE_SYSTEM_NAME="$system" -DCMAKE_SYSTEM_PROCESSOR="$processor" \
-    -DCMAKE_CXX_COMPILER="$root/$target-tools/zig/c++" -DCMAKE_AR="$root/$target-tools/zig/ar" \
-    -DCMAKE_RANLIB="$root/$target-tools/zig/ranlib" -DVESK_GTEST_SOURCE_DIR=/usr/src/googletest || return 1
+    -DCMAKE_CXX_COMPILER="$root/$target-tools/zig/c++" -DCMAKE_C_COMPILER="$root/$target-tools/zig/cc" \
+    -DCMAKE_AR="$root/$target-tools/zig/ar" \
+    -DCMAKE_RANLIB="$root/$target-tools/zig/ranlib" -DVESK_GTEST_SOURCE_DIR=/usr/src/googletest \
+    -DCMAKE_INSTALL_NAME_TOOL="$(command -v true)" || return 1
   build "$dir" vesk_core_tests vesk_compile_corpus || return 1
   echo "   $target: core tests and corpus compiler compiled and linked"
   if [ "$target" = windows ] && command -v wine >/dev/null 2>&1; then
@@ -127,6 +140,72 @@ zig_target() {
   else
     echo "   $target: not run (this machine cannot run its code)"
   fi
+}
+
+# CPython 3.11's headers for module builds of other platforms; prints their
+# directory: Include/, PC/pyconfig.h (Windows), macos/pyconfig.h.
+cpython_headers() {
+  local dir="$root/cpython-3.11"
+  if [ ! -f "$dir/Include/Python.h" ]; then
+    mkdir -p "$dir/source" "$dir/arm64" "$dir/macos"
+    debian_download "$dir/source" bookworm source python3.11
+    tar -xzf "$dir"/source/python3.11_*.orig.tar.gz -C "$dir" --strip-components=1 \
+      --wildcards '*/Include/*' '*/PC/pyconfig.h'
+    debian_download "$dir/arm64" bookworm arm64 libpython3.11-dev
+    dpkg-deb -x "$dir"/arm64/libpython3.11-dev_*.deb "$dir/arm64/root"
+    cp "$dir/arm64/root/usr/include/aarch64-linux-gnu/python3.11/pyconfig.h" "$dir/macos/pyconfig.h"
+  fi
+  echo "$dir"
+}
+
+# configure_module TARGET SYSTEM PROCESSOR CONFIG_DIR [CMAKE ARGUMENTS...]: the
+# module configured for a zig target in build/platforms/TARGET-module.
+configure_module() {
+  local target="$1" system="$2" processor="$3" config="$4"
+  shift 4
+  local dir="$root/$target-module" tools="$root/$target-tools/zig" headers
+  headers="$(cpython_headers)"
+  [ -f "$dir/build.ninja" ] && return 0
+  CXXFLAGS="-I$config" cmake -S . -B "$dir" -G Ninja -DVESK_BUILD_MODULE=ON -DVESK_BUILD_TESTS=OFF \
+    -DCMAKE_SYSTEM_NAME="$system" -DCMAKE_SYSTEM_PROCESSOR="$processor" -DCMAKE_CXX_COMPILER="$tools/c++" \
+    -DCMAKE_AR="$tools/ar" -DCMAKE_RANLIB="$tools/ranlib" -DPython_EXECUTABLE="$(command -v python3)" \
+    -DCMAKE_INSTALL_NAME_TOOL="$(command -v true)" \
+    -DPython_INCLUDE_DIR="$headers/Include" "$@" >"$dir.configure.log" 2>&1 ||
+    { tail -n 40 "$dir.configure.log"; return 1; }
+}
+
+# The module for Windows: compiled, then linked against an import library
+# of exactly the python311.dll symbols its objects call.
+windows_module() {
+  local dir="$root/windows-module" headers
+  headers="$(cpython_headers)"
+  mkdir -p "$dir"
+  local library="$dir/libpython311.dll.a"
+  [ -f "$library" ] || {
+    printf 'LIBRARY python311.dll\nEXPORTS\nPy_IsInitialized\n' >"$dir/python311.def"
+    "$root/windows-tools/zig/dlltool" -m i386:x86-64 -d "$dir/python311.def" -l "$library"
+  }
+  configure_module windows Windows AMD64 "$headers/PC" -DPython_LIBRARY="$library" \
+    -DSKBUILD_SOABI=cp311-win_amd64 || return 1
+  if ! cmake --build "$dir" -j"$jobs" --target vesk >"$dir.build.log" 2>&1; then
+    # The objects are there; what they import from the interpreter is what
+    # the import library must name.
+    { echo "LIBRARY python311.dll"; echo "EXPORTS"
+      find "$dir/CMakeFiles/vesk.dir" \( -name '*.obj' -o -name '*.o' \) -exec nm -u {} + |
+        awk '{print $NF}' | sed 's/^__imp_//' | grep -E '^_?Py' | sort -u; } >"$dir/python311.def"
+    "$root/windows-tools/zig/dlltool" -m i386:x86-64 -d "$dir/python311.def" -l "$library"
+    cmake --build "$dir" -j"$jobs" --target vesk >"$dir.build.log" 2>&1 || { tail -n 40 "$dir.build.log"; return 1; }
+  fi
+  echo "   windows: module compiled and linked: $(cd "$dir" && ls vesk*.pyd), importing $(grep -c . "$dir/python311.def") names from python311.dll"
+}
+
+# The module for macOS, its interpreter symbols looked up at load time.
+macos_module() {
+  local dir="$root/macos-module" headers
+  headers="$(cpython_headers)"
+  configure_module macos Darwin arm64 "$headers/macos" -DSKBUILD_SOABI=cpython-311-darwin || return 1
+  cmake --build "$dir" -j"$jobs" --target vesk >"$dir.build.log" 2>&1 || { tail -n 40 "$dir.build.log"; return 1; }
+  echo "   macos: module compiled and linked: $(cd "$dir" && ls vesk*.so)"
 }
 
 # The reference: this machine's containers, from the build of the core
@@ -145,8 +224,8 @@ for target in "${targets[@]}"; do
     aarch64) linux_target aarch64 aarch64-linux-gnu qemu-aarch64 || status=1 ;;
     s390x) linux_target s390x s390x-linux-gnu qemu-s390x || status=1 ;;
     i686) linux_target i686 i686-linux-gnu qemu-i386 || status=1 ;;
-    windows) zig_target windows x86_64-windows-gnu Windows AMD64 || status=1 ;;
-    macos) zig_target macos aarch64-macos Darwin arm64 || status=1 ;;
+    windows) { zig_target windows x86_64-windows-gnu Windows AMD64 && windows_module; } || status=1 ;;
+    macos) { zig_target macos aarch64-macos Darwin arm64 && macos_module; } || status=1 ;;
     *) echo "unknown target $target (aarch64, s390x, i686, windows, macos)"; status=1 ;;
   esac
 done
