@@ -166,11 +166,16 @@ configure_module() {
   local dir="$root/$target-module" tools="$root/$target-tools/zig" headers
   headers="$(cpython_headers)"
   [ -f "$dir/build.ninja" ] && return 0
-  CXXFLAGS="-I$config" cmake -S . -B "$dir" -G Ninja -DVESK_BUILD_MODULE=ON -DVESK_BUILD_TESTS=OFF \
+  # FindPython reads the version from pyconfig.h beside Python.h, so each
+  # target gets an include folder of its own: the headers and its pyconfig.h.
+  local include="$root/$target-python-include"
+  rm -rf "$include" && mkdir -p "$include"
+  cp -R "$headers/Include/." "$include/" && cp "$config/pyconfig.h" "$include/pyconfig.h"
+  cmake -S . -B "$dir" -G Ninja -DVESK_BUILD_MODULE=ON -DVESK_BUILD_TESTS=OFF \
     -DCMAKE_SYSTEM_NAME="$system" -DCMAKE_SYSTEM_PROCESSOR="$processor" -DCMAKE_CXX_COMPILER="$tools/c++" \
     -DCMAKE_AR="$tools/ar" -DCMAKE_RANLIB="$tools/ranlib" -DPython_EXECUTABLE="$(command -v python3)" \
     -DCMAKE_INSTALL_NAME_TOOL="$(command -v true)" \
-    -DPython_INCLUDE_DIR="$headers/Include" "$@" >"$dir.configure.log" 2>&1 ||
+    -DPython_INCLUDE_DIR="$include" "$@" >"$dir.configure.log" 2>&1 ||
     { tail -n 40 "$dir.configure.log"; return 1; }
 }
 
@@ -185,8 +190,11 @@ windows_module() {
     printf 'LIBRARY python311.dll\nEXPORTS\nPy_IsInitialized\n' >"$dir/python311.def"
     "$root/windows-tools/zig/dlltool" -m i386:x86-64 -d "$dir/python311.def" -l "$library"
   }
+  # The DLL's name tells FindPython that the import library stands for a
+  # shared library: taken for a static one, it would bring this machine's
+  # interpreter's libraries along (-ldl -lm).
   configure_module windows Windows AMD64 "$headers/PC" -DPython_LIBRARY="$library" \
-    -DSKBUILD_SOABI=cp311-win_amd64 || return 1
+    -DPython_RUNTIME_LIBRARY_RELEASE="$dir/python311.dll" -DSKBUILD_SOABI=cp311-win_amd64 || return 1
   if ! cmake --build "$dir" -j"$jobs" --target vesk >"$dir.build.log" 2>&1; then
     # The objects are there; what they import from the interpreter is what
     # the import library must name.
