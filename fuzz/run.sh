@@ -87,49 +87,83 @@ for target in "$root"/fuzz/fuzz_*.cpp; do
         grep -E '^stat::number_of_executed_units|^Done' "$out/$name.log" || true
     fi
 done
-# The module fuzzed whole, through Python. atheris drives the harnesses; its
-# libFuzzer, bundled with the ASan runtime, must be loaded before the
-# interpreter so the module's coverage counters and sanitizer calls find it.
-python="$root/.venv/bin/python"
+# The module fuzzed whole, through Python, under each CPython of
+# FUZZ_PYTHONS (default "3.11 3.12"): 3.11 is the project's environment,
+# 3.12 the first that lets a bytes subclass export memory of its own
+# (__buffer__), which the harnesses pass. A version that is not installed
+# is skipped with a note. atheris drives the harnesses; its libFuzzer,
+# bundled with the ASan runtime, must be loaded before the interpreter so
+# the module's coverage counters and sanitizer calls find it.
 export PATH="$root/.venv/bin:$PATH"
-if ! atheris_dir="$("$python" -c 'import atheris; print(atheris.path())')"; then
-    echo "FAILED: atheris is not installed (bash scripts/setup.sh installs it)" >&2
-    exit 1
-fi
-module_build="$root/build/pyfuzz"
-echo "build the module for fuzzing"
 # The runtime bundled with atheris has no handlers for the vptr and function
 # checks, which need the C++ part of UBSan's runtime.
 module_flags="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize=vptr,function"
 module_flags+=" -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-if ! { CXX="$cxx" cmake -S "$root" -B "$module_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_CXX_FLAGS="$module_flags" \
-        -DPython_EXECUTABLE="$python" >/dev/null &&
-       cmake --build "$module_build" --target vesk -j2 >/dev/null; }; then
-    echo "FAILED to build the module for fuzzing" >&2
-    exit 1
-fi
-sanitized_python() {
-    LD_PRELOAD="$atheris_dir/asan_with_fuzzer.so" ASAN_OPTIONS=detect_leaks=0 \
-        PYTHONPATH="$module_build:$root/fuzz/python" "$python" "$@"
-}
-sanitized_python "$root/fuzz/python/make_seeds.py" "$root/tests/data/json-test-suite/test_parsing" \
-    "$out/py-seeds"
-for harness in "$root"/fuzz/python/fuzz_*.py; do
-    name="py_$(basename "$harness" .py)"
-    corpus="$out/corpus/$name"
-    mkdir -p "$corpus"
-    seeds="$out/py-seeds/${name#py_fuzz_}"
-    echo "run $name for ${seconds}s"
-    if ! sanitized_python "$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=4096 \
-        -print_final_stats=1 \
-        -artifact_prefix="$out/artifacts/$name-" "$corpus" $( [[ -d "$seeds" ]] && echo "$seeds" ) \
-        > "$out/$name.log" 2>&1; then
-        echo "FINDING in $name, see $out/$name.log and $out/artifacts/" >&2
-        tail -n 30 "$out/$name.log" >&2
-        status=1
-    else
-        grep -E '^stat::number_of_executed_units|^Done' "$out/$name.log" || true
+
+# fuzz_python VERSION: the Python of that version with atheris, printed;
+# the project's own environment for 3.11, else one of its own in build/.
+fuzz_python() {
+    local version="$1" interpreter="" venv="$root/build/fuzz-python-$1"
+    if [[ "$version" == 3.11 ]]; then
+        echo "$root/.venv/bin/python"
+        return
     fi
+    if [[ ! -x "$venv/bin/python" ]]; then
+        for candidate in "$(command -v "python$version" || true)" \
+                         "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$version"*/bin/"python$version"; do
+            if [[ -n "$candidate" && -x "$candidate" ]] && "$candidate" -c "" 2>/dev/null; then
+                interpreter="$candidate"
+                break
+            fi
+        done
+        [[ -n "$interpreter" ]] || return 1
+        "$interpreter" -m venv "$venv" >&2 &&
+            "$venv/bin/pip" install -q --disable-pip-version-check atheris >&2 || return 1
+    fi
+    echo "$venv/bin/python"
+}
+
+for version in ${FUZZ_PYTHONS:-3.11 3.12}; do
+    if ! python="$(fuzz_python "$version")"; then
+        echo "Python $version is not installed: its fuzz runs are skipped"
+        continue
+    fi
+    if ! atheris_dir="$("$python" -c 'import atheris; print(atheris.path())')"; then
+        echo "FAILED: atheris is not installed for $python (bash scripts/setup.sh installs it)" >&2
+        exit 1
+    fi
+    module_build="$root/build/pyfuzz"
+    [[ "$version" == 3.11 ]] || module_build+="-$version"
+    echo "build the module for fuzzing under Python $version"
+    if ! { CXX="$cxx" cmake -S "$root" -B "$module_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_CXX_FLAGS="$module_flags" \
+            -DPython_EXECUTABLE="$python" >/dev/null &&
+           cmake --build "$module_build" --target vesk -j2 >/dev/null; }; then
+        echo "FAILED to build the module for fuzzing" >&2
+        exit 1
+    fi
+    sanitized_python() {
+        LD_PRELOAD="$atheris_dir/asan_with_fuzzer.so" ASAN_OPTIONS=detect_leaks=0 \
+            PYTHONPATH="$module_build:$root/fuzz/python" "$python" "$@"
+    }
+    sanitized_python "$root/fuzz/python/make_seeds.py" "$root/tests/data/json-test-suite/test_parsing" \
+        "$out/py-seeds"
+    for harness in "$root"/fuzz/python/fuzz_*.py; do
+        name="py${version/./}_$(basename "$harness" .py)"
+        corpus="$out/corpus/py_$(basename "$harness" .py)"
+        mkdir -p "$corpus"
+        seeds="$out/py-seeds/$(basename "$harness" .py | sed 's/^fuzz_//')"
+        echo "run $name for ${seconds}s"
+        if ! sanitized_python "$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=4096 \
+            -print_final_stats=1 \
+            -artifact_prefix="$out/artifacts/$name-" "$corpus" $( [[ -d "$seeds" ]] && echo "$seeds" ) \
+            > "$out/$name.log" 2>&1; then
+            echo "FINDING in $name, see $out/$name.log and $out/artifacts/" >&2
+            tail -n 30 "$out/$name.log" >&2
+            status=1
+        else
+            grep -E '^stat::number_of_executed_units|^Done' "$out/$name.log" || true
+        fi
+    done
 done
 exit "$status"

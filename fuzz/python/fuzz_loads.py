@@ -1,7 +1,12 @@
 """loads on containers, mutated with knowledge of their layout: besides
 libFuzzer's own byte mutations, counts, lengths, offsets, indices and tags
 found by the reference reader are set to extreme values. Every result must
-equal the reference reader's, and every refusal must carry its message."""
+equal the reference reader's, and every refusal must carry its message, for
+the container given as bytes and as two bytes subclasses: a plain one, and
+one whose every buffer export (__buffer__, from Python 3.12) is fresh memory,
+the first holding the container and later ones another container, each
+overwritten once released. A reader that took the buffer twice, or read it
+after releasing it, reads something else than the container."""
 
 import random
 import sys
@@ -54,20 +59,47 @@ def mutate(data, max_size, seed):
     return atheris.Mutate(data, max_size)
 
 
-def check(data):
+class Subclass(bytes):
+    pass
+
+
+class Shifting(bytes):
+    def __new__(cls, data, later):
+        self = super().__new__(cls, data)
+        self.exports = [data, later]
+        return self
+
+    def __buffer__(self, flags):
+        contents = self.exports[0]
+        self.exports = self.exports[1:] or self.exports
+        return memoryview(bytearray(contents))
+
+    def __release_buffer__(self, view):
+        view[:] = b"\xff" * len(view)
+
+
+def outcome(data):
     try:
-        result = ("value", vesk.loads(data))
+        return ("value", vesk.loads(data))
     except ValueError as error:
-        result = ("refused", str(error))
+        return ("refused", str(error))
+
+
+def check(data):
     try:
         expected = ("value", reference.decode(data))
     except reference.Refused as error:
         expected = ("refused", "Failed to parse VESK: " + str(error))
-    agree = result[0] == expected[0] and (
-        reference.same(result[1], expected[1]) if result[0] == "value" else result[1] == expected[1]
-    )
-    if not agree:
-        raise AssertionError(f"loads gave {result!r:.300}, the reference reader {expected!r:.300}")
+    later = patch(data, random.Random(data)) or data[::-1]
+    for given in (data, Subclass(data), Shifting(data, later)):
+        result = outcome(given)
+        agree = result[0] == expected[0] and (
+            reference.same(result[1], expected[1]) if result[0] == "value" else result[1] == expected[1]
+        )
+        if not agree:
+            raise AssertionError(
+                f"loads of {type(given).__name__} gave {result!r:.300}, the reference reader {expected!r:.300}"
+            )
 
 
 def main():
