@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "format/format_limits.hpp"
+#include "python/byte_chunks.hpp"
 #include "python/system_file.hpp"
 
 namespace vesk::python {
@@ -55,18 +56,6 @@ Status write_all(SystemFile& file, std::span<const std::uint8_t> bytes) {
     return {};
 }
 
-// Sets the size of `buffer`; false when the memory cannot be had.
-bool resized(format::ByteBuffer& buffer, std::size_t size) {
-    try {
-        buffer.resize(size);
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-    return true;
-}
-
 // Reads into `target` until it is full or the file ends; the bytes read.
 // `more` says that bytes came before, so that pending signal handlers run
 // before the first read blocks.
@@ -88,18 +77,10 @@ Result<std::size_t> read_into(SystemFile& file, std::uint8_t* target, std::size_
     return used;
 }
 
-// Bytes past the expected size go into chunks from 1 MiB to 64 MiB, joined
-// once at the end: a buffer grown in place would copy everything read at
-// each step and hold two copies meanwhile (7 GB to find that /dev/zero
-// passes the size limit). Holding no more than the limit plus a byte, the
-// chunks then take at most the limit itself.
-constexpr std::size_t kFirstChunk = std::size_t{1} << 20;
-constexpr std::size_t kLargestChunk = std::size_t{64} << 20;
-
 // Reads to end of file into `buffer`, whose size on entry is the expected
 // file size (at most kMaxContainerSize), and sets its size to the bytes
 // read. A file of exactly that size is read without allocating more: its
-// end is confirmed by a small probe read.
+// end is confirmed by a small probe read. Bytes past it go into chunks.
 Status read_all(SystemFile& file, format::ByteBuffer& buffer) {
     Result<std::size_t> first = read_into(file, buffer.data(), buffer.size(), false);
     if (!first.has_value()) {
@@ -117,35 +98,26 @@ Status read_all(SystemFile& file, format::ByteBuffer& buffer) {
     if (*probed == 0) {
         return {};
     }
-    std::vector<format::ByteBuffer> chunks;
-    chunks.emplace_back(probe, probe + *probed);
-    std::size_t total = buffer.size() + *probed;
-    for (std::size_t size = kFirstChunk; total <= format::kMaxContainerSize; size = std::min(2 * size, kLargestChunk)) {
-        format::ByteBuffer& chunk = chunks.emplace_back();
-        if (!resized(chunk, std::min(size, format::kMaxContainerSize - total + 1))) {
-            return out_of_memory();
+    try {
+        ByteChunks chunks(std::move(buffer), format::kMaxContainerSize);
+        chunks.append({probe, *probed});
+        while (!chunks.past_limit()) {
+            const std::span<std::uint8_t> room = chunks.room();
+            Result<std::size_t> count = read_into(file, room.data(), room.size(), true);
+            if (!count.has_value()) {
+                return std::move(count).error();
+            }
+            chunks.commit(*count);
+            if (*count < room.size()) {
+                break;
+            }
         }
-        Result<std::size_t> count = read_into(file, chunk.data(), chunk.size(), true);
-        if (!count.has_value()) {
-            return std::move(count).error();
+        if (chunks.past_limit()) {
+            return file_too_large();
         }
-        total += *count;
-        if (*count < chunk.size()) {
-            chunk.resize(*count);
-            break;
-        }
-    }
-    if (total > format::kMaxContainerSize) {
-        return file_too_large();
-    }
-    std::size_t used = buffer.size();
-    if (!resized(buffer, total)) {
+        buffer = chunks.join();
+    } catch (const std::bad_alloc&) {
         return out_of_memory();
-    }
-    for (format::ByteBuffer& chunk : chunks) {
-        std::copy(chunk.begin(), chunk.end(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
-        used += chunk.size();
-        format::ByteBuffer().swap(chunk);
     }
     return {};
 }

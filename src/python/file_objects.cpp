@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "python/byte_chunks.hpp"
 #include "python/errors.hpp"
 #include "python/file_io.hpp"
 #include "python/py_ref.hpp"
@@ -28,13 +29,6 @@ std::size_t next_request(std::size_t request, std::size_t used) {
     return std::min(request, format::kMaxContainerSize + 1 - used);
 }
 
-// Appends `count` bytes to `buffer` with the growth of a vector, so a stream
-// of any length is copied a bounded number of times.
-void append(format::ByteBuffer& buffer, const void* data, std::size_t count) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    buffer.insert(buffer.end(), bytes, bytes + count);
-}
-
 PyObject* raise_blocking(const char* function) {
     return PyErr_Format(PyExc_BlockingIOError, "%s() cannot wait on a non-blocking file object with no data ready",
                         function);
@@ -54,7 +48,7 @@ public:
         if (!method) return false;
         std::size_t request = kFirstRequest;
         for (;;) {
-            request = next_request(request, buffer_.size());
+            request = next_request(request, chunks_.size());
             PyRef chunk(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(request)));
             if (!chunk) return false;
             PyRef view(PyMemoryView_FromObject(chunk.get()));
@@ -82,7 +76,7 @@ public:
         if (!method) return false;
         std::size_t request = kFirstRequest;
         for (;;) {
-            request = next_request(request, buffer_.size());
+            request = next_request(request, chunks_.size());
             PyRef size(PyLong_FromSize_t(request));
             if (!size) return false;
             PyRef result(PyObject_CallOneArg(method.get(), size.get()));
@@ -116,22 +110,23 @@ public:
         }
     }
 
-    format::ByteBuffer take_buffer() { return std::move(buffer_); }
+    format::ByteBuffer take_buffer() { return chunks_.join(); }
 
 private:
     bool take(const void* data, std::size_t count) {
-        if (count > format::kMaxContainerSize - buffer_.size()) {
+        if (count > format::kMaxContainerSize - chunks_.size()) {
             io_to_py_err(module_, file_too_large(), Py_None);
             return false;
         }
-        append(buffer_, data, count);
+        chunks_.append({static_cast<const std::uint8_t*>(data), count});
         return true;
     }
 
     PyObject* module_;
     const char* function_;
     PyObject* source_;
-    format::ByteBuffer buffer_;
+    // Bytes in chunks: a stream up to the size limit never holds two copies.
+    ByteChunks chunks_{format::ByteBuffer(), format::kMaxContainerSize};
 };
 
 }  // namespace

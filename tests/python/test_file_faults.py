@@ -179,10 +179,11 @@ def test_load_refuses_a_file_larger_than_a_container_can_be(tmp_path):
 
 
 @pytest.mark.skipif(not os.environ.get("VESK_SLOW_TESTS"), reason="reads 4 GiB; set VESK_SLOW_TESTS=1")
-def test_load_of_an_endless_file_stops_at_the_container_size_limit():
+@pytest.mark.parametrize("source", ["'/dev/zero'", "open('/dev/zero', 'rb', buffering=0)"], ids=["path", "file object"])
+def test_load_of_an_endless_file_stops_at_the_container_size_limit(source):
     # Its size is unknown up front, so the limit is met while reading; the
     # bytes read take the limit and a chunk at most, never two copies.
-    child = ("import vesk\ntry:\n    vesk.load('/dev/zero')\nexcept ValueError as error:\n    print(str(error))\n"
+    child = (f"import vesk\ntry:\n    vesk.load({source})\nexcept ValueError as error:\n    print(str(error))\n"
              "print(int(open('/proc/self/status').read().split('VmHWM:')[1].split()[0]) * 1024)")
     completed = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=600)
     message, peak = completed.stdout.splitlines()

@@ -5,6 +5,7 @@ import errno
 import gzip
 import io
 import os
+import threading
 
 import pytest
 
@@ -94,9 +95,26 @@ def test_load_reads_from_the_current_position_and_leaves_the_rest_consumed():
     assert stream.read() == b""
 
 
-def test_a_long_stream_is_read_past_the_first_requests():
-    text = '{"rows": [%s]}' % ", ".join(f'"{i:07}"' for i in range(60_000))
-    assert vesk.load(OnlyRead(vesk.dumps(text), step=1 << 20)) == vesk.loads(vesk.dumps(text))
+def through_fifo(data, directory):
+    fifo = directory / "stream.vesk"
+    os.mkfifo(fifo)
+    threading.Thread(target=fifo.write_bytes, args=(data,), daemon=True).start()
+    return str(fifo)
+
+
+STREAMS = {
+    "read": lambda data, _: OnlyRead(data, step=1 << 20),
+    "readinto": lambda data, _: io.BytesIO(data),
+    "path of a fifo": through_fifo,
+}
+
+
+@pytest.mark.parametrize("stream", STREAMS.values(), ids=STREAMS.keys())
+def test_a_long_stream_is_read_past_the_first_requests(stream, tmp_path):
+    # 3 MB of unknown size: its bytes span the first chunks, of 1 and 2 MiB,
+    # joined at the end.
+    text = '{"rows": [%s]}' % ", ".join(f'"{i:07}"' for i in range(300_000))
+    assert vesk.load(stream(vesk.dumps(text), tmp_path)) == vesk.loads(vesk.dumps(text))
 
 
 class Failing:
