@@ -29,7 +29,7 @@ public:
           keys_made_(scan.definitions.size()),
           total_(builder_tables(scan)) {}
 
-    std::uint64_t total() const noexcept { return total_; }
+    std::uint64_t total() const noexcept { return total_ + making_; }
 
     bool null(Value&) { return true; }
     bool boolean(bool, Value&) { return true; }
@@ -38,7 +38,7 @@ public:
     bool float32(std::uint32_t, Value&) { return number(true); }
 
     bool text(const std::uint8_t* data, std::size_t size, Value&) {
-        total_ += text_bytes(data, size, sizes_);
+        str(data, size);
         return true;
     }
 
@@ -46,7 +46,7 @@ public:
         if (!dict_made_[index]) {
             dict_made_[index] = true;
             const ScanText& text = scan_.dict[index];
-            total_ += text_bytes(bytes_.data() + text.offset, text.length, sizes_);
+            str(bytes_.data() + text.offset, text.length);
         }
         return true;
     }
@@ -66,7 +66,7 @@ public:
                 const ScanField& field = scan_.fields[definition.key_field + k];
                 if (name_made_[field.first_of_name]) continue;
                 name_made_[field.first_of_name] = true;
-                total_ += text_bytes(bytes_.data() + field.name_offset, field.name_length, sizes_);
+                str(bytes_.data() + field.name_offset, field.name_length);
             }
         }
         total_ += dict_bytes(definition.member_count, sizes_);
@@ -76,6 +76,12 @@ public:
     void end_dict(Dict&, Value&) {}
 
 private:
+    void str(const std::uint8_t* data, std::size_t size) {
+        const TextBytes text = text_bytes(data, size, sizes_);
+        total_ += text.str;
+        making_ = std::max(making_, text.peak - text.str);
+    }
+
     bool number(bool boxed) {
         if (boxed) total_ += sizes_.number;
         return true;
@@ -88,11 +94,12 @@ private:
     std::vector<bool> name_made_;
     std::vector<bool> keys_made_;
     std::uint64_t total_;
+    std::uint64_t making_ = 0;  // the most a str takes while made, beyond itself
 };
 
 }  // namespace
 
-std::uint64_t text_bytes(const std::uint8_t* text, std::size_t length, const ObjectSizes& sizes) noexcept {
+TextBytes text_bytes(const std::uint8_t* text, std::size_t length, const ObjectSizes& sizes) noexcept {
     std::uint64_t any = 0;
     std::size_t i = 0;
     for (; i + 8 <= length; i += 8) {
@@ -102,7 +109,8 @@ std::uint64_t text_bytes(const std::uint8_t* text, std::size_t length, const Obj
     }
     for (; i < length; ++i) any |= text[i];
     if ((any & 0x8080808080808080ull) == 0) {
-        return length <= 1 ? 0 : rounded(sizes.ascii_text + length + 1, sizes);
+        const std::uint64_t str = length <= 1 ? 0 : rounded(sizes.ascii_text + length + 1, sizes);
+        return {str, str};
     }
     // A character per byte that does not continue one; its width follows
     // from the largest leading byte: 0xC4 starts U+0100, 0xF0 U+10000.
@@ -114,8 +122,11 @@ std::uint64_t text_bytes(const std::uint8_t* text, std::size_t length, const Obj
         widest = std::max(widest, byte);
     }
     const std::uint64_t width = widest >= 0xF0 ? kWidestCharacter : widest >= 0xC4 ? 2 : 1;
-    if (characters == 1 && width == 1) return 0;
-    return rounded(sizes.wide_text + (characters + 1) * width, sizes);
+    const std::uint64_t str =
+        characters == 1 && width == 1 ? 0 : rounded(sizes.wide_text + (characters + 1) * width, sizes);
+    const std::uint64_t peak =
+        rounded(sizes.wide_text + length + 1, sizes) + rounded(sizes.wide_text + (length + 1) * width, sizes);
+    return {str, std::max(str, peak)};
 }
 
 std::uint64_t result_bytes(std::span<const std::uint8_t> bytes, const ContainerScan& scan, const ObjectSizes& sizes) {

@@ -69,10 +69,18 @@ constexpr std::uint64_t dict_bytes(std::uint64_t members, const ObjectSizes& siz
     return dict + rounded(sizes.dict_table + slots * index_width(slots) + usable * sizes.dict_entry, sizes);
 }
 
-// The bytes of a str made from `length` bytes of UTF-8 text; 0 for the
-// interpreter's shared ones (empty, or one Latin-1 character). The text is
-// not validated: a fault is found where it is decoded.
-std::uint64_t text_bytes(const std::uint8_t* text, std::size_t length, const ObjectSizes& sizes) noexcept;
+// What a str made from `length` bytes of UTF-8 text takes: `str`, 0 for the
+// interpreter's shared ones (empty, or one Latin-1 character), and `peak`
+// while it is made. The decoder writes text that is not ASCII into a buffer
+// of a character per byte, moves it to a second such buffer of the width of
+// the widest character once met, and shrinks that at the end: a text of
+// emoji peaks at five times its str. The text is not validated: a fault is
+// found where it is decoded.
+struct TextBytes {
+    std::uint64_t str = 0;
+    std::uint64_t peak = 0;
+};
+TextBytes text_bytes(const std::uint8_t* text, std::size_t length, const ObjectSizes& sizes) noexcept;
 
 // Bounds of what building a container's value takes, from the scan's
 // counts alone: `low` at most and `high` at least what result_bytes gives.
@@ -92,19 +100,23 @@ constexpr MemoryBounds result_bounds(const ContainerScan& scan, const ObjectSize
     // beyond the smallest; a str at most four bytes per byte of its text.
     const std::uint64_t per_member = 3 * 4 + 2 * sizes.dict_entry;
     const std::uint64_t per_text = std::max(sizes.ascii_text, sizes.wide_text) + sizes.granule + kWidestCharacter;
-    const std::uint64_t high = low + rounded(sizes.list, sizes) +
+    // Making the largest str takes at most two buffers of five bytes per
+    // byte of its text beyond it.
+    const std::uint64_t texts = counts.inline_bytes + counts.dict_bytes + scan.fields.size() * kLongestTextName;
+    const std::uint64_t making = 2 * (sizes.wide_text + sizes.granule) + (1 + kWidestCharacter) * (texts + 1);
+    const std::uint64_t high = low + making + rounded(sizes.list, sizes) +
                                counts.objects * (dict_bytes(kSmallestDictMembers, sizes) - rounded(sizes.dict, sizes)) +
                                counts.members * per_member + counts.numbers * sizes.number +
                                (counts.inline_strings + scan.dict.size() + scan.fields.size()) * per_text +
-                               (counts.inline_bytes + counts.dict_bytes + scan.fields.size() * kLongestTextName) *
-                                   kWidestCharacter;
+                               texts * kWidestCharacter;
     return {low, high};
 }
 
 // What building the value of a container the scan found no fault in takes,
 // object by object, by a walk that makes none: every str at its characters'
 // width, shared ints and strs at nothing, each dictionary string and key
-// once. Numbers shared because they repeat are counted each time.
+// once, and on top the most that making one str takes beyond it. Numbers
+// shared because they repeat are counted each time.
 std::uint64_t result_bytes(std::span<const std::uint8_t> bytes, const ContainerScan& scan, const ObjectSizes& sizes);
 
 }  // namespace vesk::loads

@@ -8,6 +8,7 @@
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
+#include "python/memory_guard.hpp"
 #include "python/py_ref.hpp"
 #include "format/container_layout.hpp"
 
@@ -51,11 +52,20 @@ public:
             put(result.get(), "definitions", definitions()) && put(result.get(), "dictionary", dictionary()) &&
             put(result.get(), "entries", PyRef(PyLong_FromUnsignedLong(scan_.entries))) &&
             put(result.get(), "values", values()) &&
-            put(result.get(), "inline_string_bytes", PyRef(PyLong_FromUnsignedLongLong(scan_.counts.inline_bytes)));
+            put(result.get(), "inline_string_bytes", PyRef(PyLong_FromUnsignedLongLong(scan_.counts.inline_bytes))) &&
+            put(result.get(), "loads_memory", loads_memory());
         return ok ? std::move(result) : PyRef();
     }
 
 private:
+    // What loads takes to read it, as its memory guard sizes it: the scan's
+    // tables and the value; None for a container loads refuses.
+    PyRef loads_memory() const {
+        if (scan_.fault()) return PyRef::borrow(Py_None);
+        return PyRef(PyLong_FromUnsignedLongLong(loads::scan_table_bytes(container_) +
+                                                 MemoryGuard::value_bytes(container_, scan_)));
+    }
+
     PyRef fields(const loads::ScanDefinition& definition) const {
         PyRef list(PyList_New(0));
         if (!list) return list;

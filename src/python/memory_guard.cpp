@@ -61,7 +61,11 @@ bool MemoryGuard::refuses_value(std::span<const std::uint8_t> container, const l
     const loads::MemoryBounds bounds = loads::result_bounds(scan, kObjectSizes);
     if (fits(tables + bounds.high)) return false;
     if (refuses(tables + bounds.low)) return true;
-    return refuses(tables + loads::result_bytes(container, scan, kObjectSizes));
+    return refuses(tables + value_bytes(container, scan));
+}
+
+std::uint64_t MemoryGuard::value_bytes(std::span<const std::uint8_t> container, const loads::ContainerScan& scan) {
+    return loads::result_bytes(container, scan, kObjectSizes);
 }
 
 }  // namespace vesk::python

@@ -30,6 +30,10 @@ public:
     // scan's counts, and object by object only when those cannot decide.
     bool refuses_value(std::span<const std::uint8_t> container, const loads::ContainerScan& scan, std::uint64_t tables);
 
+    // What reading the value of a container the scan found no fault in
+    // takes, object by object, as refuses_value sizes it.
+    static std::uint64_t value_bytes(std::span<const std::uint8_t> container, const loads::ContainerScan& scan);
+
 private:
     bool fits(std::uint64_t needed) {
         // Inline: a short message's every check ends here.

@@ -147,7 +147,9 @@ const PyMethodDef describe_definition = {
     "\n"
     "Returns a dict: version, size, block offsets, definitions (index, kind,\n"
     "elem_type, fields, uses), dictionary ((string, references) pairs), entries,\n"
-    "values (count by kind) and inline_string_bytes. Raises ParseError as loads()."};
+    "values (count by kind), inline_string_bytes and loads_memory (the bytes\n"
+    "loads() takes to read it, or None if it refuses it). Raises ParseError as\n"
+    "loads()."};
 
 // What help(vesk) opens with.
 constexpr const char* module_doc =
