@@ -662,7 +662,7 @@ std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept {
     // scan, and one of two held for a while: the sort order of one
     // definition's names, or the first definition of each index.
     const std::uint64_t name_table = fields.fields == 0 ? 0 : std::bit_ceil(2 * fields.fields) * sizeof(std::uint32_t);
-    const std::uint64_t passing = std::max(definitions, fields.largest) * sizeof(std::uint32_t);
+    const std::uint64_t passing = std::max<std::uint64_t>(definitions, fields.largest) * sizeof(std::uint32_t);
     return definitions * sizeof(ScanDefinition) + fields.fields * sizeof(ScanField) +
            fields.fields * sizeof(ScanMember) + dict * sizeof(ScanText) + name_table + passing;
 }
