@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "loads/container_walk.hpp"
+#include "loads/number_sharing.hpp"
 
 namespace vesk::loads {
 
@@ -27,15 +28,16 @@ public:
           dict_made_(scan.dict.size()),
           name_made_(scan.fields.size()),
           keys_made_(scan.definitions.size()),
+          sharing_(scan.counts.numbers),
           total_(builder_tables(scan)) {}
 
     std::uint64_t total() const noexcept { return total_ + making_; }
 
     bool null(Value&) { return true; }
     bool boolean(bool, Value&) { return true; }
-    bool int32(std::int32_t value, Value&) { return number(!is_shared_int(value)); }
-    bool uint32(std::uint32_t value, Value&) { return number(!is_shared_int(value)); }
-    bool float32(std::uint32_t, Value&) { return number(true); }
+    bool int32(std::int32_t value, Value&) { return is_shared_int(value) || number(int32_key(value)); }
+    bool uint32(std::uint32_t value, Value&) { return is_shared_int(value) || number(uint32_key(value)); }
+    bool float32(std::uint32_t bits, Value&) { return number(float32_key(bits)); }
 
     bool text(const std::uint8_t* data, std::size_t size, Value&) {
         str(data, size);
@@ -82,10 +84,21 @@ private:
         making_ = std::max(making_, text.peak - text.str);
     }
 
-    bool number(bool boxed) {
-        if (boxed) total_ += sizes_.number;
+    // A number's object, unless one made before is shared.
+    bool number(std::uint64_t key) {
+        Sharing::Entry* entry = nullptr;
+        switch (sharing_.look(key, entry)) {
+            case Sharing::Look::Hit: return true;
+            case Sharing::Look::Miss: entry->key = key; break;
+            case Sharing::Look::Ended: sharing_.drop(); break;
+            case Sharing::Look::Off: break;
+        }
+        total_ += sizes_.number;
         return true;
     }
+
+    struct Nothing {};
+    using Sharing = NumberSharing<Nothing>;
 
     std::span<const std::uint8_t> bytes_;
     const ContainerScan& scan_;
@@ -93,6 +106,7 @@ private:
     std::vector<bool> dict_made_;
     std::vector<bool> name_made_;
     std::vector<bool> keys_made_;
+    Sharing sharing_;
     std::uint64_t total_;
     std::uint64_t making_ = 0;  // the most a str takes while made, beyond itself
 };

@@ -92,9 +92,11 @@ struct MemoryBounds {
 constexpr MemoryBounds result_bounds(const ContainerScan& scan, const ObjectSizes& sizes) noexcept {
     using namespace result_memory_detail;
     const ScanCounts& counts = scan.counts;
-    // Every value but the whole takes a slot of a list or a dict entry, and
-    // every list and dict its object.
-    const std::uint64_t low = builder_tables(scan) + counts.values * sizes.slot +
+    // Every value takes a slot of a list or a dict entry, but for the whole
+    // when it is the one value of a container of one entry; every list and
+    // dict takes its object.
+    const std::uint64_t slots = counts.values - (scan.entries == 1 && counts.values > 0 ? 1 : 0);
+    const std::uint64_t low = builder_tables(scan) + slots * sizes.slot +
                               counts.arrays * rounded(sizes.list, sizes) + counts.objects * rounded(sizes.dict, sizes);
     // A dict's table holds at most three slots and two entries per member
     // beyond the smallest; a str at most four bytes per byte of its text.
@@ -115,8 +117,8 @@ constexpr MemoryBounds result_bounds(const ContainerScan& scan, const ObjectSize
 // What building the value of a container the scan found no fault in takes,
 // object by object, by a walk that makes none: every str at its characters'
 // width, shared ints and strs at nothing, each dictionary string and key
-// once, and on top the most that making one str takes beyond it. Numbers
-// shared because they repeat are counted each time.
+// once, numbers shared as the builder shares them, and on top the most that
+// making one str takes beyond it.
 std::uint64_t result_bytes(std::span<const std::uint8_t> bytes, const ContainerScan& scan, const ObjectSizes& sizes);
 
 }  // namespace vesk::loads

@@ -1,16 +1,8 @@
 #include "python/object_builder.hpp"
 
-#include <bit>
-
 namespace vesk::python {
 
 namespace {
-
-// 16 KiB, so the table stays in the first-level data cache; on the corpus's
-// number documents four times as many entries catch under a tenth more.
-constexpr std::size_t kMaxCacheEntries = 1024;
-// Fewer numbers than this do not pay for clearing the table.
-constexpr std::uint64_t kMinNumbersForCache = 64;
 
 void release_all(std::vector<PyObject*>& objects) {
     for (PyObject* object : objects) Py_XDECREF(object);
@@ -18,20 +10,6 @@ void release_all(std::vector<PyObject*>& objects) {
 }
 
 }  // namespace
-
-NumberCache::NumberCache(std::uint64_t numbers) {
-    if (numbers < kMinNumbersForCache) return;
-    const std::size_t size = std::min<std::size_t>(kMaxCacheEntries, std::bit_ceil(numbers));
-    entries_.resize(size);
-    shift_ = 64 - static_cast<unsigned>(std::countr_zero(size));
-}
-
-NumberCache::~NumberCache() { clear(); }
-
-void NumberCache::clear() {
-    for (Entry& entry : entries_) Py_XDECREF(entry.object);
-    entries_ = {};
-}
 
 ObjectBuilder::ObjectBuilder(std::span<const std::uint8_t> container, const loads::ContainerScan& scan,
                              BuilderTables& tables, KeyCache& keys)

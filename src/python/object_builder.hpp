@@ -9,22 +9,19 @@
 #include <vector>
 
 #include "loads/container_scan.hpp"
+#include "loads/number_sharing.hpp"
 #include "python/key_cache.hpp"
 #include "python/py_ref.hpp"
 
 namespace vesk::python {
 
-// Shares the int and float objects of recently seen values: documents of
-// numbers often repeat them (coordinates, counters, ids), and each hit saves
-// an allocation and the memory of an object. Direct-mapped and small, so a
-// miss only replaces the entry. Where values hardly repeat the table would
-// only cost cache misses, so it is dropped after a trial that finds few hits.
-// Ints from -5 to 256 are the interpreter's own shared objects and never come
-// here.
+// The int and float objects that repeated numbers share (the rule is
+// loads::NumberSharing's). Ints from -5 to 256 are the interpreter's own
+// shared objects and never come here.
 class NumberCache {
 public:
-    explicit NumberCache(std::uint64_t numbers);
-    ~NumberCache();
+    explicit NumberCache(std::uint64_t numbers) : sharing_(numbers) {}
+    ~NumberCache() { clear(); }
     NumberCache(const NumberCache&) = delete;
     NumberCache& operator=(const NumberCache&) = delete;
 
@@ -32,42 +29,33 @@ public:
     // does not hold it; nullptr with the Python exception set on failure.
     template <class Make>
     PyObject* get(std::uint64_t key, Make&& make) {
-        if (entries_.empty()) return make();
-        Entry& entry = entries_[(key * 0x9E3779B97F4A7C15ull) >> shift_];
-        if (entry.key == key) {
-            ++hits_;
-            Py_INCREF(entry.object);
-            return entry.object;
+        Sharing::Entry* entry = nullptr;
+        switch (sharing_.look(key, entry)) {
+            case Sharing::Look::Hit: Py_INCREF(entry->object); return entry->object;
+            case Sharing::Look::Miss: {
+                PyObject* made = make();
+                if (made == nullptr) return nullptr;
+                Py_INCREF(made);
+                Py_XDECREF(entry->object);
+                entry->key = key;
+                entry->object = made;
+                return made;
+            }
+            case Sharing::Look::Ended: clear(); return make();
+            case Sharing::Look::Off: return make();
         }
-        if (++misses_ == kTrialMisses && hits_ < kTrialMinHits) {
-            clear();
-            return make();
-        }
-        PyObject* made = make();
-        if (made == nullptr) return nullptr;
-        Py_INCREF(made);
-        Py_XDECREF(entry.object);
-        entry.key = key;
-        entry.object = made;
-        return made;
+        return nullptr;
     }
 
 private:
-    // Keys carry a tag above the 32 value bits, so 0 is never a key.
-    struct Entry {
-        std::uint64_t key = 0;
-        PyObject* object = nullptr;
-    };
-    // After this many misses, fewer hits than this end the sharing.
-    static constexpr std::uint64_t kTrialMisses = 2048;
-    static constexpr std::uint64_t kTrialMinHits = 512;
+    using Sharing = loads::NumberSharing<PyObject*>;
 
-    void clear();
+    void clear() {
+        for (Sharing::Entry& entry : sharing_.entries()) Py_XDECREF(entry.object);
+        sharing_.drop();
+    }
 
-    std::vector<Entry> entries_;
-    unsigned shift_ = 64;
-    std::uint64_t hits_ = 0;
-    std::uint64_t misses_ = 0;
+    Sharing sharing_;
 };
 
 // The tables of an ObjectBuilder, kept between calls (see ReadTables): the
@@ -134,8 +122,7 @@ public:
         if (value >= -5 && value <= 256) {
             out = PyRef(PyLong_FromLong(value));
         } else {
-            out = PyRef(numbers_.get(tagged(kIntTag, static_cast<std::uint32_t>(value)),
-                                     [value] { return PyLong_FromLong(value); }));
+            out = PyRef(numbers_.get(loads::int32_key(value), [value] { return PyLong_FromLong(value); }));
         }
         return static_cast<bool>(out);
     }
@@ -143,12 +130,12 @@ public:
     bool uint32(std::uint32_t value, PyRef& out) {
         // Below 2**31 the value is an Int32 as well, and shares its objects.
         if (value <= 0x7FFFFFFFu) return int32(static_cast<std::int32_t>(value), out);
-        out = PyRef(numbers_.get(tagged(kUintTag, value), [value] { return PyLong_FromUnsignedLong(value); }));
+        out = PyRef(numbers_.get(loads::uint32_key(value), [value] { return PyLong_FromUnsignedLong(value); }));
         return static_cast<bool>(out);
     }
 
     bool float32(std::uint32_t bits, PyRef& out) {
-        out = PyRef(numbers_.get(tagged(kFloatTag, bits), [bits] {
+        out = PyRef(numbers_.get(loads::float32_key(bits), [bits] {
             return PyFloat_FromDouble(static_cast<double>(std::bit_cast<float>(bits)));
         }));
         return static_cast<bool>(out);
@@ -201,11 +188,6 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t kIntTag = 1;
-    static constexpr std::uint64_t kUintTag = 2;
-    static constexpr std::uint64_t kFloatTag = 3;
-    static std::uint64_t tagged(std::uint64_t tag, std::uint32_t bits) { return tag << 32 | bits; }
-
     bool make_dict_string(std::uint32_t index);
     void hold_untracked(PyObject* container) {
         PyObject_GC_UnTrack(container);
