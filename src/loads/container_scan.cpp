@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <numeric>
 #include <string_view>
 
@@ -54,9 +55,13 @@ struct FieldCount {
     std::size_t largest = 0;
 };
 
-FieldCount count_fields(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t end, std::size_t count) {
+// Counts the fields of `count` definitions from `at`, stopping after the
+// definition that takes them past `enough`.
+FieldCount count_fields(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t end, std::size_t count,
+                        std::size_t enough = std::numeric_limits<std::size_t>::max()) {
     FieldCount out;
-    for (std::size_t position = 0; position < count && at + format::kDefinitionHeaderSize <= end; ++position) {
+    for (std::size_t position = 0; position < count && at + format::kDefinitionHeaderSize <= end && out.fields <= enough;
+         ++position) {
         const std::uint8_t kind = bytes[at];
         if (kind == static_cast<std::uint8_t>(format::VeskType::Array)) {
             at += format::kArrayDefinitionSize;
@@ -67,7 +72,20 @@ FieldCount count_fields(std::span<const std::uint8_t> bytes, std::size_t at, std
             const std::size_t field_count = format::load_u16le(bytes.data() + at + format::kDefinitionHeaderSize);
             at += format::kObjectDefinitionHeaderSize;
             std::size_t j = 0;
-            for (; j < field_count && at < end; ++j) at += bytes[at] + format::kMinFieldSize;
+            while (j < field_count && at < end) {
+                // Empty names pack the most fields into a block, and step
+                // eight at a time: every other byte of sixteen is zero.
+                constexpr std::uint64_t kNameLengths = 0x00FF00FF00FF00FFull;
+                if (field_count - j >= 8 && end - at >= 16 &&
+                    ((format::load_u64le(bytes.data() + at) | format::load_u64le(bytes.data() + at + 8)) &
+                     kNameLengths) == 0) {
+                    at += 16;
+                    j += 8;
+                    continue;
+                }
+                at += bytes[at] + format::kMinFieldSize;
+                ++j;
+            }
             out.fields += j;
             out.largest = std::max(out.largest, j);
         }
@@ -119,7 +137,7 @@ public:
           dict_count_(out.dict.size()) {}
 
     void run() {
-        const bool blocks = header() && definition_block() && (link_definitions(), true) && dictionary_block();
+        const bool blocks = header() && definition_block() && (link_definitions(), name_fields(), true) && dictionary_block();
         if (!blocks) return;
         start_census();
         const bool data = data_block();
@@ -284,7 +302,7 @@ private:
     }
 
     // Finds the definition that names the keys of each object definition's
-    // values, and for every field the first field with the same name.
+    // values.
     void link_definitions() {
         tables::TableVector<ScanDefinition>& definitions = out_.definitions;
         const std::size_t count = definitions.size();
@@ -315,7 +333,6 @@ private:
                 definition.member_count = naming->member_count;
             }
         }
-        name_fields();
     }
 
     // Finds, for every field, the first field with the same name, through an
@@ -635,36 +652,48 @@ private:
 
 }  // namespace
 
-std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept {
+std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes, std::uint64_t enough) noexcept {
     if (bytes.size() < format::kHeaderSize) return 0;
     const std::size_t def_offset = format::load_u32le(bytes.data() + format::kDefBlockOffsetAt);
     const std::size_t dict_offset = std::min<std::size_t>(format::load_u32le(bytes.data() + format::kDictBlockOffsetAt), bytes.size());
     const std::size_t data_offset = std::min<std::size_t>(format::load_u32le(bytes.data() + format::kDataBlockOffsetAt), bytes.size());
-    std::uint64_t definitions = 0;
-    FieldCount fields;
     // The scan makes the definitions' table only for a block that can hold
     // them all.
-    if (def_offset + format::kDefinitionCountSize <= dict_offset) {
+    std::uint64_t definitions = 0;
+    const bool has_count = def_offset + format::kDefinitionCountSize <= dict_offset;
+    if (has_count) {
         const std::size_t count = format::load_u16le(bytes.data() + def_offset);
         if (format::kDefinitionHeaderSize * count + format::kDefinitionCountSize <= dict_offset - def_offset) definitions = count;
-        fields = count_fields(bytes, def_offset + format::kDefinitionCountSize, dict_offset, definitions);
-        if (const std::size_t most = most_fields(dict_offset - def_offset); most <= kUncountedFieldRoom) {
-            fields.fields = most;
-        }
     }
     // The dictionary's table is reserved for at most a string per byte.
     std::uint64_t dict = 0;
     if (dict_offset <= data_offset && data_offset - dict_offset >= format::kStringCountSize) {
         dict = std::min<std::uint64_t>(format::load_u32le(bytes.data() + dict_offset), data_offset - dict_offset);
     }
+    const std::uint64_t fixed = definitions * sizeof(ScanDefinition) + dict * sizeof(ScanText);
+    if (fixed > enough) return fixed;
     // Members for every field (only definitions whose names are out of byte
     // order get them), the table of names at most half full, kept with the
     // scan, and one of two held for a while: the sort order of one
-    // definition's names, or the first definition of each index.
+    // definition's names with the sort's buffer of as many, or the first
+    // definition of each index. Counting fields takes a step for each: it
+    // stops once they alone, with their part of the table of names, pass
+    // `enough`.
+    constexpr std::uint64_t kFieldBytes = sizeof(ScanField) + sizeof(ScanMember);
+    FieldCount fields;
+    if (has_count) {
+        // The table of names takes two slots a field at the least.
+        const std::uint64_t enough_fields = (enough - fixed) / (kFieldBytes + 2 * sizeof(std::uint32_t));
+        fields = count_fields(bytes, def_offset + format::kDefinitionCountSize, dict_offset, definitions,
+                              static_cast<std::size_t>(
+                                  std::min<std::uint64_t>(enough_fields, std::numeric_limits<std::size_t>::max())));
+        if (const std::size_t most = most_fields(dict_offset - def_offset); most <= kUncountedFieldRoom) {
+            fields.fields = most;
+        }
+    }
     const std::uint64_t name_table = fields.fields == 0 ? 0 : std::bit_ceil(2 * fields.fields) * sizeof(std::uint32_t);
-    const std::uint64_t passing = std::max<std::uint64_t>(definitions, fields.largest) * sizeof(std::uint32_t);
-    return definitions * sizeof(ScanDefinition) + fields.fields * sizeof(ScanField) +
-           fields.fields * sizeof(ScanMember) + dict * sizeof(ScanText) + name_table + passing;
+    const std::uint64_t passing = std::max<std::uint64_t>(definitions, 2 * fields.largest) * sizeof(std::uint32_t);
+    return fixed + fields.fields * kFieldBytes + name_table + passing;
 }
 
 ContainerScan scan_container(std::span<const std::uint8_t> bytes, std::pmr::memory_resource* memory) {

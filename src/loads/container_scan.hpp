@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -157,7 +158,10 @@ struct ContainerScan {
 // would exhaust memory is refused before they are made (a definition block
 // of empty names holds a field in every two bytes). Exact for a container
 // the scan reads to its end; an upper bound where it stops at a fault.
-std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes) noexcept;
+// Counting the fields stops once the tables are known to take more than
+// `enough` bytes: the result is then more than `enough`, and a lower bound.
+std::uint64_t scan_table_bytes(std::span<const std::uint8_t> bytes,
+                               std::uint64_t enough = std::numeric_limits<std::uint64_t>::max()) noexcept;
 
 // scan_table_bytes(bytes) is never more than this many bytes per byte of
 // the container: a definition (and its linking slot) takes 3 bytes or more,

@@ -32,8 +32,8 @@ PyObject* read_in_place(PyObject* module, std::span<const std::uint8_t> containe
     // Sized before anything is made: the scan's tables first, from the
     // definition block, then the value from what the scan counted.
     MemoryGuard guard(container.size());
-    const std::uint64_t tables = scan_tables_bound(container);
-    if (guard.refuses(tables)) return nullptr;
+    std::uint64_t tables = 0;
+    if (guard.refuses_tables(container, tables)) return nullptr;
     // The tables of the call before, which a short message fits in.
     const ReusedObject<ReadTables>::Loan kept = module_state(module)->read_tables.borrow();
     loads::ContainerScan& scan = kept->scan;

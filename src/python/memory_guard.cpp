@@ -39,21 +39,37 @@ bool MemoryGuard::fits_available(std::uint64_t needed) {
     return needed <= available_;
 }
 
-bool MemoryGuard::refuses(std::uint64_t needed) {
-    if (fits(needed)) return false;
+bool MemoryGuard::refuses(std::uint64_t needed) { return !fits(needed) && refuse(needed, "about"); }
+
+bool MemoryGuard::refuse(std::uint64_t needed, const char* how) {
     const auto needed_bytes = static_cast<unsigned long long>(needed);
     const auto available = static_cast<unsigned long long>(available_);
     if (allowed_by_size_) {
         PyErr_Format(PyExc_MemoryError,
-                     "reading this container takes about %llu bytes, more than the %llu allowed for a container "
+                     "reading this container takes %s %llu bytes, more than the %llu allowed for a container "
                      "of %zu bytes",
-                     needed_bytes, available, container_size_);
+                     how, needed_bytes, available, container_size_);
     } else {
-        PyErr_Format(PyExc_MemoryError,
-                     "reading this container takes about %llu bytes, more than the %llu available", needed_bytes,
-                     available);
+        PyErr_Format(PyExc_MemoryError, "reading this container takes %s %llu bytes, more than the %llu available",
+                     how, needed_bytes, available);
     }
     return true;
+}
+
+bool MemoryGuard::refuses_tables(std::span<const std::uint8_t> container, std::uint64_t& tables) {
+    // A container too small for its tables to need the guard gets a bound
+    // on them that takes no counting.
+    if (container.size() <= kUncheckedBytes / loads::kScanTableBytesPerByte) {
+        tables = container.size() * loads::kScanTableBytesPerByte;
+        return false;
+    }
+    tables = loads::scan_table_bytes(container, kUncheckedBytes);
+    if (tables <= kUncheckedBytes) return false;
+    // Past that, counted as far as what there is: the count stops there, and
+    // a refusal names the part counted.
+    if (!fits(tables)) return refuse(tables, "at least");
+    tables = loads::scan_table_bytes(container, available_);
+    return tables > available_ && refuse(tables, "at least");
 }
 
 bool MemoryGuard::refuses_value(std::span<const std::uint8_t> container, const loads::ContainerScan& scan,

@@ -25,6 +25,11 @@ public:
     // and returns true if `needed` more bytes do not fit.
     bool refuses(std::uint64_t needed);
 
+    // The same for the scan's tables (their bytes set in `tables`), counted
+    // only as far as a refusal needs: a definition block of millions of
+    // fields is refused in the time it takes to count what is available.
+    bool refuses_tables(std::span<const std::uint8_t> container, std::uint64_t& tables);
+
     // The same for building the value of a container the scan found no fault
     // in, the scan's tables (`tables` bytes) held meanwhile: sized from the
     // scan's counts, and object by object only when those cannot decide.
@@ -40,19 +45,13 @@ private:
         return needed <= kUncheckedBytes || fits_available(needed);
     }
     bool fits_available(std::uint64_t needed);
+    // Raises MemoryError: reading takes `how` ("about", "at least") `needed`.
+    bool refuse(std::uint64_t needed, const char* how);
 
     std::size_t container_size_;
     std::uint64_t available_ = 0;
     bool allowed_by_size_ = false;  // available_ is the growth bound, not the system's
     bool asked_ = false;
 };
-
-// The bytes of the scan's tables for `container` (scan_table_bytes), or,
-// for a container too small for them to need the guard, a bound on them
-// that takes no counting.
-inline std::uint64_t scan_tables_bound(std::span<const std::uint8_t> container) noexcept {
-    if (container.size() <= kUncheckedBytes / loads::kScanTableBytesPerByte) return container.size() * loads::kScanTableBytesPerByte;
-    return loads::scan_table_bytes(container);
-}
 
 }  // namespace vesk::python
