@@ -31,16 +31,25 @@ is_stale() {
 }
 
 objects=()
+stale=()
 while IFS= read -r source; do
     relative="${source#"$root"/}"
     object="$out/obj/${relative//\//_}.o"
     objects+=("$object")
     if is_stale "$object"; then
-        echo "compile $relative"
-        "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -MMD -MF "$object.d" \
-            -c "$source" -o "$object"
+        stale+=("$source" "$object")
     fi
 done < <(find "$root/src" "$root/tests/support" -name '*.cpp' -not -path "$root/src/python/*" | sort)
+# Two at a time, as the machine has two cores. A failed compile fails the
+# run: an object it left behind would be older than its source.
+if [[ ${#stale[@]} -gt 0 ]]; then
+    # Each call: the compiler and its flags, then a source and its object.
+    compile_one='source="${@: -2:1}" object="${@: -1}"; echo "compile ${source#$ROOT/}"
+        "${@:1:$#-2}" -fsanitize=fuzzer-no-link,address,undefined -MMD -MF "$object.d" -c "$source" -o "$object" ||
+        { rm -f "$object"; exit 255; }'
+    printf '%s\0' "${stale[@]}" | ROOT="$root" xargs -0 -n 2 -P 2 bash -c "$compile_one" compile "$cxx" "${flags[@]}" ||
+        { echo "FAILED to compile the core for fuzzing" >&2; exit 1; }
+fi
 
 status=0
 for target in "$root"/fuzz/fuzz_*.cpp; do
