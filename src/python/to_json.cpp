@@ -7,6 +7,7 @@
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
+#include "python/memory_guard.hpp"
 #include "python/memory_refusal.hpp"
 #include "python/released_gil.hpp"
 
@@ -69,9 +70,14 @@ PyObject* to_json_function(PyObject* module, PyObject* const* args, Py_ssize_t n
         BufferView container;
         if (!container.take(values[0])) return nullptr;
         // No Python code runs while the text is written, so a mutable buffer
-        // is read in place as long as the lock is held; only the bytes of a
-        // bytes object can be read without it.
-        const bool release = PyBytes_Check(values[0]) && container.bytes().size() >= kReleaseLockFrom;
+        // is read in place as long as the lock is held; only the bytes of an
+        // exact bytes object can be read without it (a subclass's __buffer__
+        // may export memory that another thread changes meanwhile).
+        const bool release = PyBytes_CheckExact(values[0]) && container.bytes().size() >= kReleaseLockFrom;
+        // The scan's tables are sized before they are made, as loads sizes them.
+        MemoryGuard guard(container.bytes().size());
+        std::uint64_t tables = 0;
+        if (guard.refuses_tables(container.bytes(), tables)) return nullptr;
         std::optional<loads::ContainerJsonWriter> writer;
         {
             ReleasedGil released(release);
