@@ -18,7 +18,9 @@
 #
 # Targets: aarch64, s390x (big-endian), i686 (Debian's GCC cross compilers
 # and qemu-user), windows (x86_64-windows-gnu) and macos (aarch64-macos),
-# both with zig's C++ toolchain. `bash scripts/setup.sh --platforms` installs
+# both with zig's C++ toolchain; and windows-compile and macos-compile, the
+# core's sources compiled for those two without linking or optimising (a
+# minute; not part of the default). `bash scripts/setup.sh --platforms` installs
 # what this needs. Builds go to build/platforms/; exits non-zero if any
 # target fails.
 set -euo pipefail
@@ -142,6 +144,29 @@ zig_target() {
   fi
 }
 
+# A zig target's check that takes a minute, not many: every source of the
+# core compiled for it, without optimising and without linking, which finds
+# what its C++ library or system headers lack. CI runs these; the windows
+# and macos targets build, link and test everything.
+compile_target() {
+  local target="$1" zig_target="$2" dir="$root/$1"
+  zig_wrappers "$zig_target" "$root/$target-tools"
+  mkdir -p "$dir"
+  local sources
+  sources="$(find src -name '*.cpp' -not -path 'src/python/*' | sort)"
+  # Each object named for its source's path, from its own zig process.
+  if printf '%s\n' "$sources" |
+       xargs -P "$jobs" -I{} sh -c 'source="$1"; shift; "$@" -o "'"$dir"'/$(echo "$source" | tr / _).o" "$source"' \
+         compile {} "$root/$target-tools/zig/c++" -std=c++20 -O0 -c -Wall -Wextra -Isrc \
+         -isystem third_party/fast_float/include >"$dir.log" 2>&1; then
+    echo "   $target: the core's $(printf '%s\n' "$sources" | wc -l) sources compile for $zig_target"
+  else
+    grep -E "error" "$dir.log" | head -n 20
+    echo "   $target: the core does NOT compile for $zig_target"
+    return 1
+  fi
+}
+
 # CPython 3.11's headers for module builds of other platforms; prints their
 # directory: Include/, PC/pyconfig.h (Windows), macos/pyconfig.h.
 cpython_headers() {
@@ -194,7 +219,7 @@ windows_module() {
   # shared library: taken for a static one, it would bring this machine's
   # interpreter's libraries along (-ldl -lm).
   configure_module windows Windows AMD64 "$headers/PC" -DPython_LIBRARY="$library" \
-    -DPython_RUNTIME_LIBRARY_RELEASE="$dir/python311.dll" -DSKBUILD_SOABI=cp311-win_amd64 || return 1
+    -D_Python_RUNTIME_LIBRARY_RELEASE="$dir/python311.dll" -DSKBUILD_SOABI=cp311-win_amd64 || return 1
   if ! cmake --build "$dir" -j"$jobs" --target vesk >"$dir.build.log" 2>&1; then
     # The objects are there; what they import from the interpreter is what
     # the import library must name.
@@ -234,7 +259,10 @@ for target in "${targets[@]}"; do
     i686) linux_target i686 i686-linux-gnu qemu-i386 || status=1 ;;
     windows) { zig_target windows x86_64-windows-gnu Windows AMD64 && windows_module; } || status=1 ;;
     macos) { zig_target macos aarch64-macos Darwin arm64 && macos_module; } || status=1 ;;
-    *) echo "unknown target $target (aarch64, s390x, i686, windows, macos)"; status=1 ;;
+    windows-compile) compile_target windows-compile x86_64-windows-gnu || status=1 ;;
+    macos-compile) compile_target macos-compile aarch64-macos || status=1 ;;
+    *) echo "unknown target $target (aarch64, s390x, i686, windows, macos, windows-compile, macos-compile)"
+       status=1 ;;
   esac
 done
 exit $status

