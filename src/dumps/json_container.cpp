@@ -1,6 +1,7 @@
 #include "dumps/json_container.hpp"
 
 #include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -22,7 +23,38 @@
 namespace vesk::dumps {
 
 
-JsonContainer::JsonContainer(std::unique_ptr<JsonContainerParts> parts) noexcept : parts_(std::move(parts)) {}
+PartsRoom::~PartsRoom() { ::operator delete(block_, std::align_val_t(alignof(JsonContainerParts))); }
+
+void JsonContainer::PartsEnd::operator()(JsonContainerParts* parts) const noexcept {
+    parts->~JsonContainerParts();
+    if (room != nullptr) {
+        room->in_use_ = false;
+    } else {
+        ::operator delete(parts, std::align_val_t(alignof(JsonContainerParts)));
+    }
+}
+
+JsonContainer::OwnedParts JsonContainer::make_parts(std::size_t text_size, PartsRoom* room) {
+    const std::uint64_t seed = tables::fresh_hash_seed(&text_size);
+    const auto new_block = [] {
+        return ::operator new(sizeof(JsonContainerParts), std::align_val_t(alignof(JsonContainerParts)));
+    };
+    if (room == nullptr || room->in_use_) {
+        void* block = new_block();
+        try {
+            return OwnedParts(new (block) JsonContainerParts(seed, text_size), PartsEnd{});
+        } catch (...) {
+            ::operator delete(block, std::align_val_t(alignof(JsonContainerParts)));
+            throw;
+        }
+    }
+    if (room->block_ == nullptr) room->block_ = new_block();
+    OwnedParts parts(new (room->block_) JsonContainerParts(seed, text_size), PartsEnd{room});
+    room->in_use_ = true;
+    return parts;
+}
+
+JsonContainer::JsonContainer(OwnedParts parts) noexcept : parts_(std::move(parts)) {}
 JsonContainer::JsonContainer(JsonContainer&&) noexcept = default;
 JsonContainer& JsonContainer::operator=(JsonContainer&&) noexcept = default;
 JsonContainer::~JsonContainer() = default;
@@ -30,9 +62,9 @@ JsonContainer::~JsonContainer() = default;
 std::size_t JsonContainer::size() const noexcept { return parts_->size; }
 
 Result<JsonContainer> JsonContainer::compile(std::string_view json_text, std::size_t max_container_size,
-                                             KnownUtf8 known_utf8) {
+                                             KnownUtf8 known_utf8, PartsRoom* room) {
     return compile_read(
-        json_text.size(), max_container_size,
+        json_text.size(), max_container_size, room,
         [&](TapeBuilder& builder, json::JsonSyntaxFault& fault) {
             auto read = [&](auto&& reader) {
                 if (reader.read_document()) return true;
@@ -45,9 +77,10 @@ Result<JsonContainer> JsonContainer::compile(std::string_view json_text, std::si
         [&](const json::JsonSyntaxFault& fault) { return json::json_syntax_error(json_text, fault); });
 }
 
-Result<JsonContainer> JsonContainer::compile(const json::CodePointText& json_text, std::size_t max_container_size) {
+Result<JsonContainer> JsonContainer::compile(const json::CodePointText& json_text, std::size_t max_container_size,
+                                             PartsRoom* room) {
     return compile_read(
-        json_text.size(), max_container_size,
+        json_text.size(), max_container_size, room,
         [&](TapeBuilder& builder, json::JsonSyntaxFault& fault) {
             builder.keep_strings_in(json_text.units());
             TapeEvents events(builder);
@@ -60,9 +93,9 @@ Result<JsonContainer> JsonContainer::compile(const json::CodePointText& json_tex
 // points, into the builder; `describe(fault)` is the error where it stops.
 // Sizes are only estimated from the text's.
 template <class Read, class Describe>
-Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::size_t max_container_size, Read&& read,
-                                                  Describe&& describe) {
-    auto parts = std::make_unique<JsonContainerParts>(tables::fresh_hash_seed(&text_size), text_size);
+Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::size_t max_container_size,
+                                                  PartsRoom* room, Read&& read, Describe&& describe) {
+    OwnedParts parts = make_parts(text_size, room);
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(text_size / 2 + 16);
     // Texts hold a distinct string per 96 bytes or more, mostly (event logs

@@ -15,6 +15,27 @@ namespace vesk::dumps {
 
 struct JsonContainerParts;
 
+// The memory of a compilation's tables, which a caller compiling text after
+// text can lend one compilation at a time (the module keeps one), so that a
+// short text takes no heap block for them: a block taken at the first
+// compilation and used again by the next. A compilation that gets it holds
+// it until its JsonContainer dies.
+class PartsRoom {
+public:
+    PartsRoom() noexcept = default;
+    ~PartsRoom();
+    PartsRoom(const PartsRoom&) = delete;
+    PartsRoom& operator=(const PartsRoom&) = delete;
+
+    // Nothing to empty: each compilation makes its tables afresh.
+    void prepare_for_reuse() noexcept {}
+
+private:
+    friend class JsonContainer;
+    void* block_ = nullptr;
+    bool in_use_ = false;
+};
+
 // Whether the caller vouches that a JSON text is well-formed UTF-8, sparing
 // the plan the check.
 enum class KnownUtf8 : bool { No, Yes };
@@ -31,14 +52,16 @@ enum class KnownUtf8 : bool { No, Yes };
 // disagree, then the writer's limits in output order (see first_refusal).
 class JsonContainer {
 public:
+    // Its tables take `room` when given and free, else a block of their own.
     static Result<JsonContainer> compile(std::string_view json_text,
                                          std::size_t max_container_size = format::kMaxContainerSize,
-                                         KnownUtf8 known_utf8 = KnownUtf8::No);
+                                         KnownUtf8 known_utf8 = KnownUtf8::No, PartsRoom* room = nullptr);
     // The same for text of code points, read in place; it compiles as its
     // UTF-8 form would. Text with a surrogate has none, and is refused (the
     // caller may report that otherwise).
     static Result<JsonContainer> compile(const json::CodePointText& json_text,
-                                         std::size_t max_container_size = format::kMaxContainerSize);
+                                         std::size_t max_container_size = format::kMaxContainerSize,
+                                         PartsRoom* room = nullptr);
 
     JsonContainer(JsonContainer&&) noexcept;
     JsonContainer& operator=(JsonContainer&&) noexcept;
@@ -50,13 +73,21 @@ public:
     void write(std::span<std::uint8_t> out);
 
 private:
-    explicit JsonContainer(std::unique_ptr<JsonContainerParts> parts) noexcept;
+    // Ends the parts, and gives their memory back to the heap or the room.
+    struct PartsEnd {
+        PartsRoom* room = nullptr;
+        void operator()(JsonContainerParts* parts) const noexcept;
+    };
+    using OwnedParts = std::unique_ptr<JsonContainerParts, PartsEnd>;
 
+    explicit JsonContainer(OwnedParts parts) noexcept;
+
+    static OwnedParts make_parts(std::size_t text_size, PartsRoom* room);
     template <class Read, class Describe>
-    static Result<JsonContainer> compile_read(std::size_t text_size, std::size_t max_container_size, Read&& read,
-                                              Describe&& describe);
+    static Result<JsonContainer> compile_read(std::size_t text_size, std::size_t max_container_size, PartsRoom* room,
+                                              Read&& read, Describe&& describe);
 
-    std::unique_ptr<JsonContainerParts> parts_;
+    OwnedParts parts_;
 };
 
 // compile() and write() into bytes of its own, for callers that have no

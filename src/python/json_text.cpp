@@ -83,14 +83,16 @@ bool JsonText::check() {
     return !surrogate || utf8_view(text_).has_value();
 }
 
-Result<dumps::JsonContainer> JsonText::compile() const {
+Result<dumps::JsonContainer> JsonText::compile(dumps::PartsRoom* room) const {
+    using dumps::JsonContainer;
+    constexpr std::size_t limit = format::kMaxContainerSize;
     switch (form_) {
-        case Form::Utf8: return dumps::JsonContainer::compile(view_, format::kMaxContainerSize, dumps::KnownUtf8::Yes);
-        case Form::Latin1: return dumps::JsonContainer::compile(json::CodePointText(units_of<Py_UCS1>(units_, length_)));
-        case Form::Ucs2: return dumps::JsonContainer::compile(json::CodePointText(units_of<Py_UCS2>(units_, length_)));
-        case Form::Ucs4: return dumps::JsonContainer::compile(json::CodePointText(units_of<Py_UCS4>(units_, length_)));
+        case Form::Utf8: return JsonContainer::compile(view_, limit, dumps::KnownUtf8::Yes, room);
+        case Form::Latin1: return JsonContainer::compile(json::CodePointText(units_of<Py_UCS1>(units_, length_)), limit, room);
+        case Form::Ucs2: return JsonContainer::compile(json::CodePointText(units_of<Py_UCS2>(units_, length_)), limit, room);
+        case Form::Ucs4: return JsonContainer::compile(json::CodePointText(units_of<Py_UCS4>(units_, length_)), limit, room);
     }
-    return dumps::JsonContainer::compile(json::CodePointText(units_of<Py_UCS4>(units_, length_)));
+    return JsonContainer::compile(json::CodePointText(units_of<Py_UCS4>(units_, length_)), limit, room);
 }
 
 }  // namespace vesk::python

@@ -30,7 +30,7 @@ public:
     // the text is read in; a surrogate refuses it, which check() reports as
     // the interpreter does. Touches no Python object, so it may run without
     // the interpreter lock.
-    Result<dumps::JsonContainer> compile() const;
+    Result<dumps::JsonContainer> compile(dumps::PartsRoom* room = nullptr) const;
 
     // Bytes of UTF-8 or code points, as the text is read.
     std::size_t size() const noexcept { return form_ == Form::Utf8 ? view_.size() : length_; }

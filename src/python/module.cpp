@@ -262,7 +262,10 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
 
 int clear_module(PyObject* module) {
     clear_error_classes(module);
-    if (ModuleState* state = module_state(module)) state->read_tables.drop();
+    if (ModuleState* state = module_state(module)) {
+        state->read_tables.drop();
+        state->parts_room.drop();
+    }
     return 0;
 }
 

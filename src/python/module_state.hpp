@@ -2,6 +2,7 @@
 
 #include <Python.h>
 
+#include "dumps/json_container.hpp"
 #include "python/errors.hpp"
 #include "python/read_tables.hpp"
 #include "python/reused_object.hpp"
@@ -14,7 +15,8 @@ namespace vesk::python {
 // empty state (the collector may look at it before).
 struct ModuleState {
     ErrorClasses errors;
-    ReusedObject<ReadTables> read_tables;  // loads and load
+    ReusedObject<ReadTables> read_tables;      // loads and load
+    ReusedObject<dumps::PartsRoom> parts_room;  // dumps and dump
 };
 
 // nullptr when `module` has no state (it never finished executing).

@@ -11,6 +11,7 @@
 #include "python/file_objects.hpp"
 #include "python/functions.hpp"
 #include "python/json_text.hpp"
+#include "python/module_state.hpp"
 #include "python/py_ref.hpp"
 #include "python/released_gil.hpp"
 
@@ -30,10 +31,12 @@ constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"
 template <class Allocate>
 bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allocate) {
     const bool release = json_text.size() >= kReleaseLockFrom;
+    // The memory of the call before's tables, held while the container lives.
+    const ReusedObject<dumps::PartsRoom>::Loan room = module_state(module)->parts_room.borrow();
     std::optional<Result<dumps::JsonContainer>> compiled;
     {
         ReleasedGil released(release);
-        compiled.emplace(json_text.compile());
+        compiled.emplace(json_text.compile(&*room));
     }
     if (!compiled->has_value()) {
         // A text with no UTF-8 form is the interpreter's to report, before
@@ -61,8 +64,9 @@ std::uint8_t* new_bytes(PyRef& bytes, std::size_t size) {
 
 PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
-        std::array<PyObject*, 1> values{};
-        if (!unpack_arguments("dumps", dumps_params, args, nargs, kwnames, values)) {
+        std::array<PyObject*, 1> values{sole_positional(args, nargs, kwnames)};
+        const bool usual = values[0] != nullptr && PyUnicode_Check(values[0]);
+        if (!usual && !unpack_arguments("dumps", dumps_params, args, nargs, kwnames, values)) {
             return nullptr;
         }
         JsonText json_text;

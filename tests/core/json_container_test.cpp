@@ -352,3 +352,42 @@ TEST(JsonContainerCeilingTest, CeilingIsPassedWhereTheModelPassesIt) {
 
 }  // namespace
 }  // namespace vesk
+
+namespace vesk {
+namespace {
+
+// The container of `text` compiled in `room`, or the error's text.
+std::string compiled_in(const std::string& text, dumps::PartsRoom* room) {
+    Result<dumps::JsonContainer> compiled =
+        dumps::JsonContainer::compile(text, format::kMaxContainerSize, dumps::KnownUtf8::No, room);
+    if (!compiled) return compiled.error().formatted();
+    std::string out(compiled->size(), '\0');
+    compiled->write(std::span(reinterpret_cast<std::uint8_t*>(out.data()), out.size()));
+    return out;
+}
+
+// dumps lends one room to compilation after compilation: what each gives
+// is what a compilation in memory of its own gives. One made while the room
+// is held by a container still alive takes memory of its own.
+TEST(PartsRoomTest, CompilationsInOneRoomGiveWhatEachGivesAlone) {
+    dumps::PartsRoom room;
+    std::vector<Text> forward;
+    for (Text& text : crafted_texts()) {
+        if (text.text.size() <= (std::size_t{1} << 16)) forward.push_back(std::move(text));
+    }
+    std::vector<Text> texts = forward;
+    texts.insert(texts.end(), forward.rbegin(), forward.rend());
+    for (const Text& text : texts) EXPECT_EQ(compiled_in(text.text, &room), compiled_in(text.text, nullptr)) << text.name;
+
+    const std::string first = R"({"held": [1, 2.5], "by": {"an": "earlier container"}})";
+    Result<dumps::JsonContainer> held =
+        dumps::JsonContainer::compile(first, format::kMaxContainerSize, dumps::KnownUtf8::No, &room);
+    ASSERT_TRUE(held.has_value());
+    for (const Text& text : forward) EXPECT_EQ(compiled_in(text.text, &room), compiled_in(text.text, nullptr)) << text.name;
+    std::string out(held->size(), '\0');
+    held->write(std::span(reinterpret_cast<std::uint8_t*>(out.data()), out.size()));
+    EXPECT_EQ(out, compiled_in(first, nullptr));
+}
+
+}  // namespace
+}  // namespace vesk
