@@ -109,12 +109,16 @@ public:
     TapeBuilder(JsonContainerParts& parts, std::size_t text_size)
         : parts_(parts),
           tape_(parts.tape),
+          open_(&parts.memory),
           members_(starting_room(256, text_size, kMinNameBytes), &parts.memory),
           predictor_(parts, text_size),
           fields_(&parts.memory),
           kept_(&parts.memory),
           last_shape_of_layout_(&parts.memory),
           last_types_(&parts.memory) {
+        // The containers open at once: a few levels, from the call's own
+        // memory, not the heap.
+        open_.reserve(kFirstOpenLevels);
         last_shape_of_layout_.reserve(layout_room(text_size));
         last_types_.reserve(starting_room(512, text_size, kMinNameBytes));
     }
@@ -418,9 +422,11 @@ private:
                              [text](const char* kept) { return tables::same_bytes(kept, text.data(), text.size()); });
     }
 
+    static constexpr std::size_t kFirstOpenLevels = 16;
+
     JsonContainerParts& parts_;
     Tape& tape_;
-    std::vector<Open> open_;
+    tables::TableVector<Open> open_;
     MemberStack members_;
     MemberPredictor predictor_;
     tables::TableVector<tables::ShapeField> fields_;

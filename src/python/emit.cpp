@@ -15,6 +15,9 @@ constexpr std::array<Param, 1> emit_params = {{{"obj", ParamType::Any}}};
 
 PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
+        if (PyObject* obj = sole_positional(args, nargs, kwnames)) {
+            return emit_container(module, obj);
+        }
         std::array<PyObject*, 1> values{};
         if (!unpack_arguments("emit", emit_params, args, nargs, kwnames, values)) {
             return nullptr;
