@@ -1,5 +1,9 @@
 #include "python/object_builder.hpp"
 
+#include <cstring>
+
+#include "loads/utf8_fault.hpp"
+
 namespace vesk::python {
 
 namespace {
@@ -7,6 +11,19 @@ namespace {
 void release_all(std::vector<PyObject*>& objects) {
     for (PyObject* object : objects) Py_XDECREF(object);
     objects.clear();
+}
+
+// The str of UTF-8 text, or nullptr with the codec's error set. ASCII text,
+// most text, is copied into a str made at its size, without the layers of
+// the codec's decoder; below two bytes the decoder gives the interpreter's
+// shared strs.
+PyObject* new_str(const std::uint8_t* data, std::size_t size) {
+    if (size > 1 && loads::ascii_run_end(data, size, 0) == size) {
+        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
+        if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), data, size);
+        return str;
+    }
+    return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(data), static_cast<Py_ssize_t>(size), nullptr);
 }
 
 }  // namespace
@@ -29,7 +46,7 @@ ObjectBuilder::~ObjectBuilder() {
 }
 
 bool ObjectBuilder::text(const std::uint8_t* data, std::size_t size, PyRef& out) {
-    out = PyRef(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(data), static_cast<Py_ssize_t>(size), nullptr));
+    out = PyRef(new_str(data, size));
     if (out) return true;
     // Not UTF-8: worded by the validator the scan uses for every other
     // text. Anything else (no memory) stays raised.
@@ -47,8 +64,7 @@ void ObjectBuilder::note_text_fault(const std::uint8_t* data, std::size_t size) 
 bool ObjectBuilder::make_dict_string(std::uint32_t index) {
     const loads::ScanText& text = scan_.dict[index];
     PyObject*& made = tables_.strings[index];
-    made = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(container_.data()) + text.offset,
-                                static_cast<Py_ssize_t>(text.length), nullptr);
+    made = new_str(container_.data() + text.offset, text.length);
     return made != nullptr;
 }
 
