@@ -14,8 +14,8 @@ namespace vesk::python {
 // do: a key comes back as the str made before, whose hash the interpreter
 // keeps in it. Only ASCII names of up to kLongestKept bytes are kept, so an
 // entry holds its text's bytes as they are, and a hit is a comparison of
-// them. Direct-mapped and bounded: a name whose place another takes is made
-// afresh. Strs are immutable, so a shared one cannot change a result. The
+// them. Bounded, with two places for each hash: a name whose places two
+// others take is made afresh. Strs are immutable, so a shared one cannot change a result. The
 // places are found by a hash seeded per cache, so input cannot be crafted to
 // make names collide beyond what a miss costs.
 class KeyCache {
@@ -39,6 +39,8 @@ private:
         std::uint64_t hash = 0;
         PyObject* key = nullptr;  // an owned reference to an ASCII str
     };
+
+    static bool holds(const Entry& entry, std::uint64_t hash, std::string_view name) noexcept;
 
     std::uint64_t seed_;
     std::array<Entry, kEntries> entries_{};
