@@ -179,6 +179,8 @@ private:
     std::size_t offset(Cursor at) const { return static_cast<std::size_t>(at - bytes_.data()); }
 
     bool text(std::size_t at, std::size_t length, TextPlace place) {
+        // Names and most strings are ASCII, found so without a call.
+        if (ascii_run_end(bytes_.data() + at, length, 0) == length) [[likely]] return true;
         if (!find_utf8_fault(bytes_.subspan(at, length))) [[likely]] return true;
         return text_fault(at, length, place);
     }
