@@ -28,7 +28,11 @@ public:
     WrittenKeys(const WrittenKeys&) = delete;
     WrittenKeys& operator=(const WrittenKeys&) = delete;
     ~WrittenKeys() {
-        for (std::size_t at = 0; at <= mask_; ++at) Py_XDECREF(keys_[at].str);
+        for (std::size_t at = 0, released = 0; released < count_; ++at) {
+            if (keys_[at].str == nullptr) continue;
+            Py_DECREF(keys_[at].str);
+            ++released;
+        }
     }
 
     // Where `key`, an exact str, was written, or nullptr if it was not
@@ -64,8 +68,8 @@ private:
     };
 
     // Small, since every call fills it and empties it again: most values
-    // have few distinct keys.
-    static constexpr std::size_t kFirstSize = 16;
+    // have few distinct keys, sixteen at most.
+    static constexpr std::size_t kFirstSize = 32;
     static constexpr unsigned kFirstShift = 64 - std::countr_zero(kFirstSize);
 
     [[gnu::noinline]] const emit::DataContainer::WrittenString* find_elsewhere(PyObject* key) const noexcept {
