@@ -1,11 +1,11 @@
 """The workload that bench/profile.sh runs under callgrind: one vesk function
 on one document. Inputs are made before the profiled calls, which callgrind
 collects only inside the module function itself (see profile.sh). emit takes
-the document's objects without None, as the benchmark does; its first call
+the document's objects without None, as the benchmark does, pack them as they are; its first call
 also pays for the UTF-8 form of each non-ASCII str, which the interpreter then
 keeps in the str (the benchmark's repeated calls do not see it).
 
-Usage: profile_workload.py dumps|loads|emit DOCUMENT [CALLS]
+Usage: profile_workload.py dumps|loads|emit|pack DOCUMENT [CALLS]
 
 DOCUMENT names a corpus document (twitter.json or twitter).
 """
@@ -29,6 +29,8 @@ def main(argv: list[str]) -> int:
         fn, arg = vesk.loads, vesk.dumps(text)
     elif function == "emit":
         fn, arg = vesk.emit, load_document(path).value_without_none
+    elif function == "pack":
+        fn, arg = vesk.pack, load_document(path).value
     else:
         raise SystemExit(f"unknown function {function!r}")
     for _ in range(calls):

@@ -95,6 +95,14 @@ Result<JsonContainer> JsonContainer::compile(const json::CodePointText& json_tex
 template <class Read, class Describe>
 Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::size_t max_container_size,
                                                   PartsRoom* room, Read&& read, Describe&& describe) {
+    OwnedParts parts = new_parts(text_size, room);
+    TapeBuilder builder(*parts, text_size);
+    json::JsonSyntaxFault fault;
+    if (!read(builder, fault)) return describe(fault);
+    return from_parts(std::move(parts), builder.fixed_data_size(), builder.noted_fault(), max_container_size);
+}
+
+JsonContainer::OwnedParts JsonContainer::new_parts(std::size_t text_size, PartsRoom* room) {
     OwnedParts parts = make_parts(text_size, room);
     // Untouched capacity costs address space only; few texts need more.
     parts->tape.reserve(text_size / 2 + 16);
@@ -108,10 +116,11 @@ Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::si
     parts->strings.reserve(text_size / 96);
     parts->string_counts.reserve(text_size / 32);
     parts->names.reserve(starting_room(64, text_size, kMinNameBytes));
-    TapeBuilder builder(*parts, text_size);
-    json::JsonSyntaxFault fault;
-    if (!read(builder, fault)) return describe(fault);
+    return parts;
+}
 
+Result<JsonContainer> JsonContainer::from_parts(OwnedParts&& parts, std::size_t fixed_data_size, bool noted_fault,
+                                                std::size_t max_container_size) {
     // Shapes met only inside values that a repeated member name dropped are
     // not written, and neither are such strings.
     std::size_t definition_count = format::kPrimitiveDefinitionCount;
@@ -124,7 +133,7 @@ Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::si
     // Each string is written inline once and referred to at every later
     // occurrence; a string met twice or more is also a dictionary entry.
     std::size_t dictionary_size = format::kStringCountSize;
-    std::size_t data_size = builder.fixed_data_size();
+    std::size_t data_size = fixed_data_size;
     for (std::uint32_t id = 0; id < parts->strings.size(); ++id) {
         const std::uint32_t count = parts->string_counts[id];
         if (count == 0) continue;
@@ -135,7 +144,7 @@ Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::si
     parts->dict_block_offset = format::kHeaderSize + definitions_size;
     parts->data_block_offset = parts->dict_block_offset + dictionary_size;
     parts->size = parts->data_block_offset + format::kEntryCountSize + format::kEntryHeaderSize + data_size;
-    if (builder.noted_fault() || definition_count > format::kMaxDefinitions || parts->size > max_container_size) {
+    if (noted_fault || definition_count > format::kMaxDefinitions || parts->size > max_container_size) {
         if (std::optional<VeskError> refusal = first_refusal(*parts, max_container_size)) return std::move(*refusal);
     }
     return JsonContainer(std::move(parts));

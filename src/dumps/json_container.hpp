@@ -67,12 +67,6 @@ public:
     JsonContainer& operator=(JsonContainer&&) noexcept;
     ~JsonContainer();
 
-    std::size_t size() const noexcept;
-
-    // Fills `out`, which holds exactly size() bytes. Once only.
-    void write(std::span<std::uint8_t> out);
-
-private:
     // Ends the parts, and gives their memory back to the heap or the room.
     struct PartsEnd {
         PartsRoom* room = nullptr;
@@ -80,6 +74,22 @@ private:
     };
     using OwnedParts = std::unique_ptr<JsonContainerParts, PartsEnd>;
 
+    // A value read from elsewhere than JSON text (pack reads Python values):
+    // parts with room for a value of about `size_hint` bytes of JSON text,
+    // for a TapeBuilder to read the value into as the reader would read its
+    // text, and the container once it has, or the refusal, as compile()
+    // gives them. `parts` are taken only when the container is made: the
+    // builder, whose memory is theirs, must be gone before they are.
+    static OwnedParts new_parts(std::size_t size_hint, PartsRoom* room = nullptr);
+    static Result<JsonContainer> from_parts(OwnedParts&& parts, std::size_t fixed_data_size, bool noted_fault,
+                                            std::size_t max_container_size = format::kMaxContainerSize);
+
+    std::size_t size() const noexcept;
+
+    // Fills `out`, which holds exactly size() bytes. Once only.
+    void write(std::span<std::uint8_t> out);
+
+private:
     explicit JsonContainer(OwnedParts parts) noexcept;
 
     static OwnedParts make_parts(std::size_t text_size, PartsRoom* room);

@@ -88,6 +88,17 @@ public:
         return unexpected_name(name, in_input, previous);
     }
 
+    // A name known by its id already (pack knows a key met before by its
+    // object): only the expectation moves on.
+    std::uint32_t known_name(Expectation& object, std::uint32_t id, std::uint32_t previous) noexcept {
+        if (next_expected_name(object) == id) {
+            ++object.predicted;
+            return id;
+        }
+        if (previous != kNone) name_info_[previous].next = id;
+        return id;
+    }
+
     // The layout of `object`, closed with the member `names`, with `depth`
     // containers around it, as the value of the member named `member` (or
     // kNone): the expected one when every name was as predicted, and as

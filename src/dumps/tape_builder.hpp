@@ -29,11 +29,11 @@
 
 namespace vesk::dumps {
 
-// Unnamed, though in a header: json_container.cpp alone includes it. Local
-// to that file, the builder's members and those of the reader instantiated
-// over it may be inlined wherever the compiler sees fit, with no copy kept
-// for other files; in a named namespace it inlines far less of the reader's
-// hot loop.
+// Unnamed, though in a header: the compilers of JSON text (json_container.cpp)
+// and of Python values (pack's reader) each include it. Local to each file,
+// the builder's members and those of the reader instantiated over it may be
+// inlined wherever the compiler sees fit, with no copy kept for other
+// files; in a named namespace it inlines far less of the reader's hot loop.
 namespace {
 
 // The names of the members read so far in the objects being read, and the
@@ -232,9 +232,17 @@ public:
         open_.back().expected = predictor_.expect(open_.size() - 1, member ? members_.last_name() : kNone);
     }
 
-    void member_name(std::string_view name, bool in_input) {
+    // Returns the name's id, for member_name_id().
+    std::uint32_t member_name(std::string_view name, bool in_input) {
         if (name.size() > format::kMaxFieldNameLength) [[unlikely]] noted_fault_ = true;
-        members_.push(predictor_.name(open_.back().expected, name, in_input, previous_name()));
+        const std::uint32_t id = predictor_.name(open_.back().expected, name, in_input, previous_name());
+        members_.push(id);
+        return id;
+    }
+
+    // A name given before by member_name(), by its id.
+    [[gnu::always_inline]] void member_name_id(std::uint32_t id) {
+        members_.push(predictor_.known_name(open_.back().expected, id, previous_name()));
     }
 
     void member_name(std::string_view name, json::JsonShortText words) {

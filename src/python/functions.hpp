@@ -4,13 +4,14 @@
 
 namespace vesk::python {
 
-// The five module functions, in the fast-call-with-keywords convention.
+// The module functions, in the fast-call-with-keywords convention.
 // Each returns a new reference, or nullptr with an exception set.
 PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* loads_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* load_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* pack_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 // to_json(data, *, indent=None, allow_nan=False): a container's data as JSON text.
 PyObject* to_json_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

@@ -44,10 +44,34 @@ constexpr auto emit_doc = joined_text(
      ">>> vesk.loads(vesk.emit({'a': [1, 2]}))\n"
      "{'f0': 'a', 'f1': [1, 2]}"));
 
+// pack's docstring, which names its nesting limit.
+constexpr auto pack_doc = joined_text(
+    std::to_array(
+     "pack(obj)\n--\n\n"
+     "Compile a Python value to VESK binary bytes, as dumps() compiles its JSON text.\n"
+     "\n"
+     "obj: dict (str keys), list, tuple, str, int, float, bool or None, with at most "),
+    decimal_text<format::kMaxEmitNesting>(),
+    std::to_array(
+     "\nlevels of lists, tuples and dicts. Dicts become objects whose member names are\n"
+     "their keys; int subclasses and objects with __index__ or __float__ are taken\n"
+     "as emit() takes them. The bytes are those of dumps(json.dumps(obj,\n"
+     "ensure_ascii=False)) wherever json.dumps accepts obj and its floats are\n"
+     "finite; infinities and NaN are stored too.\n"
+     "Returns the container as bytes.\n"
+     "\n"
+     "Raises TypeError for a value of another type or a key that is not a str,\n"
+     "UnsupportedTypeError for an array that mixes item types, ParseError for a\n"
+     "value beyond the container's limits (both are ValueErrors), RecursionError\n"
+     "past the nesting limit.\n"
+     "\n"
+     ">>> vesk.loads(vesk.pack({'b': [1, 2.5], 'a': None}))\n"
+     "{'a': None, 'b': [1.0, 2.5]}"));
+
 // Read-only: the interpreter keeps pointers to these entries for the life of
 // each function object but never writes through them. The first line of each
 // docstring after the signature is the summary; the rest shows in help().
-const std::array<PyMethodDef, 6> function_table = {{
+const std::array<PyMethodDef, 7> function_table = {{
     {"dumps", as_cfunction<&dumps_function>(), fast_call_flags,
      "dumps(json_text)\n--\n\n"
      "Compile a JSON string to VESK binary bytes.\n"
@@ -117,6 +141,8 @@ const std::array<PyMethodDef, 6> function_table = {{
      "2 missing.vesk"},
     {"emit", as_cfunction<&emit_function>(), fast_call_flags,
      emit_doc.data()},
+    {"pack", as_cfunction<&pack_function>(), fast_call_flags,
+     pack_doc.data()},
     {"to_json", as_cfunction<&to_json_function>(), fast_call_flags,
      "to_json(data, *, indent=None, allow_nan=False)\n--\n\n"
      "Write the data of a VESK container as JSON text, without Python objects.\n"
@@ -167,6 +193,8 @@ constexpr const char* module_doc =
     "    loads(bytes) -> object         a container to dict, list, str, int, ...\n"
     "    load(path) -> object           the same, read from a path or file object\n"
     "    emit(obj) -> bytes             a Python value straight to a container\n"
+    "    pack(obj) -> bytes             a Python value to a container, as dumps\n"
+    "                                   compiles its JSON text\n"
     "    to_json(data) -> str           a container's data as JSON text\n"
     "\n"
     "Exceptions (all ValueErrors, through VeskError):\n"

@@ -377,7 +377,7 @@ private:
     // Python code). A dict's table is read afresh after one, as the code may
     // have changed the dict.
     std::uint64_t code_may_have_run_ = 0;
-    WrittenKeys keys_;
+    WrittenKeys<emit::DataContainer::WrittenString> keys_;
     std::vector<PyRef> held_;  // strs whose text the data refers to
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "json/json_value.hpp"
 #include "python/py_ref.hpp"
 
 // What a Python value is taken for when it is written: the type tests of
@@ -50,6 +51,35 @@ inline Match read_integer(PyObject* obj, long& value) {
         value = PyLong_AsLong(index.get());
     }
     if (value == -1 && PyErr_Occurred()) return no_match_unless_fatal();
+    return Match::Yes;
+}
+
+// Integer reading for pack: the same test, but the value read in all of
+// 64 bits, as JSON text holds it: non-negative values up to 2**64 - 1 as
+// JsonKind::UInt, negative ones from -2**63 as JsonKind::Int. Wider values do
+// not match.
+inline Match read_integer64(PyObject* obj, json::JsonKind& kind, std::uint64_t& bits) {
+    PyRef index;
+    PyObject* number = obj;
+    if (!PyLong_Check(obj)) {
+        if (!PyIndex_Check(obj)) return Match::No;
+        index = PyRef(PyNumber_Index(obj));
+        if (!index) return no_match_unless_fatal();
+        number = index.get();
+    }
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(number, &overflow);
+    if (value == -1 && PyErr_Occurred()) return no_match_unless_fatal();
+    if (overflow == 0) {
+        kind = value < 0 ? json::JsonKind::Int : json::JsonKind::UInt;
+        bits = static_cast<std::uint64_t>(value);
+        return Match::Yes;
+    }
+    if (overflow < 0) return Match::No;
+    const unsigned long long unsigned_value = PyLong_AsUnsignedLongLong(number);
+    if (unsigned_value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return no_match_unless_fatal();
+    kind = json::JsonKind::UInt;
+    bits = unsigned_value;
     return Match::Yes;
 }
 

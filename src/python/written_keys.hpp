@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "emit/data_container.hpp"
 
 namespace vesk::python {
 
-// Dict keys met before, by the address of the str object, with where each
-// was first written, so that a key met again as the same object (keys
+// Dict keys met before, by the address of the str object, with what was
+// made of each the first time (emit: where it was written; pack: its name
+// id), so that a key met again as the same object (keys
 // usually are: the parser or the caller's code made each once) is copied
 // from there: neither read from the str, nor hashed, nor noted for the
 // dictionary again. An open-addressing map that keeps every key it is given:
@@ -22,6 +22,7 @@ namespace vesk::python {
 // the map's own, so no other object can take its address during the call.
 // Its first table lies in the object, since most values have few distinct
 // keys; a larger one is on the heap.
+template <class Written>
 class WrittenKeys {
 public:
     WrittenKeys() noexcept = default;
@@ -37,7 +38,7 @@ public:
 
     // Where `key`, an exact str, was written, or nullptr if it was not
     // kept.
-    [[gnu::always_inline]] const emit::DataContainer::WrittenString* find(PyObject* key) const noexcept {
+    [[gnu::always_inline]] const Written* find(PyObject* key) const noexcept {
         const std::size_t at = place(key, shift_);
         const Key& first = keys_[at];
         if (first.str == key) [[likely]]
@@ -54,7 +55,7 @@ public:
 
     // Keeps `key`, which is not kept yet, as written at `written`.
     // Releasing an exact str runs no Python code. May throw std::bad_alloc.
-    void keep(PyObject* key, const emit::DataContainer::WrittenString& written) {
+    void keep(PyObject* key, const Written& written) {
         if ((count_ + 1) * 2 > mask_ + 1) grow();
         Py_INCREF(key);
         keys_[free_place(key)] = Key{key, written};
@@ -64,7 +65,7 @@ public:
 private:
     struct Key {
         PyObject* str = nullptr;
-        emit::DataContainer::WrittenString written{};
+        Written written{};
     };
 
     // Small, since every call fills it and empties it again: most values
@@ -72,7 +73,7 @@ private:
     static constexpr std::size_t kFirstSize = 32;
     static constexpr unsigned kFirstShift = 64 - std::countr_zero(kFirstSize);
 
-    [[gnu::noinline]] const emit::DataContainer::WrittenString* find_elsewhere(PyObject* key) const noexcept {
+    [[gnu::noinline]] const Written* find_elsewhere(PyObject* key) const noexcept {
         for (std::size_t at = place(key, shift_); keys_[at].str != nullptr; at = (at + 1) & mask_) {
             if (keys_[at].str == key) return &keys_[at].written;
         }

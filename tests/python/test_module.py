@@ -8,7 +8,7 @@ import pytest
 
 import vesk
 
-FUNCTIONS = ["dumps", "loads", "dump", "load", "emit", "to_json"]
+FUNCTIONS = ["dumps", "loads", "dump", "load", "emit", "pack", "to_json"]
 CLASSES = ["VeskError", "ParseError", "UnsupportedTypeError", "FileError"]
 
 DOCS = {
@@ -17,6 +17,7 @@ DOCS = {
     "loads": ("(bytes)", "Decompile VESK binary bytes to a Python object."),
     "load": ("(path)", "Read a VESK file and decompile to a Python object."),
     "emit": ("(obj)", "Emit a Python value as VESK binary (no JSON string)."),
+    "pack": ("(obj)", "Compile a Python value to VESK binary bytes, as dumps() compiles its JSON text."),
     "to_json": ("(data, *, indent=None, allow_nan=False)",
                 "Write the data of a VESK container as JSON text, without Python objects."),
 }

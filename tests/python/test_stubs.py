@@ -73,6 +73,7 @@ except vesk.FileError as error:
 size: int = len(vesk.emit({"a": [1.5]}))
 version: str = vesk.__version__
 nested: bytes = vesk.emit([{"a": [1, 2.5, "x", True]}, "y"])
+packed: bytes = vesk.pack(({"a": [None, 2.5]}, None))
 with open("x.vesk", "rb") as source:
     vesk.load(source)
 with open("x.vesk", "wb") as target:
@@ -87,6 +88,8 @@ vesk.emit(b"x")
 vesk.emit((1, 2))
 vesk.emit({1: 2})
 vesk.emit([None])
+vesk.pack({1: 2})
+vesk.pack(b"x")
 vesk.load(io.StringIO("x"))
 vesk.dump("[]", io.StringIO())
 json_text: str = vesk.to_json(data, indent=2, allow_nan=True)
@@ -96,6 +99,7 @@ vesk.to_json("x")
 
 BAD_STARTS = ("vesk.dumps(123)", 'vesk.loads("x")', "vesk.load(3)", "text: str", "vesk.emit(None)",
               'vesk.emit(b"x")', "vesk.emit((1, 2))", "vesk.emit({1: 2})", "vesk.emit([None])",
+              "vesk.pack({1: 2})", 'vesk.pack(b"x")',
               "vesk.load(io.StringIO", "vesk.dump(\"[]\", io.StringIO", "vesk.to_json(data, 2)",
               'vesk.to_json("x")')
 BAD_LINES = [n for n, line in enumerate(USES.splitlines(), 1) if line.startswith(BAD_STARTS)]

@@ -3,6 +3,7 @@
 #include "python/arguments.hpp"
 #include "python/errors.hpp"
 #include "python/functions.hpp"
+#include "python/py_to_tape.hpp"
 #include "python/py_to_vesk.hpp"
 
 namespace vesk::python {
@@ -10,6 +11,7 @@ namespace vesk::python {
 namespace {
 
 constexpr std::array<Param, 1> emit_params = {{{"obj", ParamType::Any}}};
+constexpr std::array<Param, 1> pack_params = {{{"obj", ParamType::Any}}};
 
 }  // namespace
 
@@ -23,6 +25,16 @@ PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
             return nullptr;
         }
         return emit_container(module, values[0]);
+    });
+}
+
+PyObject* pack_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard_memory([&]() -> PyObject* {
+        std::array<PyObject*, 1> values{};
+        if (!unpack_arguments("pack", pack_params, args, nargs, kwnames, values)) {
+            return nullptr;
+        }
+        return pack_container(module, values[0]);
     });
 }
 
