@@ -25,7 +25,7 @@ from sizes import encodings, size_table
 from threads import thread_table
 from timing import FULL, QUICK, Budget, measure_all
 
-SECTIONS = ("dumps", "loads", "emit", "to_json", "sizes", "memory", "threads", "messages", "refusals")
+SECTIONS = ("dumps", "loads", "emit", "pack", "to_json", "sizes", "memory", "threads", "messages", "refusals")
 
 # Ratios of a table that every run repeats in its summary, with their targets.
 SUMMARY_RATIOS = {

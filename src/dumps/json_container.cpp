@@ -61,6 +61,11 @@ JsonContainer::~JsonContainer() = default;
 
 std::size_t JsonContainer::size() const noexcept { return parts_->size; }
 
+NumberLosses JsonContainer::number_losses(bool count_all) const {
+    if (!parts_->may_lose) return NumberLosses{};
+    return find_number_losses(*parts_, count_all);
+}
+
 Result<JsonContainer> JsonContainer::compile(std::string_view json_text, std::size_t max_container_size,
                                              KnownUtf8 known_utf8, PartsRoom* room) {
     return compile_read(
@@ -99,7 +104,8 @@ Result<JsonContainer> JsonContainer::compile_read(std::size_t text_size, std::si
     TapeBuilder builder(*parts, text_size);
     json::JsonSyntaxFault fault;
     if (!read(builder, fault)) return describe(fault);
-    return from_parts(std::move(parts), builder.fixed_data_size(), builder.noted_fault(), max_container_size);
+    return from_parts(std::move(parts), builder.fixed_data_size(), builder.noted_fault(), builder.may_lose(),
+                      max_container_size);
 }
 
 JsonContainer::OwnedParts JsonContainer::new_parts(std::size_t text_size, PartsRoom* room) {
@@ -120,7 +126,9 @@ JsonContainer::OwnedParts JsonContainer::new_parts(std::size_t text_size, PartsR
 }
 
 Result<JsonContainer> JsonContainer::from_parts(OwnedParts&& parts, std::size_t fixed_data_size, bool noted_fault,
+                                                bool may_lose,
                                                 std::size_t max_container_size) {
+    parts->may_lose = may_lose;
     // Shapes met only inside values that a repeated member name dropped are
     // not written, and neither are such strings.
     std::size_t definition_count = format::kPrimitiveDefinitionCount;

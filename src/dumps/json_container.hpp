@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "dumps/tape_losses.hpp"
 #include "error/result.hpp"
 #include "format/format_limits.hpp"
 #include "json/code_point_text.hpp"
@@ -82,9 +83,14 @@ public:
     // builder, whose memory is theirs, must be gone before they are.
     static OwnedParts new_parts(std::size_t size_hint, PartsRoom* room = nullptr);
     static Result<JsonContainer> from_parts(OwnedParts&& parts, std::size_t fixed_data_size, bool noted_fault,
+                                            bool may_lose,
                                             std::size_t max_container_size = format::kMaxContainerSize);
 
     std::size_t size() const noexcept;
+
+    // The numbers that would not read back as given (see NumberLosses):
+    // all of them counted, or only the first found. Before write().
+    NumberLosses number_losses(bool count_all) const;
 
     // Fills `out`, which holds exactly size() bytes. Once only.
     void write(std::span<std::uint8_t> out);

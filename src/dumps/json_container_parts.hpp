@@ -65,6 +65,8 @@ struct JsonContainerParts {
     // of their units, in the text's own memory, and only written as UTF-8.
     json::TextUnits units;
 
+    // Whether a number may not read back as given (TapeBuilder::may_lose).
+    bool may_lose = false;
     std::size_t dict_block_offset = 0;
     std::size_t data_block_offset = 0;
     std::size_t size = 0;

@@ -15,11 +15,15 @@ namespace vesk::dumps {
 // the words after it depend on the tag:
 //   Null    nothing more
 //   Bool    the value
-//   Number  the value type, and whether the number is wide. Word 1: the
-//           narrowed value. A wide number, an integer outside the Int32
-//           range, has a word 2 with the binary32 nearest its full value,
-//           which it takes in an array of mixed numbers; for the others that
-//           value follows from word 1.
+//   Number  the value type, and whether the number is wide or a kept
+//           float. Word 1: the narrowed value. A wide number, an integer
+//           outside the Int32 range, has a word 2 with the binary32 nearest
+//           its full value, which it takes in an array of mixed numbers (for
+//           the others that value follows from word 1), and a word 3 with
+//           the high half of its 64 bits. A kept float, one whose binary32
+//           is infinite or zero though it is neither, has its binary64 in
+//           words 2 and 3 (low half first). Both are what a strict compile
+//           reports.
 //   String  the string's id
 //   Array   the shape; whether the items are numbers of more than one type
 //           (every item becomes Float32); whether they disagree otherwise,
@@ -50,6 +54,7 @@ namespace record {
 inline constexpr std::uint32_t kTagBits = 3;
 inline constexpr std::uint32_t kTagMask = (1u << kTagBits) - 1;
 inline constexpr std::uint32_t kWideNumber = 1u << 11;
+inline constexpr std::uint32_t kKeptFloat = 1u << 12;
 inline constexpr std::uint32_t kMixedNumbers = 1u << 3;
 inline constexpr std::uint32_t kRefusedArray = 1u << 4;
 inline constexpr std::uint32_t kArrayShapeShift = 5;
@@ -63,11 +68,18 @@ constexpr bool bool_value(std::uint32_t word) noexcept { return (word >> kTagBit
 constexpr std::uint32_t number_word(format::VeskType type, bool wide) noexcept {
     return kNumberTag | (std::uint32_t{format::type_byte(type)} << kTagBits) | (wide ? kWideNumber : 0);
 }
+constexpr std::uint32_t kept_float_word() noexcept {
+    return number_word(format::VeskType::Float32, false) | kKeptFloat;
+}
 constexpr std::uint8_t number_type_byte(std::uint32_t word) noexcept {
     return static_cast<std::uint8_t>(word >> kTagBits);
 }
 constexpr bool is_wide(std::uint32_t word) noexcept { return (word & kWideNumber) != 0; }
-constexpr std::uint32_t number_size(std::uint32_t word) noexcept { return is_wide(word) ? 3 : 2; }
+constexpr bool is_kept_float(std::uint32_t word) noexcept { return (word & kKeptFloat) != 0; }
+inline constexpr std::uint32_t kLongNumberSize = 4;
+constexpr std::uint32_t number_size(std::uint32_t word) noexcept {
+    return (word & (kWideNumber | kKeptFloat)) != 0 ? kLongNumberSize : 2;
+}
 
 constexpr std::uint32_t string_word(std::uint32_t id) noexcept { return kStringTag | (id << kTagBits); }
 constexpr std::uint32_t string_id(std::uint32_t word) noexcept { return word >> kTagBits; }
@@ -93,6 +105,13 @@ constexpr std::uint32_t dropped_word(std::uint32_t word, std::uint32_t size) noe
 // A number's narrowed value, and a wide one's binary32 nearest its full value.
 inline std::uint32_t narrowed_bits(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 1]; }
 inline std::uint32_t full_float_bits(const std::uint32_t* tape, std::uint32_t at) noexcept { return tape[at + 2]; }
+// A wide number's 64 bits; a kept float's binary64.
+inline std::uint64_t full_integer_bits(const std::uint32_t* tape, std::uint32_t at) noexcept {
+    return std::uint64_t{tape[at + 3]} << 32 | tape[at + 1];
+}
+inline std::uint64_t kept_double_bits(const std::uint32_t* tape, std::uint32_t at) noexcept {
+    return std::uint64_t{tape[at + 3]} << 32 | tape[at + 2];
+}
 
 // A container's record, completed once its contents are read: its first
 // word, where the contents end, and its word 2 (below).
@@ -164,7 +183,7 @@ public:
     std::uint32_t& operator[](std::size_t at) noexcept { return words_[at]; }
     std::uint32_t operator[](std::size_t at) const noexcept { return words_[at]; }
 
-    // `count` (at most three) more words, for the caller to fill.
+    // `count` (at most four) more words, for the caller to fill.
     [[gnu::always_inline]] std::uint32_t* append(std::size_t count) {
         if (capacity_ - size_ < kMaxAppend) [[unlikely]] resize_storage(capacity_ * 2 + 64);
         std::uint32_t* at = words_ + size_;
@@ -173,7 +192,7 @@ public:
     }
     void push_back(std::uint32_t word) { *append(1) = word; }
 
-    static constexpr std::size_t kMaxAppend = 3;
+    static constexpr std::size_t kMaxAppend = 4;
 
 private:
     // Positions are 32-bit: a text that needs more words would need far more

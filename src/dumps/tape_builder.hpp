@@ -134,12 +134,39 @@ public:
         add_value(format::VeskType::Bool);
     }
 
+    // A number. Those that may not read back as given are noted (see
+    // may_lose()): every wide integer, an integer that a binary32 may not
+    // hold should its array turn out to mix numbers, and a float whose
+    // binary32 is infinite or zero though it is neither, which keeps its
+    // binary64 on the tape for the report.
     [[gnu::always_inline]] void number(json::JsonKind kind, std::uint64_t bits) {
         const format::VeskType type = json_value_type(kind, bits);
         const auto value = static_cast<std::int64_t>(bits);
-        const bool wide = kind != json::JsonKind::Float && (kind == json::JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN);
-        std::uint32_t* record = add_number(type, narrowed_number_bits(kind, bits), wide);
-        if (wide) record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
+        const std::uint32_t narrowed = narrowed_number_bits(kind, bits);
+        if (kind == json::JsonKind::Float) {
+            if (format::narrowing_loses(std::bit_cast<double>(bits), std::bit_cast<float>(narrowed))) [[unlikely]] {
+                std::uint32_t* record = tape_.append(record::kLongNumberSize);
+                record[0] = record::kept_float_word();
+                record[1] = narrowed;
+                record[2] = static_cast<std::uint32_t>(bits);
+                record[3] = static_cast<std::uint32_t>(bits >> 32);
+                fixed_data_size_ += 4;
+                may_lose_ = true;
+            } else {
+                add_number(type, narrowed, false);
+            }
+            add_value(type);
+            return;
+        }
+        const bool wide = kind == json::JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN;
+        std::uint32_t* record = add_number(type, narrowed, wide);
+        if (wide) {
+            record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
+            record[3] = static_cast<std::uint32_t>(bits >> 32);
+            may_lose_ = true;
+        } else if (kind == json::JsonKind::UInt ? bits > kFloatExactIntegers : value < -kFloatExactIntegers) {
+            beyond_float_ = true;
+        }
         add_value(type);
     }
 
@@ -184,9 +211,9 @@ public:
         }));
     }
 
-    // The record of a number; a wide one has a third word, for the caller.
+    // The record of a number; a wide one has two more words, for the caller.
     [[gnu::always_inline]] std::uint32_t* add_number(format::VeskType type, std::uint32_t bits, bool wide) {
-        std::uint32_t* record = tape_.append(wide ? 3 : 2);
+        std::uint32_t* record = tape_.append(wide ? record::kLongNumberSize : 2);
         record[0] = record::number_word(type, wide);
         record[1] = bits;
         fixed_data_size_ += 4;
@@ -220,6 +247,7 @@ public:
             if (shape > kMaxArrayShape) [[unlikely]] throw std::bad_alloc();
             use_shape(shape);
             word = record::array_word(shape, mixed);
+            mixed_numbers_ = mixed_numbers_ || mixed;
         }
         record::close_container(tape_.data(), array.at, word, static_cast<std::uint32_t>(tape_.size()), array.count);
         fixed_data_size_ += format::kArrayHeaderSize;
@@ -273,6 +301,9 @@ public:
     std::size_t fixed_data_size() const noexcept { return fixed_data_size_; }
     // Whether a value read may break a rule or a limit of the format.
     bool noted_fault() const noexcept { return noted_fault_; }
+    // Whether a number read may not read back as it was given: false means
+    // none will, so a strict compile needs no look at the numbers.
+    bool may_lose() const noexcept { return may_lose_ || (beyond_float_ && mixed_numbers_); }
     void keep_strings_in(const json::TextUnits& units) noexcept { parts_.units = units; }
 
 private:
@@ -441,6 +472,12 @@ private:
     tables::TableVector<bool> kept_;
     std::size_t fixed_data_size_ = 0;
     bool noted_fault_ = false;
+    bool may_lose_ = false;
+    // Integers beyond what binary32 holds exactly, and arrays of mixed
+    // numbers, where they would become floats.
+    static constexpr std::int64_t kFloatExactIntegers = std::int64_t{1} << 24;
+    bool beyond_float_ = false;
+    bool mixed_numbers_ = false;
     // By layout, the shape of the last object of that layout, and the types
     // of its values, at the layout's place in the list of layouts' names.
     tables::TableVector<std::uint32_t> last_shape_of_layout_;

@@ -20,6 +20,13 @@ VeskError VeskError::io_message(std::string description) {
     return VeskError(VeskErrorKind::Io, std::move(description), 0);
 }
 
+VeskError VeskError::loss(std::string path, NumberChange change) {
+    VeskError error(VeskErrorKind::Loss, "", 0);
+    error.path_ = std::move(path);
+    error.change_ = change;
+    return error;
+}
+
 std::string VeskError::formatted() const {
     switch (kind_) {
         case VeskErrorKind::Parse:
@@ -28,6 +35,8 @@ std::string VeskError::formatted() const {
             return "Unsupported data type: " + message_;
         case VeskErrorKind::Io:
             return "IO error: " + message_;
+        case VeskErrorKind::Loss:
+            return "Value not kept: " + path_;
     }
     return message_;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace vesk::format {
@@ -19,6 +20,28 @@ inline float nearest_float(double value) noexcept {
         return std::signbit(value) ? -bound : bound;
     }
     return static_cast<float>(value);
+}
+
+// Whether narrowing `value` to `narrowed` (its nearest_float) loses it
+// rather than rounding it: a finite non-zero value that becomes infinite or
+// zero. Rounding to binary32's precision is the format's declared precision.
+inline bool narrowing_loses(double value, float narrowed) noexcept {
+    return (narrowed == 0.0f || std::isinf(narrowed)) && value != 0.0 && std::isfinite(value);
+}
+
+// The binary32 nearest to an integer, from all of its 64 bits, and whether it
+// equals the integer: where integers become floats (arrays of mixed
+// numbers), one it does not equal is changed.
+inline bool float_holds(std::int64_t value) noexcept {
+    const float narrowed = static_cast<float>(value);
+    // 2^63 itself: the float is exact, but no int64 equals it.
+    if (narrowed >= 0x1p63f) return false;
+    return static_cast<std::int64_t>(narrowed) == value;
+}
+inline bool float_holds(std::uint64_t value) noexcept {
+    const float narrowed = static_cast<float>(value);
+    if (narrowed >= 0x1p64f) return false;
+    return static_cast<std::uint64_t>(narrowed) == value;
 }
 
 }  // namespace vesk::format

@@ -42,7 +42,9 @@ VeskError positioned_error(const void* units, std::size_t length, const JsonSynt
     std::size_t column = 0;
     for (const Unit* p = line_start; p != end; ++p) column += format::utf8_width(*p);
     if (fault.last_unit_bytes != 0 && end != line_start) column -= format::utf8_width(end[-1]) - fault.last_unit_bytes;
-    return json_syntax_error(fault.description, line, column);
+    std::size_t before_line = 0;
+    for (const Unit* p = first; p != line_start; ++p) before_line += format::utf8_width(*p);
+    return json_syntax_error(fault.description, TextPosition{line, column, before_line + column});
 }
 
 #if defined(__SSE2__)

@@ -12,8 +12,9 @@
 
 namespace vesk::json {
 
-VeskError json_syntax_error(std::string_view description, std::size_t line, std::size_t column) {
-    return VeskError::parse(format_message("{} at line {} column {}", description, line, column));
+VeskError json_syntax_error(std::string_view description, const TextPosition& position) {
+    return VeskError::parse(format_message("{} at line {} column {}", description, position.line, position.column))
+        .at_position(position);
 }
 
 namespace {
@@ -41,7 +42,7 @@ VeskError json_syntax_error(std::string_view text, const JsonSyntaxFault& fault)
     const std::size_t line = 1 + count_line_feeds(seen);
     const std::size_t last_feed = seen.rfind('\n');
     const std::size_t column = last_feed == std::string_view::npos ? seen.size() : seen.size() - (last_feed + 1);
-    return json_syntax_error(fault.description, line, column);
+    return json_syntax_error(fault.description, TextPosition{line, column, seen.size()});
 }
 
 }  // namespace vesk::json

@@ -74,8 +74,9 @@ inline constexpr std::string_view recursion_limit = "recursion limit exceeded";
 }  // namespace json_failure
 
 // "{description} at line {line} column {column}": the line is 1 plus the line
-// feeds before the failure, the column the bytes since the last of them.
-VeskError json_syntax_error(std::string_view description, std::size_t line, std::size_t column);
+// feeds before the failure, the column the bytes since the last of them;
+// the error keeps them, and the bytes before the failure, as its position.
+VeskError json_syntax_error(std::string_view description, const TextPosition& position);
 
 // The error for `fault` in UTF-8 `text`.
 VeskError json_syntax_error(std::string_view text, const JsonSyntaxFault& fault);

@@ -4,26 +4,15 @@
 #include <charconv>
 #include <cstring>
 
+#include "format/json_escapes.hpp"
+#include "format/json_path.hpp"
+
 namespace vesk::loads {
 
 namespace {
 
-// For each byte: 0 when it stands for itself in a JSON string, else the
-// letter of its escape ('u' for \u00XX).
-constexpr std::array<char, 256> kEscapes = [] {
-    std::array<char, 256> table{};
-    for (int c = 0; c < 0x20; ++c) table[c] = 'u';
-    table['\b'] = 'b';
-    table['\f'] = 'f';
-    table['\n'] = 'n';
-    table['\r'] = 'r';
-    table['\t'] = 't';
-    table['"'] = '"';
-    table['\\'] = '\\';
-    return table;
-}();
-
-constexpr char kHexDigits[] = "0123456789abcdef";
+using format::kJsonEscapes;
+using format::kLowerHexDigits;
 
 // The shortest decimal that reads back as `value` (finite), laid out as
 // Python's repr lays out a float: positional from 1e-4 up to below 1e16 with
@@ -80,16 +69,6 @@ std::size_t format_float32(float value, char* out) {
     return static_cast<std::size_t>(write - out);
 }
 
-// A member name as a path step: .name for a plain identifier, else ["name"].
-bool is_plain_name(std::string_view name) {
-    if (name.empty() || (name[0] >= '0' && name[0] <= '9')) return false;
-    for (const char c : name) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-        if (!plain) return false;
-    }
-    return true;
-}
-
 // Writes the text as a JSON string; returns its bytes ORed together, whose
 // high bit tells whether any was not ASCII.
 std::uint8_t write_json_string(const std::uint8_t* data, std::size_t size, TextOut& into) {
@@ -101,7 +80,7 @@ std::uint8_t write_json_string(const std::uint8_t* data, std::size_t size, TextO
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t byte = data[i];
         high |= byte;
-        const char escape = kEscapes[byte];
+        const char escape = kJsonEscapes[byte];
         if (escape == 0) {
             *at++ = static_cast<char>(byte);
         } else if (escape != 'u') {
@@ -110,8 +89,8 @@ std::uint8_t write_json_string(const std::uint8_t* data, std::size_t size, TextO
             at += 2;
         } else {
             std::memcpy(at, "\\u00", 4);
-            at[4] = kHexDigits[byte >> 4];
-            at[5] = kHexDigits[byte & 0xF];
+            at[4] = kLowerHexDigits[byte >> 4];
+            at[5] = kLowerHexDigits[byte & 0xF];
             at += 6;
         }
     }
@@ -299,28 +278,17 @@ void JsonTextBuilder::end_dict(Dict& dict, Value& out) {
 }
 
 std::string JsonTextBuilder::path() const {
-    std::string text = "$";
+    std::string text(format::kRootPath);
     for (const Frame& frame : frames_) {
         const std::uint32_t position = frame.values - 1;
         if (frame.kind == FrameKind::List) {
-            text += '[';
-            text += std::to_string(position);
-            text += ']';
+            format::append_item_step(text, position);
             continue;
         }
         const ScanField& field = scan_.fields[frame.first_field + position];
-        const std::string_view name(reinterpret_cast<const char*>(container_.data()) + field.name_offset,
-                                    field.name_length);
-        if (is_plain_name(name)) {
-            text += '.';
-            text += name;
-        } else {
-            TextOut quoted;
-            write_json_string(reinterpret_cast<const std::uint8_t*>(name.data()), name.size(), quoted);
-            text += '[';
-            text += quoted.view();
-            text += ']';
-        }
+        format::append_member_step(text, std::string_view(reinterpret_cast<const char*>(container_.data()) +
+                                                              field.name_offset,
+                                                          field.name_length));
     }
     return text;
 }

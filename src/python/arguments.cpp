@@ -89,6 +89,15 @@ bool is_path_like(PyObject* value) {
     return found == 1;
 }
 
+bool take_flag(PyObject* value, bool& flag) {
+    flag = false;
+    if (value == nullptr) return true;
+    const int truth = PyObject_IsTrue(value);
+    if (truth < 0) return false;
+    flag = truth == 1;
+    return true;
+}
+
 bool unpack_arguments(const char* function_name, std::span<const Param> params,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                       std::span<PyObject*> out) {

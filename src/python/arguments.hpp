@@ -32,6 +32,10 @@ struct Param {
 // returns true, or raises TypeError in CPython's wording and returns false.
 // Type checks run after the argument set is complete, in table order, so the
 // first wrong parameter is the one reported.
+// An optional flag's truth (false when it was not given); false with an
+// exception set when its __bool__ raises.
+bool take_flag(PyObject* value, bool& flag);
+
 bool unpack_arguments(const char* function_name, std::span<const Param> params,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                       std::span<PyObject*> out);

@@ -13,12 +13,13 @@ namespace vesk::python {
 // The codec's exception classes live in the module's state, created afresh
 // for every module object, so subinterpreters and reloads never share them.
 // VeskError derives from ValueError, so `except ValueError` still catches
-// every codec error; the other three derive from it, one per error kind.
+// every codec error; the other four derive from it, one per error kind.
 struct ErrorClasses {
     PyRef base;
     PyRef parse;
     PyRef unsupported_type;
     PyRef file;
+    PyRef loss;
     PyRef internal_fault;
 };
 

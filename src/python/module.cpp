@@ -213,8 +213,8 @@ constexpr const char* module_doc =
 
 // The exception classes, listed in __all__ after the functions so that
 // help(vesk) and `from vesk import *` show them too.
-constexpr std::array<const char*, 4> exported_classes = {"VeskError", "ParseError", "UnsupportedTypeError",
-                                                         "FileError"};
+constexpr std::array<const char*, 5> exported_classes = {"VeskError", "ParseError", "UnsupportedTypeError",
+                                                         "FileError", "LossError"};
 
 // The module's __all__ list, created empty when the module has none yet.
 PyRef all_list(PyObject* module) {

@@ -268,7 +268,7 @@ std::size_t text_size_hint(PyObject* obj) {
 
 }  // namespace
 
-PyObject* pack_container(PyObject* module, PyObject* obj) {
+PyObject* pack_container(PyObject* module, PyObject* obj, bool strict) {
     unsigned& levels = open_nesting_levels();
     const std::size_t hint = text_size_hint(obj);
     JsonContainer::OwnedParts parts = JsonContainer::new_parts(hint);
@@ -282,10 +282,14 @@ PyObject* pack_container(PyObject* module, PyObject* obj) {
             return nullptr;
         }
         if (!reader.read(obj)) return nullptr;
-        compiled.emplace(JsonContainer::from_parts(std::move(parts), builder.fixed_data_size(), builder.noted_fault()));
+        compiled.emplace(JsonContainer::from_parts(std::move(parts), builder.fixed_data_size(), builder.noted_fault(),
+                                                   builder.may_lose()));
     }
     if (!compiled->has_value()) return to_py_err(module, compiled->error());
     JsonContainer& container = **compiled;
+    if (strict) {
+        if (const std::optional<VeskError> loss = container.number_losses(false).first) return to_py_err(module, *loss);
+    }
     PyRef bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(container.size())));
     if (!bytes) return nullptr;
     container.write(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())),

@@ -21,8 +21,11 @@ namespace vesk::python {
 // that disagree, the container's limits) once the value is read, as dumps
 // raises them.
 //
+// With `strict`, the first number (in dict order) that would not read back
+// as given raises LossError, once the value is read and found writable.
+//
 // Returns a new bytes object, or nullptr with a Python exception set. May
 // throw std::bad_alloc.
-PyObject* pack_container(PyObject* module, PyObject* obj);
+PyObject* pack_container(PyObject* module, PyObject* obj, bool strict);
 
 }  // namespace vesk::python

@@ -11,7 +11,8 @@ namespace vesk::python {
 namespace {
 
 constexpr std::array<Param, 1> emit_params = {{{"obj", ParamType::Any}}};
-constexpr std::array<Param, 1> pack_params = {{{"obj", ParamType::Any}}};
+constexpr std::array<Param, 2> pack_params = {{{"obj", ParamType::Any},
+                                               {"strict", ParamType::Any, ParamKind::KeywordOnly}}};
 
 }  // namespace
 
@@ -30,11 +31,12 @@ PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
 
 PyObject* pack_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
-        std::array<PyObject*, 1> values{};
-        if (!unpack_arguments("pack", pack_params, args, nargs, kwnames, values)) {
+        std::array<PyObject*, 2> values{};
+        bool strict = false;
+        if (!unpack_arguments("pack", pack_params, args, nargs, kwnames, values) || !take_flag(values[1], strict)) {
             return nullptr;
         }
-        return pack_container(module, values[0]);
+        return pack_container(module, values[0], strict);
     });
 }
 

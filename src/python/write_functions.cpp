@@ -19,29 +19,40 @@ namespace vesk::python {
 
 namespace {
 
-constexpr std::array<Param, 1> dumps_params = {{{"json_text", ParamType::Str}}};
-constexpr std::array<Param, 2> dump_params = {{{"json_text", ParamType::Str}, {"path", ParamType::Target}}};
+constexpr std::array<Param, 2> dumps_params = {{{"json_text", ParamType::Str},
+                                                {"strict", ParamType::Any, ParamKind::KeywordOnly}}};
+constexpr std::array<Param, 3> dump_params = {{{"json_text", ParamType::Str},
+                                               {"path", ParamType::Target},
+                                               {"strict", ParamType::Any, ParamKind::KeywordOnly}}};
 
 // JSON text to container bytes, written into the memory that
 // `allocate(size)` returns (nullptr with an exception set when it cannot).
 // The text lies in an immutable str, which lives as long as the caller's
 // reference, so the interpreter lock is released while it is read and while
 // the container is written; `allocate` runs with the lock held.
+// With `strict`, a number that would not read back as written refuses the
+// text (LossError) before anything is allocated.
 // Returns false with an exception set on failure.
 template <class Allocate>
-bool compile_to_container(PyObject* module, JsonText& json_text, Allocate&& allocate) {
+bool compile_to_container(PyObject* module, JsonText& json_text, bool strict, Allocate&& allocate) {
     const bool release = json_text.size() >= kReleaseLockFrom;
     // The memory of the call before's tables, held while the container lives.
     const ReusedObject<dumps::PartsRoom>::Loan room = module_state(module)->parts_room.borrow();
     std::optional<Result<dumps::JsonContainer>> compiled;
+    std::optional<VeskError> loss;
     {
         ReleasedGil released(release);
         compiled.emplace(json_text.compile(&*room));
+        if (strict && compiled->has_value()) loss = (*compiled)->number_losses(false).first;
     }
     if (!compiled->has_value()) {
         // A text with no UTF-8 form is the interpreter's to report, before
         // whatever else is wrong with it.
         if (json_text.check()) to_py_err(module, compiled->error());
+        return false;
+    }
+    if (loss) {
+        to_py_err(module, *loss);
         return false;
     }
     dumps::JsonContainer& container = **compiled;
@@ -64,9 +75,11 @@ std::uint8_t* new_bytes(PyRef& bytes, std::size_t size) {
 
 PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
-        std::array<PyObject*, 1> values{sole_positional(args, nargs, kwnames)};
+        std::array<PyObject*, 2> values{sole_positional(args, nargs, kwnames)};
+        bool strict = false;
         const bool usual = values[0] != nullptr && PyUnicode_Check(values[0]);
-        if (!usual && !unpack_arguments("dumps", dumps_params, args, nargs, kwnames, values)) {
+        if (!usual &&
+            (!unpack_arguments("dumps", dumps_params, args, nargs, kwnames, values) || !take_flag(values[1], strict))) {
             return nullptr;
         }
         JsonText json_text;
@@ -74,16 +87,17 @@ PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
             return nullptr;
         }
         PyRef bytes;
-        const bool compiled =
-            compile_to_container(module, json_text, [&bytes](std::size_t size) { return new_bytes(bytes, size); });
+        const bool compiled = compile_to_container(module, json_text, strict,
+                                                   [&bytes](std::size_t size) { return new_bytes(bytes, size); });
         return compiled ? bytes.release() : nullptr;
     });
 }
 
 PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
-        std::array<PyObject*, 2> values{};
-        if (!unpack_arguments("dump", dump_params, args, nargs, kwnames, values)) {
+        std::array<PyObject*, 3> values{};
+        bool strict = false;
+        if (!unpack_arguments("dump", dump_params, args, nargs, kwnames, values) || !take_flag(values[2], strict)) {
             return nullptr;
         }
         // The text's own error comes before any of the path's.
@@ -95,7 +109,8 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
             // A file object gets the container as dumps returns it, once the
             // text has compiled.
             PyRef bytes;
-            if (!compile_to_container(module, json_text, [&bytes](std::size_t size) { return new_bytes(bytes, size); }) ||
+            if (!compile_to_container(module, json_text, strict,
+                                      [&bytes](std::size_t size) { return new_bytes(bytes, size); }) ||
                 !write_file_object(module, values[1], bytes.get())) {
                 return nullptr;
             }
@@ -109,7 +124,7 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         // existing file as it was.
         std::unique_ptr<std::uint8_t[]> buffer;
         std::size_t size = 0;
-        const bool compiled = compile_to_container(module, json_text, [&](std::size_t needed) {
+        const bool compiled = compile_to_container(module, json_text, strict, [&](std::size_t needed) {
             buffer = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
             size = needed;
             return buffer.get();
