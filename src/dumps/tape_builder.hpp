@@ -141,32 +141,19 @@ public:
     // binary64 on the tape for the report.
     [[gnu::always_inline]] void number(json::JsonKind kind, std::uint64_t bits) {
         const format::VeskType type = json_value_type(kind, bits);
-        const auto value = static_cast<std::int64_t>(bits);
         const std::uint32_t narrowed = narrowed_number_bits(kind, bits);
         if (kind == json::JsonKind::Float) {
-            if (format::narrowing_loses(std::bit_cast<double>(bits), std::bit_cast<float>(narrowed))) [[unlikely]] {
-                std::uint32_t* record = tape_.append(record::kLongNumberSize);
-                record[0] = record::kept_float_word();
-                record[1] = narrowed;
-                record[2] = static_cast<std::uint32_t>(bits);
-                record[3] = static_cast<std::uint32_t>(bits >> 32);
-                fixed_data_size_ += 4;
-                may_lose_ = true;
-            } else {
-                add_number(type, narrowed, false);
+            // Only a binary32 that is zero, infinite or NaN is looked at again.
+            if ((narrowed & 0x7FFFFFFFu) - 1 >= 0x7F7FFFFFu && keep_lost_float(narrowed, bits)) [[unlikely]] return;
+        } else {
+            const auto value = static_cast<std::int64_t>(bits);
+            if (kind == json::JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN) [[unlikely]] {
+                wide_integer(kind, type, bits);
+                return;
             }
-            add_value(type);
-            return;
+            beyond_float_ |= kind == json::JsonKind::UInt ? value > kFloatExactIntegers : value < -kFloatExactIntegers;
         }
-        const bool wide = kind == json::JsonKind::UInt ? bits > 0x7FFFFFFFu : value < INT32_MIN;
-        std::uint32_t* record = add_number(type, narrowed, wide);
-        if (wide) {
-            record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
-            record[3] = static_cast<std::uint32_t>(bits >> 32);
-            may_lose_ = true;
-        } else if (kind == json::JsonKind::UInt ? bits > kFloatExactIntegers : value < -kFloatExactIntegers) {
-            beyond_float_ = true;
-        }
+        add_number(type, narrowed, false);
         add_value(type);
     }
 
@@ -209,6 +196,30 @@ public:
         add_string(intern_string(text, false, [&](const char* kept) {
             return units.hold(kept) ? json::units_start_with(units, kept, text) : tables::same_bytes(kept, text.data(), text.size());
         }));
+    }
+
+    // A float that narrowing loses keeps its binary64 on the tape; false for
+    // any other.
+    [[gnu::noinline]] bool keep_lost_float(std::uint32_t narrowed, std::uint64_t bits) {
+        if (!format::narrowing_loses(std::bit_cast<double>(bits), std::bit_cast<float>(narrowed))) return false;
+        std::uint32_t* record = tape_.append(record::kLongNumberSize);
+        record[0] = record::kept_float_word();
+        record[1] = narrowed;
+        record[2] = static_cast<std::uint32_t>(bits);
+        record[3] = static_cast<std::uint32_t>(bits >> 32);
+        fixed_data_size_ += 4;
+        may_lose_ = true;
+        add_value(format::VeskType::Float32);
+        return true;
+    }
+
+    // An integer outside the Int32 range.
+    [[gnu::noinline]] void wide_integer(json::JsonKind kind, format::VeskType type, std::uint64_t bits) {
+        std::uint32_t* record = add_number(type, static_cast<std::uint32_t>(bits), true);
+        record[2] = std::bit_cast<std::uint32_t>(json_number_as_float(kind, bits));
+        record[3] = static_cast<std::uint32_t>(bits >> 32);
+        may_lose_ = true;
+        add_value(type);
     }
 
     // The record of a number; a wide one has two more words, for the caller.

@@ -16,6 +16,11 @@ PyObject* pack_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
 // to_json(data, *, indent=None, allow_nan=False): a container's data as JSON text.
 PyObject* to_json_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// _dumps_counting(json_text), outside __all__: dumps, and the numbers that
+// strict would refuse, for the command line's encode: (bytes, how many, the
+// path of the first or None).
+PyObject* dumps_counting_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 // _describe(bytes), outside __all__: the structure of a container as plain
 // dicts and lists, for the command line's inspect.
 PyObject* describe_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

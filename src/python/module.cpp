@@ -47,7 +47,7 @@ constexpr auto emit_doc = joined_text(
 // pack's docstring, which names its nesting limit.
 constexpr auto pack_doc = joined_text(
     std::to_array(
-     "pack(obj)\n--\n\n"
+     "pack(obj, *, strict=False)\n--\n\n"
      "Compile a Python value to VESK binary bytes, as dumps() compiles its JSON text.\n"
      "\n"
      "obj: dict (str keys), list, tuple, str, int, float, bool or None, with at most "),
@@ -58,12 +58,15 @@ constexpr auto pack_doc = joined_text(
      "as emit() takes them. The bytes are those of dumps(json.dumps(obj,\n"
      "ensure_ascii=False)) wherever json.dumps accepts obj and its floats are\n"
      "finite; infinities and NaN are stored too.\n"
+     "strict: refuse, with LossError, the first number (in dict order) that would\n"
+     "not read back as written.\n"
      "Returns the container as bytes.\n"
      "\n"
      "Raises TypeError for a value of another type or a key that is not a str,\n"
      "UnsupportedTypeError for an array that mixes item types, ParseError for a\n"
-     "value beyond the container's limits (both are ValueErrors), RecursionError\n"
-     "past the nesting limit.\n"
+     "value beyond the container's limits, LossError under strict (all are\n"
+     "ValueErrors, with the path of the value refused), RecursionError past the\n"
+     "nesting limit.\n"
      "\n"
      ">>> vesk.loads(vesk.pack({'b': [1, 2.5], 'a': None}))\n"
      "{'a': None, 'b': [1.0, 2.5]}"));
@@ -73,10 +76,12 @@ constexpr auto pack_doc = joined_text(
 // docstring after the signature is the summary; the rest shows in help().
 const std::array<PyMethodDef, 7> function_table = {{
     {"dumps", as_cfunction<&dumps_function>(), fast_call_flags,
-     "dumps(json_text)\n--\n\n"
+     "dumps(json_text, *, strict=False)\n--\n\n"
      "Compile a JSON string to VESK binary bytes.\n"
      "\n"
      "json_text: a str holding one JSON text (RFC 8259); any value may be the root.\n"
+     "strict: refuse, with LossError, the first number (in text order) that would\n"
+     "not read back as written, rather than store it changed.\n"
      "Returns the container as bytes.\n"
      "\n"
      "Numbers are narrowed to 32 bits: integers keep their low 32 bits (integers\n"
@@ -84,9 +89,10 @@ const std::array<PyMethodDef, 7> function_table = {{
      "Object keys are stored in byte order. An array holds one item type; integers\n"
      "and floats may mix, and then all become floats.\n"
      "\n"
-     "Raises ParseError for text that is not JSON or a document beyond the\n"
-     "container's limits, UnsupportedTypeError for an array that mixes other item\n"
-     "types (both are ValueErrors), TypeError when json_text is not a str.\n"
+     "Raises ParseError for text that is not JSON (with line, column and pos) or a\n"
+     "document beyond the container's limits, UnsupportedTypeError for an array\n"
+     "that mixes other item types, LossError under strict (all are ValueErrors,\n"
+     "with the path of the value refused), TypeError when json_text is not a str.\n"
      "\n"
      ">>> vesk.loads(vesk.dumps('{\"b\": [1, 2.5], \"a\": \"x\"}'))\n"
      "{'a': 'x', 'b': [1.0, 2.5]}"},
@@ -105,10 +111,10 @@ const std::array<PyMethodDef, 7> function_table = {{
      ">>> vesk.loads(bytearray(vesk.dumps('{\"id\": 3000000000, \"x\": 0.1}')))\n"
      "{'id': -1294967296, 'x': 0.10000000149011612}"},
     {"dump", as_cfunction<&dump_function>(), fast_call_flags,
-     "dump(json_text, path)\n--\n\n"
+     "dump(json_text, path, *, strict=False)\n--\n\n"
      "Compile JSON string and write VESK binary to a file.\n"
      "\n"
-     "json_text: a str holding one JSON text, compiled as by dumps().\n"
+     "json_text: a str holding one JSON text, compiled as by dumps(), strict too.\n"
      "path: str, bytes or os.PathLike. The file is created or truncated, and only\n"
      "once the text has compiled: text that fails leaves an existing file as it was.\n"
      "It is written in place: a dump that fails while writing leaves it truncated or\n"
@@ -116,9 +122,10 @@ const std::array<PyMethodDef, 7> function_table = {{
      "directory and os.replace() it over the target.\n"
      "Returns None.\n"
      "\n"
-     "Raises ParseError or UnsupportedTypeError as dumps() does, FileError when the\n"
-     "file cannot be written (all three are ValueErrors; FileError carries errno\n"
-     "and filename), TypeError for arguments of the wrong type.\n"
+     "Raises ParseError, UnsupportedTypeError or LossError as dumps() does (and\n"
+     "then writes nothing), FileError when the file cannot be written (all are\n"
+     "ValueErrors; FileError carries errno and filename), TypeError for arguments\n"
+     "of the wrong type.\n"
      "\n"
      ">>> vesk.dump('{\"id\": 7}', pathlib.Path('doc.vesk'))\n"
      ">>> vesk.load('doc.vesk')\n"
@@ -166,16 +173,25 @@ const std::array<PyMethodDef, 7> function_table = {{
 }};
 
 // Not part of the public surface: set as module attributes, kept out of __all__.
-const PyMethodDef describe_definition = {
-    "_describe", as_cfunction<&describe_function>(), fast_call_flags,
-    "_describe(bytes)\n--\n\n"
-    "The structure of a VESK container, for the command line's inspect.\n"
-    "\n"
-    "Returns a dict: version, size, block offsets, definitions (index, kind,\n"
-    "elem_type, fields, uses), dictionary ((string, references) pairs), entries,\n"
-    "values (count by kind), inline_string_bytes and loads_memory (the bytes\n"
-    "loads() takes to read it, or None if it refuses it). Raises ParseError as\n"
-    "loads()."};
+const std::array<PyMethodDef, 2> private_functions = {{
+    {"_describe", as_cfunction<&describe_function>(), fast_call_flags,
+     "_describe(bytes)\n--\n\n"
+     "The structure of a VESK container, for the command line's inspect.\n"
+     "\n"
+     "Returns a dict: version, size, block offsets, definitions (index, kind,\n"
+     "elem_type, fields, uses), dictionary ((string, references) pairs), entries,\n"
+     "values (count by kind), inline_string_bytes and loads_memory (the bytes\n"
+     "loads() takes to read it, or None if it refuses it). Raises ParseError as\n"
+     "loads()."},
+    {"_dumps_counting", as_cfunction<&dumps_counting_function>(), fast_call_flags,
+     "_dumps_counting(json_text)\n--\n\n"
+     "dumps(), and the numbers that strict=True would refuse, for the command\n"
+     "line's encode.\n"
+     "\n"
+     "Returns (container, count, path): the container as bytes, how many numbers\n"
+     "would not read back as written, and the JSON path of the first (None when\n"
+     "there is none). Raises what dumps() raises."},
+}};
 
 // What help(vesk) opens with.
 constexpr const char* module_doc =
@@ -188,7 +204,8 @@ constexpr const char* module_doc =
     "order.\n"
     "\n"
     "Functions:\n"
-    "    dumps(json_text) -> bytes      JSON text to a container\n"
+    "    dumps(json_text) -> bytes      JSON text to a container (strict=True: refuse\n"
+    "                                   numbers that would not read back as written)\n"
     "    dump(json_text, path)          the same, written to a path or file object\n"
     "    loads(bytes) -> object         a container to dict, list, str, int, ...\n"
     "    load(path) -> object           the same, read from a path or file object\n"
@@ -202,6 +219,8 @@ constexpr const char* module_doc =
     "                          beyond the container's limits\n"
     "    UnsupportedTypeError  data the format cannot store (an array of mixed types)\n"
     "    FileError             a path could not be read or written (errno, filename)\n"
+    "    LossError             strict=True met a number that would not read back\n"
+    "                          as written (path, value, stored)\n"
     "Arguments of the wrong type raise TypeError.\n"
     "\n"
     "The functions keep no state between calls and release the interpreter lock\n"
@@ -264,9 +283,11 @@ int exec_module(PyObject* module) {
             return -1;
         }
     }
-    PyRef describe(PyCFunction_NewEx(const_cast<PyMethodDef*>(&describe_definition), module, module_name.get()));
-    if (!describe || PyModule_AddObjectRef(module, describe_definition.ml_name, describe.get()) < 0) {
-        return -1;
+    for (const PyMethodDef& definition : private_functions) {
+        PyRef function(PyCFunction_NewEx(const_cast<PyMethodDef*>(&definition), module, module_name.get()));
+        if (!function || PyModule_AddObjectRef(module, definition.ml_name, function.get()) < 0) {
+            return -1;
+        }
     }
     if (add_error_classes(module) < 0) {
         return -1;

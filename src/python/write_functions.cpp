@@ -30,20 +30,27 @@ constexpr std::array<Param, 3> dump_params = {{{"json_text", ParamType::Str},
 // The text lies in an immutable str, which lives as long as the caller's
 // reference, so the interpreter lock is released while it is read and while
 // the container is written; `allocate` runs with the lock held.
-// With `strict`, a number that would not read back as written refuses the
-// text (LossError) before anything is allocated.
+// What becomes of numbers that would not read back as written: stored as
+// they narrow (counted or not), or the first refuses the text (strict).
+enum class Losses { Stored, Counted, Refused };
+
+// `losses` says what to do with numbers that would not read back as
+// written; `found` receives them when they are counted or refuse the text
+// (LossError), which they do before anything is allocated.
 // Returns false with an exception set on failure.
 template <class Allocate>
-bool compile_to_container(PyObject* module, JsonText& json_text, bool strict, Allocate&& allocate) {
+bool compile_to_container(PyObject* module, JsonText& json_text, Losses losses, dumps::NumberLosses& found,
+                          Allocate&& allocate) {
     const bool release = json_text.size() >= kReleaseLockFrom;
     // The memory of the call before's tables, held while the container lives.
     const ReusedObject<dumps::PartsRoom>::Loan room = module_state(module)->parts_room.borrow();
     std::optional<Result<dumps::JsonContainer>> compiled;
-    std::optional<VeskError> loss;
     {
         ReleasedGil released(release);
         compiled.emplace(json_text.compile(&*room));
-        if (strict && compiled->has_value()) loss = (*compiled)->number_losses(false).first;
+        if (losses != Losses::Stored && compiled->has_value()) {
+            found = (*compiled)->number_losses(losses == Losses::Counted);
+        }
     }
     if (!compiled->has_value()) {
         // A text with no UTF-8 form is the interpreter's to report, before
@@ -51,8 +58,8 @@ bool compile_to_container(PyObject* module, JsonText& json_text, bool strict, Al
         if (json_text.check()) to_py_err(module, compiled->error());
         return false;
     }
-    if (loss) {
-        to_py_err(module, *loss);
+    if (losses == Losses::Refused && found.first) {
+        to_py_err(module, *found.first);
         return false;
     }
     dumps::JsonContainer& container = **compiled;
@@ -71,6 +78,8 @@ std::uint8_t* new_bytes(PyRef& bytes, std::size_t size) {
     return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())) : nullptr;
 }
 
+Losses losses_for(bool strict) { return strict ? Losses::Refused : Losses::Stored; }
+
 }  // namespace
 
 PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -87,7 +96,8 @@ PyObject* dumps_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
             return nullptr;
         }
         PyRef bytes;
-        const bool compiled = compile_to_container(module, json_text, strict,
+        dumps::NumberLosses found;
+        const bool compiled = compile_to_container(module, json_text, losses_for(strict), found,
                                                    [&bytes](std::size_t size) { return new_bytes(bytes, size); });
         return compiled ? bytes.release() : nullptr;
     });
@@ -109,7 +119,8 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
             // A file object gets the container as dumps returns it, once the
             // text has compiled.
             PyRef bytes;
-            if (!compile_to_container(module, json_text, strict,
+            dumps::NumberLosses found;
+            if (!compile_to_container(module, json_text, losses_for(strict), found,
                                       [&bytes](std::size_t size) { return new_bytes(bytes, size); }) ||
                 !write_file_object(module, values[1], bytes.get())) {
                 return nullptr;
@@ -124,7 +135,9 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         // existing file as it was.
         std::unique_ptr<std::uint8_t[]> buffer;
         std::size_t size = 0;
-        const bool compiled = compile_to_container(module, json_text, strict, [&](std::size_t needed) {
+        dumps::NumberLosses found;
+        const bool compiled = compile_to_container(module, json_text, losses_for(strict), found,
+                                                   [&](std::size_t needed) {
             buffer = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
             size = needed;
             return buffer.get();
@@ -137,6 +150,37 @@ PyObject* dump_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
             return io_to_py_err(module, written.error(), values[1]);
         }
         Py_RETURN_NONE;
+    });
+}
+
+}  // namespace vesk::python
+
+namespace vesk::python {
+
+PyObject* dumps_counting_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard_memory([&]() -> PyObject* {
+        std::array<PyObject*, 1> values{};
+        if (!unpack_arguments("_dumps_counting", std::span(dumps_params).first<1>(), args, nargs, kwnames, values)) {
+            return nullptr;
+        }
+        JsonText json_text;
+        if (!json_text.take(values[0])) {
+            return nullptr;
+        }
+        PyRef bytes;
+        dumps::NumberLosses found;
+        if (!compile_to_container(module, json_text, Losses::Counted, found,
+                                  [&bytes](std::size_t size) { return new_bytes(bytes, size); })) {
+            return nullptr;
+        }
+        PyRef first = found.first ? PyRef(PyUnicode_DecodeUTF8(found.first->path().data(),
+                                                                static_cast<Py_ssize_t>(found.first->path().size()),
+                                                                "replace"))
+                                  : PyRef::borrow(Py_None);
+        if (!first) {
+            return nullptr;
+        }
+        return Py_BuildValue("(OnO)", bytes.get(), static_cast<Py_ssize_t>(found.count), first.get());
     });
 }
 

@@ -9,7 +9,7 @@ import pytest
 
 import vesk
 from vesk_cli import main
-from vesk_cli.check import check_text
+from vesk_cli.check import check_text, render
 from vesk_cli.inspection import inspect_container
 
 
@@ -223,17 +223,36 @@ def test_check_reports_infinity_as_the_codec_does():
         assert [(f.kind, f.after) for f in report.findings] == [(expected["kind"], expected["after"])]
 
 
-@pytest.mark.parametrize("text,stage,error", [
-    ('[1, "a"]', "dumps", "UnsupportedTypeError"),
-    ("[1, ", "dumps", "ParseError"),
-    ("[" * 200 + "]" * 200, "dumps", "ParseError"),
+@pytest.mark.parametrize("text,stage,error,path", [
+    ('{"é": [{"a": [1, "a"]}]}', "dumps", "UnsupportedTypeError", '$["é"][0].a'),
+    ("[1, ", "dumps", "ParseError", None),
+    ("[" * 200 + "]" * 200, "dumps", "ParseError", None),
 ])
-def test_check_reports_refusals_with_the_codec_message(text, stage, error):
+def test_check_reports_refusals_with_the_codec_message_and_path(text, stage, error, path):
     report = check_text(text, "doc")
     with pytest.raises(ValueError) as raised:
         vesk.dumps(text)
-    assert report.refused == {"stage": stage, "error": error, "message": str(raised.value)}
+    assert report.refused == {"stage": stage, "error": error, "message": str(raised.value), "path": path}
     assert report.status == 1
+    assert (f"\n      at {path}" in render(report, None)) == (path is not None)
+
+
+def test_encode_counts_narrowed_values_and_strict_refuses_them(tmp_path):
+    documents = {"ids.json": '{"x": [1, 2], "ids": [7, 3000000000, -2147483649]}', "plain.json": "[1, 2.5]",
+                 "odd.json": '{"ok": 1, "big": 1e39}'}
+    for name, text in documents.items():
+        (tmp_path / name).write_text(text)
+    done = run_cli("encode", "-j", 1, *documents, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert "2 files with numbers that read back changed (--strict refuses them):" in done.stdout
+    assert "ids.json: 2 values, the first at $.ids[1]" in done.stdout
+    assert "odd.json: 1 value, the first at $.big" in done.stdout
+    assert "plain.json" not in done.stdout
+    strict = run_cli("encode", "-j", 1, "--strict", "--out-dir", "strict", *documents, cwd=tmp_path)
+    assert strict.returncode == 1
+    assert "encoded 1 of 3 files" in strict.stdout
+    assert "ids.json: LossError: Value not kept: $.ids[1] is 3000000000, stored as -1294967296" in strict.stderr
+    assert sorted(p.name for p in (tmp_path / "strict").iterdir()) == ["plain.vesk"]
 
 
 def test_check_notes_key_order_and_repeated_keys_without_failing():

@@ -9,15 +9,15 @@ import pytest
 import vesk
 
 FUNCTIONS = ["dumps", "loads", "dump", "load", "emit", "pack", "to_json"]
-CLASSES = ["VeskError", "ParseError", "UnsupportedTypeError", "FileError"]
+CLASSES = ["VeskError", "ParseError", "UnsupportedTypeError", "FileError", "LossError"]
 
 DOCS = {
-    "dumps": ("(json_text)", "Compile a JSON string to VESK binary bytes."),
-    "dump": ("(json_text, path)", "Compile JSON string and write VESK binary to a file."),
+    "dumps": ("(json_text, *, strict=False)", "Compile a JSON string to VESK binary bytes."),
+    "dump": ("(json_text, path, *, strict=False)", "Compile JSON string and write VESK binary to a file."),
     "loads": ("(bytes)", "Decompile VESK binary bytes to a Python object."),
     "load": ("(path)", "Read a VESK file and decompile to a Python object."),
     "emit": ("(obj)", "Emit a Python value as VESK binary (no JSON string)."),
-    "pack": ("(obj)", "Compile a Python value to VESK binary bytes, as dumps() compiles its JSON text."),
+    "pack": ("(obj, *, strict=False)", "Compile a Python value to VESK binary bytes, as dumps() compiles its JSON text."),
     "to_json": ("(data, *, indent=None, allow_nan=False)",
                 "Write the data of a VESK container as JSON text, without Python objects."),
 }
@@ -72,14 +72,14 @@ class TestSurface:
 # (function, args, kwargs, message) for every argument rule of every function.
 ARGUMENT_ERRORS = [
     (vesk.dumps, (), {}, "dumps() missing required argument 'json_text' (pos 1)"),
-    (vesk.dumps, ("{}", "{}"), {}, "dumps() takes exactly 1 argument (2 given)"),
+    (vesk.dumps, ("{}", "{}"), {}, "dumps() takes exactly 1 positional argument (2 given)"),
     (vesk.dumps, ("{}",), {"x": 1}, "'x' is an invalid keyword argument for dumps()"),
     (vesk.dumps, ("{}",), {"json_text": "{}"}, "argument for dumps() given by name ('json_text') and position (1)"),
     (vesk.dumps, (), {"text": "{}"}, "'text' is an invalid keyword argument for dumps()"),
     (vesk.dump, (), {}, "dump() missing required argument 'json_text' (pos 1)"),
     (vesk.dump, ("{}",), {}, "dump() missing required argument 'path' (pos 2)"),
     (vesk.dump, (), {"path": "p"}, "dump() missing required argument 'json_text' (pos 1)"),
-    (vesk.dump, ("{}", "p", "q"), {}, "dump() takes exactly 2 arguments (3 given)"),
+    (vesk.dump, ("{}", "p", "q"), {}, "dump() takes exactly 2 positional arguments (3 given)"),
     (vesk.dump, ("{}", "p"), {"path": "q"}, "argument for dump() given by name ('path') and position (2)"),
     (vesk.dump, ("{}",), {"json_text": "{}"}, "argument for dump() given by name ('json_text') and position (1)"),
     (vesk.dump, ("{}",), {"file": "p"}, "'file' is an invalid keyword argument for dump()"),

@@ -139,21 +139,27 @@ def check_text(text: str, name: str) -> Report:
     try:
         container = vesk.dumps(text)
     except ValueError as error:
-        report.refused = {"stage": "dumps", "error": type(error).__name__, "message": str(error)}
+        report.refused = refusal("dumps", error)
         return report
     try:
         original = json.loads(text, object_pairs_hook=DuplicateWatch(report.duplicate_keys))
     except ValueError as error:
         report.refused = {"stage": "json", "error": type(error).__name__,
-                          "message": f"the standard library cannot read the text to compare: {error}"}
+                          "message": f"the standard library cannot read the text to compare: {error}", "path": None}
         return report
     try:
         result = vesk.loads(container)
     except ValueError as error:
-        report.refused = {"stage": "loads", "error": type(error).__name__, "message": str(error)}
+        report.refused = refusal("loads", error)
         return report
     compare(original, result, "$", False, report)
     return report
+
+
+def refusal(stage: str, error: ValueError) -> dict[str, Any]:
+    """What a refusal says: its class and message, and the path of the value refused (None when it is not
+    about one value: a text that is not JSON, whose message says where)."""
+    return {"stage": stage, "error": type(error).__name__, "message": str(error), "path": getattr(error, "path", None)}
 
 
 class DuplicateWatch:
@@ -216,7 +222,10 @@ def render(report: Report, examples: int | None) -> str:
     if report.refused is not None:
         stage = {"dumps": "vesk.dumps refuses it", "loads": "vesk.loads refuses what vesk.dumps wrote",
                  "json": "cannot compare"}[report.refused["stage"]]
-        return f"{report.file}: refused: {stage}\n  {report.refused['error']}: {report.refused['message']}"
+        text = f"{report.file}: refused: {stage}\n  {report.refused['error']}: {report.refused['message']}"
+        if report.refused.get("path") is not None:
+            text += f"\n      at {report.refused['path']}"
+        return text
     if not report.findings and not report.reordered_objects and not report.duplicate_keys:
         return f"{report.file}: reads back unchanged"
     headline = "values change" if report.findings else "values read back unchanged"

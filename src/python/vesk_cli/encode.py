@@ -21,8 +21,9 @@ Compile JSON files to VESK. Each IN.json becomes IN.vesk beside it, or DIR/IN.ve
 with -o (one input only); '-' reads standard input or writes standard output, and fsspec URLs (s3://...,
 memory://...) name files and directories elsewhere. An existing output is left alone unless --force. Files
 are compiled in parallel, one process per core unless -j says otherwise, or on a Dask cluster with
---scheduler. A summary follows. Exit status: 0 when every file was written, 1 when any failed, 2 for
-arguments that do not work together."""
+--scheduler. A summary follows, with the files whose numbers are narrowed so that they read back changed
+(integers that wrap, floats that become infinite or zero); --strict refuses such files instead. Exit
+status: 0 when every file was written, 1 when any failed, 2 for arguments that do not work together."""
 
 
 def add_parser(commands: argparse._SubParsersAction) -> None:
@@ -32,6 +33,8 @@ def add_parser(commands: argparse._SubParsersAction) -> None:
     target.add_argument("-o", "--output", metavar="OUT", help="output file, '-' or URL (one input only)")
     target.add_argument("--out-dir", metavar="DIR", help="directory or URL for the .vesk files")
     parser.add_argument("--force", action="store_true", help="overwrite outputs that exist")
+    parser.add_argument("--strict", action="store_true",
+                        help="refuse a file with a number that would not read back as written (vesk.LossError)")
     add_jobs_option(parser)
     add_scheduler_option(parser)
     add_progress_option(parser)
@@ -43,9 +46,11 @@ class Outcome:
     input_bytes: int
     output_bytes: int
     error: str | None
+    narrowed: int = 0  # numbers that read back changed, which --strict refuses
+    first_narrowed: str | None = None  # the JSON path of the first
 
 
-def encode_file(source: str, target: str, force: bool) -> Outcome:
+def encode_file(source: str, target: str, force: bool, strict: bool = False) -> Outcome:
     """Compiles one file. Runs in a worker process or on a cluster's worker, so it returns its error as text.
     The container is made before the output is touched: text that fails leaves no file behind."""
     input_bytes = 0
@@ -54,8 +59,12 @@ def encode_file(source: str, target: str, force: bool) -> Outcome:
     except Exception as error:  # noqa: BLE001 - fsspec's back ends raise their own kinds
         return Outcome(0, 0, reason(error))
     input_bytes = len(raw)
+    narrowed, first_narrowed = 0, None
     try:
-        container = vesk.dumps(raw.decode("utf-8"))
+        if strict:
+            container = vesk.dumps(raw.decode("utf-8"), strict=True)
+        else:
+            container, narrowed, first_narrowed = vesk._dumps_counting(raw.decode("utf-8"))
     except UnicodeDecodeError as error:
         return Outcome(input_bytes, 0, f"not UTF-8 text: {error}")
     except (ValueError, TypeError, MemoryError, RecursionError) as error:
@@ -66,7 +75,7 @@ def encode_file(source: str, target: str, force: bool) -> Outcome:
         return Outcome(input_bytes, 0, f"{target} exists; --force overwrites it")
     except Exception as error:  # noqa: BLE001
         return Outcome(input_bytes, 0, f"{target}: {reason(error)}")
-    return Outcome(input_bytes, len(container), None)
+    return Outcome(input_bytes, len(container), None, narrowed, first_narrowed)
 
 
 def write_output(target: str, container: bytes, force: bool) -> None:
@@ -144,7 +153,7 @@ def run_jobs(jobs: list[tuple[str, str]], args: argparse.Namespace) -> list[Outc
     total_bytes = None if args.scheduler or None in sizes else sum(s or 0 for s in sizes)
     progress = Progress(len(jobs), total_bytes, "encode", not args.no_progress)
     outcomes: list[Outcome] = [Outcome(0, 0, "not run")] * len(jobs)
-    arguments = [(source, target, args.force) for source, target in jobs]
+    arguments = [(source, target, args.force, args.strict) for source, target in jobs]
     in_process = [STDIO in job for job in jobs]
     try:
         for i, result in run_tasks(encode_file, arguments, args.jobs, args.scheduler, in_process):
@@ -165,6 +174,13 @@ def report(jobs: list[tuple[str, str]], outcomes: list[Outcome], out: TextIO) ->
     if bytes_in:
         line += f" ({percent(bytes_out, bytes_in)} of the input)"
     print(line, file=out)
+    narrowing = [(source, outcome) for (source, _), outcome in zip(jobs, outcomes) if outcome.narrowed]
+    if narrowing:
+        print(f"{count(len(narrowing), 'file')} with numbers that read back changed (--strict refuses them):",
+              file=out)
+        for source, outcome in narrowing:
+            print(f"  {shown(source)}: {count(outcome.narrowed, 'value')}, the first at {outcome.first_narrowed}",
+                  file=out)
     if failures:
         print(f"{count(len(failures), 'file')} failed:", file=sys.stderr)
         for source, error in failures:

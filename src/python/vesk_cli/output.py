@@ -36,11 +36,12 @@ def jsonable(value: Any) -> Any:
 
 
 def child_path(path: str, key: object) -> str:
-    """JSONPath of a member or item: $.name, $["odd name"], $[3]."""
+    """JSONPath of a member or item: $.name, $["odd name"], $[3], as the codec's errors write it: a name is
+    plain when it is an ASCII identifier."""
     if isinstance(key, int):
         return f"{path}[{key}]"
     text = str(key)
-    if text.isidentifier():
+    if text.isascii() and text.isidentifier():
         return f"{path}.{text}"
     return f"{path}[{json.dumps(text, ensure_ascii=False)}]"
 
