@@ -17,6 +17,7 @@ void ListItems::turn_to_floats(std::size_t count) {
             std::int64_t whole = static_cast<std::int32_t>(format::load_u32le(item));
             if (next_wide < wide.size() && wide[next_wide].first == position) whole = wide[next_wide++].second;
             format::store_u32le(item, std::bit_cast<std::uint32_t>(static_cast<float>(whole)));
+            note_float_loss(position, whole);
         }
     }
 }

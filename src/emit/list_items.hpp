@@ -3,10 +3,12 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "emit/data_container.hpp"
 #include "format/array_item_rule.hpp"
 #include "format/byte_order.hpp"
+#include "format/float_narrowing.hpp"
 #include "format/vesk_type.hpp"
 
 namespace vesk::emit {
@@ -43,6 +45,7 @@ public:
             std::uint8_t* item = out_.last_written(4);
             if (floats_) {
                 format::store_u32le(item, std::bit_cast<std::uint32_t>(static_cast<float>(integer)));
+                note_float_loss(position, integer);
                 return true;
             }
             if (item != next_int_) out_.int_runs().emplace_back(position, item);
@@ -68,12 +71,31 @@ public:
 
     format::VeskType expected() const noexcept { return first_; }
 
+    // The first int of the list, once it is written whole, that does not
+    // read back as written: in a list of mixed numbers, the first whose
+    // binary32 is not its value; in a list of ints, the first outside the
+    // Int32 range.
+    struct IntegerLoss {
+        std::size_t position;
+        std::int64_t value;
+        bool as_float;  // stored as its binary32, in a list of mixed numbers; else wrapped to 32 bits
+    };
+    std::optional<IntegerLoss> integer_loss() const {
+        if (floats_) return float_loss_;
+        const auto& wide = out_.wide_integers();
+        if (wide.size() == wide_from_) return std::nullopt;
+        return IntegerLoss{wide[wide_from_].first, wide[wide_from_].second, false};
+    }
+
     // The element type of the list as written: its first item's, Float32 for
     // mixed numbers, Null when it has no items.
     format::VeskType element_type() const noexcept { return floats_ ? format::VeskType::Float32 : first_; }
 
 private:
     void turn_to_floats(std::size_t count);
+    void note_float_loss(std::size_t position, std::int64_t value) {
+        if (!float_loss_ && !format::float_holds(value)) float_loss_ = IntegerLoss{position, value, true};
+    }
 
     DataContainer& out_;
     std::size_t runs_from_;
@@ -81,6 +103,7 @@ private:
     std::uint8_t* next_int_ = nullptr;  // where the next int goes if it follows on
     format::VeskType first_ = format::VeskType::Null;
     bool floats_ = false;
+    std::optional<IntegerLoss> float_loss_;  // the first int a binary32 does not hold
 };
 
 }  // namespace vesk::emit

@@ -24,7 +24,7 @@ PyCFunction as_cfunction() {
 // emit's docstring, which names its nesting limit.
 constexpr auto emit_doc = joined_text(
     std::to_array(
-     "emit(obj)\n--\n\n"
+     "emit(obj, *, strict=False)\n--\n\n"
      "Emit a Python value as VESK binary (no JSON string).\n"
      "\n"
      "obj: dict, list, str, bool, int or float, with at most "),
@@ -35,11 +35,13 @@ constexpr auto emit_doc = joined_text(
      "__index__ or __float__ are). Dict keys must be str and are stored as data,\n"
      "so a dict reads back as an object with fields f0, f1, ... holding keys and\n"
      "values in turn. Numbers are narrowed to 32 bits as by dumps().\n"
+     "strict: refuse, with LossError, the first number that would not read back\n"
+     "as written.\n"
      "Returns the container as bytes.\n"
      "\n"
-     "Raises TypeError for a value of another type, UnsupportedTypeError (a\n"
-     "ValueError) for a list that mixes item types, RecursionError past the\n"
-     "nesting limit.\n"
+     "Raises TypeError for a value of another type, UnsupportedTypeError for a\n"
+     "list that mixes item types, LossError under strict (both are ValueErrors,\n"
+     "with the path of the value refused), RecursionError past the nesting limit.\n"
      "\n"
      ">>> vesk.loads(vesk.emit({'a': [1, 2]}))\n"
      "{'f0': 'a', 'f1': [1, 2]}"));

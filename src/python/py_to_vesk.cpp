@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <new>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "python/dict_items.hpp"
 #include "python/errors.hpp"
 #include "python/nesting_budget.hpp"
+#include "format/json_path.hpp"
 #include "python/py_ref.hpp"
 #include "python/value_type_tests.hpp"
 #include "python/written_keys.hpp"
@@ -28,8 +30,11 @@ namespace vesk::python {
 
 namespace {
 
-[[gnu::noinline]] void raise_mixture(PyObject* module, std::size_t position, format::VeskType type, format::VeskType expected) {
-    to_py_err(module, format::mixed_array_item(position, type, expected));
+StoredNumber signed_number(std::int64_t value) noexcept {
+    return {StoredNumber::Kind::Signed, static_cast<std::uint64_t>(value)};
+}
+StoredNumber float_number(double value) noexcept {
+    return {StoredNumber::Kind::Float, std::bit_cast<std::uint64_t>(value)};
 }
 
 // The bytes object that the container is written into and returned as.
@@ -47,9 +52,13 @@ private:
     PyRef bytes_;
 };
 
+// kStrict: numbers that would not read back as written are refused; the
+// writer that stores them as they narrow has no code for it.
+template <bool kStrict>
 class ValueWriter {
 public:
-    ValueWriter(PyObject* module, emit::DataContainer& out, unsigned& levels) : module_(module), out_(out), levels_(levels) {}
+    ValueWriter(PyObject* module, emit::DataContainer& out, unsigned& levels)
+        : module_(module), out_(out), levels_(levels) {}
 
     // Converts one value and writes it; `type` receives its type. Exact
     // instances of the common types are recognised first: their conversion
@@ -74,7 +83,9 @@ public:
             return true;
         }
         if (kind == &PyFloat_Type) {
-            out_.write_float32(format::nearest_float(PyFloat_AS_DOUBLE(obj)));
+            const double value = PyFloat_AS_DOUBLE(obj);
+            if constexpr (kStrict) last_double_ = value;
+            out_.write_float32(format::nearest_float(value));
             type = format::VeskType::Float32;
             return true;
         }
@@ -95,6 +106,21 @@ public:
     }
 
     std::uint16_t definition() const noexcept { return definition_; }
+
+    // A refusal that went unraised while the conversion unwound, each level
+    // adding its step to the path: the value's path, and the refusal with
+    // it, once the root is reached. Under strict, the root's own number is
+    // looked at first.
+    // `root_type` is the type of a root that converted, else nullopt.
+    std::optional<VeskError> refusal(std::optional<format::VeskType> root_type) {
+        if (kStrict && root_type && *root_type != format::VeskType::Array && *root_type != format::VeskType::Object) {
+            scalar_kept(*root_type);
+        }
+        if (!pending_) return std::nullopt;
+        std::string path(format::kRootPath);
+        for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) path += *step;
+        return std::move(*pending_).at_path(std::move(path));
+    }
 
 private:
     static bool exact_int_value(PyObject* obj, long& value) {
@@ -136,7 +162,8 @@ private:
 
     // A dict key: a str, or the whole conversion fails, with the codec's
     // error for a str that has no UTF-8 form. Keys do not go through the
-    // other type tests.
+    // other type tests. An exact str is held by keys_ until the call ends,
+    // and so is any other, by held_: a failure's path may have to name it.
     [[gnu::always_inline]] bool write_key(PyObject* key) {
         if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
             if (const emit::DataContainer::WrittenString* known = keys_.find(key)) [[likely]] {
@@ -149,6 +176,7 @@ private:
             raise_type_error_naming("'%U' object is not an instance of 'str'", key);
             return false;
         }
+        held_.push_back(PyRef::borrow(key));
         return write_str(key);
     }
 
@@ -204,6 +232,7 @@ private:
         double number = 0.0;
         switch (read_double(obj, number)) {
             case Match::Yes:
+                if constexpr (kStrict) last_double_ = number;
                 out_.write_float32(format::nearest_float(number));
                 type = format::VeskType::Float32;
                 return true;
@@ -240,7 +269,10 @@ private:
             platform::prefetch(value);
             if (!write_key(key)) return false;
             format::VeskType type = format::VeskType::Null;
-            if (!convert(value, type)) return false;
+            if (!convert(value, type)) [[unlikely]] return unwind_member(key);
+            if constexpr (kStrict) {
+                if (!scalar_kept(type)) [[unlikely]] return unwind_member(key);
+            }
             out_.add_item(object, type);
             ++visited;
             // Nothing else can change the dict's size.
@@ -322,7 +354,11 @@ private:
         Py_ssize_t floats = 0;
         if (start_length > 0 && Py_TYPE(PyList_GET_ITEM(list, 0)) == &PyFloat_Type) {
             floats = write_float_run(list, start_length);
+            if constexpr (kStrict) note_float_run_losses(list, floats);
             if (floats == start_length) {
+                if constexpr (kStrict) {
+                    if (!list_kept(std::nullopt)) return false;
+                }
                 definition_ = out_.number_array(array, format::VeskType::Float32);
                 out_.end_array(array, static_cast<std::size_t>(floats));
                 return true;
@@ -355,21 +391,104 @@ private:
                 number = out_.number_array(array, PyDict_Check(item) ? format::VeskType::Object : format::VeskType::Array);
             }
             format::VeskType type = format::VeskType::Null;
-            if (!convert(item, type)) return false;
+            if (!convert(item, type)) [[unlikely]] return unwind_item(i);
             if (!items.admit(static_cast<std::size_t>(i), type, integer_)) [[unlikely]] {
-                raise_mixture(module_, static_cast<std::size_t>(i), type, items.expected());
+                // The list's own path: the levels around it add their steps.
+                pending_ = format::mixed_array_item(static_cast<std::size_t>(i), type, items.expected());
                 return false;
             }
+            if constexpr (kStrict) note_item_loss(i, type);
+        }
+        if constexpr (kStrict) {
+            if (!list_kept(items.integer_loss())) return false;
         }
         definition_ = number ? *number : out_.number_array(array, items.element_type());
         out_.end_array(array, static_cast<std::size_t>(i));
         return true;
     }
 
+    // The way out of a failed conversion of a member or an item: when the
+    // failure is a refusal waiting for its path, its step.
+    [[gnu::noinline, gnu::cold]] bool unwind_member(PyObject* key) {
+        if (pending_) {
+            Py_ssize_t size = 0;
+            const char* name = utf8_of(key, size);
+            std::string step;
+            format::append_member_step(step, std::string_view(name, static_cast<std::size_t>(size)));
+            steps_.push_back(std::move(step));
+        }
+        return false;
+    }
+    [[gnu::noinline, gnu::cold]] bool unwind_item(Py_ssize_t index) {
+        if (pending_) {
+            std::string step;
+            format::append_item_step(step, static_cast<std::size_t>(index));
+            steps_.push_back(std::move(step));
+        }
+        return false;
+    }
+
+    // Under strict: whether the number just written reads back as given, a
+    // dict's value or the root (in a list, whether an int does depends on
+    // the list's other items). False, with the LossError pending, if not.
+    [[gnu::noinline]] bool scalar_kept(format::VeskType type) {
+        if (type == format::VeskType::Int32) {
+            const auto stored = static_cast<std::int32_t>(integer_);
+            if (stored == integer_) return true;
+            pending_ = VeskError::loss("", NumberChange{signed_number(integer_), signed_number(stored)});
+            return false;
+        }
+        if (type != format::VeskType::Float32) return true;
+        const float stored = format::nearest_float(last_double_);
+        if (!format::narrowing_loses(last_double_, stored)) return true;
+        pending_ = VeskError::loss("", NumberChange{float_number(last_double_), float_number(stored)});
+        return false;
+    }
+
+    // The numbers of a list are settled at its end: the first float that
+    // narrowing loses, noted as the items go, and the first int that reads
+    // back changed (wrapped, or not held by its binary32 in a list of mixed
+    // numbers), whichever comes first. False, with the LossError pending
+    // and the item's step, if there is one.
+    [[gnu::noinline]] void note_float_run_losses(PyObject* list, Py_ssize_t floats) {
+        for (Py_ssize_t i = 0; i < floats && !list_float_loss_; ++i) {
+            const double value = PyFloat_AS_DOUBLE(PyList_GET_ITEM(list, i));
+            if (format::narrowing_loses(value, format::nearest_float(value))) list_float_loss_ = FloatLoss{i, value};
+        }
+    }
+    [[gnu::noinline]] void note_item_loss(Py_ssize_t position, format::VeskType type) {
+        if (type != format::VeskType::Float32 || list_float_loss_) return;
+        if (format::narrowing_loses(last_double_, format::nearest_float(last_double_))) {
+            list_float_loss_ = FloatLoss{position, last_double_};
+        }
+    }
+    [[gnu::noinline]] bool list_kept(const std::optional<emit::ListItems::IntegerLoss>& integer) {
+        const std::optional<FloatLoss> floating = std::exchange(list_float_loss_, std::nullopt);
+        if (integer && (!floating || static_cast<Py_ssize_t>(integer->position) < floating->position)) {
+            const StoredNumber stored = integer->as_float
+                                            ? float_number(static_cast<double>(static_cast<float>(integer->value)))
+                                            : signed_number(static_cast<std::int32_t>(integer->value));
+            pending_ = VeskError::loss("", NumberChange{signed_number(integer->value), stored});
+            return unwind_item(static_cast<Py_ssize_t>(integer->position));
+        }
+        if (!floating) return true;
+        pending_ = VeskError::loss("", NumberChange{float_number(floating->value),
+                                                    float_number(format::nearest_float(floating->value))});
+        return unwind_item(floating->position);
+    }
+
     PyObject* module_;
     emit::DataContainer& out_;
     unsigned& levels_;
     long integer_ = 0;
+    double last_double_ = 0.0;  // after a Float32, the value it was narrowed from
+    std::optional<VeskError> pending_;  // a refusal waiting for its path
+    std::vector<std::string> steps_;    // of that path, from the value outwards
+    struct FloatLoss {
+        Py_ssize_t position;
+        double value;
+    };
+    std::optional<FloatLoss> list_float_loss_;  // of the list of numbers being written
     std::uint16_t definition_ = 0;
     // Counts the conversions that may have run Python code: those of a
     // value not of an exact common type, and those whose type tests raised
@@ -378,28 +497,36 @@ private:
     // have changed the dict.
     std::uint64_t code_may_have_run_ = 0;
     WrittenKeys<emit::DataContainer::WrittenString> keys_;
-    std::vector<PyRef> held_;  // strs whose text the data refers to
+    std::vector<PyRef> held_;  // strs whose text the data refers to, and keys that are not exact strs
 };
 
-}  // namespace
-
-PyObject* emit_container(PyObject* module, PyObject* obj) {
+template <bool kStrict>
+PyObject* emit_with(PyObject* module, PyObject* obj) {
     unsigned& levels = open_nesting_levels();
     emit::DataContainer out(tables::fresh_hash_seed(&levels));
-    ValueWriter writer(module, out, levels);
+    ValueWriter<kStrict> writer(module, out, levels);
     format::VeskType type = format::VeskType::Null;
     {
         // A scalar root takes a level too: an emit that its __index__ or
         // __float__ calls nests on top of it, so a chain of such calls ends.
         std::optional<Level> root_level;
         if (!PyDict_Check(obj) && !PyList_Check(obj) && !root_level.emplace(levels)) return nullptr;
-        if (!writer.convert(obj, type)) return nullptr;
+        const bool converted = writer.convert(obj, type);
+        std::optional<VeskError> refusal = writer.refusal(converted ? std::optional(type) : std::nullopt);
+        if (refusal) return to_py_err(module, *refusal);
+        if (!converted) return nullptr;
     }
     const bool compound = type == format::VeskType::Array || type == format::VeskType::Object;
     BytesMemory memory;
     Result<std::size_t> size = out.finish(memory, compound ? writer.definition() : format::type_byte(type));
     if (!size) return to_py_err(module, size.error());
     return memory.release();
+}
+
+}  // namespace
+
+PyObject* emit_container(PyObject* module, PyObject* obj, bool strict) {
+    return strict ? emit_with<true>(module, obj) : emit_with<false>(module, obj);
 }
 
 }  // namespace vesk::python

@@ -30,9 +30,15 @@ namespace vesk::python {
 // Exception (KeyboardInterrupt, SystemExit), MemoryError and RecursionError
 // end the conversion unchanged.
 //
+// With `strict`, the first number, in the order given, that would not read
+// back as written (an int that wraps, an int of a list of mixed numbers that
+// its binary32 does not hold, a finite non-zero float that becomes infinite
+// or zero) raises LossError once the value has converted and been found
+// writable. A list mixing item types raises with the list's path.
+//
 // `module` is the vesk module, whose state holds the exception classes.
 // Returns a new bytes object, or nullptr with a Python exception set. May
 // throw std::bad_alloc.
-PyObject* emit_container(PyObject* module, PyObject* obj);
+PyObject* emit_container(PyObject* module, PyObject* obj, bool strict);
 
 }  // namespace vesk::python

@@ -10,7 +10,8 @@ namespace vesk::python {
 
 namespace {
 
-constexpr std::array<Param, 1> emit_params = {{{"obj", ParamType::Any}}};
+constexpr std::array<Param, 2> emit_params = {{{"obj", ParamType::Any},
+                                               {"strict", ParamType::Any, ParamKind::KeywordOnly}}};
 constexpr std::array<Param, 2> pack_params = {{{"obj", ParamType::Any},
                                                {"strict", ParamType::Any, ParamKind::KeywordOnly}}};
 
@@ -19,18 +20,22 @@ constexpr std::array<Param, 2> pack_params = {{{"obj", ParamType::Any},
 PyObject* emit_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
         if (PyObject* obj = sole_positional(args, nargs, kwnames)) {
-            return emit_container(module, obj);
+            return emit_container(module, obj, false);
         }
-        std::array<PyObject*, 1> values{};
-        if (!unpack_arguments("emit", emit_params, args, nargs, kwnames, values)) {
+        std::array<PyObject*, 2> values{};
+        bool strict = false;
+        if (!unpack_arguments("emit", emit_params, args, nargs, kwnames, values) || !take_flag(values[1], strict)) {
             return nullptr;
         }
-        return emit_container(module, values[0]);
+        return emit_container(module, values[0], strict);
     });
 }
 
 PyObject* pack_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard_memory([&]() -> PyObject* {
+        if (PyObject* obj = sole_positional(args, nargs, kwnames)) {
+            return pack_container(module, obj, false);
+        }
         std::array<PyObject*, 2> values{};
         bool strict = false;
         if (!unpack_arguments("pack", pack_params, args, nargs, kwnames, values) || !take_flag(values[1], strict)) {

@@ -112,6 +112,34 @@ def test_a_dropped_repeated_key_loses_nothing_and_dump_writes_nothing(tmp_path):
     assert target.read_bytes() == b"old"
 
 
+@pytest.mark.parametrize("value, expected", [
+    ({"a": [1, 2, 3000000000]}, ("$.a[2]", 3000000000, -1294967296)),
+    ({"a": [1, 0.5, 2**40 + 1]}, ("$.a[2]", 2**40 + 1, 2.0**40)),
+    ({"a": [2**40, 0.5], "b": [16777216, 0.5]}, None),
+    ([[1e39, 2.0], [3000000000]], ("$[0][0]", 1e39, math.inf)),
+    ([[1.0, 2.0], [3000000000]], ("$[1][0]", 3000000000, -1294967296)),
+    ({"b": 2**40, "a": 1}, ("$.b", 2**40, 0)),
+    ({"x y": {"é": -1e-50}}, ('$["x y"]["é"]', -1e-50, -0.0)),
+    (2**31, ("$", 2**31, -(2**31))),
+    ([16777217, 0.5, 3e39], ("$[0]", 16777217, 16777216.0)),
+    ([0.5, 3e39, 16777217], ("$[1]", 3e39, math.inf)),
+])
+def test_emit_strict_refuses_the_first_number_that_does_not_read_back(value, expected):
+    if expected is None:
+        assert vesk.emit(value, strict=True) == vesk.emit(value)
+        return
+    with pytest.raises(vesk.LossError) as raised:
+        vesk.emit(value, strict=True)
+    error = raised.value
+    assert (error.path, error.value, error.stored) == expected
+    assert math.copysign(1, error.stored) == math.copysign(1, expected[2])
+
+
+def test_emit_refuses_a_mixed_list_with_its_path():
+    error = refusal(lambda: vesk.emit({"x": [{"a": [1, 2]}, {"a": [True, "s"]}]}))
+    assert type(error) is vesk.UnsupportedTypeError and error.path == "$.x[1].a"
+
+
 def refusal(call):
     with pytest.raises(vesk.VeskError) as raised:
         call()

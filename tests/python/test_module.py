@@ -16,7 +16,7 @@ DOCS = {
     "dump": ("(json_text, path, *, strict=False)", "Compile JSON string and write VESK binary to a file."),
     "loads": ("(bytes)", "Decompile VESK binary bytes to a Python object."),
     "load": ("(path)", "Read a VESK file and decompile to a Python object."),
-    "emit": ("(obj)", "Emit a Python value as VESK binary (no JSON string)."),
+    "emit": ("(obj, *, strict=False)", "Emit a Python value as VESK binary (no JSON string)."),
     "pack": ("(obj, *, strict=False)", "Compile a Python value to VESK binary bytes, as dumps() compiles its JSON text."),
     "to_json": ("(data, *, indent=None, allow_nan=False)",
                 "Write the data of a VESK container as JSON text, without Python objects."),
@@ -92,7 +92,7 @@ ARGUMENT_ERRORS = [
     (vesk.load, (), {"file": "a"}, "'file' is an invalid keyword argument for load()"),
     (vesk.load, ("a",), {"path": "a"}, "argument for load() given by name ('path') and position (1)"),
     (vesk.emit, (), {}, "emit() missing required argument 'obj' (pos 1)"),
-    (vesk.emit, (1, 2), {}, "emit() takes exactly 1 argument (2 given)"),
+    (vesk.emit, (1, 2), {}, "emit() takes exactly 1 positional argument (2 given)"),
     (vesk.emit, (), {"value": 1}, "'value' is an invalid keyword argument for emit()"),
     (vesk.emit, (1,), {"obj": 1}, "argument for emit() given by name ('obj') and position (1)"),
 ]
