@@ -19,13 +19,15 @@ from documents import DEFAULT_CORPUS, Document, corpus_paths, load_document
 from memory import memory_table
 from messages import message_table
 from refusals import refusal_table
+from strict import strict_table
 from peers import NoInput, Operation, load_vesk, operations, peer_versions
 from report import Cell, describe_error, operation_table, ratio_means, ratio_summary, shorten, summary
 from sizes import encodings, size_table
 from threads import thread_table
 from timing import FULL, QUICK, Budget, measure_all
 
-SECTIONS = ("dumps", "loads", "emit", "pack", "to_json", "sizes", "memory", "threads", "messages", "refusals")
+SECTIONS = ("dumps", "loads", "emit", "pack", "to_json", "sizes", "memory", "threads", "messages", "refusals",
+            "strict")
 
 # Ratios of a table that every run repeats in its summary, with their targets.
 SUMMARY_RATIOS = {
@@ -114,6 +116,12 @@ def encoded_sizes(documents: list[Document], dumps) -> dict[str, dict[str, int |
     return sizes
 
 
+def vesk_module():
+    import vesk
+
+    return vesk
+
+
 def header(vesk_origin: str, budget: Budget) -> str:
     load = ", ".join(f"{x:.2f}" for x in os.getloadavg())
     versions = ", ".join(f"{k} {v}" for k, v in peer_versions().items())
@@ -154,6 +162,8 @@ def main(argv: list[str]) -> int:
             table, figures = message_table(vesk, budget)
         elif section == "refusals":
             table, figures = refusal_table(documents, vesk, budget)
+        elif section == "strict":
+            table, figures = strict_table(documents, vesk_module(), budget)
         else:
             table, figures = thread_table(documents, vesk)
         print(table, flush=True)
