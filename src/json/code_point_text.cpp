@@ -21,6 +21,52 @@ bool read_units(const void* units, std::size_t length, JsonEventSink& sink, Json
     return false;
 }
 
+// The bytes of the UTF-8 form of the units [p, end): a refusal near the
+// end of a long text counts all of them, sixteen bytes of units at a time.
+// The lanes past each bound a code point's width steps at are counted in
+// vector lanes (a compare's all-ones is -1), summed up before they can
+// overflow.
+template <class Unit>
+std::size_t utf8_size(const Unit* p, const Unit* end) {
+    std::size_t bytes = static_cast<std::size_t>(end - p);
+#if defined(__SSE2__)
+    constexpr std::ptrdiff_t kStep = 16 / sizeof(Unit);
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= kStep) {
+        // Steps before a lane of the counts could pass its largest value.
+        std::ptrdiff_t steps = std::min<std::ptrdiff_t>((end - p) / kStep, sizeof(Unit) == 1 ? 255 : 8191);
+        __m128i counts = zero;
+        for (; steps > 0; --steps, p += kStep) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if constexpr (sizeof(Unit) == 1) {
+                counts = _mm_sub_epi8(counts, _mm_cmplt_epi8(units, zero));
+            } else if constexpr (sizeof(Unit) == 2) {
+                // A unit below a bound saturates to zero.
+                const __m128i below_two = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x7F)), zero);
+                const __m128i below_three = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x7FF)), zero);
+                counts = _mm_add_epi16(counts, _mm_add_epi16(_mm_set1_epi16(2), _mm_add_epi16(below_two, below_three)));
+            } else {
+                // Code points are below 0x110000: positive as signed words.
+                counts = _mm_sub_epi32(counts, _mm_add_epi32(_mm_cmpgt_epi32(units, _mm_set1_epi32(0x7F)),
+                                                             _mm_add_epi32(_mm_cmpgt_epi32(units, _mm_set1_epi32(0x7FF)),
+                                                                           _mm_cmpgt_epi32(units, _mm_set1_epi32(0xFFFF)))));
+            }
+        }
+        // The lanes' sum.
+        if constexpr (sizeof(Unit) == 1) {
+            counts = _mm_sad_epu8(counts, zero);
+        } else if constexpr (sizeof(Unit) == 2) {
+            counts = _mm_madd_epi16(counts, _mm_set1_epi16(1));
+        }
+        alignas(16) std::uint32_t words[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(words), counts);
+        bytes += std::size_t{words[0]} + words[1] + words[2] + words[3];
+    }
+#endif
+    for (; p != end; ++p) bytes += format::utf8_width(*p) - 1;
+    return bytes;
+}
+
 // The error positioned by line and column in the UTF-8 form.
 template <class Unit>
 VeskError positioned_error(const void* units, std::size_t length, const JsonSyntaxFault& fault) {
@@ -42,8 +88,7 @@ VeskError positioned_error(const void* units, std::size_t length, const JsonSynt
     std::size_t column = 0;
     for (const Unit* p = line_start; p != end; ++p) column += format::utf8_width(*p);
     if (fault.last_unit_bytes != 0 && end != line_start) column -= format::utf8_width(end[-1]) - fault.last_unit_bytes;
-    std::size_t before_line = 0;
-    for (const Unit* p = first; p != line_start; ++p) before_line += format::utf8_width(*p);
+    const std::size_t before_line = utf8_size(first, line_start);
     return json_syntax_error(fault.description, TextPosition{line, column, before_line + column});
 }
 

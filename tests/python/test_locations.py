@@ -170,7 +170,10 @@ def test_refusals_about_no_one_value_have_no_path():
 
 
 @pytest.mark.parametrize("text", ["", "x", "[1] x", '{"a":\n [1,}', '{"é":\n\n  [1,]}', '["名前", 1 2]',
-                                  '{"😀": tru}', '"\\u12"', "[" * 200])
+                                  '{"😀": tru}', '"\\u12"', "[" * 200,
+                                  # Long enough for the byte count's vector steps, in each width of units.
+                                  "[" + '"aé\x7f\x80ÿ",\n' * 70 + "1 2]", "[" + '"aé名\u07ff\u0800",\n' * 70 + "1 2]",
+                                  "[" + '"aé名😀\U0010ffff",\n' * 70 + "tru]"])
 def test_syntax_errors_say_line_column_and_byte_position(text):
     error = refusal(lambda: vesk.dumps(text))
     assert type(error) is vesk.ParseError and error.path is None
