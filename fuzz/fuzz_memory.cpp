@@ -218,13 +218,7 @@ public:
 private:
     // An object per number, but for those the module's cache shares.
     bool number(std::uint64_t key, Value& out) {
-        Sharing::Entry* entry = nullptr;
-        switch (sharing_.look(key, entry)) {
-            case Sharing::Look::Hit: return true;
-            case Sharing::Look::Miss: entry->key = key; break;
-            case Sharing::Look::Ended: sharing_.drop(); break;
-            case Sharing::Look::Off: break;
-        }
+        if (sharing_.seen(key)) return true;
         out = Value::object(kSizes.number);
         return true;
     }

@@ -58,6 +58,20 @@ public:
         return Look::Miss;
     }
 
+    // For a count that keeps no objects: whether the number of `key` shares
+    // the object of one met before; a miss keeps its key, as look()'s caller
+    // keeps an object.
+    bool seen(std::uint64_t key) {
+        Entry* entry = nullptr;
+        switch (look(key, entry)) {
+            case Look::Hit: return true;
+            case Look::Miss: entry->key = key; return false;
+            case Look::Ended: drop(); return false;
+            case Look::Off: return false;
+        }
+        return false;
+    }
+
     // The entries, for the module to release their objects; then drop().
     std::vector<Entry>& entries() noexcept { return entries_; }
     void drop() noexcept { entries_ = {}; }

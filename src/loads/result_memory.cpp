@@ -86,13 +86,7 @@ private:
 
     // A number's object, unless one made before is shared.
     bool number(std::uint64_t key) {
-        Sharing::Entry* entry = nullptr;
-        switch (sharing_.look(key, entry)) {
-            case Sharing::Look::Hit: return true;
-            case Sharing::Look::Miss: entry->key = key; break;
-            case Sharing::Look::Ended: sharing_.drop(); break;
-            case Sharing::Look::Off: break;
-        }
+        if (sharing_.seen(key)) return true;
         total_ += sizes_.number;
         return true;
     }
